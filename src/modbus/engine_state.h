@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <cstdint>
+
+namespace corvane {
+
+// State shared by the transaction engine, the decoders and the device operations. It belongs
+// to the main window for the program's lifetime and starts zero or empty.
+struct EngineState {
+    // Bytes received since the last request was started.
+    QByteArray RxBuffer;
+    // While set, received 0x00 bytes are dropped: a bus turning around often produces one.
+    bool SkipLeadingZero = false;
+    bool ResponseReady = false;
+    bool WriteResponseReady = false;
+    // Which command the responses belong to: the parameter read, or a measured-value read.
+    bool ReadMode = false;
+    bool MeasureMode = false;
+    std::int32_t ReadStep = 0;
+    std::int32_t MeasureStep = 0;
+    std::int32_t WriteStep = 0;
+    // Registers of a block holding one 16-bit (InputCount) or one 32-bit (LongRegisterCount)
+    // value per input of the recognised model; 0 until a model is known.
+    std::int32_t InputCount = 0;
+    std::int32_t LongRegisterCount = 0;
+};
+
+} // namespace corvane

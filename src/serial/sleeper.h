@@ -1,0 +1,23 @@
+#pragma once
+
+#include <chrono>
+
+namespace corvane {
+
+// Transmission pauses block the calling thread on purpose (the bus timing depends on them).
+// Everything that sleeps takes a Sleeper so tests can record the pauses instead of waiting.
+class Sleeper {
+public:
+    virtual ~Sleeper() = default;
+    virtual void sleep(std::chrono::milliseconds duration) = 0;
+};
+
+class ThreadSleeper final : public Sleeper {
+public:
+    void sleep(std::chrono::milliseconds duration) override;
+};
+
+// The process-wide sleeper used when nothing else is injected.
+Sleeper &defaultSleeper();
+
+} // namespace corvane
