@@ -25,6 +25,8 @@ struct EngineState {
     // value per input of the recognised model; 0 until a model is known.
     std::int32_t InputCount = 0;
     std::int32_t LongRegisterCount = 0;
+    // Kind (1 to 7) of the last service command sent; its acknowledgement is decoded by it.
+    std::int32_t ServiceReplyKind = 0;
 };
 
 } // namespace corvane

@@ -105,6 +105,10 @@ void TstCheckResponse::rejected_data() {
     QByteArray flipped = withCrc("0103020005");
     flipped[3] = char(flipped[3] ^ 0x40);
     QTest::newRow("flipped data") << flipped << crcLine << crcStatus;
+    // The zero is taken into the CRC, so a turn-round zero in front of a good reply is a CRC
+    // error, not garbage.
+    QTest::newRow("zero in front of a good reply") << QByteArray(1, '\0') + withCrc("0103020005")
+                                                   << crcLine << crcStatus;
     QTest::newRow("leading zero") << withCrc("000302") << QStringList{QStringLiteral(
                                                             "Garbage leading bytes in the telegram")}
                                   << QString();

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <chrono>
+
+namespace corvane {
+
+class SerialLine;
+class Sleeper;
+
+inline constexpr std::chrono::milliseconds kPreSendDelay{50};
+inline constexpr std::chrono::milliseconds kClockPreSendDelay{10};
+inline constexpr std::chrono::milliseconds kByteGap{2};
+
+// Keys RTS around the frame and writes it one byte at a time with a 2 ms pause after every
+// byte, so the bus transceiver has turned round before the first byte and the frame is never
+// handed to the driver as one block. RTS drops right after the last pause; nothing waits for the
+// transmit queue to drain. Errors of the port propagate at once and leave RTS as it was then.
+void SendFrame(SerialLine &line, Sleeper &sleeper, const QByteArray &frame,
+               std::chrono::milliseconds preSendDelay);
+
+} // namespace corvane

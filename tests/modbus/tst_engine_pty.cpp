@@ -1,0 +1,116 @@
+#include "check_response.h"
+#include "crc16.h"
+#include "engine_state.h"
+#include "modbus_master.h"
+#include "recording_output.h"
+#include "ser_comm.h"
+#include "sleeper.h"
+#include "transaction_engine.h"
+
+#include <QDeadlineTimer>
+#include <QTest>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+using namespace corvane;
+using namespace std::chrono_literals;
+
+namespace {
+
+// The far end of the line: the master side of a pseudo-terminal whose slave the port opens.
+class FarEnd {
+public:
+    FarEnd() {
+        m_fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        char name[128];
+        if (m_fd >= 0 && ::grantpt(m_fd) == 0 && ::unlockpt(m_fd) == 0 &&
+            ::ptsname_r(m_fd, name, sizeof name) == 0)
+            path = QString::fromLocal8Bit(name);
+    }
+    ~FarEnd() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+
+    QByteArray receive(int count) {
+        QByteArray got;
+        const QDeadlineTimer deadline(5s);
+        while (got.size() < count && !deadline.hasExpired()) {
+            pollfd p{m_fd, POLLIN, 0};
+            char buffer[256];
+            if (::poll(&p, 1, int(deadline.remainingTime())) > 0) {
+                const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+                if (n <= 0)
+                    break;
+                got.append(buffer, n);
+            }
+        }
+        return got;
+    }
+    bool send(const QByteArray &bytes) {
+        return ::write(m_fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    }
+
+    QString path;
+
+private:
+    int m_fd = -1;
+};
+
+} // namespace
+
+class TstEnginePty : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void replyReachesDecoderOfItsStep();
+};
+
+// A parameter read over a real port: the request leaves intact, a reply that comes in two
+// pieces behind a turn-round zero reaches step 1's decoder whole, and the sequence ends.
+void TstEnginePty::replyReachesDecoderOfItsStep() {
+    FarEnd far;
+    QVERIFY(!far.path.isEmpty());
+    TSerComm comm;
+    comm.SetDeviceName(far.path);
+    comm.SetBaudrate(br9600);
+    comm.SetDirectWrite(true);
+    EngineState state;
+    test::RecordingOutput out;
+    TransactionEngine engine(state, comm, out, [] { return 1; });
+    engine.setResponseTime(1500ms);
+    comm.OnRxChar = [&engine](TSerCustomComm *, int count) { engine.Comm1RxChar(count); };
+    ModbusMaster master(comm, defaultSleeper(), out, state,
+                        [] { return QStringLiteral("QTR-8D"); });
+    QByteArrayList decoded;
+    engine.setReadStep(
+        1,
+        [&master](int slave) {
+            master.SendReadHolding(slave, 0x8000, 8);
+            return true;
+        },
+        [&decoded](const QByteArray &reply) { decoded << reply; });
+    comm.OpenPort();
+
+    QVERIFY(engine.startRead());
+    QCOMPARE(far.receive(8).toHex(' '), QByteArray("01 03 80 00 00 08 6d cc"));
+
+    QByteArray reply = QByteArray::fromHex("010310"
+                                           "00010002000300040005000600070008");
+    appendCrc(reply);
+    QVERIFY(far.send(QByteArray(1, '\0') + reply.left(7)));
+    QTRY_COMPARE(state.RxBuffer.size(), 7);
+    QVERIFY(far.send(reply.mid(7)));
+
+    QTRY_COMPARE_WITH_TIMEOUT(decoded.size(), 1, 5000);
+    QCOMPARE(decoded.front().toHex(' '), reply.toHex(' '));
+    QVERIFY(CheckResponse(decoded.front(), true, out).accepted);
+    QTRY_VERIFY_WITH_TIMEOUT(out.isEnabled(QStringLiteral("BitBtn1"), false), 10000);
+    QCOMPARE(out.logLines, QStringList{QStringLiteral("Reading device No. 1...")});
+    comm.ClosePort();
+}
+
+QTEST_GUILESS_MAIN(TstEnginePty)
+#include "tst_engine_pty.moc"
