@@ -1,0 +1,57 @@
+#include "device_model.h"
+
+#include "engine_state.h"
+#include "output.h"
+#include "string_grid.h"
+
+namespace corvane {
+namespace {
+
+constexpr QChar kModelPrefixLetter = u'Q';
+// Characters that must follow the prefix letter for a position to count.
+constexpr int kCharactersAfterPrefix = 5;
+// Offset from the prefix letter to the digit that names the input count.
+constexpr int kModelDigitOffset = 4;
+
+} // namespace
+
+const ModelInfo *findModel(const QString &DeviceType) {
+    for (const ModelInfo &model : kModels) {
+        if (DeviceType == QLatin1String(model.DeviceType))
+            return &model;
+    }
+    return nullptr;
+}
+
+QString recognizeModel(const QString &identification) {
+    QString DeviceType;
+    const qsizetype length = identification.size();
+    for (qsizetype i = 0; i + kCharactersAfterPrefix < length; ++i) {
+        if (identification.at(i) != kModelPrefixLetter)
+            continue;
+        DeviceType.clear();
+        const QChar digit = identification.at(i + kModelDigitOffset);
+        for (const ModelInfo &model : kModels) {
+            // The model text's own digit sits at the same offset.
+            if (QLatin1Char(model.DeviceType[kModelDigitOffset]) == digit)
+                DeviceType = QLatin1String(model.DeviceType);
+        }
+    }
+    return DeviceType;
+}
+
+QString deviceTypeLabel(const QString &DeviceType) {
+    return QStringLiteral("Device type: ") + DeviceType;
+}
+
+void applyModelLayout(const ModelInfo &model, StringGrid &Grid_data, StringGrid &Grid_data2,
+                      EngineState &engine, Output &out) {
+    out.setEnabled(QStringLiteral("GroupBox1"), true);
+    out.setEnabled(QStringLiteral("GroupBox2"), true);
+    Grid_data.setGridColumnCount(model.tableColumns);
+    Grid_data2.setGridColumnCount(model.tableColumns);
+    engine.InputCount = model.InputCount;
+    engine.LongRegisterCount = model.LongRegisterCount;
+}
+
+} // namespace corvane

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+#include <cstdint>
+
+namespace corvane {
+
+class Output;
+class StringGrid;
+struct EngineState;
+
+// What a model fixes: its input count, the register counts of its blocks and the columns of the
+// parameter and counters tables.
+struct ModelInfo {
+    const char *DeviceType;
+    std::int32_t InputCount;
+    std::int32_t LongRegisterCount;
+    int tableColumns;
+};
+
+inline constexpr std::array<ModelInfo, 3> kModels{{
+    {"QTR-4D", 4, 8, 5},
+    {"QTR-6D", 6, 12, 7},
+    {"QTR-8D", 8, 16, 9},
+}};
+
+inline constexpr int kModelTextLength = 6;
+
+// The model of the logger the window talks to, empty until identified.
+struct DeviceState {
+    QString DeviceType;
+};
+
+// The model whose text equals DeviceType exactly, or nullptr.
+const ModelInfo *findModel(const QString &DeviceType);
+
+// The model named in an identification text, or an empty text. Every 'Q' with at least five
+// characters after it is a candidate; the character four places on ('4', '6' or '8') names the
+// model, anything else names none. The last candidate decides, so a later 'Q' can clear a model
+// found earlier. The characters in between are never looked at.
+QString recognizeModel(const QString &identification);
+
+// "Device type: " followed by the model text.
+QString deviceTypeLabel(const QString &DeviceType);
+
+// Puts a known model in force: enables the parameter and counters group boxes, sizes both
+// tables and sets the register counts.
+void applyModelLayout(const ModelInfo &model, StringGrid &Grid_data, StringGrid &Grid_data2,
+                      EngineState &engine, Output &out);
+
+} // namespace corvane

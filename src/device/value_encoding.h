@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QLocale>
+#include <QString>
+
+#include <cstdint>
+
+namespace corvane {
+
+// Unit text of a unit code as the tables show it; codes above 3 are "Unknown".
+QString unitText(int code);
+// Unit code of a cell text. Code 3 is shown as "kJ", but "J" is accepted too so that texts
+// from older work files are written back with the code they were read with. Any other text,
+// "Unknown" and an empty cell included, gives 0.
+int unitCode(const QString &text);
+
+// A value in tenths with exactly one decimal, using the locale's decimal separator: 1234 gives
+// "123.4", -1 gives "-0.1". Formatted from the integer, so every 32-bit value keeps its last
+// digit and reads back as the same number.
+QString formatTenths(std::int32_t tenths, const QLocale &locale);
+
+// The battery byte divided by 51 with two decimals: 191 gives "3.75", 255 "5.00".
+QString formatBatteryLevel(int batteryByte, const QLocale &locale);
+
+// The logger's packed date register: bits 15..12 hold bits 6..3 of the 7-bit year, 11..8 the
+// month, 7..5 bits 2..0 of the year, 4..0 the day.
+struct ClockDate {
+    int year;
+    int month;
+    int day;
+};
+std::uint16_t packClockDate(const ClockDate &date);
+ClockDate unpackClockDate(std::uint16_t reg);
+
+// The 7-bit year of the logger's clock: 0..99 unchanged, 1901..1999 and 2001..2099 within their
+// century, anything else its low seven bits (2000 gives 80).
+int clockYear(int year);
+
+} // namespace corvane

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "address_store.h"
+#include "crc16.h"
+#include "decoders.h"
+#include "device_model.h"
+#include "device_tables.h"
+#include "engine_state.h"
+#include "recording_output.h"
+
+#include <QStringList>
+
+#include <memory>
+
+namespace corvane::test {
+
+// A reply frame from hex digits, closed with its CRC.
+inline QByteArray frame(const QByteArray &hex) {
+    QByteArray bytes = QByteArray::fromHex(hex);
+    appendCrc(bytes);
+    return bytes;
+}
+
+// Input columns 1..8 of a row, joined by '|'.
+inline QString rowTexts(const StringGrid &grid, int row) {
+    QStringList texts;
+    for (int col = 1; col < grid.columnCapacity(); ++col)
+        texts << grid.cell(col, row);
+    return texts.join('|');
+}
+
+inline void fillRow(StringGrid &grid, int row, const QString &joined) {
+    const QStringList texts = joined.split('|');
+    for (int i = 0; i < texts.size(); ++i)
+        grid.setCell(i + 1, row, texts.at(i));
+}
+
+// Everything the decoders write into, with a fixed locale so that no test depends on the
+// machine's regional settings.
+struct DeviceFixture {
+    RecordingOutput out;
+    EngineState engine;
+    DeviceState device;
+    DeviceTables tables;
+    std::unique_ptr<AddressStore> store = std::make_unique<AddressStore>();
+    DecodeContext ctx{out, engine, device, tables, *store, 1, QLocale::c()};
+};
+
+} // namespace corvane::test
