@@ -1,0 +1,51 @@
+#include "settings.h"
+
+#include "settings_file.h"
+
+namespace corvane {
+namespace {
+
+const QString kComPort = QStringLiteral("Com port");
+const QString kMisc = QStringLiteral("Misc");
+
+} // namespace
+
+Settings readSettings(const QString &path) {
+    const SettingsFile file(path);
+    const Settings defaults;
+    Settings s;
+    s.ComName = file.readString(kComPort, QStringLiteral("Name"));
+    s.ComSpeed = file.readString(kComPort, QStringLiteral("Speed"));
+    s.ComParity = file.readString(kComPort, QStringLiteral("Parity"));
+    s.ComDataBits = file.readString(kComPort, QStringLiteral("Data bits"));
+    s.ComStopBits = file.readString(kComPort, QStringLiteral("Stop bits"));
+    s.RtsControlOption = file.readBool(kComPort, QStringLiteral("RTS"), defaults.RtsControlOption);
+    s.OpenAtStart = file.readBool(kComPort, QStringLiteral("AutoOpen"), defaults.OpenAtStart);
+    s.StartWithWindows =
+        file.readBool(kMisc, QStringLiteral("AutoLoad"), defaults.StartWithWindows);
+    s.LoadLastWorkFile =
+        file.readBool(kMisc, QStringLiteral("AutoRead"), defaults.LoadLastWorkFile);
+    s.DecSeparator = file.readString(kMisc, QStringLiteral("Separator"), defaults.DecSeparator);
+    s.ExportSeparator =
+        file.readString(kMisc, QStringLiteral("Export separator"), defaults.ExportSeparator);
+    s.ResponseTime = file.readInt(kMisc, QStringLiteral("Response Time"), defaults.ResponseTime);
+    return s;
+}
+
+void writeSettings(const QString &path, const Settings &s) {
+    SettingsFile file(path);
+    file.writeString(kComPort, QStringLiteral("Name"), s.ComName);
+    file.writeString(kComPort, QStringLiteral("Speed"), s.ComSpeed);
+    file.writeString(kComPort, QStringLiteral("Parity"), s.ComParity);
+    file.writeString(kComPort, QStringLiteral("Data bits"), s.ComDataBits);
+    file.writeString(kComPort, QStringLiteral("Stop bits"), s.ComStopBits);
+    file.writeBool(kComPort, QStringLiteral("RTS"), s.RtsControlOption);
+    file.writeBool(kComPort, QStringLiteral("AutoOpen"), s.OpenAtStart);
+    file.writeBool(kMisc, QStringLiteral("AutoLoad"), s.StartWithWindows);
+    file.writeBool(kMisc, QStringLiteral("AutoRead"), s.LoadLastWorkFile);
+    file.writeString(kMisc, QStringLiteral("Separator"), s.DecSeparator);
+    file.writeString(kMisc, QStringLiteral("Export separator"), s.ExportSeparator);
+    file.writeInt(kMisc, QStringLiteral("Response Time"), s.ResponseTime);
+}
+
+} // namespace corvane

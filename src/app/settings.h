@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+namespace corvane {
+
+// The settings the main window keeps between start-up and the Options dialog's Apply.
+// The port texts are kept as the dialog shows them; the port routine interprets them.
+struct Settings {
+    QString ComName;
+    QString ComSpeed;
+    QString ComParity;
+    QString ComDataBits;
+    QString ComStopBits;
+    bool RtsControlOption = false;
+    bool OpenAtStart = false;
+    bool StartWithWindows = false;
+    bool LoadLastWorkFile = false;
+    QString DecSeparator = QStringLiteral(".");
+    QString ExportSeparator = QStringLiteral(";");
+    int ResponseTime = 500; // milliseconds, used as read: no range check
+
+    bool operator==(const Settings &) const = default;
+};
+
+// Reads the twelve keys; a missing file, key or unconvertible value gives the field's default.
+Settings readSettings(const QString &path);
+
+// Writes the twelve keys one after the other, each as its own update of the file. The first key
+// that cannot be written raises SettingsWriteError naming it; the keys before it are in the
+// file, the keys after it are not written.
+void writeSettings(const QString &path, const Settings &settings);
+
+} // namespace corvane

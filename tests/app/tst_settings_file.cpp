@@ -1,0 +1,284 @@
+#include "settings.h"
+#include "settings_file.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <optional>
+#include <sys/resource.h>
+
+using namespace corvane;
+
+namespace {
+
+void writeBytes(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+QByteArray readBytes(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Tests run as root, where permission bits stop no write. A file size limit stops root too,
+// as a full disk would, and it stops the write half-way through the file.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) : m_oldHandler(std::signal(SIGXFSZ, SIG_IGN)) {
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+
+private:
+    void (*m_oldHandler)(int);
+    rlimit m_old{};
+};
+
+const QString kComPort = QStringLiteral("Com port");
+const QString kMisc = QStringLiteral("Misc");
+
+QVariant field(const Settings &s, const QString &name) {
+    if (name == QLatin1String("ComName"))
+        return s.ComName;
+    if (name == QLatin1String("OpenAtStart"))
+        return s.OpenAtStart;
+    if (name == QLatin1String("DecSeparator"))
+        return s.DecSeparator;
+    return s.ResponseTime;
+}
+
+} // namespace
+
+class TstSettingsFile : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { m_ini = m_dir.filePath(QStringLiteral("corvane.ini")); }
+    void cleanup() { QFile::remove(m_ini); }
+
+    void defaultsWithoutFile();
+    void read_data();
+    void read();
+    void writeKeepsRestOfFile_data();
+    void writeKeepsRestOfFile();
+    void writtenValueReadsBack_data();
+    void writtenValueReadsBack();
+    void writeSettingsIntoNewFile();
+    void writeFails_data();
+    void writeFails();
+    void writeSettingsStopsAtFirstFailingKey();
+
+private:
+    QTemporaryDir m_dir;
+    QString m_ini;
+};
+
+void TstSettingsFile::defaultsWithoutFile() {
+    const Settings s = readSettings(m_ini);
+    QVERIFY(s.ComName.isEmpty() && s.ComSpeed.isEmpty() && s.ComParity.isEmpty());
+    QVERIFY(s.ComDataBits.isEmpty() && s.ComStopBits.isEmpty());
+    QVERIFY(!s.RtsControlOption && !s.OpenAtStart && !s.StartWithWindows && !s.LoadLastWorkFile);
+    QCOMPARE(s.DecSeparator, QStringLiteral("."));
+    QCOMPARE(s.ExportSeparator, QStringLiteral(";"));
+    QCOMPARE(s.ResponseTime, 500);
+}
+
+void TstSettingsFile::read_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QVariant>("expected");
+    const auto time = [](const char *name, const QByteArray &value, int expected) {
+        QTest::newRow(name) << "[Misc]\nResponse Time=" + value << "ResponseTime"
+                            << QVariant(expected);
+    };
+    time("decimal", "2500", 2500);
+    time("hex 0x", "0x3E8", 1000);
+    time("hex 0X, lower digits", "0X3e8", 1000);
+    time("blanks and quotes", "  \"-1500\"  ", -1500);
+    time("leading digits taken", "12abc", 12);
+    time("non-numeric", "fast", 500);
+    time("beyond int", "2147483648", 500);
+    const auto open = [](const char *name, const QByteArray &value, bool expected) {
+        QTest::newRow(name) << "[Com port]\nAutoOpen=" + value << "OpenAtStart"
+                            << QVariant(expected);
+    };
+    open("boolean 1", "1", true);
+    open("boolean 2", "2", true);
+    open("boolean 0", "0", false);
+    const auto name = [](const char *row, const QByteArray &content, const QString &expected) {
+        QTest::newRow(row) << content << "ComName" << QVariant(expected);
+    };
+    name("names in other case", "[com PORT]\nnAmE=COM4\n", "COM4");
+    name("blanks trimmed", "[ Com port ]\n  Name  =  COM 5  \n", "COM 5");
+    name("double quotes", "[Com port]\nName=\" a \"\n", " a ");
+    name("unmatched quotes", "[Com port]\nName=\"c'\n", "\"c'");
+    name("CRLF and BOM", "\xEF\xBB\xBF[Com port]\r\nName=COM7\r\n", "COM7");
+    name("first of two keys", "[Com port]\nName=A\nName=B\n", "A");
+    name("commented out", "[Com port]\n;Name=COM9\n", "");
+    name("before any section", "Name=COM9\n[Com port]\n", "");
+    name("other section", "[Misc]\nName=COM9\n", "");
+    const QByteArray longValue(3000, 'x');
+    QTest::newRow("capped at 2047") << "[Misc]\nSeparator=" + longValue << "DecSeparator"
+                                    << QVariant(QString::fromLatin1(longValue.left(2047)));
+    QTest::newRow("empty text is no default")
+        << QByteArray("[Misc]\nSeparator=") << "DecSeparator" << QVariant(QString());
+}
+
+void TstSettingsFile::read() {
+    QFETCH(QByteArray, content);
+    QFETCH(QString, field);
+    QFETCH(QVariant, expected);
+    writeBytes(m_ini, content);
+    QCOMPARE(::field(readSettings(m_ini), field), expected);
+}
+
+void TstSettingsFile::writeKeepsRestOfFile_data() {
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QByteArray>("after");
+    const QByteArray crlf = "; Corvane\r\n[Com port]\r\nName=COM1\r\nSpeed = 9600\r\nOwn=keep\r\n"
+                            "\r\n[Other]\r\nSpeed=1\r\n[Misc]\r\nSeparator=.\r\n";
+    QByteArray changed = crlf;
+    changed.replace("Speed = 9600", "Speed = 42");
+    QTest::newRow("existing key") << crlf << kComPort << "Speed" << changed;
+    QTest::newRow("key spelled otherwise, empty value")
+        << QByteArray("[COM PORT]\nSPEED=\n") << kComPort << "Speed"
+        << QByteArray("[COM PORT]\nSPEED=42\n");
+    QTest::newRow("new key at end of section")
+        << QByteArray("[Com port]\nName=COM1\n\n; misc\n[Misc]\n") << kComPort << "Speed"
+        << QByteArray("[Com port]\nName=COM1\nSpeed=42\n\n; misc\n[Misc]\n");
+    QTest::newRow("new section, no final line break")
+        << QByteArray("[Com port]\r\nName=COM1") << kMisc << "Response Time"
+        << QByteArray("[Com port]\r\nName=COM1\r\n[Misc]\r\nResponse Time=42\r\n");
+    QTest::newRow("foreign bytes and BOM kept")
+        << QByteArray("\xEF\xBB\xBF[Misc]\nOld=\xD3\xF0\xE5\xE4\nResponse Time=1\n") << kMisc
+        << "Response Time"
+        << QByteArray("\xEF\xBB\xBF[Misc]\nOld=\xD3\xF0\xE5\xE4\nResponse Time=42\n");
+}
+
+void TstSettingsFile::writeKeepsRestOfFile() {
+    QFETCH(QByteArray, before);
+    QFETCH(QString, section);
+    QFETCH(QString, key);
+    QFETCH(QByteArray, after);
+    writeBytes(m_ini, before);
+    SettingsFile(m_ini).writeInt(section, key, 42);
+    QCOMPARE(readBytes(m_ini), after);
+}
+
+void TstSettingsFile::writtenValueReadsBack_data() {
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("readBack");
+    for (const char *value : {" ", "\"quoted\"", "'q'", "\"", "", "Уред"})
+        QTest::newRow(qPrintable(QStringLiteral("[%1]").arg(QString::fromUtf8(value))))
+            << QString::fromUtf8(value) << QString::fromUtf8(value);
+    QTest::newRow("line breaks") << QStringLiteral("a\r\nb\nc\r[Misc]") << "a b c [Misc]";
+}
+
+void TstSettingsFile::writtenValueReadsBack() {
+    QFETCH(QString, value);
+    QFETCH(QString, readBack);
+    SettingsFile file(m_ini);
+    file.writeString(kMisc, QStringLiteral("Separator"), value);
+    file.writeString(kMisc, QStringLiteral("Export separator"), QStringLiteral("|"));
+    QCOMPARE(file.readString(kMisc, QStringLiteral("Separator")), readBack);
+    QCOMPARE(file.readString(kMisc, QStringLiteral("Export separator")), QStringLiteral("|"));
+}
+
+void TstSettingsFile::writeSettingsIntoNewFile() {
+    Settings s;
+    s.ComName = QStringLiteral("/dev/ttyUSB0");
+    s.ComSpeed = QStringLiteral("9600");
+    s.ComParity = QStringLiteral("None");
+    s.ComDataBits = QStringLiteral("8");
+    s.ComStopBits = QStringLiteral("1");
+    s.OpenAtStart = true;
+    s.LoadLastWorkFile = true;
+    s.ExportSeparator = QStringLiteral(",");
+    s.ResponseTime = 2500;
+    writeSettings(m_ini, s);
+    QCOMPARE(readBytes(m_ini), QByteArray("[Com port]\nName=/dev/ttyUSB0\nSpeed=9600\nParity=None\n"
+                                          "Data bits=8\nStop bits=1\nRTS=0\nAutoOpen=1\n[Misc]\n"
+                                          "AutoLoad=0\nAutoRead=1\nSeparator=.\n"
+                                          "Export separator=,\nResponse Time=2500\n"));
+    QCOMPARE(readSettings(m_ini), s);
+}
+
+void TstSettingsFile::writeFails_data() {
+    QTest::addColumn<QString>("how");
+    QTest::newRow("path is a folder") << "folder";
+    QTest::newRow("folder missing") << "missing";
+    QTest::newRow("disk full") << "full";
+}
+
+void TstSettingsFile::writeFails() {
+    QFETCH(QString, how);
+    QString path = m_ini;
+    const QByteArray old = "[Com port]\nName=COM1\n";
+    if (how == QLatin1String("folder"))
+        QVERIFY(QDir(m_dir.path()).mkpath(path));
+    else if (how == QLatin1String("missing"))
+        path = m_dir.filePath(QStringLiteral("gone/corvane.ini"));
+    else
+        writeBytes(path, old);
+
+    QString message;
+    {
+        std::optional<FileSizeLimit> limit;
+        if (how == QLatin1String("full"))
+            limit.emplace(old.size());
+        try {
+            SettingsFile(path).writeString(kComPort, QStringLiteral("Name"), "/dev/ttyUSB0");
+        } catch (const SettingsWriteError &e) {
+            message = QString::fromUtf8(e.what());
+        }
+    }
+    QCOMPARE(message, "Unable to write to " + path);
+    // The old file stands as it was, and no temporary file is left behind.
+    if (how == QLatin1String("full"))
+        QCOMPARE(readBytes(path), old);
+    QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files).size(), how == "full" ? 1 : 0);
+    QDir(path).removeRecursively();
+}
+
+void TstSettingsFile::writeSettingsStopsAtFirstFailingKey() {
+    // The file as it stands after the first three keys: the fourth must not fit.
+    const QString reference = m_dir.filePath(QStringLiteral("reference.ini"));
+    SettingsFile(reference).writeString(kComPort, QStringLiteral("Name"), "COM2");
+    SettingsFile(reference).writeString(kComPort, QStringLiteral("Speed"), "9600");
+    SettingsFile(reference).writeString(kComPort, QStringLiteral("Parity"), "Even");
+    const QByteArray afterThree = readBytes(reference);
+    QFile::remove(reference);
+
+    Settings s;
+    s.ComName = QStringLiteral("COM2");
+    s.ComSpeed = QStringLiteral("9600");
+    s.ComParity = QStringLiteral("Even");
+    s.ComDataBits = QStringLiteral("8");
+    QString failedKey;
+    {
+        FileSizeLimit limit(afterThree.size());
+        try {
+            writeSettings(m_ini, s);
+        } catch (const SettingsWriteError &e) {
+            failedKey = e.section() + '/' + e.key();
+        }
+    }
+    QCOMPARE(failedKey, QStringLiteral("Com port/Data bits"));
+    QCOMPARE(readBytes(m_ini), afterThree);
+    QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), QStringList{"corvane.ini"});
+}
+
+QTEST_GUILESS_MAIN(TstSettingsFile)
+#include "tst_settings_file.moc"
