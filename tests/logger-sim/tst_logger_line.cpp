@@ -1,0 +1,310 @@
+#include "sim_options.h"
+#include "sim_test_support.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <chrono>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace corvane;
+using namespace std::chrono_literals;
+using corvane::test::frame;
+
+namespace {
+
+// The master's end: opens the port as a serial program would and talks raw bytes.
+class PortClient {
+public:
+    explicit PortClient(const QString &path) {
+        m_fd =
+            ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        termios tio{};
+        if (m_fd >= 0 && tcgetattr(m_fd, &tio) == 0) {
+            cfmakeraw(&tio);
+            tcsetattr(m_fd, TCSANOW, &tio);
+        }
+    }
+    // Talks on a descriptor that someone else owns.
+    explicit PortClient(int fd) : m_fd(fd), m_owned(false) {}
+    ~PortClient() {
+        if (m_owned && m_fd >= 0)
+            ::close(m_fd);
+    }
+    bool isOpen() const { return m_fd >= 0; }
+
+    // One byte at a time with a short pause after each, as the master sends.
+    bool sendSlowly(const QByteArray &bytes) {
+        for (char byte : bytes) {
+            if (::write(m_fd, &byte, 1) != 1)
+                return false;
+            std::this_thread::sleep_for(2ms);
+        }
+        return true;
+    }
+
+    // Waits until count bytes have come, or gives up after the timeout.
+    QByteArray receive(qsizetype count, std::chrono::milliseconds timeout = 10s) {
+        QByteArray bytes;
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (bytes.size() < count) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                break;
+            pollfd in{m_fd, POLLIN, 0};
+            if (::poll(&in, 1, static_cast<int>(left.count())) <= 0)
+                continue;
+            char buffer[256];
+            const ssize_t got = ::read(m_fd, buffer, sizeof buffer);
+            if (got > 0)
+                bytes.append(buffer, got);
+        }
+        return bytes;
+    }
+
+private:
+    int m_fd = -1;
+    bool m_owned = true;
+};
+
+bool runningInCi() {
+    const QString ci = qEnvironmentVariable("CI");
+    return !ci.isEmpty() && ci != QLatin1String("0") &&
+           ci.compare(QLatin1String("false"), Qt::CaseInsensitive) != 0;
+}
+
+// Register number -> value text, from mbpoll's "[32768]: 	0x0001" lines.
+QMap<int, QString> mbpollValues(const QByteArray &output) {
+    QMap<int, QString> values;
+    static const QRegularExpression line(QStringLiteral("^\\[(\\d+)\\]:\\s+(\\S+)"),
+                                         QRegularExpression::MultilineOption);
+    auto it = line.globalMatch(QString::fromLocal8Bit(output));
+    while (it.hasNext()) {
+        const auto match = it.next();
+        values.insert(match.captured(1).toInt(), match.captured(2));
+    }
+    return values;
+}
+
+QString hex4(int value) {
+    return QStringLiteral("0x%1")
+        .arg(value, 4, 16, QLatin1Char('0'))
+        .toUpper()
+        .replace(QLatin1String("0X"), QLatin1String("0x"));
+}
+
+const QByteArray kReadUnits = frame("010380000008");
+const QByteArray kUnitsReply = frame("010310"
+                                     "0001000100010001"
+                                     "0001000100010001");
+
+} // namespace
+
+class TstLoggerLine : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void requestSentByteByByteIsAnswered();
+    void onlyTheAddressedLoggerAnswersOnTheLine();
+    void garbageOnTheLineIsSkipped();
+    void splitReplyArrivesWhole();
+    void answersOnASerialDevice();
+    void independentMasterAgrees();
+    void programRunsUntilTerminated();
+    void commandLineErrors_data();
+    void commandLineErrors();
+
+private:
+    std::unique_ptr<test::ManualSim> m_fixture;
+    LoggerSimulator &sim() { return m_fixture->sim; }
+};
+
+void TstLoggerLine::init() {
+    m_fixture = std::make_unique<test::ManualSim>();
+    QVERIFY(sim().addSlave(1, Model::Qtr8d));
+    QVERIFY(sim().addSlave(2, Model::Qtr4d));
+    QVERIFY(sim().addSlave(7, Model::Qtr6d));
+    QString error;
+    QVERIFY2(sim().start({}, &error), qPrintable(error));
+    QVERIFY(sim().slavePath().startsWith(QLatin1String("/dev/")));
+}
+
+void TstLoggerLine::cleanup() {
+    m_fixture.reset();
+}
+
+void TstLoggerLine::requestSentByteByByteIsAnswered() {
+    PortClient port(sim().slavePath());
+    QVERIFY(port.isOpen());
+    QVERIFY(port.sendSlowly(kReadUnits));
+    QCOMPARE(port.receive(kUnitsReply.size()).toHex(' '), kUnitsReply.toHex(' '));
+    QCOMPARE(sim().requestCount(1, 0x03), 1);
+}
+
+void TstLoggerLine::onlyTheAddressedLoggerAnswersOnTheLine() {
+    PortClient port(sim().slavePath());
+    QVERIFY(port.isOpen());
+    // Nobody at 3: the first bytes to come back belong to the logger at 2.
+    QVERIFY(port.sendSlowly(frame("030380000004")));
+    QVERIFY(port.sendSlowly(frame("020380150001")));
+    QCOMPARE(port.receive(7).toHex(' '), frame("0203020004").toHex(' '));
+    QVERIFY(port.sendSlowly(frame("070380150001")));
+    QCOMPARE(port.receive(7).toHex(' '), frame("0703020006").toHex(' '));
+}
+
+void TstLoggerLine::garbageOnTheLineIsSkipped() {
+    PortClient port(sim().slavePath());
+    QVERIFY(port.isOpen());
+    // The noise reads like the head of a 249-byte write; the line going quiet gives it away.
+    QVERIFY(port.sendSlowly(QByteArray::fromHex("FF0110000000 00F0") + kReadUnits));
+    QCOMPARE(port.receive(kUnitsReply.size()).toHex(' '), kUnitsReply.toHex(' '));
+}
+
+void TstLoggerLine::splitReplyArrivesWhole() {
+    FaultRule split;
+    split.kind = FaultKind::Split;
+    split.parts = 4;
+    sim().addFault(split);
+    FaultRule zeros;
+    zeros.kind = FaultKind::LeadingZeros;
+    zeros.zeroCount = 1;
+    sim().addFault(zeros);
+    PortClient port(sim().slavePath());
+    QVERIFY(port.isOpen());
+    QVERIFY(port.sendSlowly(kReadUnits));
+    const QByteArray expected = QByteArray(1, '\0') + kUnitsReply;
+    QCOMPARE(port.receive(expected.size()).toHex(' '), expected.toHex(' '));
+}
+
+void TstLoggerLine::answersOnASerialDevice() {
+    // A pseudo-terminal stands in for the cable: the simulator opens its slave end as a serial
+    // device with termios, the test talks on the master end.
+    SimLine cable;
+    QVERIFY(cable.openPty());
+    LoggerSimulator device;
+    QVERIFY(device.addSlave(1, Model::Qtr8d));
+    LineOptions options;
+    options.devicePath = cable.path();
+    options.serial = SerialSettings{19200, 'E', 1};
+    QString error;
+    QVERIFY2(device.start(options, &error), qPrintable(error));
+    PortClient port(cable.fd());
+    // The logger switches to odd parity at 38400 after its acknowledgement, and goes on.
+    QVERIFY(port.sendSlowly(frame("014701020106")));
+    QCOMPARE(port.receive(6), frame("01470100"));
+    QVERIFY(port.sendSlowly(kReadUnits));
+    QCOMPARE(port.receive(kUnitsReply.size()), kUnitsReply);
+    QCOMPARE(device.logger(1).lineSettings(), (LineSettings{1, 6}));
+}
+
+void TstLoggerLine::independentMasterAgrees() {
+    const QString mbpoll = QStandardPaths::findExecutable(QStringLiteral("mbpoll"));
+    if (mbpoll.isEmpty()) {
+        if (runningInCi())
+            QFAIL("mbpoll is not installed, and CI must run the independent check");
+        QSKIP("mbpoll is not installed (apt install mbpoll); independent check skipped");
+    }
+    sim().withLogger(1, [](LoggerModel &logger) {
+        for (int input = 1; input <= 8; ++input) {
+            logger.setUnit(input, std::uint16_t(input % 4));
+            logger.setTotalPulses(input, 0x10000 * input + 0x1234);
+            logger.setTariffPulses(input, 1, -input);
+        }
+    });
+    // mbpoll's references count from 0 with -0: 32768 is 0x8000.
+    auto run = [&mbpoll, this](const QString &options, const QStringList &values = {}) {
+        const QString common = QStringLiteral("-m rtu -a 1 -b 9600 -P none -0 -1 -o 3 ");
+        QProcess process;
+        process.start(mbpoll,
+                      (common + options).split(u' ') + QStringList{sim().slavePath()} + values);
+        if (!process.waitForFinished(30000))
+            process.kill();
+        process.waitForFinished();
+        const QByteArray output = process.readAllStandardOutput();
+        if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+            qWarning("mbpoll: %s%s", output.constData(),
+                     process.readAllStandardError().constData());
+        return output;
+    };
+
+    const auto holding = mbpollValues(run(QStringLiteral("-t 4:hex -r 32768 -c 8")));
+    QCOMPARE(holding.size(), 8);
+    const LoggerModel before = sim().logger(1);
+    for (int input = 1; input <= 8; ++input)
+        QCOMPARE(holding.value(0x8000 + input - 1), hex4(before.unit(input)));
+
+    const auto input = mbpollValues(run(QStringLiteral("-t 3:hex -r 0 -c 16")));
+    QCOMPARE(input.size(), 16);
+    for (int reg = 0; reg < 16; ++reg)
+        QCOMPARE(input.value(reg), hex4(*before.inputRegister(reg)));
+
+    const QByteArray written = run(QStringLiteral("-t 4 -r 32822"), {QStringLiteral("4321")});
+    QVERIFY2(written.contains("Written 1 references"), written.constData());
+    QCOMPARE(sim().logger(1).userNumber(1), std::uint16_t(4321));
+}
+
+void TstLoggerLine::programRunsUntilTerminated() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString link = dir.filePath(QStringLiteral("com1"));
+    QProcess program;
+    program.start(QStringLiteral(CORVANE_LOGGER_SIM_EXE),
+                  {QStringLiteral("--slave"), QStringLiteral("1:QTR-8D"), QStringLiteral("--slave"),
+                   QStringLiteral("2:QTR-4D"), QStringLiteral("--link"), link,
+                   QStringLiteral("--quiet"), QStringLiteral("--fault"),
+                   QStringLiteral("exception=2,slave=2,register=0x8008")});
+    QVERIFY(program.waitForStarted());
+    while (!program.canReadLine() && program.waitForReadyRead(10000)) {
+    }
+    const QString path = QString::fromLocal8Bit(program.readLine()).trimmed();
+    QVERIFY2(path.startsWith(QLatin1String("/dev/")), qPrintable(path));
+    QVERIFY(QFileInfo(link).isSymLink());
+    QCOMPARE(QFileInfo(link).symLinkTarget(), path);
+
+    {
+        PortClient port(link);
+        QVERIFY(port.isOpen());
+        QVERIFY(port.sendSlowly(kReadUnits));
+        QCOMPARE(port.receive(kUnitsReply.size()).toHex(' '), kUnitsReply.toHex(' '));
+        QVERIFY(port.sendSlowly(frame("020380080004")));
+        QCOMPARE(port.receive(5).toHex(' '), frame("028302").toHex(' '));
+    }
+
+    program.terminate();
+    QVERIFY(program.waitForFinished(10000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    QVERIFY(!QFileInfo(link).isSymLink());
+}
+
+void TstLoggerLine::commandLineErrors_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("model unknown") << QStringList{"--slave", "1:QTR-5D"};
+    QTest::newRow("address 0") << QStringList{"--slave", "0:QTR-8D"};
+    QTest::newRow("parity mark") << QStringList{"--parity", "mark"};
+    QTest::newRow("bad fault") << QStringList{"--fault", "explode"};
+    QTest::newRow("negative pulse rate") << QStringList{"--pulse-rate", "1:-2"};
+    QTest::newRow("unknown option") << QStringList{"--colour"};
+}
+
+void TstLoggerLine::commandLineErrors() {
+    QFETCH(QStringList, arguments);
+    SimOptions options;
+    QString message;
+    QCOMPARE(parseSimOptions(QStringList{"sim"} + arguments, options, message),
+             ParseOutcome::Error);
+    QVERIFY(!message.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TstLoggerLine)
+#include "tst_logger_line.moc"

@@ -1,0 +1,123 @@
+#pragma once
+
+#include "clock_source.h"
+#include "fault_plan.h"
+#include "logger_model.h"
+#include "sim_line.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace corvane {
+
+// Where the simulated line goes: a fresh pseudo-terminal (devicePath empty) or a real serial
+// device, and an optional symbolic link to it.
+struct LineOptions {
+    QString devicePath;
+    SerialSettings serial;
+    QString linkPath;
+};
+
+// Simulated loggers on one RS-485 line, answering as Modbus RTU slaves.
+//
+//     LoggerSimulator sim;
+//     sim.addSlave(1, Model::Qtr8d);
+//     sim.start();                 // own thread, a pseudo-terminal at sim.slavePath()
+//     ...
+//     sim.stop();
+//
+// handleRequest() and respond() are the same core without any line, for tests that need no
+// pseudo-terminal. Every public function may be called from any thread.
+//
+// Time: before every request and every access to a logger, all loggers are moved on by the
+// time the clock source has advanced since the last look, each on its own clock. The default
+// source is the system's; tests install a ManualClockSource.
+class LoggerSimulator {
+public:
+    LoggerSimulator();
+    ~LoggerSimulator();
+    LoggerSimulator(const LoggerSimulator &) = delete;
+    LoggerSimulator &operator=(const LoggerSimulator &) = delete;
+
+    // A logger at a free bus address 1..250, its clock set to the clock source's time.
+    bool addSlave(int address, Model model);
+    bool removeSlave(int address);
+    QList<int> slaveAddresses() const;
+    bool hasSlave(int address) const;
+    // A copy of a logger's state (a default logger when there is none at the address).
+    LoggerModel logger(int address) const;
+    // Changes a logger in place, under the simulator's lock. Changing its address here
+    // re-files it under the new address (refused when that address is taken).
+    bool withLogger(int address, const std::function<void(LoggerModel &)> &change);
+    // Helpers for the common cases.
+    bool setPulseRate(int address, int input, double pulsesPerSecond);
+
+    void setClockSource(std::shared_ptr<ClockSource> source);
+
+    // The core: the reply bytes to one request frame exactly as they would go on the line
+    // (all pieces of a split reply joined), or nothing where a logger stays silent: a bad CRC,
+    // an address without a logger, a broadcast (address 0: every logger acts, none answers), a
+    // fault that suppresses the reply.
+    QByteArray handleRequest(const QByteArray &frame);
+    // The same with the timing of the reply: its pieces and the pauses before them.
+    SimResponse respond(const QByteArray &frame);
+
+    int addFault(const FaultRule &rule);
+    void removeFault(int id);
+    void clearFaults();
+    void setRandomFaults(double rate, std::uint32_t seed, const QList<FaultKind> &kinds = {});
+
+    // Requests with a good CRC that reached a logger (or the broadcast address 0), by the
+    // address they were sent to and their function; -1 counts all.
+    int requestCount(int address = -1, int function = -1) const;
+    // Every frame with a good CRC, in order, addressed to a logger or not (the last 10000).
+    QList<QByteArray> receivedFrames() const;
+    void resetCounters();
+
+    // One line per request, reply and dropped garbage ("<- 01 03 ...", "-> ..."). Called on
+    // whichever thread handled the request; nothing is logged without it.
+    void setTrafficLog(std::function<void(const QString &)> log);
+
+    // Opens the line and answers on it from a thread of its own.
+    bool start(const LineOptions &options = {}, QString *error = nullptr);
+    void stop();
+    bool isRunning() const { return m_thread.joinable(); }
+    // What a master opens: the pseudo-terminal's slave path or the device.
+    QString slavePath() const;
+
+private:
+    struct Pending;
+    void syncClockLocked() const;
+    SimResponse respondLocked(const QByteArray &frame, std::optional<LineSettings> *lineChange);
+    void log(const QString &line) const;
+    void run();
+    bool waitForWake(int timeoutMs);
+    bool writeAll(const QByteArray &bytes);
+
+    mutable std::mutex m_mutex;
+    mutable std::map<int, LoggerModel> m_loggers;
+    std::shared_ptr<ClockSource> m_clockSource;
+    mutable QDateTime m_lastSourceTime;
+    FaultPlan m_faults;
+    QHash<int, int> m_counts; // (address << 8 | function) -> requests
+    QList<QByteArray> m_frames;
+    std::function<void(const QString &)> m_log;
+
+    SimLine m_line;
+    SerialSettings m_serial;
+    std::thread m_thread;
+    std::atomic<bool> m_stopping{false};
+    int m_wakeRead = -1;
+    int m_wakeWrite = -1;
+};
+
+} // namespace corvane

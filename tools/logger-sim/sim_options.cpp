@@ -1,0 +1,274 @@
+#include "sim_options.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+
+#include <cmath>
+
+namespace corvane {
+namespace {
+
+// Lines below the option list of --help.
+const char *const kHelpTail = R"(
+Each logger answers at its bus address only; without --slave one QTR-8D answers at address 1.
+Without --device the simulator creates a pseudo-terminal, prints its path on standard output
+and answers there until SIGINT or SIGTERM.
+
+Faults (--fault, repeatable): KIND[=VALUE][,KEY=VALUE...]
+  no-reply              stay silent
+  delay=MS              answer MS milliseconds late (default 800)
+  bad-crc               a reply whose CRC does not check
+  exception=CODE        the Modbus exception CODE instead of the answer (default 4)
+  leading-zeros=N       N 0x00 bytes before the reply (default 2)
+  filler                one 0x00 byte after the reply
+  split=PARTS           the reply in PARTS writes (default 3), pause=MS between them (20)
+  wrong-address=ADDR    the reply from bus address ADDR (default: the next address)
+  Keys narrow a fault to slave=ADDR, function=CODE, register=REG (the register a read or
+  write covers, the record number of a file record, the sub-code of function 0x47), and
+  times=N limits how often it fires. Numbers may be hexadecimal (0x...).
+  Example: --fault exception=2,function=3,register=0x8008 --fault delay=900,times=1
+
+Pulse rates (--pulse-rate, repeatable): RATE for every input of every logger, ADDR:RATE for
+every input of one logger, ADDR:INPUT:RATE for one input; in pulses per second. Without it
+every input counts 1 pulse per second.
+)";
+
+std::optional<int> parseInt(const QString &text) {
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok, 0);
+    return ok ? std::optional<int>(value) : std::nullopt;
+}
+
+std::optional<double> parseDouble(const QString &text) {
+    bool ok = false;
+    const double value = text.trimmed().toDouble(&ok);
+    return ok && std::isfinite(value) ? std::optional<double>(value) : std::nullopt;
+}
+
+std::optional<SlaveOption> parseSlave(const QString &text) {
+    const QStringList parts = text.split(u':');
+    if (parts.size() != 2)
+        return std::nullopt;
+    const auto address = parseInt(parts[0]);
+    const auto model = modelFromName(parts[1].trimmed());
+    if (!address || *address < 1 || *address > kHighestBusAddress || !model)
+        return std::nullopt;
+    return SlaveOption{*address, *model};
+}
+
+std::optional<RateOption> parseRate(const QString &text) {
+    const QStringList parts = text.split(u':');
+    if (parts.isEmpty() || parts.size() > 3)
+        return std::nullopt;
+    RateOption option;
+    const auto rate = parseDouble(parts.last());
+    if (!rate || *rate < 0)
+        return std::nullopt;
+    option.pulsesPerSecond = *rate;
+    if (parts.size() >= 2) {
+        const auto address = parseInt(parts[0]);
+        if (!address)
+            return std::nullopt;
+        option.address = *address;
+    }
+    if (parts.size() == 3) {
+        const auto input = parseInt(parts[1]);
+        if (!input || *input < 1 || *input > kMaxInputs)
+            return std::nullopt;
+        option.input = *input;
+    }
+    return option;
+}
+
+} // namespace
+
+ParseOutcome parseSimOptions(const QStringList &arguments, SimOptions &options, QString &message) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Simulated QTR pulse-counting data loggers: Modbus RTU slaves on a "
+        "pseudo-terminal or a serial port, for tests, demonstrations and training."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
+    const QCommandLineOption slave(
+        QStringLiteral("slave"),
+        QStringLiteral("Put a logger of MODEL (QTR-4D, QTR-6D, QTR-8D) at bus address ADDR "
+                       "(1-250). Repeatable."),
+        QStringLiteral("ADDR:MODEL"));
+    const QCommandLineOption link(
+        QStringLiteral("link"),
+        QStringLiteral("Place a symbolic link to the port at PATH; removed at exit."),
+        QStringLiteral("PATH"));
+    const QCommandLineOption device(
+        QStringLiteral("device"),
+        QStringLiteral("Answer on this serial device instead of a pseudo-terminal."),
+        QStringLiteral("PATH"));
+    const QCommandLineOption speed(QStringLiteral("speed"),
+                                   QStringLiteral("Line speed of --device (default 9600)."),
+                                   QStringLiteral("BAUD"), QStringLiteral("9600"));
+    const QCommandLineOption parity(QStringLiteral("parity"),
+                                    QStringLiteral("Parity of --device: none, even, odd "
+                                                   "(default none)."),
+                                    QStringLiteral("PARITY"), QStringLiteral("none"));
+    const QCommandLineOption stopBits(QStringLiteral("stop-bits"),
+                                      QStringLiteral("Stop bits of --device: 1 or 2 (default 1)."),
+                                      QStringLiteral("N"), QStringLiteral("1"));
+    const QCommandLineOption quiet(QStringLiteral("quiet"),
+                                   QStringLiteral("Do not log requests and replies on standard "
+                                                  "error."));
+    const QCommandLineOption fault(QStringLiteral("fault"),
+                                   QStringLiteral("Misbehave on cue (see below). Repeatable."),
+                                   QStringLiteral("FAULT"));
+    const QCommandLineOption faultRate(
+        QStringLiteral("fault-rate"),
+        QStringLiteral("Give each reply a random fault with this probability (0 to 1)."),
+        QStringLiteral("RATE"));
+    const QCommandLineOption seed(QStringLiteral("seed"),
+                                  QStringLiteral("Seed of the random faults (default 1)."),
+                                  QStringLiteral("N"), QStringLiteral("1"));
+    const QCommandLineOption pulseRate(QStringLiteral("pulse-rate"),
+                                       QStringLiteral("Pulse rate (see below). Repeatable."),
+                                       QStringLiteral("[ADDR:[INPUT:]]RATE"));
+    const QCommandLineOption timeScale(
+        QStringLiteral("time-scale"),
+        QStringLiteral("Let the loggers' time run FACTOR times as fast (default 1)."),
+        QStringLiteral("FACTOR"), QStringLiteral("1"));
+    const QCommandLineOption clock(
+        QStringLiteral("clock"),
+        QStringLiteral("Start the loggers' clocks at this local time instead of the PC's."),
+        QStringLiteral("yyyy-MM-ddTHH:mm"));
+    const QCommandLineOption battery(QStringLiteral("battery"),
+                                     QStringLiteral("Battery level in volts, 0 to 5 (default "
+                                                    "3.61)."),
+                                     QStringLiteral("VOLTS"));
+    parser.addOptions({help, slave, link, device, speed, parity, stopBits, quiet, fault, faultRate,
+                       seed, pulseRate, timeScale, clock, battery});
+
+    auto error = [&message](const QString &text) {
+        message = text;
+        return ParseOutcome::Error;
+    };
+    if (!parser.parse(arguments))
+        return error(parser.errorText());
+    if (parser.isSet(help)) {
+        message = parser.helpText() + QString::fromUtf8(kHelpTail);
+        return ParseOutcome::Help;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return error(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments()[0]));
+
+    options = SimOptions();
+    for (const QString &text : parser.values(slave)) {
+        const auto option = parseSlave(text);
+        if (!option)
+            return error(
+                QStringLiteral("bad --slave \"%1\": expected ADDR:MODEL, e.g. 1:QTR-8D").arg(text));
+        options.slaves.append(*option);
+    }
+    if (options.slaves.isEmpty())
+        options.slaves.append(SlaveOption{});
+
+    options.line.linkPath = parser.value(link);
+    options.line.devicePath = parser.value(device);
+    const auto baud = parseInt(parser.value(speed));
+    if (!baud || *baud <= 0)
+        return error(QStringLiteral("bad --speed \"%1\"").arg(parser.value(speed)));
+    options.line.serial.baud = *baud;
+    const QString parityText = parser.value(parity).toLower();
+    if (parityText == QLatin1String("none"))
+        options.line.serial.parity = 'N';
+    else if (parityText == QLatin1String("even"))
+        options.line.serial.parity = 'E';
+    else if (parityText == QLatin1String("odd"))
+        options.line.serial.parity = 'O';
+    else
+        return error(QStringLiteral("bad --parity \"%1\": none, even or odd").arg(parityText));
+    const auto stops = parseInt(parser.value(stopBits));
+    if (!stops || (*stops != 1 && *stops != 2))
+        return error(QStringLiteral("bad --stop-bits \"%1\"").arg(parser.value(stopBits)));
+    options.line.serial.stopBits = *stops;
+    options.quiet = parser.isSet(quiet);
+
+    for (const QString &text : parser.values(fault)) {
+        QString why;
+        const auto rule = parseFaultRule(text, &why);
+        if (!rule)
+            return error(why);
+        options.faults.append(*rule);
+    }
+    if (parser.isSet(faultRate)) {
+        const auto rate = parseDouble(parser.value(faultRate));
+        if (!rate || *rate < 0 || *rate > 1)
+            return error(QStringLiteral("bad --fault-rate \"%1\"").arg(parser.value(faultRate)));
+        options.faultRate = *rate;
+    }
+    bool seedOk = false;
+    options.seed = parser.value(seed).toUInt(&seedOk, 0);
+    if (!seedOk)
+        return error(QStringLiteral("bad --seed \"%1\"").arg(parser.value(seed)));
+
+    for (const QString &text : parser.values(pulseRate)) {
+        const auto option = parseRate(text);
+        if (!option)
+            return error(QStringLiteral("bad --pulse-rate \"%1\"").arg(text));
+        options.rates.append(*option);
+    }
+    if (options.rates.isEmpty())
+        options.rates.append(RateOption{-1, -1, 1.0});
+
+    const auto scale = parseDouble(parser.value(timeScale));
+    if (!scale || *scale <= 0)
+        return error(QStringLiteral("bad --time-scale \"%1\"").arg(parser.value(timeScale)));
+    options.timeScale = *scale;
+    if (parser.isSet(clock)) {
+        const QDateTime start = QDateTime::fromString(parser.value(clock), Qt::ISODate);
+        if (!start.isValid())
+            return error(QStringLiteral("bad --clock \"%1\": e.g. 2026-12-06T09:05")
+                             .arg(parser.value(clock)));
+        options.clock = start;
+    }
+    if (parser.isSet(battery)) {
+        const auto volts = parseDouble(parser.value(battery));
+        if (!volts || *volts < 0 || *volts > 5)
+            return error(QStringLiteral("bad --battery \"%1\"").arg(parser.value(battery)));
+        options.batteryByte = static_cast<int>(std::lround(*volts * 51));
+    }
+    return ParseOutcome::Run;
+}
+
+bool applySimOptions(LoggerSimulator &sim, const SimOptions &options, QString &error) {
+    if (options.timeScale != 1.0)
+        sim.setClockSource(std::make_shared<SystemClockSource>(options.timeScale));
+    for (const SlaveOption &option : options.slaves) {
+        if (!sim.addSlave(option.address, option.model)) {
+            error = QStringLiteral("bus address %1 is given twice").arg(option.address);
+            return false;
+        }
+    }
+    for (const RateOption &rate : options.rates) {
+        for (int address : sim.slaveAddresses()) {
+            if (rate.address >= 0 && rate.address != address)
+                continue;
+            sim.withLogger(address, [&rate](LoggerModel &logger) {
+                for (int input = 1; input <= kMaxInputs; ++input) {
+                    if (rate.input < 0 || rate.input == input)
+                        logger.setPulseRate(input, rate.pulsesPerSecond);
+                }
+            });
+        }
+    }
+    for (int address : sim.slaveAddresses()) {
+        sim.withLogger(address, [&options](LoggerModel &logger) {
+            if (options.clock)
+                logger.setClock(*options.clock);
+            if (options.batteryByte)
+                logger.setBatteryByte(*options.batteryByte);
+        });
+    }
+    for (const FaultRule &rule : options.faults)
+        sim.addFault(rule);
+    if (options.faultRate > 0)
+        sim.setRandomFaults(options.faultRate, options.seed);
+    return true;
+}
+
+} // namespace corvane
