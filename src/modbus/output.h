@@ -21,6 +21,16 @@ public:
     // Text of a control named by its object name, e.g. "Label6", "Edit1", "Combo_pulses".
     virtual void setText(const QString &control, const QString &text) = 0;
     virtual void setEnabled(const QString &control, bool enabled) = 0;
+    virtual void setVisible(const QString &control, bool visible) = 0;
+};
+
+// The other direction: what the operator has typed or ticked in a named control. Commands read
+// it at the moment they need it (the write sequence reads its check boxes at every step).
+class ControlReader {
+public:
+    virtual ~ControlReader() = default;
+    virtual QString text(const QString &control) const = 0;
+    virtual bool isChecked(const QString &control) const = 0;
 };
 
 namespace StatusPanel {

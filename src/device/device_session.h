@@ -1,0 +1,70 @@
+#pragma once
+
+#include "address_store.h"
+#include "decoders.h"
+#include "device_model.h"
+#include "device_tables.h"
+#include "engine_state.h"
+#include "modbus_master.h"
+#include "transaction_engine.h"
+
+#include <QLocale>
+#include <QString>
+
+#include <functional>
+
+namespace corvane {
+
+class ControlReader;
+class Output;
+class SerialLine;
+class Sleeper;
+
+// What the window provides to the device and service commands: the port, where texts go, what
+// the operator typed, and the few settings and window states they read at the moment they act.
+struct SessionEnvironment {
+    SerialLine &line;
+    Sleeper &sleeper;
+    Output &out;
+    const ControlReader &controls;
+    // The address selector's value (UD_addr), read afresh for every request.
+    std::function<int()> selectedAddress;
+    // PortOpen of the port routine.
+    std::function<bool()> portOpen;
+    // The DecSeparator setting.
+    std::function<QString()> decSeparator;
+    QLocale locale = QLocale::system();
+};
+
+// The state the main window owns for its lifetime, apart from the widgets: the engine and its
+// state, the recognised model, the three tables and the per-address store. The device, service
+// and file commands all work on one session.
+class DeviceSession {
+public:
+    explicit DeviceSession(SessionEnvironment env);
+    DeviceSession(const DeviceSession &) = delete;
+    DeviceSession &operator=(const DeviceSession &) = delete;
+
+    // Everything a decoder writes into, for the address selected now.
+    DecodeContext decodeContext();
+
+    int selectedAddress() const { return env.selectedAddress(); }
+    bool portOpen() const { return env.portOpen(); }
+    QString decSeparator() const { return env.decSeparator ? env.decSeparator() : QString('.'); }
+
+    // The first checks every device command makes, in this order, each with its log line:
+    // "Serial COM port is not opened", then (when a model is needed) "Device type is not
+    // selected or correct". True when the command may go on.
+    bool checkPort();
+    bool checkPortAndModel();
+
+    SessionEnvironment env;
+    EngineState state;
+    DeviceState device;
+    DeviceTables tables;
+    AddressStore store;
+    TransactionEngine engine;
+    ModbusMaster master;
+};
+
+} // namespace corvane
