@@ -1,0 +1,71 @@
+#pragma once
+
+// A device session on a real port, talking to the simulated logger over a pseudo-terminal.
+// Tests that use it link corvane_device, corvane_serial and corvane_logger_sim.
+
+#include "device_session.h"
+#include "logger_simulator.h"
+#include "recording_output.h"
+#include "ser_comm.h"
+#include "sleeper.h"
+
+#include <QTest>
+
+#include <chrono>
+#include <initializer_list>
+#include <memory>
+#include <utility>
+
+namespace corvane::test {
+
+class SimSession {
+public:
+    explicit SimSession(std::initializer_list<std::pair<int, Model>> slaves,
+                        std::chrono::milliseconds responseTime = std::chrono::milliseconds(100))
+        : session(SessionEnvironment{comm, defaultSleeper(), out, controls,
+                                     [this] { return address; }, [this] { return portOpen; },
+                                     [this] { return decSeparator; },
+                                     QLocale(QLocale::English, QLocale::UnitedStates)}) {
+        for (const auto &[slaveAddress, model] : slaves)
+            sim.addSlave(slaveAddress, model);
+        QString error;
+        started = sim.start({}, &error);
+        if (!started)
+            qWarning("simulator did not start: %s", qPrintable(error));
+        comm.SetDeviceName(sim.slavePath());
+        comm.SetBaudrate(br9600);
+        comm.SetDirectWrite(true);
+        comm.OnRxChar = [this](TSerCustomComm *, int count) {
+            session.engine.Comm1RxChar(count);
+        };
+        session.engine.setResponseTime(responseTime);
+        try {
+            comm.OpenPort();
+        } catch (const std::exception &e) {
+            qWarning("port did not open: %s", e.what());
+        }
+        portOpen = comm.IsOpen();
+    }
+
+    ~SimSession() {
+        comm.ClosePort();
+        sim.stop();
+    }
+
+    // Waits until no sequence, window or registered busy check is left running.
+    bool waitIdle(int timeoutMs = 30000) {
+        return QTest::qWaitFor([this] { return !session.engine.isBusy(); }, timeoutMs);
+    }
+
+    LoggerSimulator sim;
+    TSerComm comm;
+    RecordingOutput out;
+    FakeControls controls;
+    int address = 1;
+    bool portOpen = false;
+    QString decSeparator = QStringLiteral(".");
+    bool started = false;
+    DeviceSession session;
+};
+
+} // namespace corvane::test
