@@ -1,0 +1,186 @@
+#include "file_commands.h"
+
+#include "atomic_file.h"
+#include "csv_export.h"
+#include "device_session.h"
+#include "error_display.h"
+#include "file_ui.h"
+#include "output.h"
+#include "work_file.h"
+
+#include <QFile>
+
+#include <utility>
+
+namespace corvane {
+namespace {
+
+const QString kCaption = QStringLiteral("Corvane");
+const QString kNotCreatedMessage = QStringLiteral(
+    "File can not be created, either you do not have proper rights or you are writing on CD");
+
+// A foreign file can hold thousands of records without a slot; the operator needs to know that
+// they were skipped, not every one of them.
+constexpr std::size_t kSkippedLinesShown = 10;
+
+} // namespace
+
+const QString FileCommands::kWorkFileFilter = QStringLiteral("DAT files (*.dat)");
+const QString FileCommands::kWorkFileSuffix = QStringLiteral("dat");
+const QString FileCommands::kCsvFilter = QStringLiteral("CSV files (*.csv)");
+const QString FileCommands::kCsvSuffix = QStringLiteral("csv");
+
+FileCommands::FileCommands(DeviceSession &session, FileDialogs &dialogs, MessageBoxes &messages,
+                           std::function<void(int)> setSelector,
+                           std::function<QString()> exportSeparator)
+    : m_session(session), m_dialogs(dialogs), m_messages(messages),
+      m_setSelector(std::move(setSelector)), m_exportSeparator(std::move(exportSeparator)) {}
+
+void FileCommands::BitBtn3Click() {
+    runGuarded([this] { save(); });
+}
+
+void FileCommands::BitBtn5Click() {
+    runGuarded([this] { load(); });
+}
+
+void FileCommands::BitBtn9Click() {
+    runGuarded([this] {
+        exportCsv(
+            [this] {
+                return parameterExport(m_session.store, m_session.tables.Grid_data,
+                                       m_exportSeparator());
+            },
+            QStringLiteral("File can not be created - no rights or CD"));
+    });
+}
+
+void FileCommands::BitBtn8Click() {
+    runGuarded([this] {
+        exportCsv(
+            [this] {
+                return countersExport(m_session.tables.Grid_data2, m_session.selectedAddress(),
+                                      m_exportSeparator());
+            },
+            QStringLiteral("File can NOT be created"));
+    });
+}
+
+void FileCommands::reportNotCreated(const QString &logLine) {
+    m_messages.inform(kCaption, kNotCreatedMessage);
+    m_session.env.out.log(logLine);
+}
+
+// The file is replaced only once all of it is written, so a failure half-way (a full disk)
+// leaves the operator's previous work file as it was.
+void FileCommands::save() {
+    const QString path = m_dialogs.saveFileName(kWorkFileFilter, kWorkFileSuffix);
+    if (path.isEmpty())
+        return;
+    const QString notSaved = QStringLiteral("File was NOT saved");
+    AtomicFile file(path);
+    if (!file.open()) {
+        reportNotCreated(notSaved);
+        return;
+    }
+    if (!file.commit(encodeWorkFile(m_session.store))) {
+        showError(QStringLiteral("The work file %1 could not be written: %2. Any earlier file of "
+                                 "that name is unchanged.")
+                      .arg(path, file.errorString()));
+        m_session.env.out.log(notSaved);
+        return;
+    }
+    m_session.env.out.log(QStringLiteral("File was written successfully"));
+}
+
+// Nothing changes until the whole file has been read and found sound: a damaged file must not
+// leave the store half-replaced.
+void FileCommands::load() {
+    const QString path = m_dialogs.openFileName(kWorkFileFilter);
+    if (path.isEmpty())
+        return;
+    WorkFileContents contents;
+    int recordCount = 0;
+    if (!readWorkFile(path, contents, recordCount) || recordCount == 0)
+        return;
+
+    Output &out = m_session.env.out;
+    const std::vector<std::int32_t> &skipped = contents.skippedAddresses;
+    for (std::size_t i = 0; i < skipped.size() && i < kSkippedLinesShown; ++i)
+        out.log(QStringLiteral("Record for address %1 skipped: addresses are %2 to %3")
+                    .arg(skipped[i])
+                    .arg(AddressStore::kFirstAddress)
+                    .arg(AddressStore::kLastAddress));
+    if (skipped.size() > kSkippedLinesShown)
+        out.log(QStringLiteral("%1 more records skipped: addresses are %2 to %3")
+                    .arg(skipped.size() - kSkippedLinesShown)
+                    .arg(AddressStore::kFirstAddress)
+                    .arg(AddressStore::kLastAddress));
+    // A file of nothing but foreign records would otherwise empty every slot for nothing.
+    if (contents.records.empty())
+        return;
+    applyLoaded(contents);
+}
+
+bool FileCommands::readWorkFile(const QString &path, WorkFileContents &contents, int &recordCount) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_session.env.out.log(QStringLiteral("File does not exists or is already open"));
+        return false;
+    }
+    const auto refuse = [&path](const QString &problem) {
+        showError(QStringLiteral("The work file %1 was not loaded: %2. Nothing was changed.")
+                      .arg(path, problem));
+        return false;
+    };
+    // The length taken once, up front: it bounds the reading even for a device that never ends.
+    const qint64 length = file.size();
+    const QString lengthProblem = workFileLengthProblem(length);
+    if (!lengthProblem.isEmpty())
+        return refuse(lengthProblem);
+
+    WorkFileParser parser;
+    QByteArray record(WorkFile::kRecordSize, '\0');
+    for (qint64 read = 0; read < length; read += WorkFile::kRecordSize) {
+        const qint64 got = file.read(record.data(), WorkFile::kRecordSize);
+        if (got < 0)
+            return refuse(QStringLiteral("reading it failed (%1)").arg(file.errorString()));
+        if (got != WorkFile::kRecordSize)
+            return refuse(QStringLiteral("it ended after %1 bytes, in the middle of a record")
+                              .arg(read + qMax<qint64>(got, 0)));
+        parser.addRecord(record);
+    }
+    recordCount = parser.recordCount();
+    contents = parser.takeContents();
+    return true;
+}
+
+void FileCommands::applyLoaded(const WorkFileContents &contents) {
+    AddressStore &store = m_session.store;
+    applyWorkFile(contents, store);
+    store.storeToTable(store.HighestAddress, m_session.tables.Grid_data);
+    store.CurrentAddress = store.HighestAddress;
+    if (m_setSelector)
+        m_setSelector(store.HighestAddress);
+    m_session.tables.Grid_data2.clearContents();
+}
+
+// The file is created as a test before the text is assembled, and replaced only once all of
+// the text is written.
+void FileCommands::exportCsv(const std::function<QByteArray()> &text,
+                             const QString &notCreatedLine) {
+    const QString path = m_dialogs.saveFileName(kCsvFilter, kCsvSuffix);
+    if (path.isEmpty())
+        return;
+    AtomicFile file(path);
+    if (!file.open()) {
+        reportNotCreated(notCreatedLine);
+        return;
+    }
+    if (!file.commit(text()))
+        showError(QStringLiteral("The export file %1 could not be written: %2. Any earlier file "
+                                 "of that name is unchanged.")
+                      .arg(path, file.errorString()));
+}
+
+} // namespace corvane
