@@ -1,0 +1,212 @@
+// The service page against a recording port: the password gate, the checks of every command
+// and the refusal while another request is in flight.
+
+#include "device_session.h"
+#include "error_display.h"
+#include "fake_serial_line.h"
+#include "recording_output.h"
+#include "service_key_filter.h"
+#include "service_page.h"
+
+#include <QTest>
+
+using namespace corvane;
+using namespace corvane::test;
+
+using Texts = QHash<QString, QString>;
+
+namespace {
+
+struct Fixture {
+    FakeSerialLine line;
+    RecordingOutput out;
+    FakeControls controls;
+    bool portOpen = true;
+    DeviceSession session{SessionEnvironment{line,
+                                             line,
+                                             out,
+                                             controls,
+                                             [] { return 1; },
+                                             [this] { return portOpen; },
+                                             {},
+                                             QLocale::c()}};
+    ServicePage page{session};
+};
+
+} // namespace
+
+class TestServiceCommands : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init() {
+        m_errors.clear();
+        setErrorSink([this](const QString &message) { m_errors << message; });
+    }
+    void cleanup() { setErrorSink({}); }
+
+    void wrongPassword_data() {
+        QTest::addColumn<QString>("entered");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("other case") << QStringLiteral("Tovrek");
+        QTest::newRow("trailing blank") << QStringLiteral("tovrek ");
+    }
+    void wrongPassword() {
+        QFETCH(QString, entered);
+        Fixture f;
+        f.page.BitBtn18Click(entered);
+        QCOMPARE(f.out.texts.value("MaskEdit1", "unset"), QString());
+        QVERIFY(!f.out.isVisible("GroupBox4"));
+        QCOMPARE(f.out.status.value(1), QStringLiteral("Incorrect password"));
+        QCOMPARE(f.out.logLines, QStringList{"Incorrect password entered"});
+    }
+
+    void rightPasswordOpensForGood() {
+        Fixture f;
+        f.page.BitBtn18Click(QStringLiteral("tovrek"));
+        QVERIFY(f.out.isVisible("GroupBox4", false));
+        for (const char *hidden : {"MaskEdit1", "BitBtn18", "Label8"})
+            QVERIFY2(!f.out.isVisible(hidden), hidden);
+        f.page.BitBtn18Click(QString());
+        QVERIFY(f.out.isVisible("GroupBox4") && f.out.logLines.isEmpty());
+    }
+
+    void keyFilter() {
+        for (QChar key : {QChar('0'), QChar('9'), QChar(8)})
+            QCOMPARE(Edit_addressKeyPress(key), key);
+        for (QChar key : {QChar('a'), QChar('-'), QChar(0x0663)})
+            QCOMPARE(Edit1KeyPress(key), QChar(27));
+    }
+
+    // Every refused command: its one log line, and not a byte or an RTS change on the line.
+    void refused_data() {
+        QTest::addColumn<QString>("handler");
+        QTest::addColumn<bool>("portOpen");
+        QTest::addColumn<Texts>("texts");
+        QTest::addColumn<QString>("message");
+        const auto row = [](const char *name, const char *handler, bool open, const Texts &texts,
+                            const char *message) {
+            QTest::newRow(name) << handler << open << texts << message;
+        };
+        const char *closed = "Serial COM port is not opened";
+        const char *parity = "Incorrect COM port parity selected, aborting...";
+        const char *code = "User code not programmed - must be 4 digits...";
+        const char *polarity = "Incorrect value for polarity chosen...";
+        const char *address = "Address must be between 1 and 250";
+        const char *display = "Number of inputs is not correct...";
+
+        row("information read, closed", "BitBtn27Click", false, {}, closed);
+        row("id, closed", "BitBtn19Click", false, {{"Edit_id", "12345678"}}, closed);
+        row("id empty", "BitBtn19Click", true, {}, "You did not enter ID");
+        row("id of 7", "BitBtn19Click", true, {{"Edit_id", "1234567"}},
+            "Entered ID is not correct - must be 8 digits");
+        row("line, closed", "Button1Click", false, {{"ComboBox1", "9600"}, {"ComboBox2", "Odd"}},
+            closed);
+        row("speed empty", "Button1Click", true, {{"ComboBox2", "Odd"}}, "Incorrect com port data");
+        row("parity Mark", "Button1Click", true, {{"ComboBox1", "57600"}, {"ComboBox2", "Mark"}},
+            parity);
+        row("parity lower case", "Button1Click", true,
+            {{"ComboBox1", "9600"}, {"ComboBox2", "none"}}, parity);
+        row("speed 57600", "Button1Click", true, {{"ComboBox1", "57600"}, {"ComboBox2", "Even"}},
+            "Incorrect COM port speed selected, aborting...");
+        row("code, closed", "BitBtn20Click", false, {{"Edit1", "1234"}}, closed);
+        row("code empty", "BitBtn20Click", true, {}, code);
+        row("code of 3", "BitBtn20Click", true, {{"Edit1", "123"}}, code);
+        row("read code, closed", "Button2Click", false, {}, closed);
+        row("lock, closed", "BitBtn21Click", false, {}, closed);
+        row("unlock, closed", "BitBtn22Click", false, {}, closed);
+        row("inputs, closed", "BitBtn23Click", false, {{"Combo_inputs", "8"}}, closed);
+        row("inputs empty", "BitBtn23Click", true, {}, "Incorrect number of inputs selected");
+        row("inputs 5", "BitBtn23Click", true, {{"Combo_inputs", "5"}},
+            "Incorrect number of inputs selected");
+        row("polarity, closed", "BitBtn29Click", false, {{"Combo_polarity", "Negative"}}, closed);
+        row("polarity empty", "BitBtn29Click", true, {}, polarity);
+        row("polarity lower case", "BitBtn29Click", true, {{"Combo_polarity", "positive"}},
+            polarity);
+        row("address empty, closed", "BitBtn25Click", false, {}, "Address not entered");
+        row("address 0", "BitBtn25Click", true, {{"Edit_address", "0"}}, address);
+        row("address 251", "BitBtn25Click", true, {{"Edit_address", "251"}}, address);
+        row("address 300, closed", "BitBtn25Click", false, {{"Edit_address", "300"}}, address);
+        row("address, closed", "BitBtn25Click", false, {{"Edit_address", "12"}}, closed);
+        row("pulses, closed", "BitBtn26Click", false, {{"Combo_pulses", "20 ms"}}, closed);
+        row("pulses empty", "BitBtn26Click", true, {}, "You did not select pulse length");
+        row("pulses 15 ms", "BitBtn26Click", true, {{"Combo_pulses", "15 ms"}},
+            "Selected pulse length is not valid...");
+        row("display empty, closed", "BitBtn30Click", false, {}, display);
+        row("display, closed", "BitBtn30Click", false, {{"Combo_inputs", "3"}}, closed);
+        row("display 9", "BitBtn30Click", true, {{"Combo_inputs", "9"}}, display);
+        row("display 10", "BitBtn30Click", true, {{"Combo_inputs", "10"}}, display);
+    }
+    void refused() {
+        QFETCH(QString, handler);
+        QFETCH(bool, portOpen);
+        QFETCH(Texts, texts);
+        QFETCH(QString, message);
+        Fixture f;
+        f.portOpen = f.line.open = portOpen;
+        f.controls.texts = texts;
+        QVERIFY(QMetaObject::invokeMethod(&f.page, handler.toLatin1().constData()));
+        QCOMPARE(f.out.logLines, QStringList{message});
+        QVERIFY2(f.line.events.empty(), qPrintable(f.line.timeline()));
+        QVERIFY(f.out.texts.isEmpty() && !f.page.isBusy() && m_errors.isEmpty());
+    }
+
+    // A pasted text is not a number: the conversion error reaches the error display.
+    void addressNotANumber() {
+        Fixture f;
+        f.controls.texts = {{"Edit_address", "1a"}};
+        f.page.BitBtn25Click();
+        QCOMPARE(m_errors, QStringList{"'1a' is not a valid integer value"});
+        QVERIFY(f.out.logLines.isEmpty() && f.line.events.empty());
+    }
+
+    // While an answer window is open every other request is refused after its own checks; while
+    // another sequence runs the page refuses alike.
+    void refusedWhileBusy() {
+        Fixture f;
+        f.page.BitBtn21Click();
+        f.out.clear();
+        f.line.frames.clear();
+        f.controls.texts = {{"Edit1", "123"}, {"Edit_address", "5"}};
+        f.page.BitBtn20Click();
+        f.page.BitBtn25Click();
+        f.page.BitBtn24Click();
+        QVERIFY(!f.session.engine.startRead());
+        const QString busy = QStringLiteral("Another request is in progress, please wait...");
+        QCOMPARE(f.out.logLines,
+                 QStringList({"User code not programmed - must be 4 digits...", busy, busy, busy}));
+        QVERIFY(f.line.frames.isEmpty() && !f.out.texts.contains("Label13"));
+
+        f.page.Timer_serviceTimer();
+        QCOMPARE(f.out.logLines.last(), QStringLiteral("No response from device 1"));
+        QVERIFY(f.session.engine.startRead());
+        f.page.BitBtn22Click();
+        QCOMPARE(f.out.logLines.last(), busy);
+    }
+
+    // A port error in the middle of the information read costs that step only: the read still
+    // ends and gives BitBtn24 back.
+    void portErrorDuringInfoRead() {
+        Fixture f;
+        f.page.BitBtn24Click();
+        f.page.Timer_response_serviceTimer();
+        f.line.fault = [](FakeSerialLine::Kind kind) {
+            if (kind == FakeSerialLine::Kind::Byte)
+                throw std::runtime_error("Write error");
+        };
+        f.page.Timer_readserviceTimer();
+        QCOMPARE(m_errors, QStringList{"Write error"});
+        f.line.fault = {};
+        for (int tick = 0; tick < 10 && f.page.isBusy(); ++tick) {
+            f.page.Timer_readserviceTimer();
+            if (f.page.responseServiceTimer().isActive())
+                f.page.Timer_response_serviceTimer();
+        }
+        QVERIFY(!f.page.isBusy() && f.out.isEnabled("BitBtn24", false));
+    }
+
+private:
+    QStringList m_errors;
+};
+
+QTEST_GUILESS_MAIN(TestServiceCommands)
+#include "tst_service_commands.moc"
