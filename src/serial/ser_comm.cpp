@@ -109,7 +109,8 @@ void TSerCustomComm::CheckCommResult(bool ok, const QString &format) const {
 
 void TSerCustomComm::RaiseCommError(const QString &format) const {
     const int code = m_os.lastError();
-    throw ESerCommError(formatMessage(format, {QString::number(code), m_os.errorText(code)}));
+    throw ESerCommError(formatMessage(format, {QString::number(code), m_os.errorText(code)}),
+                        ESerCommError::Kind::Other, code);
 }
 
 void TSerCustomComm::OpenPort() {
@@ -141,10 +142,12 @@ void TSerCustomComm::OpenDevice() {
         const int code = m_os.lastError();
         if (m_os.isNotFound(code))
             throw ESerCommError(
-                formatMessage(QStringLiteral("Specified device not found (%s)."), {name}));
+                formatMessage(QStringLiteral("Specified device not found (%s)."), {name}),
+                ESerCommError::Kind::DeviceNotOpened, code);
         throw ESerCommError(
             formatMessage(QStringLiteral("Can't open specified device %s (Error %d, %s)"),
-                          {name, QString::number(code), m_os.errorText(code)}));
+                          {name, QString::number(code), m_os.errorText(code)}),
+            ESerCommError::Kind::DeviceNotOpened, code);
     }
     m_device = std::move(device);
 }

@@ -41,6 +41,23 @@ bool notSupported(int error) {
     return error == ENOTTY || error == EINVAL;
 }
 
+// A pseudo-terminal has no parity generator and clears PARENB; the C library then reports the
+// whole change as failed. Everything else was applied, and a pty has nothing else to apply, so
+// such a device counts as set. A real UART that refuses parity still fails.
+bool parityIgnoredByPty(int fd, const termios &wanted) {
+    if (errno != EINVAL || !(wanted.c_cflag & PARENB))
+        return false;
+    int lines = 0;
+    if (::ioctl(fd, TIOCMGET, &lines) == 0 || !notSupported(errno))
+        return false;
+    termios now{};
+    if (::tcgetattr(fd, &now) != 0)
+        return false;
+    const tcflag_t ignored = PARENB | PARODD | CMSPAR;
+    return (now.c_cflag & ~ignored) == (wanted.c_cflag & ~ignored) &&
+           now.c_iflag == wanted.c_iflag && now.c_lflag == wanted.c_lflag;
+}
+
 // Errors after which the descriptor is of no further use.
 bool deviceGone(int error) {
     return error == EIO || error == ENXIO || error == ENODEV || error == EBADF;
@@ -307,7 +324,7 @@ bool PosixSerialDevice::setCommState(const SerDcb &dcb) {
     const speed_t placeholder = speed == B0 ? B38400 : speed;
     if (::cfsetispeed(&settings, placeholder) != 0 || ::cfsetospeed(&settings, placeholder) != 0)
         return false;
-    if (::tcsetattr(m_fd, TCSANOW, &settings) != 0)
+    if (::tcsetattr(m_fd, TCSANOW, &settings) != 0 && !parityIgnoredByPty(m_fd, settings))
         return false;
     if (speed == B0 && !setCustomSpeed(m_fd, dcb.BaudRate))
         return false;
