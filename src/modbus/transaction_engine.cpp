@@ -21,9 +21,12 @@ const QString kBitBtn2 = QStringLiteral("BitBtn2");
 const QString kBitBtn6 = QStringLiteral("BitBtn6");
 const QString kBitBtn31 = QStringLiteral("BitBtn31");
 
+// Precise: a coarse timer may close a response window up to 5% early and lose a reply that
+// arrives within the ResponseTime the operator set.
 void setUp(QTimer &timer, QObject *owner, const char *name, bool singleShot,
            std::chrono::milliseconds interval) {
     timer.setParent(owner);
+    timer.setTimerType(Qt::PreciseTimer);
     timer.setObjectName(QLatin1String(name));
     timer.setSingleShot(singleShot);
     timer.setInterval(interval);
