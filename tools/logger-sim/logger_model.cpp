@@ -88,7 +88,7 @@ std::optional<Model> modelWithInputs(int inputCount) {
 LoggerModel::LoggerModel(Model model, int address, const QDateTime &clock)
     : m_model(model), m_address(address), m_inputsDisplayed(inputCountOf(model)) {
     setClock(clock.isValid() ? clock : plainDateTime(QDate(2026, 1, 1), QTime(0, 0)));
-    for (int i = 0; i < kMaxInputs; ++i) {
+    for (int i = 0; i < kLoggerInputSlots; ++i) {
         m_units[i] = 1;
         m_constants[i] = 100;
         m_userNumbers[i] = static_cast<std::uint16_t>(i + 1);
@@ -96,7 +96,7 @@ LoggerModel::LoggerModel(Model model, int address, const QDateTime &clock)
         setFreeText(i + 1, QByteArray("Input ") + QByteArray::number(i + 1));
     }
     // A day tariff and a night tariff, so that tariff counters move in a fresh simulation.
-    for (int input = 1; input <= kMaxInputs; ++input) {
+    for (int input = 1; input <= kLoggerInputSlots; ++input) {
         setTariff(input, 1, 6, 16);
         setTariff(input, 2, 22, 8);
     }
@@ -120,9 +120,9 @@ std::uint16_t LoggerModel::timeRegister() const {
 
 std::optional<std::uint16_t> LoggerModel::holdingRegister(int reg) const {
     using namespace HoldingRegister;
-    if (reg >= Units && reg < Units + kMaxInputs)
+    if (reg >= Units && reg < Units + kLoggerInputSlots)
         return m_units[reg - Units];
-    if (reg >= PulseConstants && reg < PulseConstants + kMaxInputs)
+    if (reg >= PulseConstants && reg < PulseConstants + kLoggerInputSlots)
         return m_constants[reg - PulseConstants];
     if (reg == PulseLengthLanguage)
         return static_cast<std::uint16_t>((m_pulseLengthCode << 8) | m_language);
@@ -134,13 +134,13 @@ std::optional<std::uint16_t> LoggerModel::holdingRegister(int reg) const {
         return timeRegister();
     if (reg == InputsDisplayed)
         return static_cast<std::uint16_t>(m_inputsDisplayed);
-    if (reg >= Tariffs && reg < Tariffs + kTariffCount * kMaxInputs) {
+    if (reg >= Tariffs && reg < Tariffs + kTariffCount * kLoggerInputSlots) {
         const int offset = reg - Tariffs;
-        return m_tariffs[offset / kMaxInputs][offset % kMaxInputs];
+        return m_tariffs[offset / kLoggerInputSlots][offset % kLoggerInputSlots];
     }
-    if (reg >= UserNumbers && reg < UserNumbers + kMaxInputs)
+    if (reg >= UserNumbers && reg < UserNumbers + kLoggerInputSlots)
         return m_userNumbers[reg - UserNumbers];
-    if (reg >= InitialValues && reg < InitialValues + 2 * kMaxInputs) {
+    if (reg >= InitialValues && reg < InitialValues + 2 * kLoggerInputSlots) {
         const int offset = reg - InitialValues;
         const std::int32_t value = m_initial[offset / 2];
         return offset % 2 == 0 ? high16(value) : low16(value);
@@ -166,7 +166,7 @@ int LoggerModel::checkHoldingWrite(int start, const QList<std::uint16_t> &values
                 return 3;
             break;
         case HoldingRegister::InputsDisplayed:
-            if (value < 1 || value > kMaxInputs)
+            if (value < 1 || value > kLoggerInputSlots)
                 return 3;
             break;
         case HoldingRegister::Date:
@@ -199,9 +199,9 @@ void LoggerModel::writeHoldingRegisters(int start, const QList<std::uint16_t> &v
     for (int i = 0; i < values.size(); ++i) {
         const int reg = start + i;
         const std::uint16_t value = values[i];
-        if (reg >= Units && reg < Units + kMaxInputs) {
+        if (reg >= Units && reg < Units + kLoggerInputSlots) {
             m_units[reg - Units] = value;
-        } else if (reg >= PulseConstants && reg < PulseConstants + kMaxInputs) {
+        } else if (reg >= PulseConstants && reg < PulseConstants + kLoggerInputSlots) {
             m_constants[reg - PulseConstants] = value;
         } else if (reg == PulseLengthLanguage) {
             // Taken as written: a pulse-length write with a low byte of 0 selects Bulgarian.
@@ -215,12 +215,12 @@ void LoggerModel::writeHoldingRegisters(int start, const QList<std::uint16_t> &v
             newTime = unpackTime(value);
         } else if (reg == InputsDisplayed) {
             m_inputsDisplayed = value;
-        } else if (reg >= Tariffs && reg < Tariffs + kTariffCount * kMaxInputs) {
+        } else if (reg >= Tariffs && reg < Tariffs + kTariffCount * kLoggerInputSlots) {
             const int offset = reg - Tariffs;
-            m_tariffs[offset / kMaxInputs][offset % kMaxInputs] = value;
-        } else if (reg >= UserNumbers && reg < UserNumbers + kMaxInputs) {
+            m_tariffs[offset / kLoggerInputSlots][offset % kLoggerInputSlots] = value;
+        } else if (reg >= UserNumbers && reg < UserNumbers + kLoggerInputSlots) {
             m_userNumbers[reg - UserNumbers] = value;
-        } else if (reg >= InitialValues && reg < InitialValues + 2 * kMaxInputs) {
+        } else if (reg >= InitialValues && reg < InitialValues + 2 * kLoggerInputSlots) {
             const int offset = reg - InitialValues;
             writeHalf(m_initial[offset / 2], offset % 2 == 0, value, offset / 2 + 1);
         } else if (reg >= TariffInitialValues && reg < End) {
@@ -240,15 +240,15 @@ std::optional<std::uint16_t> LoggerModel::inputRegister(int reg) const {
     auto half = [reg](std::int64_t value, int base) {
         return (reg - base) % 2 == 0 ? high16(value) : low16(value);
     };
-    if (reg >= TotalPulses && reg < TotalPulses + 2 * kMaxInputs)
+    if (reg >= TotalPulses && reg < TotalPulses + 2 * kLoggerInputSlots)
         return half(m_counters[(reg - TotalPulses) / 2].total, TotalPulses);
-    if (reg >= TariffPulses && reg < TariffPulses + kTariffCount * 2 * kMaxInputs) {
+    if (reg >= TariffPulses && reg < TariffPulses + kTariffCount * 2 * kLoggerInputSlots) {
         const int offset = reg - TariffPulses;
         return half(m_counters[(offset % 16) / 2].tariff[offset / 16], TariffPulses);
     }
-    if (reg >= Consumption && reg < Consumption + 2 * kMaxInputs)
+    if (reg >= Consumption && reg < Consumption + 2 * kLoggerInputSlots)
         return half(consumption((reg - Consumption) / 2 + 1), Consumption);
-    if (reg >= Flow && reg < Flow + 2 * kMaxInputs)
+    if (reg >= Flow && reg < Flow + 2 * kLoggerInputSlots)
         return half(flow((reg - Flow) / 2 + 1), Flow);
     if (reg == Battery)
         return static_cast<std::uint16_t>(m_batteryByte);
@@ -256,7 +256,7 @@ std::optional<std::uint16_t> LoggerModel::inputRegister(int reg) const {
         return 0;
     if (reg == InputStatus)
         return static_cast<std::uint16_t>(inputStatus());
-    if (reg > InputStatus && reg < InputStatus + kMaxInputs)
+    if (reg > InputStatus && reg < InputStatus + kLoggerInputSlots)
         return 0;
     return std::nullopt;
 }
@@ -373,7 +373,7 @@ void LoggerModel::advance(std::chrono::milliseconds elapsed) {
         const QDateTime hourStart = plainDateTime(m_clock.date(), QTime(now.hour(), 0));
         const std::int64_t toNextHour = m_clock.msecsTo(hourStart.addSecs(3600));
         const std::int64_t step = std::min(left, std::max<std::int64_t>(toNextHour, 1));
-        for (int i = 0; i < kMaxInputs; ++i) {
+        for (int i = 0; i < kLoggerInputSlots; ++i) {
             Counter &counter = m_counters[i];
             counter.phase += counter.rateMilli * step;
             const std::int64_t pulses = counter.phase / kMicroPerPulse;
@@ -406,13 +406,13 @@ int LoggerModel::inputStatus() const {
 }
 
 QByteArray LoggerModel::record(int index) const {
-    if (index < 0 || index >= kMaxInputs)
+    if (index < 0 || index >= kLoggerInputSlots)
         return {};
     return m_records[index];
 }
 
 void LoggerModel::setRecord(int index, const QByteArray &bytes) {
-    if (index < 0 || index >= kMaxInputs)
+    if (index < 0 || index >= kLoggerInputSlots)
         return;
     QByteArray stored = bytes.left(kRecordBytes);
     stored.append(QByteArray(kRecordBytes - stored.size(), '\0'));

@@ -19,7 +19,7 @@ std::optional<Model> modelFromName(const QString &name);
 int inputCountOf(Model model);
 std::optional<Model> modelWithInputs(int inputCount);
 
-inline constexpr int kMaxInputs = 8;
+inline constexpr int kLoggerInputSlots = 8;
 inline constexpr int kTariffCount = 4;
 inline constexpr int kRecordBytes = 12;
 inline constexpr int kHighestBusAddress = 250;
@@ -169,27 +169,27 @@ private:
         std::int64_t rateMilli = 0; // thousandths of a pulse per second
     };
 
-    static bool validInput(int input) { return input >= 1 && input <= kMaxInputs; }
+    static bool validInput(int input) { return input >= 1 && input <= kLoggerInputSlots; }
     static bool validTariff(int tariff) { return tariff >= 1 && tariff <= kTariffCount; }
     bool tariffOpen(int input, int tariff, int hour) const;
     void writeHalf(std::int32_t &value, bool high, std::uint16_t half, int input);
 
     Model m_model;
     int m_address;
-    std::array<std::uint16_t, kMaxInputs> m_units{};
-    std::array<std::uint16_t, kMaxInputs> m_constants{};
-    std::array<std::uint16_t, kMaxInputs> m_userNumbers{};
-    std::array<std::array<std::uint16_t, kMaxInputs>, kTariffCount> m_tariffs{};
-    std::array<std::int32_t, kMaxInputs> m_initial{};
-    std::array<std::array<std::int32_t, kMaxInputs>, kTariffCount> m_tariffInitial{};
+    std::array<std::uint16_t, kLoggerInputSlots> m_units{};
+    std::array<std::uint16_t, kLoggerInputSlots> m_constants{};
+    std::array<std::uint16_t, kLoggerInputSlots> m_userNumbers{};
+    std::array<std::array<std::uint16_t, kLoggerInputSlots>, kTariffCount> m_tariffs{};
+    std::array<std::int32_t, kLoggerInputSlots> m_initial{};
+    std::array<std::array<std::int32_t, kLoggerInputSlots>, kTariffCount> m_tariffInitial{};
     int m_pulseLengthCode = 2;
     int m_language = 1;
     int m_inputsDisplayed = 8;
     QDateTime m_clock;
-    std::array<Counter, kMaxInputs> m_counters{};
+    std::array<Counter, kLoggerInputSlots> m_counters{};
     int m_batteryByte = 184;
     std::optional<int> m_statusOverride;
-    std::array<QByteArray, kMaxInputs> m_records;
+    std::array<QByteArray, kLoggerInputSlots> m_records;
     QString m_deviceId = QStringLiteral("12345678");
     LineSettings m_lineSettings;
     QByteArray m_menuCode = QByteArrayLiteral("1234");

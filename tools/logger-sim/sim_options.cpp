@@ -73,7 +73,7 @@ std::optional<RateOption> parseRate(const QString &text) {
     }
     if (parts.size() == 3) {
         const auto input = parseInt(parts[1]);
-        if (!input || *input < 1 || *input > kMaxInputs)
+        if (!input || *input < 1 || *input > kLoggerInputSlots)
             return std::nullopt;
         option.input = *input;
     }
@@ -249,7 +249,7 @@ bool applySimOptions(LoggerSimulator &sim, const SimOptions &options, QString &e
             if (rate.address >= 0 && rate.address != address)
                 continue;
             sim.withLogger(address, [&rate](LoggerModel &logger) {
-                for (int input = 1; input <= kMaxInputs; ++input) {
+                for (int input = 1; input <= kLoggerInputSlots; ++input) {
                     if (rate.input < 0 || rate.input == input)
                         logger.setPulseRate(input, rate.pulsesPerSecond);
                 }
