@@ -1,0 +1,44 @@
+#include "desktop_services.h"
+#include "error_display.h"
+#include "main_window.h"
+#include "settings_file.h"
+#include "sleeper.h"
+#include "autostart.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QMessageBox>
+
+int main(int argc, char *argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Corvane"));
+    QApplication::setApplicationVersion(QStringLiteral("1.0.1.72"));
+    // The window is laid out in fixed pixels; this size lets every caption fit.
+    QFont font = QApplication::font();
+    font.setPixelSize(11);
+    QApplication::setFont(font);
+
+    corvane::DesktopMessageBoxes boxes;
+    corvane::DesktopFileDialogs dialogs;
+    corvane::DesktopUrlOpener opener;
+    corvane::AppServices services;
+    services.boxes = &boxes;
+    services.dialogs = &dialogs;
+    services.opener = &opener;
+    services.sleeper = &corvane::defaultSleeper();
+    services.executablePath = QApplication::applicationFilePath();
+    services.settingsPath = corvane::SettingsFile::defaultPath();
+    services.autostartEntryPath = corvane::Autostart::defaultEntryPath();
+    services.manualFolder = QApplication::applicationDirPath();
+
+    corvane::TForm1 Form1(services);
+    boxes.setParent(&Form1);
+    dialogs.setParent(&Form1);
+    corvane::setErrorSink([&Form1](const QString &message) {
+        QMessageBox::critical(&Form1, QStringLiteral("Corvane"), message);
+    });
+    Form1.show();
+    const int result = app.exec();
+    corvane::setErrorSink({});
+    return result;
+}

@@ -1,0 +1,380 @@
+#include "main_window.h"
+
+#include "about_box.h"
+#include "error_display.h"
+#include "desktop_services.h"
+#include "file_ui.h"
+#include "options_dialog.h"
+#include "service_key_filter.h"
+#include "sleeper.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLoggingCategory>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStyledItemDelegate>
+#include <QTableView>
+#include <QToolButton>
+
+#include <chrono>
+
+namespace corvane {
+namespace {
+
+Q_LOGGING_CATEGORY(lcApp, "corvane.app")
+
+// Carriage returns end some log texts; a plain-text pane would show them as nothing useful.
+QString displayLine(QString line) {
+    line.remove(QLatin1Char('\r'));
+    return line;
+}
+
+// Runs a key filter on every character typed into a line edit; a filter answer of Escape (27)
+// drops the character, as the original edit boxes did.
+class KeyFilter : public QObject {
+public:
+    using Filter = std::function<QChar(QChar key)>;
+    KeyFilter(Filter filter, QObject *parent) : QObject(parent), m_filter(std::move(filter)) {}
+
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (event->type() == QEvent::KeyPress) {
+            const auto *key = static_cast<QKeyEvent *>(event);
+            QString typed = key->text();
+            if (key->key() == Qt::Key_Backspace)
+                typed = QString(QChar(8));
+            if (typed.size() == 1 && m_filter(typed.at(0)) == QChar(27))
+                return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    Filter m_filter;
+};
+
+// The cell editor of the parameter table, with the table's key filter applied to the text the
+// cell held before the key.
+class GridDelegate : public QStyledItemDelegate {
+public:
+    GridDelegate(std::function<QString()> decSeparator, GridSelection &selection,
+                 StringGrid &grid, QObject *parent)
+        : QStyledItemDelegate(parent), m_decSeparator(std::move(decSeparator)),
+          m_selection(selection), m_grid(grid) {}
+
+    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option,
+                          const QModelIndex &index) const override {
+        QWidget *editor = QStyledItemDelegate::createEditor(parent, option, index);
+        auto filter = [this](QChar key) {
+            const QString stored = m_grid.cell(m_selection.SelectedCol, m_selection.SelectedRow);
+            return Grid_dataKeyPress(m_selection.SelectedRow, stored, key, m_decSeparator());
+        };
+        editor->installEventFilter(new KeyFilter(filter, editor));
+        return editor;
+    }
+
+private:
+    std::function<QString()> m_decSeparator;
+    GridSelection &m_selection;
+    StringGrid &m_grid;
+};
+
+void layoutGrid(QTableView *view, StringGrid &model, int titleWidth) {
+    view->setModel(&model);
+    view->verticalHeader()->setFixedWidth(titleWidth);
+    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view->horizontalHeader()->setDefaultSectionSize(70);
+    view->horizontalHeader()->setMinimumSectionSize(20);
+}
+
+} // namespace
+
+TForm1::TForm1(AppServices services, QWidget *parent)
+    : QMainWindow(parent), m_services(std::move(services)),
+      m_port{Comm1, PortOpen, *this, *m_services.boxes, *m_services.sleeper, QString()},
+      m_session(SessionEnvironment{Comm1, *m_services.sleeper, *this, *this,
+                                   [this] { return ui.UD_addr->value(); },
+                                   [this] { return PortOpen; },
+                                   [this] { return m_settings.DecSeparator; },
+                                   m_services.locale}),
+      m_ops(m_session, m_services.now), m_service(m_session),
+      m_files(m_session, *m_services.dialogs, *m_services.boxes,
+              [this](int address) { ui.UD_addr->setValue(address); },
+              [this] { return m_settings.ExportSeparator; }) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Corvane for QTR-8D/6D/4D"));
+    // No minimise, maximise or close boxes: the program is left through File > Exit or the
+    // toolbar.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    ui.setup(this);
+    ui.control(QStringLiteral("ClientArea"))->setFixedSize(1017, 645 - 19);
+    setFixedSize(sizeHint());
+
+    layoutGrid(ui.Grid_data, m_session.tables.Grid_data, 176);
+    layoutGrid(ui.Grid_data2, m_session.tables.Grid_data2, 180);
+    layoutGrid(ui.Grid_flow, m_session.tables.Grid_flow, 176);
+    const int flowWidths[] = {74, 72, 69, 69, 70, 71, 69, 69};
+    for (int c = 0; c < 8; ++c)
+        ui.Grid_flow->setColumnWidth(c, flowWidths[c]);
+    ui.Grid_flow->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    ui.Grid_data2->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ui.Grid_flow->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ui.Grid_data->setItemDelegate(new GridDelegate([this] { return m_settings.DecSeparator; },
+                                                   m_selection, m_session.tables.Grid_data,
+                                                   ui.Grid_data));
+
+    // The serial port as this program uses it: writes on the calling thread, no flow control,
+    // only the received-bytes event handled.
+    Comm1.SetDirectWrite(true);
+    Comm1.SetWritePriority(tpNormal);
+    Comm1.OnRxChar = [this](TSerCustomComm *, int count) {
+        runGuarded([&] { m_session.engine.Comm1RxChar(count); });
+    };
+    Comm1.OnError = [this](TSerCustomComm *, int errors) { Comm1Error(errors); };
+
+    Form2 = new TForm2(*this, m_services.autostartEntryPath, m_services.executablePath, this);
+    Form3 = new TForm3(this);
+
+    connectHandlers();
+    FormCreate();
+}
+
+TForm1::~TForm1() {
+    // The event thread must not hand anything to a window that is going away.
+    Comm1.OnRxChar = nullptr;
+    Comm1.OnError = nullptr;
+    Comm1.ClosePort();
+}
+
+void TForm1::connectHandlers() {
+    auto click = [this](QAbstractButton *button, auto handler) {
+        connect(button, &QAbstractButton::clicked, this, [handler] { runGuarded(handler); });
+    };
+    auto menu = [this](QAction *action, auto handler) {
+        connect(action, &QAction::triggered, this, [handler] { runGuarded(handler); });
+    };
+
+    click(ui.BitBtn11, [this] { m_files.BitBtn5Click(); });
+    click(ui.BitBtn12, [this] { m_files.BitBtn3Click(); });
+    click(ui.BitBtn13, [this] { BitBtn13Click(); });
+    click(ui.BitBtn14, [this] { BitBtn14Click(); });
+    click(ui.BitBtn15, [this] { BitBtn15Click(); });
+    click(ui.BitBtn16, [this] { BitBtn16Click(); });
+    click(ui.BitBtn17, [this] { BitBtn17Click(); });
+    click(ui.BitBtn27, [this] { BitBtn27Click(); });
+    menu(ui.N1, [this] { m_files.BitBtn5Click(); });
+    menu(ui.N2, [this] { m_files.BitBtn3Click(); });
+    menu(ui.N3, [this] { N3Click(); });
+    menu(ui.N5, [this] { BitBtn14Click(); });
+    menu(ui.N10, [this] { BitBtn16Click(); });
+    menu(ui.N11, [this] { BitBtn15Click(); });
+
+    // First page.
+    click(ui.BitBtn1, [this] { m_ops.BitBtn1Click(); });
+    click(ui.BitBtn2, [this] { m_ops.BitBtn2Click(); });
+    click(ui.BitBtn10, [this] { m_ops.BitBtn10Click(); });
+    click(ui.BitBtn3, [this] { m_files.BitBtn3Click(); });
+    click(ui.BitBtn5, [this] { m_files.BitBtn5Click(); });
+    click(ui.BitBtn9, [this] { m_files.BitBtn9Click(); });
+    // Second page.
+    click(ui.BitBtn6, [this] { m_ops.BitBtn6Click(); });
+    click(ui.BitBtn8, [this] { m_files.BitBtn8Click(); });
+    click(ui.BitBtn28, [this] { m_ops.BitBtn28Click(); });
+    click(ui.BitBtn31, [this] { m_ops.BitBtn31Click(); });
+    // Service page.
+    click(ui.BitBtn18, [this] { m_service.BitBtn18Click(ui.MaskEdit1->text()); });
+    click(ui.BitBtn24, [this] { m_service.BitBtn24Click(); });
+    click(ui.BitBtn19, [this] { m_service.BitBtn19Click(); });
+    click(ui.Button1, [this] { m_service.Button1Click(); });
+    click(ui.Button2, [this] { m_service.Button2Click(); });
+    click(ui.BitBtn20, [this] { m_service.BitBtn20Click(); });
+    click(ui.BitBtn21, [this] { m_service.BitBtn21Click(); });
+    click(ui.BitBtn22, [this] { m_service.BitBtn22Click(); });
+    click(ui.BitBtn23, [this] { m_service.BitBtn23Click(); });
+    click(ui.BitBtn25, [this] { m_service.BitBtn25Click(); });
+    click(ui.BitBtn26, [this] { m_service.BitBtn26Click(); });
+    click(ui.BitBtn29, [this] { m_service.BitBtn29Click(); });
+    click(ui.BitBtn30, [this] { m_service.BitBtn30Click(); });
+    for (QLineEdit *edit : {ui.Edit_id, ui.Edit1, ui.Edit_address})
+        edit->installEventFilter(new KeyFilter(serviceDigitKeyPress, edit));
+    ui.Edit_addr->installEventFilter(new KeyFilter(serviceDigitKeyPress, ui.Edit_addr));
+
+    connect(ui.UD_addr, &QSpinBox::valueChanged, this, [this] { runGuarded([this] {
+                Edit_addrChange();
+            }); });
+    connect(ui.Grid_data->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex &current) {
+                m_selection.Grid_dataSelectCell(current.column() + 1, current.row() + 1);
+            });
+    connect(&Timer_time, &QTimer::timeout, this, [this] { runGuarded([this] {
+                Timer_timeTimer();
+            }); });
+}
+
+void TForm1::FormCreate() {
+    if (!m_services.executablePath.isEmpty())
+        QDir::setCurrent(QFileInfo(m_services.executablePath).absolutePath());
+    m_settings = readSettings(m_services.settingsPath);
+    setResponseTimers(m_settings.ResponseTime);
+    ui.Memo_log->clear();
+    ui.Memo_log_uart->clear();
+    m_session.state.RxBuffer.clear();
+    m_session.state.MeasureStep = 0;
+    m_ops.resetForStartup();
+    PortOpen = false;
+    if (m_settings.OpenAtStart) {
+        runGuarded([this] {
+            m_port.TogglePort(m_settings.ComName, m_settings.ComSpeed, m_settings.ComParity,
+                              m_settings.ComDataBits, m_settings.ComStopBits);
+        });
+    }
+    runGuarded([this] { Comm1.SetRtsLine(false); });
+    Timer_time.setObjectName(QStringLiteral("Timer_time"));
+    Timer_time.start(1000);
+}
+
+void TForm1::setResponseTimers(int milliseconds) {
+    const std::chrono::milliseconds window(milliseconds);
+    m_session.engine.setResponseTime(window);
+    m_service.setResponseTime(window);
+}
+
+void TForm1::takeSettings(const Settings &settings) {
+    m_settings = settings;
+    setResponseTimers(m_settings.ResponseTime);
+}
+
+void TForm1::BitBtn13Click() {
+    runGuarded([this] {
+        m_port.TogglePort(m_settings.ComName, m_settings.ComSpeed, m_settings.ComParity,
+                          m_settings.ComDataBits, m_settings.ComStopBits);
+    });
+}
+
+void TForm1::BitBtn14Click() {
+    Form2->show();
+    Form2->raise();
+    Form2->activateWindow();
+}
+
+void TForm1::BitBtn15Click() {
+    if (!m_services.executablePath.isEmpty())
+        QDir::setCurrent(QFileInfo(m_services.executablePath).absolutePath());
+    m_services.opener->open(QDir(m_services.manualFolder).filePath(QStringLiteral("UsrMan.pdf")));
+}
+
+void TForm1::BitBtn16Click() {
+    Form3->show();
+    Form3->raise();
+}
+
+void TForm1::BitBtn17Click() { close(); }
+
+void TForm1::BitBtn27Click() { m_service.BitBtn27Click(); }
+
+void TForm1::N3Click() {
+    if (m_services.boxes->confirm(
+            QStringLiteral("Exit confirmation"),
+            QStringLiteral("This will close the program, any unsaved data will be lost, are you "
+                           "sure?")))
+        close();
+}
+
+void TForm1::Edit_addrChange() {
+    ui.Edit_addr->setText(QString::number(ui.UD_addr->value()));
+    runGuarded([this] { m_ops.Edit_addrChange(ui.UD_addr->value()); });
+}
+
+void TForm1::Timer_timeTimer() { m_ops.Timer_timeTimer(); }
+
+void TForm1::closeEvent(QCloseEvent *event) {
+    FormClose();
+    QMainWindow::closeEvent(event);
+}
+
+void TForm1::FormClose() {
+    if (m_closing)
+        return;
+    m_closing = true;
+    Timer_time.stop();
+    if (PortOpen)
+        BitBtn13Click();
+    Form2->hide();
+    Form3->hide();
+}
+
+void TForm1::Comm1Error(int errors) {
+    if (!(std::uint32_t(errors) & kSerDeviceLost) || !PortOpen)
+        return;
+    // The adapter is gone: say so once and release the port, so that it can be opened again
+    // when the device comes back.
+    log(QStringLiteral("Serial device %1 is no longer available, the port was closed")
+            .arg(m_port.displayName));
+    BitBtn13Click();
+}
+
+void TForm1::log(const QString &line) { ui.Memo_log->appendPlainText(displayLine(line)); }
+
+void TForm1::traffic(const QString &line) {
+    ui.Memo_log_uart->appendPlainText(displayLine(line));
+}
+
+void TForm1::setStatus(int panel, const QString &text) {
+    if (panel >= 0 && panel < 3)
+        ui.statusPanels[panel]->setText(text);
+}
+
+void TForm1::setText(const QString &control, const QString &text) {
+    QWidget *w = ui.control(control);
+    if (auto *label = qobject_cast<QLabel *>(w))
+        label->setText(text);
+    else if (auto *edit = qobject_cast<QLineEdit *>(w))
+        edit->setText(text);
+    else if (auto *combo = qobject_cast<QComboBox *>(w))
+        combo->setEditText(text);
+    else if (auto *button = qobject_cast<QAbstractButton *>(w))
+        button->setText(text);
+    else
+        qCWarning(lcApp) << "No text control named" << control;
+}
+
+void TForm1::setEnabled(const QString &control, bool enabled) {
+    if (QWidget *w = ui.control(control))
+        w->setEnabled(enabled);
+    else
+        qCWarning(lcApp) << "No control named" << control;
+}
+
+void TForm1::setVisible(const QString &control, bool visible) {
+    if (QWidget *w = ui.control(control))
+        w->setVisible(visible);
+    else
+        qCWarning(lcApp) << "No control named" << control;
+}
+
+QString TForm1::text(const QString &control) const {
+    QWidget *w = ui.control(control);
+    if (auto *label = qobject_cast<QLabel *>(w))
+        return label->text();
+    if (auto *edit = qobject_cast<QLineEdit *>(w))
+        return edit->text();
+    if (auto *combo = qobject_cast<QComboBox *>(w))
+        return combo->currentText();
+    return {};
+}
+
+bool TForm1::isChecked(const QString &control) const {
+    auto *box = qobject_cast<QCheckBox *>(ui.control(control));
+    return box && box->isChecked();
+}
+
+} // namespace corvane

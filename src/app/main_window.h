@@ -1,0 +1,118 @@
+#pragma once
+
+#include "device_operations.h"
+#include "device_session.h"
+#include "file_commands.h"
+#include "grid_key_filter.h"
+#include "main_window_ui.h"
+#include "output.h"
+#include "port_toggle.h"
+#include "ser_comm.h"
+#include "service_page.h"
+#include "settings.h"
+
+#include <QLocale>
+#include <QMainWindow>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+namespace corvane {
+
+class DesktopOpener;
+class FileDialogs;
+class MessageBoxes;
+class Sleeper;
+class TForm2;
+class TForm3;
+
+// What the window needs from the desktop, replaceable in tests.
+struct AppServices {
+    MessageBoxes *boxes = nullptr;
+    FileDialogs *dialogs = nullptr;
+    DesktopOpener *opener = nullptr;
+    Sleeper *sleeper = nullptr;
+    // corvane.ini beside the executable unless a test says otherwise.
+    QString settingsPath;
+    // The autostart entry ("Start with Windows").
+    QString autostartEntryPath;
+    QString executablePath;
+    // Folder of UsrMan.pdf.
+    QString manualFolder;
+    QLocale locale = QLocale::system();
+    std::function<QDateTime()> now;
+};
+
+// The main window: the three pages, the logs, the status bar and the address selector. It owns
+// the port and the session for the program's lifetime and hands every command to the core; the
+// handlers here check nothing themselves.
+class TForm1 : public QMainWindow, public Output, public ControlReader {
+    Q_OBJECT
+public:
+    explicit TForm1(AppServices services, QWidget *parent = nullptr);
+    ~TForm1() override;
+
+    // Output
+    void log(const QString &line) override;
+    void traffic(const QString &line) override;
+    void setStatus(int panel, const QString &text) override;
+    void setText(const QString &control, const QString &text) override;
+    void setEnabled(const QString &control, bool enabled) override;
+    void setVisible(const QString &control, bool visible) override;
+
+    // ControlReader
+    QString text(const QString &control) const override;
+    bool isChecked(const QString &control) const override;
+
+    // Takes over settings the Options dialog applied: the port texts, the separators and the
+    // response windows.
+    void takeSettings(const Settings &settings);
+    const Settings &settings() const { return m_settings; }
+    bool portOpen() const { return PortOpen; }
+    QString settingsPath() const { return m_services.settingsPath; }
+    DeviceSession &session() { return m_session; }
+    ServicePage &servicePage() { return m_service; }
+    const QTimer &clockTimer() const { return Timer_time; }
+
+    MainWindowUi ui;
+    TSerComm Comm1;
+    TForm2 *Form2 = nullptr;
+    TForm3 *Form3 = nullptr;
+
+public Q_SLOTS:
+    void BitBtn13Click();
+    void BitBtn14Click();
+    void BitBtn15Click();
+    void BitBtn16Click();
+    void BitBtn17Click();
+    void BitBtn27Click();
+    void N3Click();
+    void Edit_addrChange();
+    void Timer_timeTimer();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void FormCreate();
+    void FormClose();
+    void connectHandlers();
+    void setResponseTimers(int milliseconds);
+    void setGridEditable(bool editable);
+    void Comm1Error(int errors);
+
+    AppServices m_services;
+    Settings m_settings;
+    bool PortOpen = false;
+    GridSelection m_selection;
+    PortToggle m_port;
+    DeviceSession m_session;
+    DeviceOperations m_ops;
+    ServicePage m_service;
+    FileCommands m_files;
+    QTimer Timer_time;
+    bool m_closing = false;
+};
+
+} // namespace corvane

@@ -1,0 +1,423 @@
+#include "main_window_ui.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTableView>
+#include <QIcon>
+#include <QPainter>
+#include <QPixmap>
+#include <QToolButton>
+
+namespace corvane {
+namespace {
+
+// Toolbar pictures: the desktop theme's icon where there is one, otherwise a simple drawing of
+// our own, so the buttons are never blank.
+QIcon toolIcon(const char *themeName, int kind) {
+    const QIcon themed = QIcon::fromTheme(QString::fromLatin1(themeName));
+    if (!themed.isNull())
+        return themed;
+    QPixmap pixmap(20, 20);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(40, 60, 90), 1.5));
+    switch (kind) {
+    case 0: // open: a folder
+        p.setBrush(QColor(236, 196, 92));
+        p.drawRect(QRectF(2.5, 6.5, 15, 10));
+        p.drawRect(QRectF(2.5, 4.5, 6, 2));
+        break;
+    case 1: // save: a disk
+        p.setBrush(QColor(90, 130, 200));
+        p.drawRect(QRectF(3.5, 3.5, 13, 13));
+        p.setBrush(Qt::white);
+        p.drawRect(QRectF(6.5, 3.5, 7, 5));
+        break;
+    case 2: // port: a connector
+        p.setBrush(QColor(120, 120, 120));
+        p.drawRoundedRect(QRectF(4.5, 6.5, 11, 8), 2, 2);
+        p.drawLine(QPointF(7.5, 3), QPointF(7.5, 6.5));
+        p.drawLine(QPointF(12.5, 3), QPointF(12.5, 6.5));
+        p.drawLine(QPointF(10, 14.5), QPointF(10, 18));
+        break;
+    case 3: // options: a slider panel
+        for (int i = 0; i < 3; ++i) {
+            p.drawLine(QPointF(3, 5 + 5 * i), QPointF(17, 5 + 5 * i));
+            p.setBrush(QColor(90, 130, 200));
+            p.drawEllipse(QPointF(6 + 4 * i, 5 + 5 * i), 2, 2);
+        }
+        break;
+    case 4: // manual: a book
+        p.setBrush(QColor(200, 80, 70));
+        p.drawRect(QRectF(4.5, 3.5, 11, 14));
+        p.drawLine(QPointF(7.5, 3.5), QPointF(7.5, 17.5));
+        break;
+    case 5: // about: an "i" in a circle
+        p.setBrush(QColor(90, 130, 200));
+        p.drawEllipse(QRectF(2.5, 2.5, 15, 15));
+        p.setPen(QPen(Qt::white, 2));
+        p.drawLine(QPointF(10, 9), QPointF(10, 14.5));
+        p.drawPoint(QPointF(10, 6));
+        break;
+    default: // exit: a cross
+        p.setPen(QPen(QColor(190, 50, 40), 2.5));
+        p.drawLine(QPointF(5, 5), QPointF(15, 15));
+        p.drawLine(QPointF(15, 5), QPointF(5, 15));
+        break;
+    }
+    return QIcon(pixmap);
+}
+
+class Builder {
+public:
+    explicit Builder(MainWindowUi &ui) : m_ui(ui) {}
+
+    template <typename W> W *add(W *widget, const QString &name) {
+        widget->setObjectName(name);
+        m_ui.controls.insert(name, widget);
+        return widget;
+    }
+
+    QLabel *label(QWidget *parent, const QString &name, int x, int y, const QString &text) {
+        auto *w = add(new QLabel(text, parent), name);
+        w->move(x, y);
+        w->adjustSize();
+        return w;
+    }
+
+    QPushButton *button(QWidget *parent, const QString &name, QRect geometry, const QString &text,
+                        bool bold = false) {
+        auto *w = add(new QPushButton(text, parent), name);
+        w->setGeometry(geometry);
+        if (bold) {
+            QFont font = w->font();
+            font.setBold(true);
+            w->setFont(font);
+        }
+        return w;
+    }
+
+    QLineEdit *edit(QWidget *parent, const QString &name, QRect geometry, int maxLength) {
+        auto *w = add(new QLineEdit(parent), name);
+        w->setGeometry(geometry);
+        if (maxLength > 0)
+            w->setMaxLength(maxLength);
+        return w;
+    }
+
+    QComboBox *combo(QWidget *parent, const QString &name, QRect geometry,
+                     const QStringList &items) {
+        auto *w = add(new QComboBox(parent), name);
+        w->setEditable(true);
+        w->addItems(items);
+        w->setCurrentIndex(-1);
+        w->setEditText(QString());
+        w->setGeometry(geometry);
+        return w;
+    }
+
+    QCheckBox *check(QWidget *parent, const QString &name, int x, int y, const QString &text) {
+        auto *w = add(new QCheckBox(text, parent), name);
+        w->move(x, y);
+        w->adjustSize();
+        return w;
+    }
+
+    QGroupBox *group(QWidget *parent, const QString &name, QRect geometry, const QString &title) {
+        auto *w = add(new QGroupBox(title, parent), name);
+        w->setGeometry(geometry);
+        return w;
+    }
+
+    QTableView *grid(QWidget *parent, const QString &name, QRect geometry) {
+        auto *w = add(new QTableView(parent), name);
+        w->setGeometry(geometry);
+        w->verticalHeader()->setDefaultSectionSize(18);
+        w->verticalHeader()->setMinimumSectionSize(18);
+        w->horizontalHeader()->setFixedHeight(18);
+        w->setTabKeyNavigation(true);
+        return w;
+    }
+
+    QPlainTextEdit *memo(QWidget *parent, const QString &name, QRect geometry) {
+        auto *w = add(new QPlainTextEdit(parent), name);
+        w->setGeometry(geometry);
+        w->setReadOnly(true);
+        w->setLineWrapMode(QPlainTextEdit::NoWrap);
+        w->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        return w;
+    }
+
+private:
+    MainWindowUi &m_ui;
+};
+
+} // namespace
+
+void MainWindowUi::setup(QMainWindow *window) {
+    Builder b(*this);
+    auto *client = b.add(new QWidget(window), QStringLiteral("ClientArea"));
+    window->setCentralWidget(client);
+
+    // Toolbar: image buttons only, the command in the tooltip.
+    const struct {
+        QToolButton *MainWindowUi::*member;
+        const char *name;
+        const char *tip;
+        const char *icon;
+    } tools[] = {
+        {&MainWindowUi::BitBtn11, "BitBtn11", "Load from file", "document-open"},
+        {&MainWindowUi::BitBtn12, "BitBtn12", "Save to file", "document-save"},
+        {&MainWindowUi::BitBtn13, "BitBtn13", "Open or close the serial port", "network-wired"},
+        {&MainWindowUi::BitBtn14, "BitBtn14", "Options", "preferences-system"},
+        {&MainWindowUi::BitBtn15, "BitBtn15", "User manual", "help-contents"},
+        {&MainWindowUi::BitBtn16, "BitBtn16", "About...", "help-about"},
+        {&MainWindowUi::BitBtn17, "BitBtn17", "Exit", "application-exit"},
+    };
+    int kind = 0;
+    int left = 16;
+    for (const auto &tool : tools) {
+        auto *w = b.add(new QToolButton(client), QString::fromLatin1(tool.name));
+        w->setGeometry(left, 8, 25, 25);
+        w->setToolTip(QString::fromLatin1(tool.tip));
+        w->setAutoRaise(true);
+        w->setIcon(toolIcon(tool.icon, kind++));
+        w->setIconSize(QSize(20, 20));
+        this->*(tool.member) = w;
+        left += 32;
+    }
+
+    Memo1 = b.memo(client, QStringLiteral("Memo1"), QRect(472, 8, 65, 25));
+    Memo1->hide();
+    BitBtn27 = b.button(client, QStringLiteral("BitBtn27"), QRect(560, 8, 129, 25),
+                        QStringLiteral("Read type"), true);
+    Label24 = b.label(client, QStringLiteral("Label24"), 704, 16, QStringLiteral("Device type: "));
+    Label24->resize(148, Label24->height());
+    Label1 = b.label(client, QStringLiteral("Label1"), 856, 16, QStringLiteral("Address: "));
+    Edit_addr = b.edit(client, QStringLiteral("Edit_addr"), QRect(904, 8, 41, 21), 3);
+    Edit_addr->setReadOnly(true);
+    Edit_addr->setText(QStringLiteral("1"));
+    UD_addr = b.add(new QSpinBox(client), QStringLiteral("UD_addr"));
+    UD_addr->setGeometry(945, 8, 17, 21);
+    UD_addr->setRange(1, 250);
+    UD_addr->setValue(1);
+    UD_addr->setWrapping(false);
+    // Only the arrows show; the number is in Edit_addr beside them.
+    UD_addr->setStyleSheet(QStringLiteral("QSpinBox { color: transparent; }"));
+
+    PageControl1 = b.add(new QTabWidget(client), QStringLiteral("PageControl1"));
+    PageControl1->setGeometry(16, 40, 993, 449);
+    PageControl1->setTabPosition(QTabWidget::South);
+    TabSheet1 = b.add(new QWidget, QStringLiteral("TabSheet1"));
+    TabSheet2 = b.add(new QWidget, QStringLiteral("TabSheet2"));
+    TabSheet3 = b.add(new QWidget, QStringLiteral("TabSheet3"));
+    PageControl1->addTab(TabSheet1, QStringLiteral("Read and write parameters"));
+    PageControl1->addTab(TabSheet2, QStringLiteral("Read only parameters"));
+    PageControl1->addTab(TabSheet3, QStringLiteral("Service functions"));
+    PageControl1->setCurrentIndex(0);
+
+    // First page: the parameter table and its commands.
+    GroupBox1 = b.group(TabSheet1, QStringLiteral("GroupBox1"), QRect(8, 8, 969, 401),
+                        QStringLiteral(" Parameters to set up "));
+    Grid_data = b.grid(GroupBox1, QStringLiteral("Grid_data"), QRect(12, 22, 750, 346));
+    const int right = 780;
+    BitBtn1 = b.button(GroupBox1, QStringLiteral("BitBtn1"), QRect(right, 22, 85, 25),
+                       QStringLiteral("Read"));
+    BitBtn2 = b.button(GroupBox1, QStringLiteral("BitBtn2"), QRect(right + 93, 22, 85, 25),
+                       QStringLiteral("Write"));
+    Check_unit =
+        b.check(GroupBox1, QStringLiteral("Check_unit"), right, 58, QStringLiteral("Unit"));
+    Check_constant =
+        b.check(GroupBox1, QStringLiteral("Check_constant"), right, 78, QStringLiteral("Constant"));
+    Check_user =
+        b.check(GroupBox1, QStringLiteral("Check_user"), right, 98, QStringLiteral("User number"));
+    Check_info =
+        b.check(GroupBox1, QStringLiteral("Check_info"), right, 118, QStringLiteral("Free text"));
+    Check_tariffs = b.check(GroupBox1, QStringLiteral("Check_tariffs"), right, 138,
+                            QStringLiteral("Tariff information"));
+    Check_initial = b.check(GroupBox1, QStringLiteral("Check_initial"), right, 158,
+                            QStringLiteral("Initial values"));
+    BitBtn10 = b.button(GroupBox1, QStringLiteral("BitBtn10"), QRect(right, 192, 178, 25),
+                        QStringLiteral("Write current datetime"));
+    Label6 = b.label(GroupBox1, QStringLiteral("Label6"), right, 224, QStringLiteral("Time: "));
+    Label7 = b.label(GroupBox1, QStringLiteral("Label7"), right, 242, QStringLiteral("Date: "));
+    for (QLabel *l : {Label6, Label7})
+        l->resize(178, l->height());
+    BitBtn3 = b.button(GroupBox1, QStringLiteral("BitBtn3"), QRect(right, 272, 178, 25),
+                       QStringLiteral("Save to file"));
+    BitBtn5 = b.button(GroupBox1, QStringLiteral("BitBtn5"), QRect(right, 302, 178, 25),
+                       QStringLiteral("Load from file"));
+    BitBtn9 = b.button(GroupBox1, QStringLiteral("BitBtn9"), QRect(right, 332, 178, 25),
+                       QStringLiteral("Export"));
+    BitBtn4 = b.button(GroupBox1, QStringLiteral("BitBtn4"), QRect(right, 362, 178, 25),
+                       QStringLiteral("Print"));
+    BitBtn4->hide();
+
+    // Second page: counters, battery, input status and flow.
+    GroupBox2 = b.group(TabSheet2, QStringLiteral("GroupBox2"), QRect(8, 8, 969, 236),
+                        QStringLiteral(" Read only parameters "));
+    Grid_data2 = b.grid(GroupBox2, QStringLiteral("Grid_data2"), QRect(12, 22, 754, 148));
+    BitBtn6 = b.button(GroupBox2, QStringLiteral("BitBtn6"), QRect(right, 22, 85, 25),
+                       QStringLiteral("Read"));
+    BitBtn8 = b.button(GroupBox2, QStringLiteral("BitBtn8"), QRect(right + 93, 22, 85, 25),
+                       QStringLiteral("Export"));
+    BitBtn7 = b.button(GroupBox2, QStringLiteral("BitBtn7"), QRect(right, 54, 85, 25),
+                       QStringLiteral("Print"));
+    Label5 =
+        b.label(GroupBox2, QStringLiteral("Label5"), 12, 180, QStringLiteral("Battery status: "));
+    Label5->resize(250, Label5->height());
+    BitBtn28 = b.button(GroupBox2, QStringLiteral("BitBtn28"), QRect(12, 202, 178, 25),
+                        QStringLiteral("Read Input raw status"));
+    Label_input_status = b.label(GroupBox2, QStringLiteral("Label_input_status"), 200, 207,
+                                 QStringLiteral("Current input status: Unknown"));
+    Label_input_status->resize(300, Label_input_status->height());
+
+    GroupBox7 = b.group(TabSheet2, QStringLiteral("GroupBox7"), QRect(8, 252, 969, 100),
+                        QStringLiteral("   Flow rate values   "));
+    Grid_flow = b.grid(GroupBox7, QStringLiteral("Grid_flow"), QRect(12, 22, 754, 62));
+    BitBtn31 = b.button(GroupBox7, QStringLiteral("BitBtn31"), QRect(right, 22, 85, 25),
+                        QStringLiteral("Read"));
+
+    // Service page: the password area, then the service group behind it.
+    Label8 = b.label(TabSheet3, QStringLiteral("Label8"), 32, 48, QStringLiteral("Enter passowrd"));
+    MaskEdit1 = b.edit(TabSheet3, QStringLiteral("MaskEdit1"), QRect(32, 64, 145, 21), 16);
+    MaskEdit1->setEchoMode(QLineEdit::Password);
+    BitBtn18 = b.button(TabSheet3, QStringLiteral("BitBtn18"), QRect(32, 96, 145, 25),
+                        QStringLiteral("Enter"));
+    GroupBox4 = b.group(TabSheet3, QStringLiteral("GroupBox4"), QRect(200, 32, 673, 385),
+                        QStringLiteral(" Service functions  "));
+    GroupBox4->hide();
+    QWidget *g4 = GroupBox4;
+    Label20 = b.label(g4, QStringLiteral("Label20"), 27, 16, QString());
+    Label20->resize(620, Label20->height());
+    Label21 = b.label(g4, QStringLiteral("Label21"), 24, 32, QStringLiteral("Device type: "));
+    Label21->resize(300, Label21->height());
+    Label13 = b.label(g4, QStringLiteral("Label13"), 472, 40, QStringLiteral("Address: "));
+    Label14 = b.label(g4, QStringLiteral("Label14"), 472, 64, QStringLiteral("Language: "));
+    Label15 = b.label(g4, QStringLiteral("Label15"), 472, 88, QStringLiteral("Pulse length: "));
+    Label16 = b.label(g4, QStringLiteral("Label16"), 472, 112, QStringLiteral("Battery status: "));
+    Label17 = b.label(g4, QStringLiteral("Label17"), 472, 136, QStringLiteral("Time and date: "));
+    Label19 = b.label(g4, QStringLiteral("Label19"), 472, 160, QStringLiteral("Current status: "));
+    for (QLabel *l : {Label13, Label14, Label15, Label16, Label17, Label19})
+        l->resize(196, l->height());
+    BitBtn24 = b.button(g4, QStringLiteral("BitBtn24"), QRect(24, 344, 545, 25),
+                        QStringLiteral("Read main information about this device"), true);
+
+    Label12 = b.label(g4, QStringLiteral("Label12"), 24, 48, QStringLiteral("Device ID"));
+    Edit_id = b.edit(g4, QStringLiteral("Edit_id"), QRect(24, 64, 121, 21), 8);
+    Edit_id->setEnabled(false);
+    BitBtn19 = b.button(g4, QStringLiteral("BitBtn19"), QRect(24, 88, 121, 25),
+                        QStringLiteral("Change ID"));
+    BitBtn19->setEnabled(false);
+
+    GroupBox5 = b.group(g4, QStringLiteral("GroupBox5"), QRect(184, 40, 273, 137),
+                        QStringLiteral(" Communication parameters  "));
+    Label9 = b.label(GroupBox5, QStringLiteral("Label9"), 16, 24, QStringLiteral("Speed"));
+    ComboBox1 = b.combo(GroupBox5, QStringLiteral("ComboBox1"), QRect(16, 40, 113, 23),
+                        {QStringLiteral("300"), QStringLiteral("1200"), QStringLiteral("2400"),
+                         QStringLiteral("4800"), QStringLiteral("9600"), QStringLiteral("19200"),
+                         QStringLiteral("38400")});
+    Label10 = b.label(GroupBox5, QStringLiteral("Label10"), 144, 24, QStringLiteral("Parity"));
+    ComboBox2 = b.combo(GroupBox5, QStringLiteral("ComboBox2"), QRect(144, 40, 113, 23),
+                        {QStringLiteral("None"), QStringLiteral("Even"), QStringLiteral("Odd")});
+    Button1 = b.button(GroupBox5, QStringLiteral("Button1"), QRect(16, 88, 241, 25),
+                       QStringLiteral("Change interface parameters"));
+
+    GroupBox6 = b.group(g4, QStringLiteral("GroupBox6"), QRect(184, 184, 273, 113),
+                        QStringLiteral(" Security "));
+    Label22 =
+        b.label(GroupBox6, QStringLiteral("Label22"), 16, 24, QStringLiteral("Menu access code:"));
+    Edit1 = b.edit(GroupBox6, QStringLiteral("Edit1"), QRect(16, 40, 113, 21), 4);
+    Button2 = b.button(GroupBox6, QStringLiteral("Button2"), QRect(16, 72, 113, 25),
+                       QStringLiteral("Read code"));
+    BitBtn20 = b.button(GroupBox6, QStringLiteral("BitBtn20"), QRect(144, 72, 113, 25),
+                        QStringLiteral("Change code"));
+
+    BitBtn21 = b.button(g4, QStringLiteral("BitBtn21"), QRect(472, 256, 161, 25),
+                        QStringLiteral("Lock device"));
+    BitBtn22 = b.button(g4, QStringLiteral("BitBtn22"), QRect(472, 288, 161, 25),
+                        QStringLiteral("Unlock device"));
+    Label11 = b.label(g4, QStringLiteral("Label11"), 472, 184,
+                      QStringLiteral("Number of inputs to display"));
+    Combo_inputs = b.combo(g4, QStringLiteral("Combo_inputs"), QRect(472, 200, 97, 23),
+                           {QStringLiteral("4"), QStringLiteral("6"), QStringLiteral("8")});
+    BitBtn30 = b.button(g4, QStringLiteral("BitBtn30"), QRect(472, 224, 161, 25),
+                        QStringLiteral("Set inputs display"));
+    BitBtn23 =
+        b.button(g4, QStringLiteral("BitBtn23"), QRect(576, 280, 57, 25), QStringLiteral("Set"));
+    BitBtn23->hide();
+    Label18 = b.label(g4, QStringLiteral("Label18"), 24, 128, QStringLiteral("Set new address"));
+    Edit_address = b.edit(g4, QStringLiteral("Edit_address"), QRect(24, 144, 49, 23), 3);
+    BitBtn25 =
+        b.button(g4, QStringLiteral("BitBtn25"), QRect(80, 144, 81, 25), QStringLiteral("Change"));
+    Label23 = b.label(g4, QStringLiteral("Label23"), 24, 184, QStringLiteral("Pulse length"));
+    Combo_pulses =
+        b.combo(g4, QStringLiteral("Combo_pulses"), QRect(24, 200, 137, 23),
+                {QStringLiteral("5 ms"), QStringLiteral("10 ms"), QStringLiteral("20 ms"),
+                 QStringLiteral("50 ms"), QStringLiteral("100 ms")});
+    BitBtn26 =
+        b.button(g4, QStringLiteral("BitBtn26"), QRect(24, 224, 137, 25), QStringLiteral("Change"));
+    Label25 = b.label(g4, QStringLiteral("Label25"), 24, 264, QStringLiteral("Polarity of inputs"));
+    Combo_polarity = b.combo(g4, QStringLiteral("Combo_polarity"), QRect(24, 280, 137, 23),
+                             {QStringLiteral("Positive"), QStringLiteral("Negative")});
+    BitBtn29 = b.button(g4, QStringLiteral("BitBtn29"), QRect(24, 304, 137, 25),
+                        QStringLiteral("Set polarity"));
+
+    // Logs.
+    GroupBox3 = b.group(client, QStringLiteral("GroupBox3"), QRect(16, 496, 993, 121),
+                        QStringLiteral(" Logs "));
+    Memo_log = b.memo(GroupBox3, QStringLiteral("Memo_log"), QRect(24, 24, 441, 89));
+    Memo_log_uart = b.memo(GroupBox3, QStringLiteral("Memo_log_uart"), QRect(512, 24, 465, 89));
+
+    // Status bar: port state, progress, PC clock.
+    StatusBar1 = b.add(new QStatusBar(window), QStringLiteral("StatusBar1"));
+    StatusBar1->setFixedHeight(19);
+    StatusBar1->setSizeGripEnabled(false);
+    window->setStatusBar(StatusBar1);
+    const int widths[3] = {300, 515, 50};
+    for (int i = 0; i < 3; ++i) {
+        statusPanels[i] = new QLabel(StatusBar1);
+        statusPanels[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+        statusPanels[i]->setMinimumWidth(widths[i]);
+        if (i < 2)
+            statusPanels[i]->setMaximumWidth(widths[i]);
+        StatusBar1->addWidget(statusPanels[i], i == 2 ? 1 : 0);
+    }
+
+    // Menus.
+    QMenuBar *menu = window->menuBar();
+    menu->setObjectName(QStringLiteral("MainMenu1"));
+    File1 = b.add(menu->addMenu(QStringLiteral("File")), QStringLiteral("File1"));
+    N1 = File1->addAction(QStringLiteral("Open"));
+    N2 = File1->addAction(QStringLiteral("Save"));
+    N3 = File1->addAction(QStringLiteral("Exit"));
+    N4 = b.add(menu->addMenu(QStringLiteral("System")), QStringLiteral("N4"));
+    N5 = N4->addAction(QStringLiteral("Options"));
+    N9 = b.add(menu->addMenu(QStringLiteral("Help")), QStringLiteral("N9"));
+    N10 = N9->addAction(QStringLiteral("About..."));
+    N11 = N9->addAction(QStringLiteral("User manual"));
+    N1->setObjectName(QStringLiteral("N1"));
+    N2->setObjectName(QStringLiteral("N2"));
+    N3->setObjectName(QStringLiteral("N3"));
+    N5->setObjectName(QStringLiteral("N5"));
+    N10->setObjectName(QStringLiteral("N10"));
+    N11->setObjectName(QStringLiteral("N11"));
+
+    // Nothing in the two device groups can be used until a model is known.
+    GroupBox1->setEnabled(false);
+    GroupBox2->setEnabled(false);
+}
+
+} // namespace corvane

@@ -1,0 +1,148 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMainWindow;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QSpinBox;
+class QStatusBar;
+class QTabWidget;
+class QTableView;
+class QToolButton;
+class QWidget;
+class QAction;
+
+namespace corvane {
+
+// The controls of the main window, created with the object names, captions, positions and
+// sizes the operators know. Everything is placed absolutely: the window has a fixed size.
+struct MainWindowUi {
+    void setup(QMainWindow *window);
+
+    // Any control by its object name; nullptr when there is none.
+    QWidget *control(const QString &name) const { return controls.value(name); }
+
+    QHash<QString, QWidget *> controls;
+
+    QToolButton *BitBtn11 = nullptr;
+    QToolButton *BitBtn12 = nullptr;
+    QToolButton *BitBtn13 = nullptr;
+    QToolButton *BitBtn14 = nullptr;
+    QToolButton *BitBtn15 = nullptr;
+    QToolButton *BitBtn16 = nullptr;
+    QToolButton *BitBtn17 = nullptr;
+    QPlainTextEdit *Memo1 = nullptr;
+    QPushButton *BitBtn27 = nullptr;
+    QLabel *Label24 = nullptr;
+    QLabel *Label1 = nullptr;
+    QLineEdit *Edit_addr = nullptr;
+    QSpinBox *UD_addr = nullptr;
+    QTabWidget *PageControl1 = nullptr;
+    QWidget *TabSheet1 = nullptr;
+    QWidget *TabSheet2 = nullptr;
+    QWidget *TabSheet3 = nullptr;
+
+    // First page.
+    QGroupBox *GroupBox1 = nullptr;
+    QTableView *Grid_data = nullptr;
+    QPushButton *BitBtn1 = nullptr;
+    QPushButton *BitBtn2 = nullptr;
+    QCheckBox *Check_unit = nullptr;
+    QCheckBox *Check_constant = nullptr;
+    QCheckBox *Check_user = nullptr;
+    QCheckBox *Check_info = nullptr;
+    QCheckBox *Check_tariffs = nullptr;
+    QCheckBox *Check_initial = nullptr;
+    QPushButton *BitBtn10 = nullptr;
+    QLabel *Label6 = nullptr;
+    QLabel *Label7 = nullptr;
+    QPushButton *BitBtn3 = nullptr;
+    QPushButton *BitBtn5 = nullptr;
+    QPushButton *BitBtn9 = nullptr;
+    QPushButton *BitBtn4 = nullptr;
+
+    // Second page.
+    QGroupBox *GroupBox2 = nullptr;
+    QTableView *Grid_data2 = nullptr;
+    QPushButton *BitBtn6 = nullptr;
+    QPushButton *BitBtn8 = nullptr;
+    QPushButton *BitBtn7 = nullptr;
+    QLabel *Label5 = nullptr;
+    QPushButton *BitBtn28 = nullptr;
+    QLabel *Label_input_status = nullptr;
+    QGroupBox *GroupBox7 = nullptr;
+    QTableView *Grid_flow = nullptr;
+    QPushButton *BitBtn31 = nullptr;
+
+    // Service page.
+    QLabel *Label8 = nullptr;
+    QLineEdit *MaskEdit1 = nullptr;
+    QPushButton *BitBtn18 = nullptr;
+    QGroupBox *GroupBox4 = nullptr;
+    QLabel *Label20 = nullptr;
+    QLabel *Label21 = nullptr;
+    QLabel *Label13 = nullptr;
+    QLabel *Label14 = nullptr;
+    QLabel *Label15 = nullptr;
+    QLabel *Label16 = nullptr;
+    QLabel *Label17 = nullptr;
+    QLabel *Label19 = nullptr;
+    QPushButton *BitBtn24 = nullptr;
+    QLabel *Label12 = nullptr;
+    QLineEdit *Edit_id = nullptr;
+    QPushButton *BitBtn19 = nullptr;
+    QGroupBox *GroupBox5 = nullptr;
+    QLabel *Label9 = nullptr;
+    QComboBox *ComboBox1 = nullptr;
+    QLabel *Label10 = nullptr;
+    QComboBox *ComboBox2 = nullptr;
+    QPushButton *Button1 = nullptr;
+    QGroupBox *GroupBox6 = nullptr;
+    QLabel *Label22 = nullptr;
+    QLineEdit *Edit1 = nullptr;
+    QPushButton *Button2 = nullptr;
+    QPushButton *BitBtn20 = nullptr;
+    QPushButton *BitBtn21 = nullptr;
+    QPushButton *BitBtn22 = nullptr;
+    QLabel *Label11 = nullptr;
+    QComboBox *Combo_inputs = nullptr;
+    QPushButton *BitBtn30 = nullptr;
+    QPushButton *BitBtn23 = nullptr;
+    QLabel *Label18 = nullptr;
+    QLineEdit *Edit_address = nullptr;
+    QPushButton *BitBtn25 = nullptr;
+    QLabel *Label23 = nullptr;
+    QComboBox *Combo_pulses = nullptr;
+    QPushButton *BitBtn26 = nullptr;
+    QLabel *Label25 = nullptr;
+    QComboBox *Combo_polarity = nullptr;
+    QPushButton *BitBtn29 = nullptr;
+
+    // Logs and status bar.
+    QGroupBox *GroupBox3 = nullptr;
+    QPlainTextEdit *Memo_log = nullptr;
+    QPlainTextEdit *Memo_log_uart = nullptr;
+    QStatusBar *StatusBar1 = nullptr;
+    QLabel *statusPanels[3] = {nullptr, nullptr, nullptr};
+
+    // Menus.
+    QMenu *File1 = nullptr;
+    QAction *N1 = nullptr;
+    QAction *N2 = nullptr;
+    QAction *N3 = nullptr;
+    QMenu *N4 = nullptr;
+    QAction *N5 = nullptr;
+    QMenu *N9 = nullptr;
+    QAction *N10 = nullptr;
+    QAction *N11 = nullptr;
+};
+
+} // namespace corvane

@@ -1,0 +1,216 @@
+#include "options_dialog.h"
+
+#include "autostart.h"
+#include "error_display.h"
+#include "main_window.h"
+#include "settings.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+
+namespace corvane {
+namespace {
+
+QComboBox *comboBox(QWidget *parent, const char *name, QRect geometry, const QStringList &items) {
+    auto *combo = new QComboBox(parent);
+    combo->setObjectName(QString::fromLatin1(name));
+    combo->setEditable(true);
+    combo->addItems(items);
+    combo->setGeometry(geometry);
+    return combo;
+}
+
+QLabel *label(QWidget *parent, const char *name, int x, int y, const QString &text) {
+    auto *l = new QLabel(text, parent);
+    l->setObjectName(QString::fromLatin1(name));
+    l->move(x, y);
+    l->adjustSize();
+    return l;
+}
+
+QCheckBox *checkBox(QWidget *parent, const char *name, int x, int y, const QString &text) {
+    auto *box = new QCheckBox(text, parent);
+    box->setObjectName(QString::fromLatin1(name));
+    box->move(x, y);
+    box->adjustSize();
+    return box;
+}
+
+} // namespace
+
+TForm2::TForm2(TForm1 &main, QString autostartEntryPath, QString executablePath,
+               QWidget *parent)
+    : QDialog(parent), m_main(main), m_autostartEntryPath(std::move(autostartEntryPath)),
+      m_executablePath(std::move(executablePath)) {
+    setObjectName(QStringLiteral("Form2"));
+    setWindowTitle(QStringLiteral("Options"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint);
+    setModal(false);
+    setFixedSize(465, 345);
+
+    auto *GroupBox1 = new QGroupBox(QStringLiteral(" Communication setup  "), this);
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    GroupBox1->setGeometry(8, 8, 449, 145);
+    label(GroupBox1, "Label1", 16, 24, QStringLiteral("Port number"));
+    QStringList names;
+    for (int i = 1; i <= 8; ++i)
+        names << QStringLiteral("COM%1").arg(i);
+    Combo_com_name = comboBox(GroupBox1, "Combo_com_name", QRect(16, 40, 200, 23),
+                              names + presentSerialDevices());
+    label(GroupBox1, "Label2", 232, 24, QStringLiteral("Speed, bps"));
+    Combo_com_speed = comboBox(GroupBox1, "Combo_com_speed", QRect(232, 40, 97, 23),
+                               {QStringLiteral("300"), QStringLiteral("1200"),
+                                QStringLiteral("2400"), QStringLiteral("4800"),
+                                QStringLiteral("9600"), QStringLiteral("14400"),
+                                QStringLiteral("19200"), QStringLiteral("38400"),
+                                QStringLiteral("115200")});
+    label(GroupBox1, "Label3", 344, 24, QStringLiteral("Parity"));
+    Combo_com_parity = comboBox(GroupBox1, "Combo_com_parity", QRect(344, 40, 89, 23),
+                                {QStringLiteral("None"), QStringLiteral("Odd"),
+                                 QStringLiteral("Even"), QStringLiteral("Mark"),
+                                 QStringLiteral("Space")});
+    label(GroupBox1, "Label4", 16, 72, QStringLiteral("Data bits"));
+    Combo_com_databits = comboBox(GroupBox1, "Combo_com_databits", QRect(16, 88, 97, 23),
+                                  {QStringLiteral("7"), QStringLiteral("8")});
+    label(GroupBox1, "Label5", 128, 72, QStringLiteral("Stop bits"));
+    Combo_com_sbits = comboBox(GroupBox1, "Combo_com_sbits", QRect(128, 88, 88, 23),
+                               {QStringLiteral("1"), QStringLiteral("2")});
+    Check_auto_open = checkBox(GroupBox1, "Check_auto_open", 232, 84,
+                               QStringLiteral("Open automatically"));
+    Check_rts = checkBox(GroupBox1, "Check_rts", 232, 108, QStringLiteral("Control RTS line"));
+
+    auto *GroupBox2 = new QGroupBox(QStringLiteral(" Other "), this);
+    GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
+    GroupBox2->setGeometry(8, 160, 449, 137);
+    label(GroupBox2, "Label6", 16, 26, QStringLiteral("Decimal separator:"));
+    Edit_dec_separator = new QLineEdit(GroupBox2);
+    Edit_dec_separator->setObjectName(QStringLiteral("Edit_dec_separator"));
+    Edit_dec_separator->setMaxLength(1);
+    Edit_dec_separator->setGeometry(150, 22, 33, 23);
+    label(GroupBox2, "Label7", 16, 58, QStringLiteral("Response time wait:"));
+    Edit_response_time = new QLineEdit(GroupBox2);
+    Edit_response_time->setObjectName(QStringLiteral("Edit_response_time"));
+    Edit_response_time->setReadOnly(true);
+    Edit_response_time->setGeometry(150, 54, 57, 23);
+    UD_response_time = new QSpinBox(GroupBox2);
+    UD_response_time->setObjectName(QStringLiteral("UD_response_time"));
+    UD_response_time->setRange(100, 10000);
+    UD_response_time->setSingleStep(100);
+    UD_response_time->setWrapping(false);
+    UD_response_time->setGroupSeparatorShown(false);
+    UD_response_time->setGeometry(207, 54, 17, 23);
+    UD_response_time->setStyleSheet(QStringLiteral("QSpinBox { color: transparent; }"));
+    Edit_response_time->setText(QString::number(UD_response_time->value()));
+    connect(UD_response_time, &QSpinBox::valueChanged, this,
+            [this](int value) { Edit_response_time->setText(QString::number(value)); });
+    label(GroupBox2, "Label9", 230, 58, QStringLiteral("ms"));
+    label(GroupBox2, "Label8", 16, 90, QStringLiteral("Export separator:"));
+    Edit_export = new QLineEdit(GroupBox2);
+    Edit_export->setObjectName(QStringLiteral("Edit_export"));
+    Edit_export->setMaxLength(1);
+    Edit_export->setGeometry(150, 86, 33, 23);
+    Check_autoload = checkBox(GroupBox2, "Check_autoload", 264, 24,
+                              QStringLiteral("Start with Windows"));
+    Check_last = checkBox(GroupBox2, "Check_last", 16, 112,
+                          QStringLiteral("Load last saved work file automatically"));
+
+    BitBtn2 = new QPushButton(QStringLiteral("Cancel"), this);
+    BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
+    BitBtn2->setGeometry(8, 308, 105, 27);
+    BitBtn1 = new QPushButton(QStringLiteral("Apply"), this);
+    BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
+    BitBtn1->setGeometry(352, 308, 105, 27);
+
+    connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
+    connect(BitBtn2, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
+    connect(Check_autoload, &QCheckBox::toggled, this,
+            [this](bool checked) { Check_autoloadClick(checked); });
+}
+
+QStringList TForm2::presentSerialDevices() {
+    QStringList found;
+    const QDir byId(QStringLiteral("/dev/serial/by-id"));
+    for (const QString &entry : byId.entryList(QDir::System | QDir::Files, QDir::Name))
+        found << byId.filePath(entry);
+    const QDir dev(QStringLiteral("/dev"));
+    for (const QString &entry :
+         dev.entryList({QStringLiteral("ttyUSB*"), QStringLiteral("ttyACM*")},
+                       QDir::System | QDir::Files, QDir::Name))
+        found << dev.filePath(entry);
+    return found;
+}
+
+bool TForm2::event(QEvent *e) {
+    if (e->type() == QEvent::WindowActivate)
+        runGuarded([this] { LoadOptions(); });
+    return QDialog::event(e);
+}
+
+void TForm2::LoadOptions() {
+    const Settings &s = m_main.settings();
+    Combo_com_name->setEditText(s.ComName);
+    Combo_com_speed->setEditText(s.ComSpeed);
+    Combo_com_parity->setEditText(s.ComParity);
+    Combo_com_databits->setEditText(s.ComDataBits);
+    Combo_com_sbits->setEditText(s.ComStopBits);
+    Check_rts->setChecked(s.RtsControlOption);
+    Check_last->setChecked(s.LoadLastWorkFile);
+    Check_auto_open->setChecked(s.OpenAtStart);
+    Edit_dec_separator->setText(s.DecSeparator);
+    // A change of state here counts as a click: the autostart entry follows at once.
+    Check_autoload->setChecked(s.StartWithWindows);
+    UD_response_time->setValue(static_cast<qint16>(s.ResponseTime & 0xFFFF));
+    Edit_export->setText(s.ExportSeparator);
+    const bool portFree = !m_main.portOpen();
+    for (QWidget *w : std::initializer_list<QWidget *>{Combo_com_name, Combo_com_speed,
+                                                       Combo_com_parity, Combo_com_databits,
+                                                       Combo_com_sbits, Check_rts,
+                                                       Check_auto_open})
+        w->setEnabled(portFree);
+}
+
+void TForm2::BitBtn1Click() {
+    runGuarded([this] {
+        Settings s;
+        s.ComName = Combo_com_name->currentText();
+        s.ComSpeed = Combo_com_speed->currentText();
+        s.ComParity = Combo_com_parity->currentText();
+        s.ComDataBits = Combo_com_databits->currentText();
+        s.ComStopBits = Combo_com_sbits->currentText();
+        s.RtsControlOption = Check_rts->isChecked();
+        s.OpenAtStart = Check_auto_open->isChecked();
+        s.StartWithWindows = Check_autoload->isChecked();
+        s.LoadLastWorkFile = Check_last->isChecked();
+        s.DecSeparator = Edit_dec_separator->text();
+        s.ExportSeparator = Edit_export->text();
+        s.ResponseTime = UD_response_time->value();
+        if (!m_executablePath.isEmpty())
+            QDir::setCurrent(QFileInfo(m_executablePath).absolutePath());
+        // A failed write stops here: nothing is taken over and the dialog stays open.
+        writeSettings(m_main.settingsPath(), s);
+        m_main.takeSettings(s);
+        hide();
+    });
+}
+
+void TForm2::BitBtn2Click() { hide(); }
+
+void TForm2::Check_autoloadClick(bool checked) {
+    runGuarded([&] {
+        const Autostart entry(m_autostartEntryPath, m_executablePath);
+        if (checked)
+            entry.enable();
+        else
+            entry.disable();
+    });
+}
+
+} // namespace corvane

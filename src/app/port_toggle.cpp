@@ -1,0 +1,111 @@
+#include "port_toggle.h"
+
+#include "file_ui.h"
+#include "output.h"
+#include "ser_comm.h"
+#include "ser_comm_error.h"
+#include "sleeper.h"
+
+#include <QRegularExpression>
+
+#include <cerrno>
+#include <chrono>
+#include <stdexcept>
+
+namespace corvane {
+namespace {
+
+const QString kUnavailable =
+    QStringLiteral("This COM port is used by another program or does not exists!");
+
+// The framework's strict integer conversion: optional sign, decimal digits, nothing else.
+int strictToInt(const QString &text) {
+    static const QRegularExpression pattern(QStringLiteral("^\\s*[+-]?\\d+\\s*$"));
+    bool ok = false;
+    const int value = pattern.match(text).hasMatch() ? text.trimmed().toInt(&ok) : 0;
+    if (!ok)
+        throw std::invalid_argument(
+            QStringLiteral("'%1' is not a valid integer value").arg(text).toStdString());
+    return value;
+}
+
+} // namespace
+
+QString resolvePortName(const QString &name) {
+    static const QRegularExpression com(QStringLiteral("^COM([1-8])$"));
+    if (const auto match = com.match(name); match.hasMatch())
+        return QStringLiteral("/dev/ttyS%1").arg(match.captured(1).toInt() - 1);
+    return name;
+}
+
+void PortToggle::TogglePort(const QString &name, const QString &speed, const QString &parity,
+                            const QString &dataBits, const QString &stopBits) {
+    using namespace std::chrono_literals;
+    if (PortOpen) {
+        out.setStatus(StatusPanel::Port, displayName + QStringLiteral(" is closed"));
+        PortOpen = false;
+        sleeper.sleep(30ms);
+        Comm1.ClosePort();
+        return;
+    }
+
+    displayName = name;
+    Comm1.SetDeviceName(resolvePortName(name));
+    try {
+        Comm1.OpenPort();
+    } catch (const ESerCommError &e) {
+        if (e.kind() != ESerCommError::Kind::DeviceNotOpened)
+            throw;
+        boxes.inform(QStringLiteral("Corvane"), kUnavailable);
+        if (e.osError() == EACCES)
+            out.log(QStringLiteral("No permission to open %1: the user must be a member of the "
+                                   "'dialout' group (log in again after adding it)")
+                        .arg(resolvePortName(name)));
+        out.setStatus(StatusPanel::Port, name + QStringLiteral(" is closed"));
+        PortOpen = false;
+        return;
+    }
+
+    // The settings are applied to the open port; any failure closes it again, so the port is
+    // never left open with settings the operator did not ask for.
+    try {
+        switch (strictToInt(speed)) {
+        case 300: Comm1.SetBaudrate(br300); break;
+        case 1200: Comm1.SetBaudrate(br1200); break;
+        case 2400: Comm1.SetBaudrate(br2400); break;
+        case 4800: Comm1.SetBaudrate(br4800); break;
+        case 9600: Comm1.SetBaudrate(br9600); break;
+        case 14400: Comm1.SetBaudrate(br14400); break;
+        case 19200: Comm1.SetBaudrate(br19200); break;
+        case 38400: Comm1.SetBaudrate(br38400); break;
+        case 115200: Comm1.SetBaudrate(br115200); break;
+        default: break;
+        }
+        if (parity == QLatin1String("None"))
+            Comm1.SetParity(paNone);
+        else if (parity == QLatin1String("Even"))
+            Comm1.SetParity(paEven);
+        else if (parity == QLatin1String("Odd"))
+            Comm1.SetParity(paOdd);
+        else if (parity == QLatin1String("Mark"))
+            Comm1.SetParity(paMark);
+        else if (parity == QLatin1String("Space"))
+            Comm1.SetParity(paSpace);
+        if (stopBits == QLatin1String("1"))
+            Comm1.SetStopbits(sb1);
+        else if (stopBits == QLatin1String("2"))
+            Comm1.SetStopbits(sb2);
+        if (dataBits == QLatin1String("7"))
+            Comm1.SetDatabits(db7);
+        else if (dataBits == QLatin1String("8"))
+            Comm1.SetDatabits(db8);
+    } catch (...) {
+        Comm1.ClosePort();
+        throw;
+    }
+
+    out.setStatus(StatusPanel::Port, name + QStringLiteral(" is open"));
+    PortOpen = true;
+}
+
+} // namespace corvane

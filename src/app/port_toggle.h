@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+
+namespace corvane {
+
+class MessageBoxes;
+class Output;
+class Sleeper;
+class TSerComm;
+
+// The port names the Options dialog offers: "COM1".."COM8" are the first eight on-board serial
+// ports (/dev/ttyS0../dev/ttyS7); a text starting with "/" is a device path (/dev/ttyUSB0,
+// /dev/serial/by-id/...). Anything else is tried as it is and will not be found.
+QString resolvePortName(const QString &name);
+
+// Opens or closes the serial port with the five settings texts and reports the result on status
+// panel 0. PortOpen mirrors the state for every other command.
+//
+// A missing, busy or forbidden device gives the message box and " is closed", never an
+// exception. The device is opened before the speed text is converted, so that an unusable port
+// is reported as such even when the settings are empty; a speed that is not a number then
+// closes it again and raises "'%s' is not a valid integer value". Texts outside the known lists
+// leave the previous setting in force.
+struct PortToggle {
+    TSerComm &Comm1;
+    bool &PortOpen;
+    Output &out;
+    MessageBoxes &boxes;
+    Sleeper &sleeper;
+
+    void TogglePort(const QString &name, const QString &speed, const QString &parity,
+                    const QString &dataBits, const QString &stopBits);
+
+    // The name the operator knows the port by, shown in the status bar.
+    QString displayName;
+};
+
+} // namespace corvane

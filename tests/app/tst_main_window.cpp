@@ -1,0 +1,343 @@
+#include "window_fixture.h"
+
+#include "options_dialog.h"
+#include "pty_pair.h"
+#include "ser_comm.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QTest>
+
+#include <termios.h>
+
+using namespace corvane;
+using namespace corvane::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+QByteArray portIni(const QString &name, const QString &speed, const QString &parity,
+                   bool autoOpen, int responseTime = 500) {
+    return QStringLiteral("[Com port]\nName=%1\nSpeed=%2\nParity=%3\nData bits=8\nStop bits=1\n"
+                          "RTS=0\nAutoOpen=%4\n[Misc]\nResponse Time=%5\n")
+        .arg(name, speed, parity)
+        .arg(autoOpen ? 1 : 0)
+        .arg(responseTime)
+        .toUtf8();
+}
+
+void setPortSettings(TForm1 &window, const QString &name, const QString &speed,
+                     const QString &parity) {
+    Settings s = window.settings();
+    s.ComName = name;
+    s.ComSpeed = speed;
+    s.ComParity = parity;
+    s.ComDataBits = QStringLiteral("8");
+    s.ComStopBits = QStringLiteral("1");
+    window.takeSettings(s);
+}
+
+} // namespace
+
+class TstMainWindow : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void startsWithDefaultsWithoutSettingsFile();
+    void responseTimeReachesEveryWindow();
+    void autoOpenOpensThePortAtStart();
+    void unusablePortGivesMessageAndClosedState_data();
+    void unusablePortGivesMessageAndClosedState();
+    void settingsAppliedToOpenedPort();
+    void unlistedSpeedKeepsThePreviousOne();
+    void portClosesThroughButtonAndOnExit();
+    void optionsDialogGreysPortFieldsWhileOpen();
+    void optionsApplyWritesAndTakesOver();
+    void optionsCancelAndStartWithWindows();
+    void optionsFirstActivationRewritesAutostart();
+    void exitAsksFirstToolbarClosesAtOnce();
+    void selectorRoundTripKeepsTexts();
+    void manualOpensBesideTheProgram();
+};
+
+void TstMainWindow::startsWithDefaultsWithoutSettingsFile() {
+    WindowFixture f;
+    const Settings &s = f.window->settings();
+    QVERIFY(s.ComName.isEmpty());
+    QVERIFY(s.ComSpeed.isEmpty());
+    QCOMPARE(s.DecSeparator, QStringLiteral("."));
+    QCOMPARE(s.ExportSeparator, QStringLiteral(";"));
+    QCOMPARE(f.window->session().engine.responseTime(), 500ms);
+    QVERIFY(!f.window->portOpen());
+    QCOMPARE(f.window->ui.Label24->text(), QStringLiteral("Device type: "));
+    QCOMPARE(f.window->ui.Edit_addr->text(), QStringLiteral("1"));
+    QVERIFY(!f.window->ui.GroupBox1->isEnabled());
+    QVERIFY(!f.window->ui.GroupBox2->isEnabled());
+    QVERIFY(f.window->ui.GroupBox4->isHidden());
+    QCOMPARE(f.window->windowTitle(), QStringLiteral("Corvane for QTR-8D/6D/4D"));
+    QCOMPARE(f.window->ui.control(QStringLiteral("ClientArea"))->size(), QSize(1017, 626));
+    QVERIFY(f.window->clockTimer().isActive());
+    QVERIFY(f.errors.isEmpty());
+}
+
+void TstMainWindow::responseTimeReachesEveryWindow() {
+    WindowFixture f("[Misc]\nResponse Time=2500\n");
+    QCOMPARE(f.window->session().engine.responseTime(), 2500ms);
+    QCOMPARE(f.window->servicePage().responseTime(), 2500ms);
+    f.window->Form2->LoadOptions();
+    QCOMPARE(f.window->Form2->Edit_response_time->text(), QStringLiteral("2500"));
+
+    WindowFixture hex("[Misc]\nResponse Time=0x3E8\n");
+    QCOMPARE(hex.window->session().engine.responseTime(), 1000ms);
+    WindowFixture junk("[Misc]\nResponse Time=soon\n");
+    QCOMPARE(junk.window->session().engine.responseTime(), 500ms);
+}
+
+void TstMainWindow::autoOpenOpensThePortAtStart() {
+    PtyPair pty;
+    QVERIFY(pty.isValid());
+    WindowFixture f(portIni(pty.path(), QStringLiteral("9600"), QStringLiteral("None"), true));
+    QVERIFY(f.window->portOpen());
+    QVERIFY(f.window->Comm1.IsOpen());
+    QCOMPARE(f.status(0), pty.path() + QStringLiteral(" is open"));
+}
+
+void TstMainWindow::unusablePortGivesMessageAndClosedState_data() {
+    QTest::addColumn<QString>("name");
+    QTest::newRow("no settings") << QString();
+    QTest::newRow("missing device") << QStringLiteral("/dev/corvane-no-such-port");
+    QTest::newRow("busy device") << QStringLiteral("busy");
+}
+
+void TstMainWindow::unusablePortGivesMessageAndClosedState() {
+    QFETCH(QString, name);
+    PtyPair pty;
+    TSerComm holder;
+    if (name == QLatin1String("busy")) {
+        name = pty.path();
+        holder.SetDeviceName(name);
+        holder.OpenPort();
+    }
+    WindowFixture f;
+    setPortSettings(*f.window, name, QStringLiteral("9600"), QStringLiteral("None"));
+    if (name.isEmpty())
+        setPortSettings(*f.window, QString(), QString(), QString());
+    f.window->BitBtn13Click();
+    QCOMPARE(f.boxes.informed,
+             QStringList{QStringLiteral("Corvane: This COM port is used by another program or "
+                                        "does not exists!")});
+    QCOMPARE(f.status(0), name + QStringLiteral(" is closed"));
+    QVERIFY(!f.window->portOpen());
+    QVERIFY(!f.window->Comm1.IsOpen());
+    QVERIFY(f.errors.isEmpty());
+}
+
+void TstMainWindow::settingsAppliedToOpenedPort() {
+    PtyPair pty;
+    WindowFixture f;
+    setPortSettings(*f.window, pty.path(), QStringLiteral("19200"), QStringLiteral("Even"));
+    f.window->BitBtn13Click();
+    QVERIFY(f.window->portOpen());
+    QCOMPARE(f.status(0), pty.path() + QStringLiteral(" is open"));
+    QCOMPARE(pty.speed(), 19200u);
+    QCOMPARE(f.window->Comm1.Parity(), paEven);
+    QCOMPARE(f.window->Comm1.Databits(), db8);
+    QCOMPARE(f.window->Comm1.Stopbits(), sb1);
+    QVERIFY(!(pty.settings().c_cflag & CSTOPB));
+
+    // A speed that is not a number: the conversion error, and the port is not left open.
+    f.window->BitBtn13Click();
+    setPortSettings(*f.window, pty.path(), QStringLiteral("fast"), QStringLiteral("Even"));
+    f.window->BitBtn13Click();
+    QCOMPARE(f.errors, QStringList{QStringLiteral("'fast' is not a valid integer value")});
+    QVERIFY(!f.window->portOpen());
+    QVERIFY(!f.window->Comm1.IsOpen());
+}
+
+void TstMainWindow::unlistedSpeedKeepsThePreviousOne() {
+    PtyPair pty;
+    WindowFixture f;
+    setPortSettings(*f.window, pty.path(), QStringLiteral("9600"), QStringLiteral("None"));
+    f.window->BitBtn13Click();
+    f.window->BitBtn13Click();
+    setPortSettings(*f.window, pty.path(), QStringLiteral("57600"), QStringLiteral("none"));
+    f.window->BitBtn13Click();
+    QVERIFY(f.window->portOpen());
+    QCOMPARE(pty.speed(), 9600u);
+    QCOMPARE(f.window->Comm1.Parity(), paNone);
+}
+
+void TstMainWindow::portClosesThroughButtonAndOnExit() {
+    PtyPair pty;
+    WindowFixture f;
+    setPortSettings(*f.window, pty.path(), QStringLiteral("9600"), QStringLiteral("None"));
+    f.window->BitBtn13Click();
+    f.window->BitBtn13Click();
+    QCOMPARE(f.status(0), pty.path() + QStringLiteral(" is closed"));
+    QVERIFY(!f.window->Comm1.IsOpen());
+
+    f.window->BitBtn13Click();
+    QVERIFY(f.window->portOpen());
+    f.window->show();
+    f.window->BitBtn17Click();
+    QVERIFY(!f.window->portOpen());
+    QVERIFY(!f.window->Comm1.IsOpen());
+    QCOMPARE(f.status(0), pty.path() + QStringLiteral(" is closed"));
+    // Released: another opener gets the device now.
+    TSerComm other;
+    other.SetDeviceName(pty.path());
+    other.OpenPort();
+    QVERIFY(other.IsOpen());
+}
+
+void TstMainWindow::optionsDialogGreysPortFieldsWhileOpen() {
+    PtyPair pty;
+    WindowFixture f;
+    setPortSettings(*f.window, pty.path(), QStringLiteral("9600"), QStringLiteral("None"));
+    TForm2 &d = *f.window->Form2;
+    d.LoadOptions();
+    QVERIFY(d.Combo_com_name->isEnabled());
+    f.window->BitBtn13Click();
+    d.LoadOptions();
+    for (QWidget *w : std::initializer_list<QWidget *>{
+             d.Combo_com_name, d.Combo_com_speed, d.Combo_com_parity, d.Combo_com_databits,
+             d.Combo_com_sbits, d.Check_rts, d.Check_auto_open})
+        QVERIFY2(!w->isEnabled(), qPrintable(w->objectName()));
+    QVERIFY(d.Edit_export->isEnabled());
+    QCOMPARE(d.Combo_com_name->currentText(), pty.path());
+    QCOMPARE(d.Combo_com_name->itemText(0), QStringLiteral("COM1"));
+    QCOMPARE(d.Combo_com_name->itemText(7), QStringLiteral("COM8"));
+}
+
+void TstMainWindow::optionsApplyWritesAndTakesOver() {
+    WindowFixture f("; kept\n[Other]\nx=1\n");
+    TForm2 &d = *f.window->Form2;
+    d.show();
+    d.LoadOptions();
+    d.Combo_com_name->setEditText(QStringLiteral("/dev/ttyUSB0"));
+    d.Combo_com_speed->setEditText(QStringLiteral("57600"));
+    d.Combo_com_parity->setEditText(QStringLiteral("Even"));
+    d.Combo_com_databits->setEditText(QStringLiteral("7"));
+    d.Combo_com_sbits->setEditText(QStringLiteral("2"));
+    d.Check_auto_open->setChecked(true);
+    d.Edit_dec_separator->setText(QStringLiteral(","));
+    d.Edit_export->setText(QStringLiteral(","));
+    d.UD_response_time->setValue(1200);
+    d.BitBtn1Click();
+    QVERIFY(d.isHidden());
+
+    const Settings &s = f.window->settings();
+    QCOMPARE(s.ComName, QStringLiteral("/dev/ttyUSB0"));
+    QCOMPARE(s.ComSpeed, QStringLiteral("57600"));
+    QCOMPARE(s.DecSeparator, QStringLiteral(","));
+    QCOMPARE(s.ResponseTime, 1200);
+    QVERIFY(s.OpenAtStart);
+    QCOMPARE(f.window->session().engine.responseTime(), 1200ms);
+    QCOMPARE(f.window->servicePage().responseTime(), 1200ms);
+
+    QFile file(f.settingsPath);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString written = QString::fromUtf8(file.readAll());
+    QVERIFY(written.startsWith(QStringLiteral("; kept\n[Other]\nx=1\n")));
+    const QStringList keys{QStringLiteral("Name=/dev/ttyUSB0"), QStringLiteral("Speed=57600"),
+                           QStringLiteral("Parity=Even"),        QStringLiteral("Data bits=7"),
+                           QStringLiteral("Stop bits=2"),        QStringLiteral("RTS=0"),
+                           QStringLiteral("AutoOpen=1"),         QStringLiteral("AutoLoad=0"),
+                           QStringLiteral("AutoRead=0"),         QStringLiteral("Separator=,"),
+                           QStringLiteral("Export separator=,"), QStringLiteral("Response Time=1200")};
+    qsizetype at = 0;
+    for (const QString &key : keys) {
+        const qsizetype found = written.indexOf(key, at);
+        QVERIFY2(found >= 0, qPrintable(key));
+        at = found;
+    }
+}
+
+void TstMainWindow::optionsCancelAndStartWithWindows() {
+    WindowFixture f("[Misc]\nAutoLoad=0\n");
+    TForm2 &d = *f.window->Form2;
+    d.LoadOptions();
+    d.Edit_export->setText(QStringLiteral("|"));
+    d.Check_autoload->setChecked(true);
+    const QString entry = f.services.autostartEntryPath;
+    QVERIFY(QFileInfo::exists(entry));
+    d.BitBtn2Click();
+    QCOMPARE(f.window->settings().ExportSeparator, QStringLiteral(";"));
+    QVERIFY(QFileInfo::exists(entry));
+    QFile ini(f.settingsPath);
+    QVERIFY(ini.open(QIODevice::ReadOnly));
+    QCOMPARE(ini.readAll(), QByteArray("[Misc]\nAutoLoad=0\n"));
+
+    // The next activation shows the stored state again, and unchecking removes the entry.
+    d.LoadOptions();
+    QVERIFY(!d.Check_autoload->isChecked());
+    QVERIFY(!QFileInfo::exists(entry));
+}
+
+void TstMainWindow::optionsFirstActivationRewritesAutostart() {
+    WindowFixture f("[Misc]\nAutoLoad=1\n");
+    const QString entry = f.services.autostartEntryPath;
+    QVERIFY(!QFileInfo::exists(entry));
+    f.window->Form2->LoadOptions();
+    QVERIFY(f.window->Form2->Check_autoload->isChecked());
+    QFile file(entry);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().contains(QFile::encodeName(f.services.executablePath)));
+}
+
+void TstMainWindow::exitAsksFirstToolbarClosesAtOnce() {
+    WindowFixture f;
+    f.window->show();
+    f.boxes.answer = false;
+    f.window->N3Click();
+    QCOMPARE(f.boxes.confirmed,
+             QStringList{QStringLiteral("Exit confirmation: This will close the program, any "
+                                        "unsaved data will be lost, are you sure?")});
+    QVERIFY(f.window->isVisible());
+    f.boxes.answer = true;
+    f.window->N3Click();
+    QVERIFY(!f.window->isVisible());
+
+    WindowFixture g;
+    g.window->show();
+    g.window->BitBtn17Click();
+    QVERIFY(!g.window->isVisible());
+    QVERIFY(g.boxes.confirmed.isEmpty());
+}
+
+void TstMainWindow::selectorRoundTripKeepsTexts() {
+    WindowFixture f;
+    DeviceSession &s = f.window->session();
+    s.store.setModel(2, QStringLiteral("QTR-4D"));
+    s.tables.Grid_data.setCell(1, 1, QStringLiteral("kWh"));
+    s.tables.Grid_data.setCell(3, 4, QStringLiteral("a text longer than sixteen"));
+    f.window->ui.UD_addr->setValue(2);
+    QCOMPARE(f.window->ui.Edit_addr->text(), QStringLiteral("2"));
+    QCOMPARE(f.window->ui.Label24->text(), QStringLiteral("Device type: QTR-4D"));
+    QCOMPARE(s.tables.Grid_data.gridColumnCount(), 5);
+    QVERIFY(f.window->ui.GroupBox1->isEnabled());
+    QCOMPARE(s.tables.Grid_data.cell(1, 1), QString());
+    f.window->ui.UD_addr->setValue(1);
+    QCOMPARE(s.tables.Grid_data.cell(1, 1), QStringLiteral("kWh"));
+    QCOMPARE(s.tables.Grid_data.cell(3, 4), QStringLiteral("a text longer th"));
+    QCOMPARE(s.store.HighestAddress, 2);
+
+    f.window->ui.UD_addr->setValue(0);
+    QCOMPARE(f.window->ui.UD_addr->value(), 1);
+    f.window->ui.UD_addr->setValue(251);
+    QCOMPARE(f.window->ui.UD_addr->value(), 250);
+    f.window->ui.UD_addr->stepUp();
+    QCOMPARE(f.window->ui.UD_addr->value(), 250);
+}
+
+void TstMainWindow::manualOpensBesideTheProgram() {
+    WindowFixture f;
+    f.window->BitBtn15Click();
+    QCOMPARE(f.opener.opened, QStringList{f.dir.filePath(QStringLiteral("UsrMan.pdf"))});
+}
+
+QTEST_MAIN(TstMainWindow)
+#include "tst_main_window.moc"

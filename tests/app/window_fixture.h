@@ -1,0 +1,98 @@
+#pragma once
+
+// The main window offscreen, with every desktop service replaced by a recorder and its settings
+// and autostart entry in a scratch folder.
+
+#include "desktop_services.h"
+#include "error_display.h"
+#include "main_window.h"
+#include "sleeper.h"
+
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace corvane::test {
+
+class RecordingBoxes : public MessageBoxes {
+public:
+    void inform(const QString &caption, const QString &text) override {
+        informed << caption + QStringLiteral(": ") + text;
+    }
+    bool confirm(const QString &caption, const QString &text) override {
+        confirmed << caption + QStringLiteral(": ") + text;
+        return answer;
+    }
+    QStringList informed;
+    QStringList confirmed;
+    bool answer = false;
+};
+
+class ScriptedDialogs : public FileDialogs {
+public:
+    QString saveFileName(const QString &, const QString &) override { return savePath; }
+    QString openFileName(const QString &) override { return openPath; }
+    QString savePath;
+    QString openPath;
+};
+
+class RecordingOpener : public DesktopOpener {
+public:
+    void open(const QString &path) override { opened << path; }
+    QStringList opened;
+};
+
+// Sleeps no time: the tests drive the port with pseudo-terminals that need no pauses.
+class NoSleep : public Sleeper {
+public:
+    void sleep(std::chrono::milliseconds) override {}
+};
+
+struct WindowFixture {
+    explicit WindowFixture(const QByteArray &ini = QByteArray()) {
+        settingsPath = dir.filePath(QStringLiteral("corvane.ini"));
+        if (!ini.isNull()) {
+            QFile file(settingsPath);
+            if (file.open(QIODevice::WriteOnly))
+                file.write(ini);
+        }
+        previousSink = setErrorSink([this](const QString &m) { errors << m; });
+        services.boxes = &boxes;
+        services.dialogs = &dialogs;
+        services.opener = &opener;
+        services.sleeper = &sleeper;
+        services.settingsPath = settingsPath;
+        services.autostartEntryPath = dir.filePath(QStringLiteral("autostart/Corvane.desktop"));
+        services.executablePath = dir.filePath(QStringLiteral("corvane"));
+        services.manualFolder = dir.path();
+        services.locale = QLocale(QLocale::English, QLocale::UnitedStates);
+        window = std::make_unique<TForm1>(services);
+    }
+    ~WindowFixture() {
+        window.reset();
+        setErrorSink(previousSink);
+    }
+
+    QString status(int panel) const { return window->ui.statusPanels[panel]->text(); }
+    QStringList logLines() const {
+        return window->ui.Memo_log->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+
+    QTemporaryDir dir;
+    QString settingsPath;
+    RecordingBoxes boxes;
+    ScriptedDialogs dialogs;
+    RecordingOpener opener;
+    NoSleep sleeper;
+    QStringList errors;
+    ErrorSink previousSink;
+    AppServices services;
+    std::unique_ptr<TForm1> window;
+};
+
+} // namespace corvane::test
