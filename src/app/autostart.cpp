@@ -1,6 +1,6 @@
 #include "autostart.h"
 
-#include "atomic_write.h"
+#include "atomic_file.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -79,7 +79,7 @@ QByteArray Autostart::entryText() const {
 void Autostart::enable() const {
     if (!QDir().mkpath(QFileInfo(m_entryPath).absolutePath()))
         throw AutostartError();
-    if (!writeFileAtomically(m_entryPath, entryText()))
+    if (!replaceFile(m_entryPath, entryText()))
         throw AutostartError();
 }
 

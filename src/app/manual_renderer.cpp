@@ -1,6 +1,6 @@
 #include "manual_renderer.h"
 
-#include "atomic_write.h"
+#include "atomic_file.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -44,7 +44,7 @@ QString renderManualFile(const QString &source, const QString &target) {
     const QByteArray pdf = renderManualPdf(markdown, QStringLiteral("Corvane user manual"));
     if (!pdf.startsWith("%PDF"))
         return QStringLiteral("no PDF was produced");
-    if (!writeFileAtomically(target, pdf))
+    if (!replaceFile(target, pdf))
         return QStringLiteral("cannot write %1").arg(target);
     return QString();
 }

@@ -1,6 +1,6 @@
 #include "settings_file.h"
 
-#include "atomic_write.h"
+#include "atomic_file.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -271,7 +271,7 @@ void SettingsFile::writeString(const QString &section, const QString &key, const
     if (!document.load(m_path))
         throw SettingsWriteError(m_path, section, key);
     document.setValue(section, key, value);
-    if (!writeFileAtomically(m_path, document.bytes()))
+    if (!replaceFile(m_path, document.bytes()))
         throw SettingsWriteError(m_path, section, key);
 }
 
