@@ -231,7 +231,7 @@ void MainWindowUi::setup(QMainWindow *window) {
     // First page: the parameter table and its commands.
     GroupBox1 = b.group(TabSheet1, QStringLiteral("GroupBox1"), QRect(8, 8, 969, 401),
                         QStringLiteral(" Parameters to set up "));
-    Grid_data = b.grid(GroupBox1, QStringLiteral("Grid_data"), QRect(12, 22, 750, 346));
+    Grid_data = b.grid(GroupBox1, QStringLiteral("Grid_data"), QRect(12, 22, 750, 330));
     const int right = 780;
     BitBtn1 = b.button(GroupBox1, QStringLiteral("BitBtn1"), QRect(right, 22, 85, 25),
                        QStringLiteral("Read"));
@@ -268,7 +268,7 @@ void MainWindowUi::setup(QMainWindow *window) {
     // Second page: counters, battery, input status and flow.
     GroupBox2 = b.group(TabSheet2, QStringLiteral("GroupBox2"), QRect(8, 8, 969, 236),
                         QStringLiteral(" Read only parameters "));
-    Grid_data2 = b.grid(GroupBox2, QStringLiteral("Grid_data2"), QRect(12, 22, 754, 148));
+    Grid_data2 = b.grid(GroupBox2, QStringLiteral("Grid_data2"), QRect(12, 22, 754, 132));
     BitBtn6 = b.button(GroupBox2, QStringLiteral("BitBtn6"), QRect(right, 22, 85, 25),
                        QStringLiteral("Read"));
     BitBtn8 = b.button(GroupBox2, QStringLiteral("BitBtn8"), QRect(right + 93, 22, 85, 25),
@@ -286,7 +286,7 @@ void MainWindowUi::setup(QMainWindow *window) {
 
     GroupBox7 = b.group(TabSheet2, QStringLiteral("GroupBox7"), QRect(8, 252, 969, 100),
                         QStringLiteral("   Flow rate values   "));
-    Grid_flow = b.grid(GroupBox7, QStringLiteral("Grid_flow"), QRect(12, 22, 754, 62));
+    Grid_flow = b.grid(GroupBox7, QStringLiteral("Grid_flow"), QRect(12, 22, 754, 42));
     BitBtn31 = b.button(GroupBox7, QStringLiteral("BitBtn31"), QRect(right, 22, 85, 25),
                         QStringLiteral("Read"));
 

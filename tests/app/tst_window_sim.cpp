@@ -5,8 +5,12 @@
 #include "logger_simulator.h"
 
 #include <QCheckBox>
+#include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
+#include <QToolButton>
 #include <QTableView>
 #include <QTest>
 
@@ -50,6 +54,8 @@ private Q_SLOTS:
     void readTypeThenReadFillsTheTable();
     void editWriteAndReadBack();
     void secondCommandDuringSequenceIsRefused();
+    void servicePageUnlocksAndLocksTheLogger();
+    void workFileThroughToolbarAndMenu();
 };
 
 void TstWindowSim::readTypeThenReadFillsTheTable() {
@@ -113,6 +119,61 @@ void TstWindowSim::secondCommandDuringSequenceIsRefused() {
     QVERIFY(s.waitIdle());
     QTRY_VERIFY(s.window().ui.BitBtn1->isEnabled());
     QVERIFY(s.window().ui.BitBtn6->isEnabled());
+}
+
+void TstWindowSim::servicePageUnlocksAndLocksTheLogger() {
+    SimWindow s(Model::Qtr8d);
+    MainWindowUi &ui = s.window().ui;
+    ui.MaskEdit1->setText(QStringLiteral("Tovrek"));
+    ui.BitBtn18->click();
+    QVERIFY(ui.GroupBox4->isHidden());
+    QCOMPARE(ui.MaskEdit1->text(), QString());
+    QCOMPARE(s.fixture->status(1), QStringLiteral("Incorrect password"));
+
+    ui.MaskEdit1->setText(QStringLiteral("tovrek"));
+    ui.BitBtn18->click();
+    QVERIFY(!ui.GroupBox4->isHidden());
+    QVERIFY(ui.MaskEdit1->isHidden());
+    QVERIFY(ui.BitBtn18->isHidden());
+    QVERIFY(ui.Label8->isHidden());
+
+    // The address box takes digits only.
+    ui.Edit_address->setFocus();
+    QTest::keyClicks(ui.Edit_address, QStringLiteral("1a2"));
+    QCOMPARE(ui.Edit_address->text(), QStringLiteral("12"));
+
+    ui.BitBtn21->click();
+    QVERIFY(s.waitIdle());
+    QCOMPARE(ui.Label19->text(), QStringLiteral("Current state: Locked"));
+    QVERIFY(s.sim.logger(1).isLocked());
+    ui.BitBtn22->click();
+    QVERIFY(s.waitIdle());
+    QCOMPARE(ui.Label19->text(), QStringLiteral("Current state: Unlocked"));
+}
+
+void TstWindowSim::workFileThroughToolbarAndMenu() {
+    SimWindow s(Model::Qtr8d);
+    MainWindowUi &ui = s.window().ui;
+    const QString path = s.fixture->dir.filePath(QStringLiteral("bus.dat"));
+    s.fixture->dialogs.savePath = path;
+    s.window().session().tables.Grid_data.setCell(1, 1, QStringLiteral("kWh"));
+    ui.UD_addr->setValue(3);
+    ui.BitBtn12->click();
+    QCOMPARE(QFileInfo(path).size(), 3 * 2324);
+    QVERIFY(s.fixture->logLines().contains(QStringLiteral("File was written successfully")));
+
+    ui.UD_addr->setValue(1);
+    s.window().session().tables.Grid_data.setCell(1, 1, QStringLiteral("m3"));
+    s.fixture->dialogs.openPath = path;
+    ui.N1->trigger();
+    QCOMPARE(ui.UD_addr->value(), 3);
+    QCOMPARE(s.window().session().store.cell(1, 1, 1), QStringLiteral("kWh"));
+
+    // A cancelled dialog does nothing.
+    s.fixture->dialogs.savePath.clear();
+    const QStringList before = s.fixture->logLines();
+    ui.N2->trigger();
+    QCOMPARE(s.fixture->logLines(), before);
 }
 
 QTEST_MAIN(TstWindowSim)
