@@ -40,7 +40,7 @@ QString displayLine(QString line) {
 }
 
 // Runs a key filter on every character typed into a line edit; a filter answer of Escape (27)
-// drops the character, as the original edit boxes did.
+// drops the character, so the edit box never inserts it.
 class KeyFilter : public QObject {
 public:
     using Filter = std::function<QChar(QChar key)>;

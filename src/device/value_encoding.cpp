@@ -27,7 +27,8 @@ constexpr UnitName kUnitNames[] = {
     {kUnitKilojoule, "kJ"},
 };
 constexpr const char *kUnknownUnit = "Unknown";
-constexpr const char *kLegacyKilojouleText = "J";
+// Older work files may hold the shorter text for unit code 3; it is written back as code 3.
+constexpr const char *kShortKilojouleText = "J";
 
 } // namespace
 
@@ -40,7 +41,7 @@ QString unitText(int code) {
 }
 
 int unitCode(const QString &text) {
-    if (text == QLatin1String(kLegacyKilojouleText))
+    if (text == QLatin1String(kShortKilojouleText))
         return kUnitKilojoule;
     for (const UnitName &unit : kUnitNames) {
         if (unit.code != kUnitNone && text == QLatin1String(unit.text))
