@@ -54,6 +54,7 @@ private Q_SLOTS:
     void settingsAppliedToOpenedPort();
     void unlistedSpeedKeepsThePreviousOne();
     void portClosesThroughButtonAndOnExit();
+    void vanishedDeviceClosesThePort();
     void optionsDialogGreysPortFieldsWhileOpen();
     void optionsApplyWritesAndTakesOver();
     void optionsCancelAndStartWithWindows();
@@ -191,6 +192,28 @@ void TstMainWindow::portClosesThroughButtonAndOnExit() {
     other.SetDeviceName(pty.path());
     other.OpenPort();
     QVERIFY(other.IsOpen());
+}
+
+// An adapter pulled out while the port is open: said once, the port released, and a later open
+// of the device that came back works.
+void TstMainWindow::vanishedDeviceClosesThePort() {
+    WindowFixture f;
+    auto pty = std::make_unique<PtyPair>();
+    const QString path = pty->path();
+    setPortSettings(*f.window, path, QStringLiteral("9600"), QStringLiteral("None"));
+    f.window->BitBtn13Click();
+    QVERIFY(f.window->portOpen());
+    pty->closeMaster();
+    QTRY_VERIFY(!f.window->portOpen());
+    QVERIFY(!f.window->Comm1.IsOpen());
+    QCOMPARE(f.status(0), path + QStringLiteral(" is closed"));
+    QCOMPARE(f.logLines().filter(QStringLiteral("no longer available")).size(), 1);
+
+    PtyPair again;
+    setPortSettings(*f.window, again.path(), QStringLiteral("9600"), QStringLiteral("None"));
+    f.window->BitBtn13Click();
+    QVERIFY(f.window->portOpen());
+    QVERIFY(f.errors.isEmpty());
 }
 
 void TstMainWindow::optionsDialogGreysPortFieldsWhileOpen() {
