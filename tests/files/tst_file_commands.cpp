@@ -1,3 +1,4 @@
+#include "file_size_limit.h"
 #include "csv_export.h"
 #include "device_session.h"
 #include "error_display.h"
@@ -49,25 +50,7 @@ public:
     QStringList shown;
 };
 
-// Tests run as root, where permission bits stop no write. A file size limit stops root too, as
-// a full disk would, half-way through the file.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) : m_oldHandler(std::signal(SIGXFSZ, SIG_IGN)) {
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        rlimit limit = m_old;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-
-private:
-    void (*m_oldHandler)(int);
-    rlimit m_old{};
-};
+using corvane::test::FileSizeLimit;
 
 QByteArray readBytes(const QString &path) {
     QFile file(path);
