@@ -5,29 +5,18 @@
 #include "ser_comm.h"
 #include "ser_comm_error.h"
 #include "sleeper.h"
+#include "value_encoding.h"
 
 #include <QRegularExpression>
 
 #include <cerrno>
 #include <chrono>
-#include <stdexcept>
 
 namespace corvane {
 namespace {
 
 const QString kUnavailable =
     QStringLiteral("This COM port is used by another program or does not exists!");
-
-// The framework's strict integer conversion: optional sign, decimal digits, nothing else.
-int strictToInt(const QString &text) {
-    static const QRegularExpression pattern(QStringLiteral("^\\s*[+-]?\\d+\\s*$"));
-    bool ok = false;
-    const int value = pattern.match(text).hasMatch() ? text.trimmed().toInt(&ok) : 0;
-    if (!ok)
-        throw std::invalid_argument(
-            QStringLiteral("'%1' is not a valid integer value").arg(text).toStdString());
-    return value;
-}
 
 } // namespace
 

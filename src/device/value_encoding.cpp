@@ -3,6 +3,7 @@
 #include "register_map.h"
 
 #include <cstdlib>
+#include <stdexcept>
 
 namespace corvane {
 namespace {
@@ -31,6 +32,15 @@ constexpr const char *kUnknownUnit = "Unknown";
 constexpr const char *kShortKilojouleText = "J";
 
 } // namespace
+
+int strictToInt(const QString &text) {
+    bool ok = false;
+    const int value = text.toInt(&ok, 10);
+    if (!ok)
+        throw std::invalid_argument(
+            QStringLiteral("'%1' is not a valid integer value").arg(text).toStdString());
+    return value;
+}
 
 QString unitText(int code) {
     for (const UnitName &unit : kUnitNames) {

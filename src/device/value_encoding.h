@@ -7,6 +7,11 @@
 
 namespace corvane {
 
+// A decimal integer typed by the operator, as the strict conversion of the framework reads it:
+// optional blanks and sign around the digits, nothing else. Anything else raises
+// std::invalid_argument with "'<text>' is not a valid integer value", for the error display.
+int strictToInt(const QString &text);
+
 // Unit text of a unit code as the tables show it; codes above 3 are "Unknown".
 QString unitText(int code);
 // Unit code of a cell text. Code 3 is shown as "kJ", but "J" is accepted too so that texts

@@ -6,11 +6,11 @@
 #include "output.h"
 #include "register_map.h"
 #include "serial_line.h"
+#include "value_encoding.h"
 
 #include <QPointer>
 #include <QScopeGuard>
 
-#include <stdexcept>
 
 namespace corvane {
 namespace {
@@ -20,15 +20,6 @@ const QString kServicePassword = QStringLiteral("tovrek");
 
 QString noResponse(int address) {
     return QStringLiteral("No response from device ") + QString::number(address);
-}
-
-// StrToInt's verdict on a text the key filter did not see (a pasted one).
-int toInteger(const QString &text) {
-    bool ok = false;
-    const int value = text.toInt(&ok, 10);
-    if (!ok)
-        throw std::invalid_argument("'" + text.toStdString() + "' is not a valid integer value");
-    return value;
 }
 
 int pulseLengthCode(const QString &text) {
@@ -387,7 +378,7 @@ void ServicePage::BitBtn25Click() {
             log(QStringLiteral("Address not entered"));
             return;
         }
-        const int address = toInteger(typed);
+        const int address = strictToInt(typed);
         if (address < kLowestAddress || address > kHighestAddress) {
             log(QStringLiteral("Address must be between 1 and 250"));
             return;
@@ -432,7 +423,7 @@ void ServicePage::BitBtn30Click() {
             log(refused);
             return;
         }
-        sendSettingWrite(kRegInputsDisplay, toInteger(inputs), 1);
+        sendSettingWrite(kRegInputsDisplay, strictToInt(inputs), 1);
     });
 }
 
