@@ -21,10 +21,10 @@ const QString kBitBtn2 = QStringLiteral("BitBtn2");
 const QString kBitBtn6 = QStringLiteral("BitBtn6");
 const QString kBitBtn31 = QStringLiteral("BitBtn31");
 
-// Precise: a coarse timer may close a response window up to 5% early and lose a reply that
-// arrives within the ResponseTime the operator set.
-void setUp(QTimer &timer, QObject *owner, const char *name, bool singleShot,
-           std::chrono::milliseconds interval) {
+} // namespace
+
+void setUpRequestTimer(QTimer &timer, QObject *owner, const char *name, bool singleShot,
+                       std::chrono::milliseconds interval) {
     timer.setParent(owner);
     timer.setTimerType(Qt::PreciseTimer);
     timer.setObjectName(QLatin1String(name));
@@ -32,16 +32,15 @@ void setUp(QTimer &timer, QObject *owner, const char *name, bool singleShot,
     timer.setInterval(interval);
 }
 
-} // namespace
-
 TransactionEngine::TransactionEngine(EngineState &state, SerialLine &line, Output &out,
                                      std::function<int()> address, QObject *parent)
     : QObject(parent), m_state(state), m_line(line), m_out(out), m_address(std::move(address)) {
-    setUp(Timer_response, this, "Timer_response", true, kDefaultResponseTime);
-    setUp(Timer_response_program, this, "Timer_response_program", true, kDefaultResponseTime);
-    setUp(Timer_read, this, "Timer_read", false, kStepInterval);
-    setUp(Timer_decode_input, this, "Timer_decode_input", false, kStepInterval);
-    setUp(Timer_write, this, "Timer_write", false, kStepInterval);
+    setUpRequestTimer(Timer_response, this, "Timer_response", true, kDefaultResponseTime);
+    setUpRequestTimer(Timer_response_program, this, "Timer_response_program", true,
+                      kDefaultResponseTime);
+    setUpRequestTimer(Timer_read, this, "Timer_read", false, kStepInterval);
+    setUpRequestTimer(Timer_decode_input, this, "Timer_decode_input", false, kStepInterval);
+    setUpRequestTimer(Timer_write, this, "Timer_write", false, kStepInterval);
 
     connect(&Timer_response, &QTimer::timeout, this, &TransactionEngine::Timer_responseTimer);
     connect(&Timer_response_program, &QTimer::timeout, this,
@@ -134,9 +133,12 @@ void TransactionEngine::announce(const QString &what, bool onStatusBar) {
     m_out.log(text + QStringLiteral("..."));
 }
 
+QString TransactionEngine::noResponseText(int address) {
+    return QStringLiteral("No response from device ") + QString::number(address);
+}
+
 void TransactionEngine::reportNoResponse() {
-    const QString text =
-        QStringLiteral("No response from device ") + QString::number(currentAddress());
+    const QString text = noResponseText(currentAddress());
     m_out.setStatus(StatusPanel::Progress, text);
     m_out.log(text + QLatin1Char('\r'));
 }

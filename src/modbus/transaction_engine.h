@@ -28,6 +28,12 @@ struct EngineState;
 //
 // Only one request may be in flight: while any window or step timer runs, or a registered busy
 // check says so, the starts below refuse with one log line and send nothing.
+// Gives a timer of the request machinery its name, shape and interval. Response windows must
+// be precise: a coarse timer may close one up to 5% early and lose a reply that arrives within
+// the ResponseTime the operator set.
+void setUpRequestTimer(QTimer &timer, QObject *owner, const char *name, bool singleShot,
+                       std::chrono::milliseconds interval);
+
 class TransactionEngine : public QObject {
     Q_OBJECT
 public:
@@ -82,6 +88,12 @@ public:
     // The address selector's value now.
     int currentAddress() const;
 
+    // "No response from device N", the text every empty response window reports.
+    static QString noResponseText(int address);
+    // An empty window of a read-type request: the text on status panel 1 and, with a trailing
+    // carriage return, in the operator log.
+    void reportNoResponse();
+
     const QTimer &responseTimer() const { return Timer_response; }
     const QTimer &responseProgramTimer() const { return Timer_response_program; }
     const QTimer &readTimer() const { return Timer_read; }
@@ -105,7 +117,6 @@ private:
 
     void receive(const char *bytes, int count, QString &hexLine);
     bool sendStep(const StepSender &sender);
-    void reportNoResponse();
     void finishSequence(QTimer &stepTimer, const QString &button,
                         const std::function<void()> &endAction);
     void announce(const QString &what, bool onStatusBar);

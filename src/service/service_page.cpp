@@ -11,16 +11,11 @@
 #include <QPointer>
 #include <QScopeGuard>
 
-
 namespace corvane {
 namespace {
 
 const QString kBitBtn24 = QStringLiteral("BitBtn24");
 const QString kServicePassword = QStringLiteral("tovrek");
-
-QString noResponse(int address) {
-    return QStringLiteral("No response from device ") + QString::number(address);
-}
 
 int pulseLengthCode(const QString &text) {
     for (const PulseLength &length : kPulseLengths) {
@@ -34,24 +29,11 @@ int pulseLengthCode(const QString &text) {
 
 ServicePage::ServicePage(DeviceSession &session, QObject *parent)
     : QObject(parent), m_session(session) {
-    const auto setUp = [this](QTimer &timer, const char *name) {
-        timer.setParent(this);
-        timer.setObjectName(QLatin1String(name));
-        // A coarse timer may close a window up to 5% early and lose a reply that arrives within
-        // the ResponseTime the operator set.
-        timer.setTimerType(Qt::PreciseTimer);
-    };
-    setUp(Timer_readservice, "Timer_readservice");
-    setUp(Timer_response_service, "Timer_response_service");
-    setUp(Timer_service, "Timer_service");
-    setUp(Timer_code, "Timer_code");
-
-    Timer_readservice.setInterval(kStepInterval);
-    Timer_response_service.setSingleShot(true);
-    Timer_service.setSingleShot(true);
-    Timer_code.setSingleShot(true);
-    Timer_code.setInterval(kCodeWindow);
-    setResponseTime(kDefaultResponseTime);
+    setUpRequestTimer(Timer_readservice, this, "Timer_readservice", false, kStepInterval);
+    setUpRequestTimer(Timer_response_service, this, "Timer_response_service", true,
+                      kDefaultResponseTime);
+    setUpRequestTimer(Timer_service, this, "Timer_service", true, kDefaultResponseTime);
+    setUpRequestTimer(Timer_code, this, "Timer_code", true, kCodeWindow);
 
     connect(&Timer_readservice, &QTimer::timeout, this, &ServicePage::Timer_readserviceTimer);
     connect(&Timer_response_service, &QTimer::timeout, this,
@@ -202,9 +184,7 @@ void ServicePage::Timer_response_serviceTimer() {
             decodeInfoStep(QByteArray(state.RxBuffer));
             return;
         }
-        const QString text = noResponse(m_session.selectedAddress());
-        m_session.env.out.setStatus(StatusPanel::Progress, text);
-        log(text + QLatin1Char('\r'));
+        m_session.engine.reportNoResponse();
     });
 }
 
@@ -379,7 +359,7 @@ void ServicePage::BitBtn25Click() {
             return;
         }
         const int address = strictToInt(typed);
-        if (address < kLowestAddress || address > kHighestAddress) {
+        if (!AddressStore::isValidAddress(address)) {
             log(QStringLiteral("Address must be between 1 and 250"));
             return;
         }
@@ -432,7 +412,7 @@ void ServicePage::Timer_serviceTimer() {
         Timer_service.stop();
         EngineState &state = m_session.state;
         if (state.RxBuffer.isEmpty()) {
-            log(noResponse(m_session.selectedAddress()));
+            log(TransactionEngine::noResponseText(m_session.selectedAddress()));
             return;
         }
         const QByteArray reply = state.RxBuffer;
@@ -448,7 +428,8 @@ void ServicePage::Timer_codeTimer() {
         Timer_code.stop();
         const QByteArray reply = m_session.state.RxBuffer;
         if (reply.isEmpty()) {
-            log(noResponse(m_session.selectedAddress()) + QStringLiteral("..."));
+            log(TransactionEngine::noResponseText(m_session.selectedAddress()) +
+                QStringLiteral("..."));
             return;
         }
         DecodeContext ctx = m_session.decodeContext();

@@ -27,9 +27,6 @@ public:
     // "Read code" waits longer than the other commands: the logger looks the code up first.
     static constexpr std::chrono::milliseconds kCodeWindow{1000};
     static constexpr int kLastInfoStep = 5;
-    // Bus addresses a logger can be moved to; 0 is the broadcast address.
-    static constexpr int kLowestAddress = 1;
-    static constexpr int kHighestAddress = 250;
 
     explicit ServicePage(DeviceSession &session, QObject *parent = nullptr);
 
