@@ -2,65 +2,16 @@
 #include "crc16.h"
 #include "engine_state.h"
 #include "modbus_master.h"
+#include "pty_pair.h"
 #include "recording_output.h"
 #include "ser_comm.h"
 #include "sleeper.h"
 #include "transaction_engine.h"
 
-#include <QDeadlineTimer>
 #include <QTest>
-
-#include <fcntl.h>
-#include <poll.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 using namespace corvane;
 using namespace std::chrono_literals;
-
-namespace {
-
-// The far end of the line: the master side of a pseudo-terminal whose slave the port opens.
-class FarEnd {
-public:
-    FarEnd() {
-        m_fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        char name[128];
-        if (m_fd >= 0 && ::grantpt(m_fd) == 0 && ::unlockpt(m_fd) == 0 &&
-            ::ptsname_r(m_fd, name, sizeof name) == 0)
-            path = QString::fromLocal8Bit(name);
-    }
-    ~FarEnd() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-
-    QByteArray receive(int count) {
-        QByteArray got;
-        const QDeadlineTimer deadline(5s);
-        while (got.size() < count && !deadline.hasExpired()) {
-            pollfd p{m_fd, POLLIN, 0};
-            char buffer[256];
-            if (::poll(&p, 1, int(deadline.remainingTime())) > 0) {
-                const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
-                if (n <= 0)
-                    break;
-                got.append(buffer, n);
-            }
-        }
-        return got;
-    }
-    bool send(const QByteArray &bytes) {
-        return ::write(m_fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
-    }
-
-    QString path;
-
-private:
-    int m_fd = -1;
-};
-
-} // namespace
 
 class TstEnginePty : public QObject {
     Q_OBJECT
@@ -71,10 +22,11 @@ private Q_SLOTS:
 // A parameter read over a real port: the request leaves intact, a reply that comes in two
 // pieces behind a turn-round zero reaches step 1's decoder whole, and the sequence ends.
 void TstEnginePty::replyReachesDecoderOfItsStep() {
-    FarEnd far;
-    QVERIFY(!far.path.isEmpty());
+    // The far end of the line: the master side of a pseudo-terminal whose slave the port opens.
+    test::PtyPair far;
+    QVERIFY(far.isValid());
     TSerComm comm;
-    comm.SetDeviceName(far.path);
+    comm.SetDeviceName(far.path());
     comm.SetBaudrate(br9600);
     comm.SetDirectWrite(true);
     EngineState state;
