@@ -98,6 +98,11 @@ void layoutGrid(QTableView *view, StringGrid &model, int titleWidth) {
 
 } // namespace
 
+void enterProgramFolder(const QString &executablePath) {
+    if (!executablePath.isEmpty())
+        QDir::setCurrent(QFileInfo(executablePath).absolutePath());
+}
+
 TForm1::TForm1(AppServices services, QWidget *parent)
     : QMainWindow(parent), m_services(std::move(services)),
       m_port{Comm1, PortOpen, *this, *m_services.boxes, *m_services.sleeper, QString()},
@@ -221,14 +226,11 @@ void TForm1::connectHandlers() {
 }
 
 void TForm1::FormCreate() {
-    if (!m_services.executablePath.isEmpty())
-        QDir::setCurrent(QFileInfo(m_services.executablePath).absolutePath());
+    enterProgramFolder(m_services.executablePath);
     m_settings = readSettings(m_services.settingsPath);
     setResponseTimers(m_settings.ResponseTime);
     ui.Memo_log->clear();
     ui.Memo_log_uart->clear();
-    m_session.state.RxBuffer.clear();
-    m_session.state.MeasureStep = 0;
     m_ops.resetForStartup();
     PortOpen = false;
     if (m_settings.OpenAtStart) {
@@ -267,8 +269,7 @@ void TForm1::BitBtn14Click() {
 }
 
 void TForm1::BitBtn15Click() {
-    if (!m_services.executablePath.isEmpty())
-        QDir::setCurrent(QFileInfo(m_services.executablePath).absolutePath());
+    enterProgramFolder(m_services.executablePath);
     m_services.opener->open(QDir(m_services.manualFolder).filePath(QStringLiteral("UsrMan.pdf")));
 }
 

@@ -27,6 +27,11 @@ class Sleeper;
 class TForm2;
 class TForm3;
 
+// Relative paths opened later (the settings file, the manual) resolve against the program's
+// folder: it becomes the current directory at start-up, at every Apply and before the manual is
+// opened. Nothing happens for an empty path.
+void enterProgramFolder(const QString &executablePath);
+
 // What the window needs from the desktop, replaceable in tests.
 struct AppServices {
     MessageBoxes *boxes = nullptr;

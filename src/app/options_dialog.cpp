@@ -192,8 +192,7 @@ void TForm2::BitBtn1Click() {
         s.DecSeparator = Edit_dec_separator->text();
         s.ExportSeparator = Edit_export->text();
         s.ResponseTime = UD_response_time->value();
-        if (!m_executablePath.isEmpty())
-            QDir::setCurrent(QFileInfo(m_executablePath).absolutePath());
+        enterProgramFolder(m_executablePath);
         // A failed write stops here: nothing is taken over and the dialog stays open.
         writeSettings(m_main.settingsPath(), s);
         m_main.takeSettings(s);
