@@ -8,7 +8,7 @@
 #include "value_encoding.h"
 #include "windows1251.h"
 
-#include <cmath>
+#include <algorithm>
 #include <limits>
 
 namespace corvane {
@@ -17,9 +17,6 @@ namespace {
 constexpr int kWordMax = 0xFFFF;
 constexpr int kByteMax = 0xFF;
 constexpr int kFreeTextMaxCharacters = 10;
-constexpr int kTenthsPerUnit = 10;
-// The product typed value x 10 is taken at this precision, so that 12.3 * 10 counts as 123.
-constexpr int kSignificantDigits = 15;
 
 QString rowTitle(int row) {
     if (row < 1 || row > kParameterRows)
@@ -31,7 +28,7 @@ QString notANumber(int row, int col, const QString &text) {
     return QStringLiteral("%1, input %2: '%3' is not a valid number")
         .arg(rowTitle(row))
         .arg(col)
-        .arg(text);
+        .arg(visibleText(text));
 }
 
 QString outOfRange(int row, int col, const QString &text, const QString &low, const QString &high) {
@@ -59,12 +56,12 @@ std::optional<int> cellInteger(const StringGrid &grid, int col, int row, int max
     const QString text = grid.cell(col, row);
     if (emptyIsZero && text.isEmpty())
         return 0;
-    bool ok = false;
-    const qlonglong value = text.trimmed().toLongLong(&ok, 10);
-    if (!ok) {
+    const std::optional<qint64> parsed = parseInteger(text);
+    if (!parsed) {
         error = notANumber(row, col, text);
         return std::nullopt;
     }
+    const qint64 value = *parsed;
     if (value < 0 || value > max) {
         error = outOfRange(row, col, text, QStringLiteral("0"), QString::number(max));
         return std::nullopt;
@@ -72,47 +69,40 @@ std::optional<int> cellInteger(const StringGrid &grid, int col, int row, int max
     return int(value);
 }
 
-// Drops a trailing separator, or everything after the first digit behind the last separator.
-QString normaliseTenthsText(const QString &text, const QString &DecSeparator) {
-    if (DecSeparator.isEmpty())
-        return text;
-    const qsizetype position = text.lastIndexOf(DecSeparator);
+// Drops a trailing decimal mark, or everything after the first digit behind the last one.
+QString normaliseTenthsText(const QString &text, const QStringList &marks) {
+    qsizetype position = -1;
+    for (const QString &mark : marks)
+        position = std::max(position, text.lastIndexOf(mark));
     if (position < 0)
         return text;
-    const qsizetype afterSeparator = position + DecSeparator.size();
-    if (afterSeparator >= text.size())
+    if (position + 1 >= text.size())
         return text.left(position);
-    return text.left(afterSeparator + 1);
+    return text.left(position + 2);
 }
 
+// The cell is rewritten in its normalised form only when that form is a number, so a text that
+// cannot be sent stays as the operator typed it.
 std::optional<std::int32_t> cellTenths(StringGrid &grid, int col, int row,
                                        const QString &DecSeparator, const QLocale &locale,
                                        QString &error) {
-    const QString text = normaliseTenthsText(grid.cell(col, row), DecSeparator);
+    const QString typed = grid.cell(col, row);
+    const QStringList marks = decimalMarks(DecSeparator, locale);
+    const QString text = normaliseTenthsText(typed, marks);
+    const std::optional<qint64> tenths = parseTenths(text, marks);
+    if (!tenths) {
+        error = notANumber(row, col, typed);
+        return std::nullopt;
+    }
     grid.setCell(col, row, text);
-
-    QLocale reader = locale;
-    reader.setNumberOptions(QLocale::RejectGroupSeparator);
-    bool ok = false;
-    const double value = reader.toDouble(text.trimmed(), &ok);
-    if (!ok || !std::isfinite(value)) {
-        error = notANumber(row, col, text);
-        return std::nullopt;
-    }
-    const double product =
-        QString::number(value * kTenthsPerUnit, 'g', kSignificantDigits).toDouble();
-    if (std::trunc(product) != product) {
-        error = notANumber(row, col, text);
-        return std::nullopt;
-    }
     constexpr auto kLowest = std::numeric_limits<std::int32_t>::min();
     constexpr auto kHighest = std::numeric_limits<std::int32_t>::max();
-    if (product < double(kLowest) || product > double(kHighest)) {
+    if (*tenths < kLowest || *tenths > kHighest) {
         error = outOfRange(row, col, text, formatTenths(kLowest, locale),
                            formatTenths(kHighest, locale));
         return std::nullopt;
     }
-    return std::int32_t(product);
+    return std::int32_t(*tenths);
 }
 
 // One column's bytes of a row, appended to bytes; false with a message when a cell fails.

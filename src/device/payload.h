@@ -37,10 +37,11 @@ int rowRegisterCount(int row, const EngineState &engine);
 // built from columns 1 .. (column count - 1) of Grid_data and cut or zero-padded to
 // registerCount registers.
 //
-// Rows in tenths are first normalised in the table itself against DecSeparator: a trailing
-// separator is dropped and digits after the first decimal are cut, so the cell shows what is
-// sent. The number is then read with the locale's decimal separator; where DecSeparator differs
-// from it, a cell holding a separator does not convert.
+// Numbers in tenths take DecSeparator as their decimal mark, and also the locale's decimal point,
+// which is what a read writes into the table: a read followed by a write sends back what was
+// read whatever the setting. A cell that is a number is first normalised in the table itself (a
+// trailing mark dropped, digits after the first decimal cut), so the cell shows what is sent.
+// Integers and tenths are read strictly: blanks around the number, nothing else.
 //
 // A cell that is not a number, or whose value does not fit its field (0..65535 for pulse
 // constants and user numbers, 0..255 for tariff hours and durations, a signed 32-bit count of

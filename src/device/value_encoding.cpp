@@ -2,7 +2,9 @@
 
 #include "register_map.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <limits>
 #include <stdexcept>
 
 namespace corvane {
@@ -33,13 +35,114 @@ constexpr const char *kShortKilojouleText = "J";
 
 } // namespace
 
+namespace {
+
+bool isAsciiDigit(QChar c) {
+    return c >= u'0' && c <= u'9';
+}
+
+// Blanks around the text and its sign taken off.
+QStringView withoutSign(QStringView text, bool &negative) {
+    text = text.trimmed();
+    negative = false;
+    if (!text.isEmpty() && (text.front() == u'+' || text.front() == u'-')) {
+        negative = text.front() == u'-';
+        text = text.sliced(1);
+    }
+    return text;
+}
+
+// value * 10 + each digit; false on anything but an ASCII digit, or on overflow.
+bool accumulate(QStringView digits, qint64 &value) {
+    constexpr qint64 kMax = std::numeric_limits<qint64>::max();
+    for (const QChar c : digits) {
+        if (!isAsciiDigit(c))
+            return false;
+        const int digit = c.unicode() - u'0';
+        if (value > (kMax - digit) / 10)
+            return false;
+        value = value * 10 + digit;
+    }
+    return true;
+}
+
+bool usableMark(const QString &mark) {
+    return mark.size() == 1 && !isAsciiDigit(mark.front()) && mark.front() != u'+' &&
+           mark.front() != u'-' && !mark.front().isSpace();
+}
+
+} // namespace
+
+std::optional<qint64> parseInteger(QStringView text) {
+    bool negative = false;
+    const QStringView digits = withoutSign(text, negative);
+    qint64 value = 0;
+    if (digits.isEmpty() || !accumulate(digits, value))
+        return std::nullopt;
+    return negative ? -value : value;
+}
+
+QString visibleText(const QString &text) {
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 int strictToInt(const QString &text) {
-    bool ok = false;
-    const int value = text.toInt(&ok, 10);
-    if (!ok)
-        throw std::invalid_argument(
-            QStringLiteral("'%1' is not a valid integer value").arg(text).toStdString());
-    return value;
+    const std::optional<qint64> value = parseInteger(text);
+    if (!value || *value < std::numeric_limits<int>::min() ||
+        *value > std::numeric_limits<int>::max())
+        throw std::invalid_argument(QStringLiteral("'%1' is not a valid integer value")
+                                        .arg(visibleText(text))
+                                        .toStdString());
+    return int(*value);
+}
+
+std::optional<qint64> parseTenths(QStringView text, const QStringList &decimalMarks) {
+    bool negative = false;
+    const QStringView number = withoutSign(text, negative);
+    QString marks;
+    for (const QString &m : decimalMarks) {
+        if (usableMark(m))
+            marks += m;
+    }
+    qsizetype mark = -1;
+    for (qsizetype i = 0; i < number.size(); ++i) {
+        if (!marks.contains(number[i]))
+            continue;
+        if (mark >= 0)
+            return std::nullopt;
+        mark = i;
+    }
+    const QStringView whole = mark < 0 ? number : number.first(mark);
+    const QStringView fraction = mark < 0 ? QStringView() : number.sliced(mark + 1);
+    if (whole.isEmpty() && fraction.isEmpty())
+        return std::nullopt;
+    const QStringView firstDecimal = fraction.isEmpty() ? QStringView(u"0") : fraction.first(1);
+    qint64 tenths = 0;
+    if (!accumulate(whole, tenths) || !accumulate(firstDecimal, tenths))
+        return std::nullopt;
+    // Held in tenths: a second decimal that is not zero would be lost.
+    const QStringView rest = fraction.isEmpty() ? QStringView() : fraction.sliced(1);
+    if (std::any_of(rest.begin(), rest.end(), [](QChar c) { return c != u'0'; }))
+        return std::nullopt;
+    return negative ? -tenths : tenths;
+}
+
+QStringList decimalMarks(const QString &DecSeparator, const QLocale &locale) {
+    QStringList marks;
+    if (usableMark(DecSeparator))
+        marks << DecSeparator;
+    const QString point = locale.decimalPoint();
+    if (usableMark(point) && !marks.contains(point))
+        marks << point;
+    return marks;
 }
 
 QString unitText(int code) {

@@ -2,15 +2,37 @@
 
 #include <QLocale>
 #include <QString>
+#include <QStringList>
+#include <QStringView>
 
 #include <cstdint>
+#include <optional>
 
 namespace corvane {
 
-// A decimal integer typed by the operator, as the strict conversion of the framework reads it:
-// optional blanks and sign around the digits, nothing else. Anything else raises
-// std::invalid_argument with "'<text>' is not a valid integer value", for the error display.
+// A decimal integer as the operator typed it: blanks around an optional sign and ASCII digits,
+// nothing else. Any other character fails, an embedded U+0000 included, so "12\0abc" is not
+// read as 12. Empty when the text is not such a number or does not fit 64 bits.
+std::optional<qint64> parseInteger(QStringView text);
+
+// The text for a message: control characters written as \xNN, so that a U+0000 neither ends
+// the message nor vanishes from it.
+QString visibleText(const QString &text);
+
+// parseInteger within the range of int. Anything else raises std::invalid_argument with
+// "'<text>' is not a valid integer value", for the error display.
 int strictToInt(const QString &text);
+
+// A number with at most one decimal mark, as tenths: blanks around an optional sign, digits, and
+// optionally one of the given marks followed by digits ("12", "12.5", "12.", ".5"). Digits after
+// the first decimal must be zeros, since the value is held in tenths. Empty for anything else
+// or a value outside 64 bits; the caller checks its own range. Marks that are not exactly one
+// character, or that are a digit, sign or blank, are ignored.
+std::optional<qint64> parseTenths(QStringView text, const QStringList &decimalMarks);
+
+// The marks a typed number may use: the DecSeparator setting, and the locale's decimal point that
+// formatTenths writes, so a value the program put into the table always reads back.
+QStringList decimalMarks(const QString &DecSeparator, const QLocale &locale);
 
 // Unit text of a unit code as the tables show it; codes above 3 are "Unknown".
 QString unitText(int code);

@@ -58,6 +58,11 @@ void TstPayload::rowPayload_data() {
         << QByteArray("0000007D7FFFFFFF0000001E00000000") << "12,5|214748364,7|3|";
     QTest::newRow("padded") << kRowUserNumber << "1|2" << ".C"
         << QByteArray("0001000200000000") << "1|2";
+    // Typed numbers take the separator setting, read ones keep the PC's and still convert.
+    QTest::newRow("comma setting, point PC") << kRowInitialValue << "5,5|12.3|7,|-0,37" << ",C"
+        << QByteArray("000000370000007B00000046FFFFFFFD") << "5,5|12.3|7|-0,3";
+    QTest::newRow("point setting, comma PC") << kRowTariff4InitialValue << "5.5|12,3" << ".de_DE"
+        << QByteArray("000000370000007B0000000000000000") << "5.5|12,3";
     // clang-format on
 }
 
@@ -98,8 +103,16 @@ void TstPayload::rowPayloadErrors_data() {
         << "Tariff 2 duration, input 1: '' is not a valid number";
     QTest::newRow("nine nines") << kRowInitialValue << "999999999" << ".C"
         << "Initial value, input 1: '999999999' is out of range -214748364.8 to 214748364.7";
-    QTest::newRow("comma on a point PC") << kRowInitialValue << "||12,5" << ",C"
+    QTest::newRow("comma on a point PC") << kRowInitialValue << "||12,5" << ".C"
         << "Initial value, input 3: '12,5' is not a valid number";
+    QTest::newRow("two marks") << kRowInitialValue << "1,234.5" << ",C"
+        << "Initial value, input 1: '1,234.5' is not a valid number";
+    QTest::newRow("exponent") << kRowInitialValue << "1e3" << ".C"
+        << "Initial value, input 1: '1e3' is not a valid number";
+    QTest::newRow("NUL in a number") << kRowUserNumber << QStringLiteral("12") + QChar(0) + "abc"
+        << ".C" << "User number, input 1: '12\\x00abc' is not a valid number";
+    QTest::newRow("NUL in tenths") << kRowInitialValue << QString(" 1") + QChar(0) + "-3 " << ".C"
+        << "Initial value, input 1: ' 1\\x00-3 ' is not a valid number";
     QTest::newRow("group separator") << kRowTariff1InitialValue << "1.234" << ",de_DE"
         << "Tariff 1 initial value, input 1: '1.234' is not a valid number";
     QTest::newRow("free text") << kRowFreeText << "x" << ".C"
@@ -118,35 +131,40 @@ void TstPayload::rowPayloadErrors() {
         RowPayload(row, tables.Grid_data, 16, format.left(1), QLocale(format.mid(1)));
     QVERIFY(!result.ok);
     QCOMPARE(result.error, message);
+    // A text that cannot be sent stays as it was typed.
+    const QString typed = cells.section(';', 0, 0);
+    QCOMPARE(rowTexts(tables.Grid_data, row).section('|', 0, int(typed.count('|'))), typed);
 }
 
 void TstPayload::tenthsRoundTrip_data() {
     QTest::addColumn<int>("tenths");
     QTest::addColumn<QString>("locale");
     QTest::addColumn<QString>("text");
-    QTest::newRow("point") << 1234 << "C"
-                           << "123.4";
-    QTest::newRow("comma") << 1234 << "de_DE"
-                           << "123,4";
-    QTest::newRow("ten digits") << 1234567895 << "C"
-                                << "123456789.5";
-    QTest::newRow("highest") << std::numeric_limits<int>::max() << "C"
-                             << "214748364.7";
-    QTest::newRow("lowest") << std::numeric_limits<int>::min() << "de_DE"
-                            << "-214748364,8";
+    QTest::addColumn<QString>("decSeparator");
+    // clang-format off
+    QTest::newRow("point") << 1234 << "C" << "123.4" << ".";
+    QTest::newRow("point PC, comma setting") << 1234 << "C" << "123.4" << ",";
+    QTest::newRow("comma") << 1234 << "de_DE" << "123,4" << ",";
+    QTest::newRow("comma PC, point setting") << -5 << "de_DE" << "-0,5" << ".";
+    QTest::newRow("ten digits") << 1234567895 << "C" << "123456789.5" << ".";
+    QTest::newRow("highest") << std::numeric_limits<int>::max() << "C" << "214748364.7" << ",";
+    QTest::newRow("lowest") << std::numeric_limits<int>::min() << "de_DE" << "-214748364,8" << ".";
+    // clang-format on
 }
 
-// Shown as read, with every digit, and sent back as the same number of tenths.
+// Shown as read, with every digit, and sent back as the same number of tenths whatever the
+// separator setting.
 void TstPayload::tenthsRoundTrip() {
     QFETCH(int, tenths);
     QFETCH(QString, locale);
     QFETCH(QString, text);
+    QFETCH(QString, decSeparator);
     const QLocale numbers(locale);
     QCOMPARE(formatTenths(tenths, numbers), text);
     DeviceTables tables;
     tables.Grid_data.setCell(1, kRowInitialValue, text);
     const PayloadResult result =
-        RowPayload(kRowInitialValue, tables.Grid_data, 2, numbers.decimalPoint(), numbers);
+        RowPayload(kRowInitialValue, tables.Grid_data, 2, decSeparator, numbers);
     QCOMPARE(result.bytes.toHex(), QByteArray::number(quint32(tenths), 16).rightJustified(8, '0'));
 }
 

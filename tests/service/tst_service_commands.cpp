@@ -151,11 +151,24 @@ private Q_SLOTS:
     }
 
     // A pasted text is not a number: the conversion error reaches the error display.
+    void addressNotANumber_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("letter") << "1a"
+                                << "1a";
+        // The message shows what would otherwise end it or vanish.
+        QTest::newRow("NUL") << QString(" 1") + QChar(0) + "-3 "
+                             << " 1\\x00-3 ";
+        QTest::newRow("NUL, then letters") << QString("12") + QChar(0) + "abc"
+                                           << "12\\x00abc";
+    }
     void addressNotANumber() {
+        QFETCH(QString, typed);
+        QFETCH(QString, shown);
         Fixture f;
-        f.controls.texts = {{"Edit_address", "1a"}};
+        f.controls.texts = {{"Edit_address", typed}};
         f.page.BitBtn25Click();
-        QCOMPARE(m_errors, QStringList{"'1a' is not a valid integer value"});
+        QCOMPARE(m_errors, QStringList{"'" + shown + "' is not a valid integer value"});
         QVERIFY(f.out.logLines.isEmpty() && f.line.events.empty());
     }
 
