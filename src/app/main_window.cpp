@@ -1,8 +1,8 @@
 #include "main_window.h"
 
 #include "about_box.h"
-#include "error_display.h"
 #include "desktop_services.h"
+#include "error_display.h"
 #include "file_ui.h"
 #include "options_dialog.h"
 #include "service_key_filter.h"
@@ -62,30 +62,34 @@ private:
     Filter m_filter;
 };
 
-// The cell editor of the parameter table, with the table's key filter applied to the text the
-// cell held before the key.
+// The cell editor of the parameter table. The key filter sees the editor's text as the key will
+// leave it: with the selection taken out, since a typed character replaces it. So the length
+// limits hold while typing, and a full cell can be selected and typed over.
 class GridDelegate : public QStyledItemDelegate {
 public:
-    GridDelegate(std::function<QString()> decSeparator, GridSelection &selection,
-                 StringGrid &grid, QObject *parent)
+    GridDelegate(std::function<QString()> decSeparator, GridSelection &selection, QObject *parent)
         : QStyledItemDelegate(parent), m_decSeparator(std::move(decSeparator)),
-          m_selection(selection), m_grid(grid) {}
+          m_selection(selection) {}
 
     QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option,
                           const QModelIndex &index) const override {
         QWidget *editor = QStyledItemDelegate::createEditor(parent, option, index);
-        auto filter = [this](QChar key) {
-            const QString stored = m_grid.cell(m_selection.SelectedCol, m_selection.SelectedRow);
-            return Grid_dataKeyPress(m_selection.SelectedRow, stored, key, m_decSeparator());
+        auto *line = qobject_cast<QLineEdit *>(editor);
+        if (!line)
+            return editor;
+        auto filter = [this, line](QChar key) {
+            QString kept = line->text();
+            if (line->hasSelectedText())
+                kept.remove(line->selectionStart(), line->selectionLength());
+            return Grid_dataKeyPress(m_selection.SelectedRow, kept, key, m_decSeparator());
         };
-        editor->installEventFilter(new KeyFilter(filter, editor));
+        line->installEventFilter(new KeyFilter(filter, line));
         return editor;
     }
 
 private:
     std::function<QString()> m_decSeparator;
     GridSelection &m_selection;
-    StringGrid &m_grid;
 };
 
 void layoutGrid(QTableView *view, StringGrid &model, int titleWidth) {
@@ -109,12 +113,12 @@ TForm1::TForm1(AppServices services, QWidget *parent)
       m_session(SessionEnvironment{Comm1, *m_services.sleeper, *this, *this,
                                    [this] { return ui.UD_addr->value(); },
                                    [this] { return PortOpen; },
-                                   [this] { return m_settings.DecSeparator; },
-                                   m_services.locale}),
+                                   [this] { return m_settings.DecSeparator; }, m_services.locale}),
       m_ops(m_session, m_services.now), m_service(m_session),
-      m_files(m_session, *m_services.dialogs, *m_services.boxes,
-              [this](int address) { ui.UD_addr->setValue(address); },
-              [this] { return m_settings.ExportSeparator; }) {
+      m_files(
+          m_session, *m_services.dialogs, *m_services.boxes,
+          [this](int address) { ui.UD_addr->setValue(address); },
+          [this] { return m_settings.ExportSeparator; }) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Corvane for QTR-8D/6D/4D"));
     // No minimise, maximise or close boxes: the program is left through File > Exit or the
@@ -133,9 +137,8 @@ TForm1::TForm1(AppServices services, QWidget *parent)
     ui.Grid_flow->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     ui.Grid_data2->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ui.Grid_flow->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ui.Grid_data->setItemDelegate(new GridDelegate([this] { return m_settings.DecSeparator; },
-                                                   m_selection, m_session.tables.Grid_data,
-                                                   ui.Grid_data));
+    ui.Grid_data->setItemDelegate(
+        new GridDelegate([this] { return m_settings.DecSeparator; }, m_selection, ui.Grid_data));
 
     // The serial port as this program uses it: writes on the calling thread, no flow control,
     // only the received-bytes event handled.
@@ -213,16 +216,14 @@ void TForm1::connectHandlers() {
         edit->installEventFilter(new KeyFilter(serviceDigitKeyPress, edit));
     ui.Edit_addr->installEventFilter(new KeyFilter(serviceDigitKeyPress, ui.Edit_addr));
 
-    connect(ui.UD_addr, &QSpinBox::valueChanged, this, [this] { runGuarded([this] {
-                Edit_addrChange();
-            }); });
+    connect(ui.UD_addr, &QSpinBox::valueChanged, this,
+            [this] { runGuarded([this] { Edit_addrChange(); }); });
     connect(ui.Grid_data->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex &current) {
                 m_selection.Grid_dataSelectCell(current.column() + 1, current.row() + 1);
             });
-    connect(&Timer_time, &QTimer::timeout, this, [this] { runGuarded([this] {
-                Timer_timeTimer();
-            }); });
+    connect(&Timer_time, &QTimer::timeout, this,
+            [this] { runGuarded([this] { Timer_timeTimer(); }); });
 }
 
 void TForm1::FormCreate() {
@@ -278,9 +279,13 @@ void TForm1::BitBtn16Click() {
     Form3->raise();
 }
 
-void TForm1::BitBtn17Click() { close(); }
+void TForm1::BitBtn17Click() {
+    close();
+}
 
-void TForm1::BitBtn27Click() { m_service.BitBtn27Click(); }
+void TForm1::BitBtn27Click() {
+    m_service.BitBtn27Click();
+}
 
 void TForm1::N3Click() {
     if (m_services.boxes->confirm(
@@ -295,7 +300,9 @@ void TForm1::Edit_addrChange() {
     runGuarded([this] { m_ops.Edit_addrChange(ui.UD_addr->value()); });
 }
 
-void TForm1::Timer_timeTimer() { m_ops.Timer_timeTimer(); }
+void TForm1::Timer_timeTimer() {
+    m_ops.Timer_timeTimer();
+}
 
 void TForm1::closeEvent(QCloseEvent *event) {
     FormClose();
@@ -323,7 +330,9 @@ void TForm1::Comm1Error(int errors) {
     BitBtn13Click();
 }
 
-void TForm1::log(const QString &line) { ui.Memo_log->appendPlainText(displayLine(line)); }
+void TForm1::log(const QString &line) {
+    ui.Memo_log->appendPlainText(displayLine(line));
+}
 
 void TForm1::traffic(const QString &line) {
     ui.Memo_log_uart->appendPlainText(displayLine(line));

@@ -45,8 +45,7 @@ QCheckBox *checkBox(QWidget *parent, const char *name, int x, int y, const QStri
 
 } // namespace
 
-TForm2::TForm2(TForm1 &main, QString autostartEntryPath, QString executablePath,
-               QWidget *parent)
+TForm2::TForm2(TForm1 &main, QString autostartEntryPath, QString executablePath, QWidget *parent)
     : QDialog(parent), m_main(main), m_autostartEntryPath(std::move(autostartEntryPath)),
       m_executablePath(std::move(executablePath)) {
     setObjectName(QStringLiteral("Form2"));
@@ -66,25 +65,24 @@ TForm2::TForm2(TForm1 &main, QString autostartEntryPath, QString executablePath,
     Combo_com_name = comboBox(GroupBox1, "Combo_com_name", QRect(16, 40, 200, 23),
                               names + presentSerialDevices());
     label(GroupBox1, "Label2", 232, 24, QStringLiteral("Speed, bps"));
-    Combo_com_speed = comboBox(GroupBox1, "Combo_com_speed", QRect(232, 40, 97, 23),
-                               {QStringLiteral("300"), QStringLiteral("1200"),
-                                QStringLiteral("2400"), QStringLiteral("4800"),
-                                QStringLiteral("9600"), QStringLiteral("14400"),
-                                QStringLiteral("19200"), QStringLiteral("38400"),
-                                QStringLiteral("115200")});
+    Combo_com_speed =
+        comboBox(GroupBox1, "Combo_com_speed", QRect(232, 40, 97, 23),
+                 {QStringLiteral("300"), QStringLiteral("1200"), QStringLiteral("2400"),
+                  QStringLiteral("4800"), QStringLiteral("9600"), QStringLiteral("14400"),
+                  QStringLiteral("19200"), QStringLiteral("38400"), QStringLiteral("115200")});
     label(GroupBox1, "Label3", 344, 24, QStringLiteral("Parity"));
-    Combo_com_parity = comboBox(GroupBox1, "Combo_com_parity", QRect(344, 40, 89, 23),
-                                {QStringLiteral("None"), QStringLiteral("Odd"),
-                                 QStringLiteral("Even"), QStringLiteral("Mark"),
-                                 QStringLiteral("Space")});
+    Combo_com_parity =
+        comboBox(GroupBox1, "Combo_com_parity", QRect(344, 40, 89, 23),
+                 {QStringLiteral("None"), QStringLiteral("Odd"), QStringLiteral("Even"),
+                  QStringLiteral("Mark"), QStringLiteral("Space")});
     label(GroupBox1, "Label4", 16, 72, QStringLiteral("Data bits"));
     Combo_com_databits = comboBox(GroupBox1, "Combo_com_databits", QRect(16, 88, 97, 23),
                                   {QStringLiteral("7"), QStringLiteral("8")});
     label(GroupBox1, "Label5", 128, 72, QStringLiteral("Stop bits"));
     Combo_com_sbits = comboBox(GroupBox1, "Combo_com_sbits", QRect(128, 88, 88, 23),
                                {QStringLiteral("1"), QStringLiteral("2")});
-    Check_auto_open = checkBox(GroupBox1, "Check_auto_open", 232, 84,
-                               QStringLiteral("Open automatically"));
+    Check_auto_open =
+        checkBox(GroupBox1, "Check_auto_open", 232, 84, QStringLiteral("Open automatically"));
     Check_rts = checkBox(GroupBox1, "Check_rts", 232, 108, QStringLiteral("Control RTS line"));
 
     auto *GroupBox2 = new QGroupBox(QStringLiteral(" Other "), this);
@@ -117,8 +115,8 @@ TForm2::TForm2(TForm1 &main, QString autostartEntryPath, QString executablePath,
     Edit_export->setObjectName(QStringLiteral("Edit_export"));
     Edit_export->setMaxLength(1);
     Edit_export->setGeometry(150, 86, 33, 23);
-    Check_autoload = checkBox(GroupBox2, "Check_autoload", 264, 24,
-                              QStringLiteral("Start with Windows"));
+    Check_autoload =
+        checkBox(GroupBox2, "Check_autoload", 264, 24, QStringLiteral("Start with Windows"));
     Check_last = checkBox(GroupBox2, "Check_last", 16, 112,
                           QStringLiteral("Load last saved work file automatically"));
 
@@ -172,8 +170,7 @@ void TForm2::LoadOptions() {
     const bool portFree = !m_main.portOpen();
     for (QWidget *w : std::initializer_list<QWidget *>{Combo_com_name, Combo_com_speed,
                                                        Combo_com_parity, Combo_com_databits,
-                                                       Combo_com_sbits, Check_rts,
-                                                       Check_auto_open})
+                                                       Combo_com_sbits, Check_rts, Check_auto_open})
         w->setEnabled(portFree);
 }
 
@@ -192,6 +189,11 @@ void TForm2::BitBtn1Click() {
         s.DecSeparator = Edit_dec_separator->text();
         s.ExportSeparator = Edit_export->text();
         s.ResponseTime = UD_response_time->value();
+        // Refused before anything is written: the stored settings stay as they were.
+        if (const QString problem = settingsProblem(s); !problem.isEmpty()) {
+            showError(problem + QStringLiteral(" The settings were not changed."));
+            return;
+        }
         enterProgramFolder(m_executablePath);
         // A failed write stops here: nothing is taken over and the dialog stays open.
         writeSettings(m_main.settingsPath(), s);
@@ -200,7 +202,9 @@ void TForm2::BitBtn1Click() {
     });
 }
 
-void TForm2::BitBtn2Click() { hide(); }
+void TForm2::BitBtn2Click() {
+    hide();
+}
 
 void TForm2::Check_autoloadClick(bool checked) {
     runGuarded([&] {

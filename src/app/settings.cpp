@@ -1,6 +1,7 @@
 #include "settings.h"
 
 #include "settings_file.h"
+#include "value_encoding.h"
 
 namespace corvane {
 namespace {
@@ -30,6 +31,20 @@ Settings readSettings(const QString &path) {
         file.readString(kMisc, QStringLiteral("Export separator"), defaults.ExportSeparator);
     s.ResponseTime = file.readInt(kMisc, QStringLiteral("Response Time"), defaults.ResponseTime);
     return s;
+}
+
+QString settingsProblem(const Settings &s) {
+    if (s.DecSeparator.size() != 1)
+        return QStringLiteral("Decimal separator: enter exactly one character.");
+    if (s.ExportSeparator.isEmpty())
+        return QStringLiteral("Export separator: enter one character.");
+    if (!s.ComSpeed.isEmpty()) {
+        const std::optional<qint64> speed = parseInteger(s.ComSpeed);
+        if (!speed || *speed <= 0)
+            return QStringLiteral("Speed, bps: '%1' is not a whole number of bits per second.")
+                .arg(visibleText(s.ComSpeed));
+    }
+    return {};
 }
 
 void writeSettings(const QString &path, const Settings &s) {

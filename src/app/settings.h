@@ -26,6 +26,12 @@ struct Settings {
 // Reads the twelve keys; a missing file, key or unconvertible value gives the field's default.
 Settings readSettings(const QString &path);
 
+// Why the Options dialog must not take these settings, naming the field; empty when it may. A
+// decimal separator of other than one character would make every typed number fail, an empty
+// export separator runs a CSV row's cells together, and a speed that is not a whole number can
+// never open the port. An empty speed stays allowed: the port may simply not be set up yet.
+QString settingsProblem(const Settings &settings);
+
 // Writes the twelve keys one after the other, each as its own update of the file. The first key
 // that cannot be written raises SettingsWriteError naming it; the keys before it are in the
 // file, the keys after it are not written.

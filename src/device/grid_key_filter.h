@@ -23,9 +23,9 @@ struct GridSelection {
 };
 
 // The key filter of the parameter table: returns key when it may be typed into the cell of row
-// `row` that currently holds cellText, or kKeyRefused. The length test looks at the stored text,
-// so a selected text does not make room for a new digit. The separator test compares the key
-// with the whole DecSeparator, so a separator setting of two characters never matches.
+// `row` whose editor holds cellText once the key has replaced its selection (the editor's text
+// without the selected part), or kKeyRefused. The separator test compares the key with the
+// whole DecSeparator, so a separator setting of two characters never matches.
 QChar Grid_dataKeyPress(int row, const QString &cellText, QChar key, const QString &DecSeparator);
 
 } // namespace corvane

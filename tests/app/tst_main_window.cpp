@@ -20,8 +20,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QByteArray portIni(const QString &name, const QString &speed, const QString &parity,
-                   bool autoOpen, int responseTime = 500) {
+QByteArray portIni(const QString &name, const QString &speed, const QString &parity, bool autoOpen,
+                   int responseTime = 500) {
     return QStringLiteral("[Com port]\nName=%1\nSpeed=%2\nParity=%3\nData bits=8\nStop bits=1\n"
                           "RTS=0\nAutoOpen=%4\n[Misc]\nResponse Time=%5\n")
         .arg(name, speed, parity)
@@ -57,6 +57,8 @@ private Q_SLOTS:
     void vanishedDeviceClosesThePort();
     void optionsDialogGreysPortFieldsWhileOpen();
     void optionsApplyWritesAndTakesOver();
+    void optionsApplyRefusesUnusableFields_data();
+    void optionsApplyRefusesUnusableFields();
     void optionsCancelAndStartWithWindows();
     void optionsFirstActivationRewritesAutostart();
     void exitAsksFirstToolbarClosesAtOnce();
@@ -265,18 +267,64 @@ void TstMainWindow::optionsApplyWritesAndTakesOver() {
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QString written = QString::fromUtf8(file.readAll());
     QVERIFY(written.startsWith(QStringLiteral("; kept\n[Other]\nx=1\n")));
-    const QStringList keys{QStringLiteral("Name=/dev/ttyUSB0"), QStringLiteral("Speed=57600"),
-                           QStringLiteral("Parity=Even"),        QStringLiteral("Data bits=7"),
-                           QStringLiteral("Stop bits=2"),        QStringLiteral("RTS=0"),
-                           QStringLiteral("AutoOpen=1"),         QStringLiteral("AutoLoad=0"),
-                           QStringLiteral("AutoRead=0"),         QStringLiteral("Separator=,"),
-                           QStringLiteral("Export separator=,"), QStringLiteral("Response Time=1200")};
+    const QStringList keys{
+        QStringLiteral("Name=/dev/ttyUSB0"),  QStringLiteral("Speed=57600"),
+        QStringLiteral("Parity=Even"),        QStringLiteral("Data bits=7"),
+        QStringLiteral("Stop bits=2"),        QStringLiteral("RTS=0"),
+        QStringLiteral("AutoOpen=1"),         QStringLiteral("AutoLoad=0"),
+        QStringLiteral("AutoRead=0"),         QStringLiteral("Separator=,"),
+        QStringLiteral("Export separator=,"), QStringLiteral("Response Time=1200")};
     qsizetype at = 0;
     for (const QString &key : keys) {
         const qsizetype found = written.indexOf(key, at);
         QVERIFY2(found >= 0, qPrintable(key));
         at = found;
     }
+}
+
+void TstMainWindow::optionsApplyRefusesUnusableFields_data() {
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("no decimal separator") << "Edit_dec_separator"
+                                          << ""
+                                          << "Decimal separator: enter exactly one character.";
+    QTest::newRow("no export separator") << "Edit_export"
+                                         << ""
+                                         << "Export separator: enter one character.";
+    QTest::newRow("speed in words") << "Combo_com_speed"
+                                    << "fast"
+                                    << "Speed, bps: 'fast' is not a whole number of bits per "
+                                       "second.";
+    QTest::newRow("speed with a fraction") << "Combo_com_speed"
+                                           << "9600.5"
+                                           << "Speed, bps: '9600.5' is not a whole number of "
+                                              "bits per second.";
+}
+
+// Nothing is written or taken over, and the dialog stays open for the correction.
+void TstMainWindow::optionsApplyRefusesUnusableFields() {
+    QFETCH(QString, field);
+    QFETCH(QString, typed);
+    QFETCH(QString, message);
+    const QByteArray ini =
+        portIni(QStringLiteral("COM1"), QStringLiteral("9600"), QStringLiteral("None"), false);
+    WindowFixture f(ini);
+    const Settings before = f.window->settings();
+    TForm2 &d = *f.window->Form2;
+    d.show();
+    d.LoadOptions();
+    if (auto *edit = d.findChild<QLineEdit *>(field))
+        edit->setText(typed);
+    else
+        d.findChild<QComboBox *>(field)->setEditText(typed);
+    d.BitBtn1Click();
+    QCOMPARE(f.errors, QStringList{message + QStringLiteral(" The settings were not changed.")});
+    QVERIFY(d.isVisible());
+    QVERIFY(f.window->settings() == before);
+    QFile file(f.settingsPath);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), ini);
 }
 
 void TstMainWindow::optionsCancelAndStartWithWindows() {
