@@ -1,10 +1,9 @@
 #include "desktop_services.h"
 
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QUrl>
+#include <QProcess>
 
 namespace corvane {
 
@@ -35,8 +34,52 @@ QString DesktopFileDialogs::openFileName(const QString &filter) {
     return path;
 }
 
-void DesktopUrlOpener::open(const QString &path) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
+namespace {
+
+// xdg-open's exit codes: 2 the file is missing, 3 no program for it, 4 the program failed.
+QString openProblem(const QString &path, int exitCode) {
+    switch (exitCode) {
+    case 2:
+        return QStringLiteral("The user manual %1 was not found.").arg(path);
+    case 3:
+        return QStringLiteral("No program to open PDF files was found. The user manual is %1")
+            .arg(path);
+    default:
+        return QStringLiteral("The user manual %1 could not be opened (xdg-open ended with code "
+                              "%2).")
+            .arg(path)
+            .arg(exitCode);
+    }
+}
+
+} // namespace
+
+DesktopUrlOpener::~DesktopUrlOpener() {
+    for (QProcess *process : findChildren<QProcess *>())
+        process->disconnect();
+}
+
+void DesktopUrlOpener::open(const QString &path, Failure failed) {
+    const QString file = QFileInfo(path).absoluteFilePath();
+    auto *process = new QProcess(this);
+    connect(process, &QProcess::errorOccurred, process,
+            [process, file, failed](QProcess::ProcessError error) {
+                if (error != QProcess::FailedToStart)
+                    return;
+                if (failed)
+                    failed(QStringLiteral("No program to open PDF files was found (xdg-open is "
+                                          "not installed). The user manual is %1")
+                               .arg(file));
+                process->deleteLater();
+            });
+    connect(process, &QProcess::finished, process,
+            [process, file, failed](int exitCode, QProcess::ExitStatus status) {
+                if (failed && (status != QProcess::NormalExit || exitCode != 0))
+                    failed(openProblem(file, status == QProcess::NormalExit ? exitCode : -1));
+                process->deleteLater();
+            });
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    process->start(QStringLiteral("xdg-open"), {file});
 }
 
 } // namespace corvane

@@ -271,7 +271,10 @@ void TForm1::BitBtn14Click() {
 
 void TForm1::BitBtn15Click() {
     enterProgramFolder(m_services.executablePath);
-    m_services.opener->open(QDir(m_services.manualFolder).filePath(QStringLiteral("UsrMan.pdf")));
+    m_services.opener->open(QDir(m_services.manualFolder).filePath(QStringLiteral("UsrMan.pdf")),
+                            [boxes = m_services.boxes](const QString &problem) {
+                                boxes->inform(QStringLiteral("Corvane"), problem);
+                            });
 }
 
 void TForm1::BitBtn16Click() {

@@ -10,6 +10,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <termios.h>
@@ -63,6 +65,7 @@ private Q_SLOTS:
     void optionsFirstActivationRewritesAutostart();
     void exitAsksFirstToolbarClosesAtOnce();
     void selectorRoundTripKeepsTexts();
+    void manualOpensBesideTheProgram_data();
     void manualOpensBesideTheProgram();
 };
 
@@ -404,10 +407,42 @@ void TstMainWindow::selectorRoundTripKeepsTexts() {
     QCOMPARE(f.window->ui.UD_addr->value(), 250);
 }
 
+void TstMainWindow::manualOpensBesideTheProgram_data() {
+    QTest::addColumn<QByteArray>("xdgOpen"); // the script on PATH; none when null
+    QTest::addColumn<QString>("message");    // %1 is the manual's path
+    QTest::newRow("opened") << QByteArray("exit 0") << QString();
+    QTest::newRow("no xdg-open") << QByteArray()
+                                 << "Corvane: No program to open PDF files was found (xdg-open "
+                                    "is not installed). The user manual is %1";
+    QTest::newRow("no PDF viewer")
+        << QByteArray("exit 3")
+        << "Corvane: No program to open PDF files was found. The user manual is %1";
+}
+
+// The real opener, with xdg-open played by a script, answers through a message box.
 void TstMainWindow::manualOpensBesideTheProgram() {
+    QFETCH(QByteArray, xdgOpen);
+    QFETCH(QString, message);
     WindowFixture f;
+    QTemporaryDir bin;
+    if (!xdgOpen.isNull()) {
+        QFile script(bin.filePath(QStringLiteral("xdg-open")));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\n" + xdgOpen + "\n");
+        script.close();
+        script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+    }
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(bin.path()));
+    const auto restore = qScopeGuard([&] { qputenv("PATH", path); });
+    DesktopUrlOpener desktop;
+    f.opener.forward = &desktop;
     f.window->BitBtn15Click();
-    QCOMPARE(f.opener.opened, QStringList{f.dir.filePath(QStringLiteral("UsrMan.pdf"))});
+    const QString manual = f.dir.filePath(QStringLiteral("UsrMan.pdf"));
+    QCOMPARE(f.opener.opened, QStringList{manual});
+    QTRY_VERIFY(desktop.findChildren<QProcess *>().isEmpty());
+    QCOMPARE(f.boxes.informed,
+             message.isEmpty() ? QStringList() : QStringList{message.arg(manual)});
 }
 
 QTEST_MAIN(TstMainWindow)

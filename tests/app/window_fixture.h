@@ -43,8 +43,14 @@ public:
 
 class RecordingOpener : public DesktopOpener {
 public:
-    void open(const QString &path) override { opened << path; }
+    void open(const QString &path, Failure failed) override {
+        opened << path;
+        if (forward)
+            forward->open(path, std::move(failed));
+    }
     QStringList opened;
+    // The real opener behind the recorder, when a test wants the desktop's answer.
+    DesktopOpener *forward = nullptr;
 };
 
 // Sleeps no time: the tests drive the port with pseudo-terminals that need no pauses.

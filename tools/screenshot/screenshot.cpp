@@ -28,7 +28,7 @@ public:
 
 class NoOpener : public corvane::DesktopOpener {
 public:
-    void open(const QString &) override {}
+    void open(const QString &, Failure) override {}
 };
 
 bool save(QWidget *widget, const QString &path) {
