@@ -17,11 +17,13 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QLoggingCategory>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QToolButton>
@@ -32,6 +34,9 @@ namespace corvane {
 namespace {
 
 Q_LOGGING_CATEGORY(lcApp, "corvane.app")
+
+constexpr int kProgressPanelWidth = 515;
+constexpr int kProgressPanelNarrowest = 300;
 
 // Carriage returns end some log texts; a plain-text pane would show them as nothing useful.
 QString displayLine(QString line) {
@@ -125,6 +130,8 @@ TForm1::TForm1(AppServices services, QWidget *parent)
     // toolbar.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     ui.setup(this);
+    m_operatorLog = new LogPane(ui.Memo_log, this);
+    m_trafficLog = new LogPane(ui.Memo_log_uart, this);
     ui.control(QStringLiteral("ClientArea"))->setFixedSize(1017, 645 - 19);
     setFixedSize(sizeHint());
 
@@ -230,8 +237,8 @@ void TForm1::FormCreate() {
     enterProgramFolder(m_services.executablePath);
     m_settings = readSettings(m_services.settingsPath);
     setResponseTimers(m_settings.ResponseTime);
-    ui.Memo_log->clear();
-    ui.Memo_log_uart->clear();
+    m_operatorLog->clear();
+    m_trafficLog->clear();
     m_ops.resetForStartup();
     PortOpen = false;
     if (m_settings.OpenAtStart) {
@@ -334,16 +341,38 @@ void TForm1::Comm1Error(int errors) {
 }
 
 void TForm1::log(const QString &line) {
-    ui.Memo_log->appendPlainText(displayLine(line));
+    m_operatorLog->append(displayLine(line));
 }
 
 void TForm1::traffic(const QString &line) {
-    ui.Memo_log_uart->appendPlainText(displayLine(line));
+    m_trafficLog->append(displayLine(line));
+}
+
+void TForm1::flushLogs() {
+    m_operatorLog->flush();
+    m_trafficLog->flush();
 }
 
 void TForm1::setStatus(int panel, const QString &text) {
-    if (panel >= 0 && panel < 3)
-        ui.statusPanels[panel]->setText(text);
+    if (panel < 0 || panel >= 3)
+        return;
+    ui.statusPanels[panel]->setText(text);
+    if (panel == StatusPanel::Clock)
+        fitClockPanel();
+}
+
+// How long the clock's text is depends on the PC's time and date formats, and it may need more
+// than the room right of the progress panel. The progress panel then gives way, never the clock.
+void TForm1::fitClockPanel() {
+    if (!isVisible())
+        return;
+    QLabel *progress = ui.statusPanels[StatusPanel::Progress];
+    QLabel *clock = ui.statusPanels[StatusPanel::Clock];
+    ui.StatusBar1->layout()->activate();
+    const int needed = clock->sizeHint().width();
+    const int roomBesideDesignWidth = clock->width() + progress->width() - kProgressPanelWidth;
+    progress->setFixedWidth(std::clamp(kProgressPanelWidth - (needed - roomBesideDesignWidth),
+                                       kProgressPanelNarrowest, kProgressPanelWidth));
 }
 
 void TForm1::setText(const QString &control, const QString &text) {

@@ -4,6 +4,7 @@
 #include "device_session.h"
 #include "file_commands.h"
 #include "grid_key_filter.h"
+#include "log_pane.h"
 #include "main_window_ui.h"
 #include "output.h"
 #include "port_toggle.h"
@@ -79,6 +80,8 @@ public:
     DeviceSession &session() { return m_session; }
     ServicePage &servicePage() { return m_service; }
     const QTimer &clockTimer() const { return Timer_time; }
+    // The log lines gathered for the two panes, shown now rather than at the next batch.
+    void flushLogs();
 
     MainWindowUi ui;
     TSerComm Comm1;
@@ -105,6 +108,7 @@ private:
     void connectHandlers();
     void setResponseTimers(int milliseconds);
     void setGridEditable(bool editable);
+    void fitClockPanel();
     void Comm1Error(int errors);
 
     AppServices m_services;
@@ -117,6 +121,8 @@ private:
     ServicePage m_service;
     FileCommands m_files;
     QTimer Timer_time;
+    LogPane *m_operatorLog = nullptr;
+    LogPane *m_trafficLog = nullptr;
     bool m_closing = false;
 };
 

@@ -9,9 +9,10 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
-#include <QSpinBox>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QScrollBar>
+#include <QSpinBox>
 #include <QTest>
 
 #include <termios.h>
@@ -65,6 +66,7 @@ private Q_SLOTS:
     void optionsFirstActivationRewritesAutostart();
     void exitAsksFirstToolbarClosesAtOnce();
     void selectorRoundTripKeepsTexts();
+    void logPanesFollowAndClockFits();
     void manualOpensBesideTheProgram_data();
     void manualOpensBesideTheProgram();
 };
@@ -405,6 +407,40 @@ void TstMainWindow::selectorRoundTripKeepsTexts() {
     QCOMPARE(f.window->ui.UD_addr->value(), 250);
     f.window->ui.UD_addr->stepUp();
     QCOMPARE(f.window->ui.UD_addr->value(), 250);
+}
+
+// The received-bytes pane keeps its newest line in view once long lines bring a horizontal scroll
+// bar, and stops following only while the operator has scrolled up. The status bar's clock shows
+// its whole text, also in a long format.
+void TstMainWindow::logPanesFollowAndClockFits() {
+    WindowFixture f;
+    f.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
+    QScrollBar *bar = f.window->ui.Memo_log_uart->verticalScrollBar();
+    const QString longLine = QStringLiteral("01h 03h 20h ").repeated(20);
+    for (int i = 0; i < 30; ++i)
+        f.window->traffic(longLine);
+    f.window->flushLogs();
+    QTRY_VERIFY(f.window->ui.Memo_log_uart->horizontalScrollBar()->isVisible());
+    QVERIFY(bar->maximum() > 0);
+    QCOMPARE(bar->value(), bar->maximum());
+    bar->setValue(3);
+    f.window->traffic(longLine);
+    f.window->flushLogs();
+    QCOMPARE(bar->value(), 3);
+    bar->setValue(bar->maximum());
+    f.window->traffic(longLine);
+    QCOMPARE(f.window->ui.Memo_log_uart->blockCount(), 31); // gathered, not yet shown
+    f.window->flushLogs();
+    QCOMPARE(f.window->ui.Memo_log_uart->blockCount(), 32);
+    QCOMPARE(bar->value(), bar->maximum());
+
+    const QString clock = QStringLiteral("            12:24:52 PM CEST,   Wed 7 Dec 2026");
+    f.window->setStatus(StatusPanel::Clock, clock);
+    QLabel *panel = f.window->ui.statusPanels[StatusPanel::Clock];
+    QTRY_VERIFY2(panel->width() >= panel->fontMetrics().horizontalAdvance(clock),
+                 qPrintable(QString::number(panel->width())));
+    QCOMPARE(f.window->ui.statusPanels[StatusPanel::Port]->width(), 300);
 }
 
 void TstMainWindow::manualOpensBesideTheProgram_data() {

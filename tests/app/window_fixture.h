@@ -86,6 +86,7 @@ struct WindowFixture {
 
     QString status(int panel) const { return window->ui.statusPanels[panel]->text(); }
     QStringList logLines() const {
+        window->flushLogs();
         return window->ui.Memo_log->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     }
 

@@ -1,9 +1,9 @@
 // Renders the main window's three pages, the Options dialog and the About box to PNG files,
 // without a display: QT_QPA_PLATFORM=offscreen corvane-screenshot OUTPUT_FOLDER
+#include "about_box.h"
 #include "desktop_services.h"
 #include "main_window.h"
 #include "options_dialog.h"
-#include "about_box.h"
 #include "sleeper.h"
 
 #include <QApplication>

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+#include <chrono>
+
+class QPlainTextEdit;
+
+namespace corvane {
+
+// Adds lines to a log pane in batches. A flood of received bytes gives hundreds of lines a
+// second, and every single append lays out and repaints the pane: gathered and added in one
+// piece at most every kFlushInterval, the same lines cost a small fraction of that. The pane ends
+// up with exactly the text that line-by-line appends would give.
+//
+// The pane keeps showing its newest line unless the operator has scrolled away from it; the
+// horizontal scroll bar that long lines bring does not change that.
+class LogPane : public QObject {
+public:
+    static constexpr std::chrono::milliseconds kFlushInterval{40};
+
+    explicit LogPane(QPlainTextEdit *pane, QObject *parent = nullptr);
+
+    void append(const QString &line);
+    // The gathered lines into the pane now.
+    void flush();
+    // Empties the pane, dropping the lines not yet shown.
+    void clear();
+
+private:
+    QPlainTextEdit *m_pane;
+    QStringList m_pending;
+    QTimer m_flush;
+    // Whether the pane shows its newest line: true until the operator scrolls away from it.
+    bool m_following = true;
+};
+
+} // namespace corvane
