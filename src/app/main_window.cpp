@@ -21,6 +21,7 @@
 #include <QLineEdit>
 #include <QLoggingCategory>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -57,15 +58,34 @@ public:
             QString typed = key->text();
             if (key->key() == Qt::Key_Backspace)
                 typed = QString(QChar(8));
-            if (typed.size() == 1 && m_filter(typed.at(0)) == QChar(27))
+            if (typed.size() == 1 && isFiltered(*key, typed.at(0)) &&
+                m_filter(typed.at(0)) == QChar(27))
                 return true;
         }
         return QObject::eventFilter(watched, event);
     }
 
 private:
+    // Characters typed, and Backspace. Shortcuts (Ctrl+A, Ctrl+C, ...) and keys such as Return
+    // and Escape are not typing: they go to the edit box as they are.
+    static bool isFiltered(const QKeyEvent &key, QChar typed) {
+        if (key.modifiers() & (Qt::ControlModifier | Qt::MetaModifier))
+            return false;
+        return typed == QChar(8) || (typed.unicode() >= 0x20 && typed.unicode() != 0x7F);
+    }
+
     Filter m_filter;
 };
+
+void layoutGrid(QTableView *view, StringGrid &model, int titleWidth) {
+    view->setModel(&model);
+    view->verticalHeader()->setFixedWidth(titleWidth);
+    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view->horizontalHeader()->setDefaultSectionSize(70);
+    view->horizontalHeader()->setMinimumSectionSize(20);
+}
+
+} // namespace
 
 // The cell editor of the parameter table. The key filter sees the editor's text as the key will
 // leave it: with the selection taken out, since a typed character replaces it. So the length
@@ -89,23 +109,22 @@ public:
             return Grid_dataKeyPress(m_selection.SelectedRow, kept, key, m_decSeparator());
         };
         line->installEventFilter(new KeyFilter(filter, line));
+        m_editor = line;
         return editor;
+    }
+
+    // What is typed into a cell reaches the table only when the editor closes; a command that
+    // reads the table now takes the text as it stands in the editor.
+    void commitOpenEditor() {
+        if (m_editor)
+            Q_EMIT commitData(m_editor);
     }
 
 private:
     std::function<QString()> m_decSeparator;
     GridSelection &m_selection;
+    mutable QPointer<QWidget> m_editor;
 };
-
-void layoutGrid(QTableView *view, StringGrid &model, int titleWidth) {
-    view->setModel(&model);
-    view->verticalHeader()->setFixedWidth(titleWidth);
-    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    view->horizontalHeader()->setDefaultSectionSize(70);
-    view->horizontalHeader()->setMinimumSectionSize(20);
-}
-
-} // namespace
 
 void enterProgramFolder(const QString &executablePath) {
     if (!executablePath.isEmpty())
@@ -144,8 +163,9 @@ TForm1::TForm1(AppServices services, QWidget *parent)
     ui.Grid_flow->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     ui.Grid_data2->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ui.Grid_flow->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ui.Grid_data->setItemDelegate(
-        new GridDelegate([this] { return m_settings.DecSeparator; }, m_selection, ui.Grid_data));
+    m_gridDelegate =
+        new GridDelegate([this] { return m_settings.DecSeparator; }, m_selection, ui.Grid_data);
+    ui.Grid_data->setItemDelegate(m_gridDelegate);
 
     // The serial port as this program uses it: writes on the calling thread, no flow control,
     // only the received-bytes event handled.
@@ -179,7 +199,12 @@ void TForm1::connectHandlers() {
     };
 
     click(ui.BitBtn11, [this] { m_files.BitBtn5Click(); });
-    click(ui.BitBtn12, [this] { m_files.BitBtn3Click(); });
+    // Save and both exports take the table as it stands on the screen, typed edits included.
+    const auto save = [this] {
+        commitTableEdits();
+        m_files.BitBtn3Click();
+    };
+    click(ui.BitBtn12, save);
     click(ui.BitBtn13, [this] { BitBtn13Click(); });
     click(ui.BitBtn14, [this] { BitBtn14Click(); });
     click(ui.BitBtn15, [this] { BitBtn15Click(); });
@@ -187,7 +212,7 @@ void TForm1::connectHandlers() {
     click(ui.BitBtn17, [this] { BitBtn17Click(); });
     click(ui.BitBtn27, [this] { BitBtn27Click(); });
     menu(ui.N1, [this] { m_files.BitBtn5Click(); });
-    menu(ui.N2, [this] { m_files.BitBtn3Click(); });
+    menu(ui.N2, save);
     menu(ui.N3, [this] { N3Click(); });
     menu(ui.N5, [this] { BitBtn14Click(); });
     menu(ui.N10, [this] { BitBtn16Click(); });
@@ -197,12 +222,18 @@ void TForm1::connectHandlers() {
     click(ui.BitBtn1, [this] { m_ops.BitBtn1Click(); });
     click(ui.BitBtn2, [this] { m_ops.BitBtn2Click(); });
     click(ui.BitBtn10, [this] { m_ops.BitBtn10Click(); });
-    click(ui.BitBtn3, [this] { m_files.BitBtn3Click(); });
+    click(ui.BitBtn3, save);
     click(ui.BitBtn5, [this] { m_files.BitBtn5Click(); });
-    click(ui.BitBtn9, [this] { m_files.BitBtn9Click(); });
+    click(ui.BitBtn9, [this] {
+        commitTableEdits();
+        m_files.BitBtn9Click();
+    });
     // Second page.
     click(ui.BitBtn6, [this] { m_ops.BitBtn6Click(); });
-    click(ui.BitBtn8, [this] { m_files.BitBtn8Click(); });
+    click(ui.BitBtn8, [this] {
+        commitTableEdits();
+        m_files.BitBtn8Click();
+    });
     click(ui.BitBtn28, [this] { m_ops.BitBtn28Click(); });
     click(ui.BitBtn31, [this] { m_ops.BitBtn31Click(); });
     // Service page.
@@ -250,6 +281,11 @@ void TForm1::FormCreate() {
     runGuarded([this] { Comm1.SetRtsLine(false); });
     Timer_time.setObjectName(QStringLiteral("Timer_time"));
     Timer_time.start(1000);
+}
+
+void TForm1::commitTableEdits() {
+    m_gridDelegate->commitOpenEditor();
+    m_session.store.tableToStore(m_session.tables.Grid_data);
 }
 
 void TForm1::setResponseTimers(int milliseconds) {

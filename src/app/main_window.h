@@ -22,6 +22,7 @@
 namespace corvane {
 
 class DesktopOpener;
+class GridDelegate;
 class FileDialogs;
 class MessageBoxes;
 class Sleeper;
@@ -109,6 +110,9 @@ private:
     void setResponseTimers(int milliseconds);
     void setGridEditable(bool editable);
     void fitClockPanel();
+    // The table as it stands on the screen, an open cell editor included, into the store slot
+    // of the address shown.
+    void commitTableEdits();
     void Comm1Error(int errors);
 
     AppServices m_services;
@@ -121,6 +125,7 @@ private:
     ServicePage m_service;
     FileCommands m_files;
     QTimer Timer_time;
+    GridDelegate *m_gridDelegate = nullptr;
     LogPane *m_operatorLog = nullptr;
     LogPane *m_trafficLog = nullptr;
     bool m_closing = false;

@@ -25,7 +25,8 @@ struct GridSelection {
 // The key filter of the parameter table: returns key when it may be typed into the cell of row
 // `row` whose editor holds cellText once the key has replaced its selection (the editor's text
 // without the selected part), or kKeyRefused. The separator test compares the key with the
-// whole DecSeparator, so a separator setting of two characters never matches.
+// whole DecSeparator, so a separator setting of two characters never matches. Units and free
+// texts take any character, up to the 16 that the table's store keeps.
 QChar Grid_dataKeyPress(int row, const QString &cellText, QChar key, const QString &DecSeparator);
 
 } // namespace corvane

@@ -3,6 +3,7 @@
 #include "window_fixture.h"
 
 #include "logger_simulator.h"
+#include "table_rows.h"
 
 #include <QCheckBox>
 #include <QFileInfo>
@@ -10,9 +11,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QToolButton>
 #include <QTableView>
 #include <QTest>
+#include <QToolButton>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -46,6 +47,20 @@ struct SimWindow {
     std::unique_ptr<WindowFixture> fixture;
 };
 
+// The editor the table's delegate opens on a cell, as a double click opens it.
+QLineEdit *openCell(TForm1 &window, int col, int row) {
+    QTableView *view = window.ui.Grid_data;
+    const QModelIndex index = view->model()->index(row - 1, col - 1);
+    view->setCurrentIndex(index);
+    view->edit(index);
+    return qobject_cast<QLineEdit *>(view->indexWidget(index));
+}
+
+QByteArray fileBytes(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 } // namespace
 
 class TstWindowSim : public QObject {
@@ -56,6 +71,7 @@ private Q_SLOTS:
     void secondCommandDuringSequenceIsRefused();
     void servicePageUnlocksAndLocksTheLogger();
     void workFileThroughToolbarAndMenu();
+    void typedCellsReachFilesAndTheLogger();
 };
 
 void TstWindowSim::readTypeThenReadFillsTheTable() {
@@ -174,6 +190,79 @@ void TstWindowSim::workFileThroughToolbarAndMenu() {
     const QStringList before = s.fixture->logLines();
     ui.N2->trigger();
     QCOMPARE(s.fixture->logLines(), before);
+}
+
+// Keys typed into the cell editors: the limits hold while typing, a full cell can be typed over,
+// and what was typed reaches the saved file, the export and the logger, with the separator
+// setting's comma.
+void TstWindowSim::typedCellsReachFilesAndTheLogger() {
+    SimWindow s(Model::Qtr8d);
+    TForm1 &w = s.window();
+    MainWindowUi &ui = w.ui;
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    ui.BitBtn27->click();
+    QVERIFY(s.waitIdle());
+    const StringGrid &grid = w.session().tables.Grid_data;
+
+    const struct {
+        int row;
+        QString keys;
+        QString kept;
+    } limits[] = {{kRowPulseConstant, "1234567", "12345"},
+                  {kRowInitialValue, "12345678901", "123456789"},
+                  {kRowFreeText, "Nineteen characters", "Nineteen charact"}};
+    for (const auto &typed : limits) {
+        QLineEdit *editor = openCell(w, 3, typed.row);
+        QVERIFY(editor);
+        QTest::keyClicks(editor, typed.keys);
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTRY_COMPARE(grid.cell(3, typed.row), typed.kept);
+    }
+    QLineEdit *full = openCell(w, 3, kRowPulseConstant);
+    QTest::keyClick(full, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(full, QStringLiteral("999"));
+    QTest::keyClick(full, Qt::Key_Return);
+    QTRY_COMPARE(grid.cell(3, kRowPulseConstant), QStringLiteral("999"));
+
+    // Enter pressed, then File > Save; the next text still in its open editor at the export.
+    const QString dat = s.fixture->dir.filePath(QStringLiteral("typed.dat"));
+    const QString csv = s.fixture->dir.filePath(QStringLiteral("typed.csv"));
+    QLineEdit *text = openCell(w, 1, kRowFreeText);
+    QTest::keyClicks(text, QStringLiteral("Typed5"));
+    QTest::keyClick(text, Qt::Key_Return);
+    QTRY_COMPARE(grid.cell(1, kRowFreeText), QStringLiteral("Typed5"));
+    s.fixture->dialogs.savePath = dat;
+    ui.N2->trigger();
+    QVERIFY(fileBytes(dat).contains("Typed5"));
+    QLineEdit *open = openCell(w, 2, kRowFreeText);
+    QTest::keyClicks(open, QStringLiteral("Still open"));
+    s.fixture->dialogs.savePath = csv;
+    ui.BitBtn9->click();
+    QVERIFY(fileBytes(csv).contains("Free text;Typed5;Still open;"));
+    QTest::keyClicks(open, QStringLiteral(" too"));
+    s.fixture->dialogs.savePath = dat;
+    ui.BitBtn12->click();
+    QVERIFY(fileBytes(dat).contains("Still open too"));
+
+    // "5,5" with the comma as separator is 55 tenths on the logger.
+    Settings settings = w.settings();
+    settings.DecSeparator = QStringLiteral(",");
+    w.takeSettings(settings);
+    QLineEdit *initial = openCell(w, 1, kRowInitialValue);
+    QTest::keyClicks(initial, QStringLiteral("5.5,5"));
+    QCOMPARE(initial->text(), QStringLiteral("55,5"));
+    QTest::keyClick(initial, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(initial, QStringLiteral("5,5"));
+    QTest::keyClick(initial, Qt::Key_Return);
+    QTRY_COMPARE(grid.cell(1, kRowInitialValue), QStringLiteral("5,5"));
+    ui.Check_initial->setChecked(true);
+    ui.BitBtn2->click();
+    QVERIFY(s.waitIdle());
+    QTRY_VERIFY(ui.BitBtn2->isEnabled());
+    QCOMPARE(s.sim.logger(1).initialValue(1), 55);
+    QVERIFY(s.fixture->errors.isEmpty());
 }
 
 QTEST_MAIN(TstWindowSim)

@@ -40,6 +40,12 @@ void TstTables::keyFilter_data() {
                                   << false;
     QTest::newRow("long separator") << kRowInitialValue << "1" << QChar('.') << ".." << false;
     QTest::newRow("unit comma") << kRowUnit << "kW" << QChar(',') << "," << true;
+    QTest::newRow("free text, 15") << kRowFreeText << "Boiler room, ea" << QChar('s') << "."
+                                   << true;
+    QTest::newRow("free text full") << kRowFreeText << "Boiler room, eas" << QChar('t') << "."
+                                    << false;
+    QTest::newRow("free text full, backspace") << kRowFreeText << "Boiler room, eas" << backspace
+                                               << "." << true;
     // clang-format on
 }
 
