@@ -55,7 +55,8 @@ struct WorkFileContents {
 QByteArray encodeWorkFile(const AddressStore &store);
 QByteArray encodeWorkRecord(const AddressStore &store, int address);
 
-// One record of kRecordSize bytes. A length byte beyond its field is cut to the field.
+// One record of kRecordSize bytes. A length byte beyond its field is cut to the field, and a
+// text ends at its first NUL byte.
 WorkFileRecord decodeWorkRecord(QByteArrayView record);
 
 // Gathers records one after the other, so that a large file never needs to be held whole.
