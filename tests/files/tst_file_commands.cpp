@@ -1,15 +1,17 @@
-#include "file_size_limit.h"
 #include "csv_export.h"
 #include "device_session.h"
 #include "error_display.h"
 #include "fake_serial_line.h"
 #include "file_commands.h"
+#include "file_size_limit.h"
 #include "file_ui.h"
 #include "recording_output.h"
+#include "special_file.h"
 #include "work_file.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
@@ -147,6 +149,7 @@ private Q_SLOTS:
     void cancelledDialogDoesNothing_data();
     void cancelledDialogDoesNothing();
     void saveAfterStartUp();
+    void saveWritesThroughLink();
     void saveAndLoadGiveSameTexts();
     void loadAddresses3And7();
     void loadChangesNothing_data();
@@ -154,6 +157,8 @@ private Q_SLOTS:
     void recordsOutsideSlotsSkipped();
     void notCreatable_data();
     void notCreatable();
+    void specialTargetLeftAlone_data();
+    void specialTargetLeftAlone();
     void failedWriteKeepsOldFile_data();
     void failedWriteKeepsOldFile();
     void exportsWriteTheirFiles();
@@ -193,6 +198,17 @@ void TstFileCommands::saveAfterStartUp() {
     QCOMPARE(readBytes(f.dialogs.path), record(1));
     QCOMPARE(f.out.logLines, QStringList{"File was written successfully"});
     QVERIFY(f.boxes.shown.isEmpty() && f.errors.isEmpty());
+}
+
+void TstFileCommands::saveWritesThroughLink() {
+    Fixture f;
+    QVERIFY(writeBytes(path("real.dat"), QByteArray(10, 'x')));
+    QVERIFY(QFile::link(QStringLiteral("real.dat"), path("link.dat")));
+    f.dialogs.path = path("link.dat");
+    f.commands.BitBtn3Click();
+    QCOMPARE(f.out.logLines, QStringList{"File was written successfully"});
+    QCOMPARE(readBytes(path("real.dat")), record(1));
+    QCOMPARE(QFileInfo(path("link.dat")).symLinkTarget(), path("real.dat"));
 }
 
 void TstFileCommands::saveAndLoadGiveSameTexts() {
@@ -352,6 +368,40 @@ void TstFileCommands::notCreatable() {
         QVERIFY(f.errors.isEmpty());
     }
     QVERIFY(!QFile::exists(path("no")));
+}
+
+// A device or a FIFO the rename would have replaced, also behind a link.
+void TstFileCommands::specialTargetLeftAlone_data() {
+    QTest::addColumn<Handler>("handler");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("logLine");
+    for (const QString &kind : specialFileKinds())
+        QTest::addRow("save onto %s", qPrintable(kind))
+            << &FileCommands::BitBtn3Click << kind << "File was NOT saved";
+    QTest::newRow("parameter export onto fifo") << &FileCommands::BitBtn9Click << "fifo"
+                                                << "File can not be created - no rights or CD";
+    QTest::newRow("counters export onto device") << &FileCommands::BitBtn8Click << "device"
+                                                 << "File can NOT be created";
+}
+
+void TstFileCommands::specialTargetLeftAlone() {
+    QFETCH(Handler, handler);
+    QFETCH(QString, kind);
+    QFETCH(QString, logLine);
+    if (!canMakeSpecialFile(kind))
+        QSKIP("Only root can make a device node");
+    Fixture f;
+    f.dialogs.path = path("target");
+    QVERIFY(makeSpecialFile(kind, f.dialogs.path));
+    const QStringList entries =
+        QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    (f.commands.*handler)();
+    QCOMPARE(f.boxes.shown, QStringList{kNotCreated});
+    QCOMPARE(f.out.logLines, QStringList{logLine});
+    QVERIFY(f.errors.isEmpty());
+    QCOMPARE(specialFileKind(f.dialogs.path), kind);
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
+             entries);
 }
 
 void TstFileCommands::failedWriteKeepsOldFile_data() {
