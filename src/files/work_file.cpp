@@ -102,6 +102,12 @@ WorkFileContents WorkFileParser::takeContents() {
 }
 
 QString workFileLengthProblem(qint64 length) {
+    if (length > kMaxFileSize)
+        return QStringLiteral("its length of %1 bytes is more than %2 records of %3 bytes, one "
+                              "for each address")
+            .arg(length)
+            .arg(AddressStore::kLastAddress)
+            .arg(kRecordSize);
     if (length % kRecordSize == 0)
         return {};
     return QStringLiteral("its length of %1 bytes is not a whole number of %2-byte records")

@@ -276,8 +276,8 @@ void TstFileCommands::loadAddresses3And7() {
 // Loads that must leave every slot, both addresses, both tables and the selector as they were.
 void TstFileCommands::loadChangesNothing_data() {
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<bool>("exists");
-    QTest::addColumn<QStringList>("logLines");
+    QTest::addColumn<QString>("kind"); // of the file: see special_file.h, or "file", "missing"
+    QTest::addColumn<QStringList>("logLines"); // <path> stands for the file's path
     QTest::addColumn<int>("errors");
 
     const QByteArray foreign = record(1000) + record(-5);
@@ -285,30 +285,45 @@ void TstFileCommands::loadChangesNothing_data() {
     for (int i = 0; i < 12; ++i)
         manyForeign += record(1000 + i);
     const QString skipped = QStringLiteral(" skipped: addresses are 1 to 250");
+    const QString noRecord =
+        QStringLiteral("<path> holds no record for addresses 1 to 250, nothing was loaded");
+    const QString notRegular = QStringLiteral("<path> is not a regular file, nothing was loaded");
 
-    QTest::newRow("empty file") << QByteArray() << true << QStringList() << 0;
-    QTest::newRow("missing file") << QByteArray() << false
+    QTest::newRow("empty file") << QByteArray() << "file" << QStringList{noRecord} << 0;
+    QTest::newRow("missing file") << QByteArray() << "missing"
                                   << QStringList{"File does not exists or is already open"} << 0;
     QTest::newRow("truncated in the second record")
-        << record(2, "m3") + record(5, "kWh").left(1500) << true << QStringList() << 1;
+        << record(2, "m3") + record(5, "kWh").left(1500) << "file" << QStringList() << 1;
     QTest::newRow("one byte too many")
-        << record(2, "m3") + QByteArray(1, '\0') << true << QStringList() << 1;
-    QTest::newRow("shorter than a record") << record(4).left(4) << true << QStringList() << 1;
+        << record(2, "m3") + QByteArray(1, '\0') << "file" << QStringList() << 1;
+    QTest::newRow("shorter than a record") << record(4).left(4) << "file" << QStringList() << 1;
     QTest::newRow("only records without a slot")
-        << foreign << true
-        << QStringList{"Record for address 1000" + skipped, "Record for address -5" + skipped} << 0;
+        << foreign << "file"
+        << QStringList{"Record for address 1000" + skipped, "Record for address -5" + skipped,
+                       noRecord}
+        << 0;
     QStringList manyLines;
     for (int i = 0; i < 10; ++i)
         manyLines << QStringLiteral("Record for address %1").arg(1000 + i) + skipped;
     QTest::newRow("many records without a slot")
-        << manyForeign << true << (manyLines << "2 more records" + skipped) << 0;
+        << manyForeign << "file" << (manyLines << "2 more records" + skipped << noRecord) << 0;
+    // One record per address at most; a longer file is refused before it is read.
+    QByteArray tooLong;
+    for (int a = 1; a <= 251; ++a)
+        tooLong += record(a % 250 + 1, "m3");
+    QTest::newRow("more records than addresses") << tooLong << "file" << QStringList() << 1;
+    // Reading a FIFO would wait for a writer for ever; a device never ends.
+    for (const QString &kind : specialFileKinds())
+        QTest::newRow(qPrintable(kind)) << QByteArray() << kind << QStringList{notRegular} << 0;
 }
 
 void TstFileCommands::loadChangesNothing() {
     QFETCH(QByteArray, bytes);
-    QFETCH(bool, exists);
+    QFETCH(QString, kind);
     QFETCH(QStringList, logLines);
     QFETCH(int, errors);
+    if (!canMakeSpecialFile(kind))
+        QSKIP("Only root can make a device node");
     Fixture f;
     AddressStore &store = f.session.store;
     store.HighestAddress = 3;
@@ -320,13 +335,16 @@ void TstFileCommands::loadChangesNothing() {
     f.session.tables.Grid_data.setCell(2, 2, "edited");
     f.session.tables.Grid_data2.setCell(1, 1, "99");
     f.dialogs.path = path("load.dat");
-    if (exists)
+    if (kind == QLatin1String("file"))
         QVERIFY(writeBytes(f.dialogs.path, bytes));
+    else if (kind != QLatin1String("missing"))
+        QVERIFY(makeSpecialFile(kind, f.dialogs.path));
     const QStringList before = f.state();
 
     f.commands.BitBtn5Click();
     QCOMPARE(f.state(), before);
-    QCOMPARE(f.out.logLines, logLines);
+    QCOMPARE(f.out.logLines, logLines.replaceInStrings("<path>", f.dialogs.path));
+    QCOMPARE(specialFileKind(f.dialogs.path), kind);
     QVERIFY(f.selectorMoves.isEmpty() && f.boxes.shown.isEmpty());
     QCOMPARE(f.errors.size(), errors);
     // The error names the file and its length.
