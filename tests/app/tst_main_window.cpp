@@ -3,6 +3,7 @@
 #include "options_dialog.h"
 #include "pty_pair.h"
 #include "ser_comm.h"
+#include "special_file.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -20,8 +21,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QByteArray portIni(const QString &name, const QString &speed, const QString &parity,
-                   bool autoOpen, int responseTime = 500) {
+QByteArray portIni(const QString &name, const QString &speed, const QString &parity, bool autoOpen,
+                   int responseTime = 500) {
     return QStringLiteral("[Com port]\nName=%1\nSpeed=%2\nParity=%3\nData bits=8\nStop bits=1\n"
                           "RTS=0\nAutoOpen=%4\n[Misc]\nResponse Time=%5\n")
         .arg(name, speed, parity)
@@ -47,6 +48,8 @@ class TstMainWindow : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void startsWithDefaultsWithoutSettingsFile();
+    void specialSettingsFileLeftAlone_data();
+    void specialSettingsFileLeftAlone();
     void responseTimeReachesEveryWindow();
     void autoOpenOpensThePortAtStart();
     void unusablePortGivesMessageAndClosedState_data();
@@ -82,6 +85,34 @@ void TstMainWindow::startsWithDefaultsWithoutSettingsFile() {
     QCOMPARE(f.window->ui.control(QStringLiteral("ClientArea"))->size(), QSize(1017, 626));
     QVERIFY(f.window->clockTimer().isActive());
     QVERIFY(f.errors.isEmpty());
+}
+
+// A FIFO would block the start-up; a device must not become a plain file on Apply.
+void TstMainWindow::specialSettingsFileLeftAlone_data() {
+    QTest::addColumn<QString>("kind");
+    for (const QString &kind : specialFileKinds())
+        QTest::newRow(qPrintable(kind)) << kind;
+}
+
+void TstMainWindow::specialSettingsFileLeftAlone() {
+    QFETCH(QString, kind);
+    if (!canMakeSpecialFile(kind))
+        QSKIP("Only root can make a device node");
+    WindowFixture f(QByteArray(), [&kind](const QString &path) { makeSpecialFile(kind, path); });
+    QCOMPARE(specialFileKind(f.settingsPath), kind);
+    QCOMPARE(f.window->settings(), Settings());
+    QCOMPARE(f.window->session().engine.responseTime(), 500ms);
+    QVERIFY(f.errors.isEmpty());
+
+    TForm2 &d = *f.window->Form2;
+    d.show();
+    d.LoadOptions();
+    d.Edit_export->setText(QStringLiteral(","));
+    d.BitBtn1Click();
+    QCOMPARE(f.errors, QStringList{"Unable to write to " + f.settingsPath});
+    QVERIFY(d.isVisible());
+    QCOMPARE(f.window->settings().ExportSeparator, QStringLiteral(";"));
+    QCOMPARE(specialFileKind(f.settingsPath), kind);
 }
 
 void TstMainWindow::responseTimeReachesEveryWindow() {
@@ -265,12 +296,13 @@ void TstMainWindow::optionsApplyWritesAndTakesOver() {
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QString written = QString::fromUtf8(file.readAll());
     QVERIFY(written.startsWith(QStringLiteral("; kept\n[Other]\nx=1\n")));
-    const QStringList keys{QStringLiteral("Name=/dev/ttyUSB0"), QStringLiteral("Speed=57600"),
-                           QStringLiteral("Parity=Even"),        QStringLiteral("Data bits=7"),
-                           QStringLiteral("Stop bits=2"),        QStringLiteral("RTS=0"),
-                           QStringLiteral("AutoOpen=1"),         QStringLiteral("AutoLoad=0"),
-                           QStringLiteral("AutoRead=0"),         QStringLiteral("Separator=,"),
-                           QStringLiteral("Export separator=,"), QStringLiteral("Response Time=1200")};
+    const QStringList keys{
+        QStringLiteral("Name=/dev/ttyUSB0"),  QStringLiteral("Speed=57600"),
+        QStringLiteral("Parity=Even"),        QStringLiteral("Data bits=7"),
+        QStringLiteral("Stop bits=2"),        QStringLiteral("RTS=0"),
+        QStringLiteral("AutoOpen=1"),         QStringLiteral("AutoLoad=0"),
+        QStringLiteral("AutoRead=0"),         QStringLiteral("Separator=,"),
+        QStringLiteral("Export separator=,"), QStringLiteral("Response Time=1200")};
     qsizetype at = 0;
     for (const QString &key : keys) {
         const qsizetype found = written.indexOf(key, at);
