@@ -1,6 +1,7 @@
 #include "settings_file.h"
 
 #include "atomic_file.h"
+#include "regular_file.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -84,12 +85,13 @@ QByteArray encodeValue(QString value) {
 // byte, whatever its encoding and line ending.
 class IniDocument {
 public:
-    // False when the file exists but cannot be read.
+    // False when the file exists but cannot be read, or is not a regular file: a FIFO would
+    // hang the start-up, and a write must not replace a device with a file.
     bool load(const QString &path) {
-        QFile file(path);
-        if (!file.exists())
+        if (!QFile::exists(path))
             return true;
-        if (!file.open(QIODevice::ReadOnly))
+        QFile file;
+        if (openRegularFile(file, path) != RegularFileOpen::Opened)
             return false;
         QByteArray content = file.readAll();
         if (file.error() != QFileDevice::NoError)

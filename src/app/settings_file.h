@@ -38,7 +38,8 @@ private:
 //   GetPrivateProfileInt the leading digits are taken and the rest ignored ("12abc" reads 12);
 //   a value without a leading digit, an empty value and one outside the range of int give the
 //   default. Booleans are integers where anything but 0 is true.
-// - A missing or unreadable file or key gives the default.
+// - A missing or unreadable file or key gives the default. So does a path that is not a
+//   regular file (a FIFO, a device, a folder), which is never read and never replaced.
 //
 // Every write reads the file, changes the one line of the key (or inserts it at the end of its
 // section, or appends the section at the end of the file) and replaces the file atomically.

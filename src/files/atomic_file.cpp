@@ -1,10 +1,18 @@
 #include "atomic_file.h"
 
+#include "regular_file.h"
+
 namespace corvane {
 
 AtomicFile::AtomicFile(const QString &path) : m_file(path) {}
 
 bool AtomicFile::open() {
+    // The rename would put a plain file in place of a device or a FIFO, and whoever writes to
+    // one means its reader, not a new file of that name.
+    if (isNonRegularFile(m_file.fileName())) {
+        m_error = QStringLiteral("It is not a regular file");
+        return false;
+    }
     if (m_file.open(QIODevice::WriteOnly))
         return true;
     m_error = m_file.errorString();

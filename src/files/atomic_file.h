@@ -22,8 +22,9 @@ public:
     AtomicFile(const AtomicFile &) = delete;
     AtomicFile &operator=(const AtomicFile &) = delete;
 
-    // False when the temporary file cannot be made (missing folder, no rights, a directory in
-    // the way).
+    // False when the temporary file cannot be made (missing folder, no rights) or when the path
+    // names anything but a regular file (a folder, a device, a FIFO, or a link to one), which
+    // is then left alone.
     bool open();
     // False when writing, flushing or renaming failed; the temporary file is then removed.
     bool commit(const QByteArray &bytes);

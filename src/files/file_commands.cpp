@@ -6,6 +6,7 @@
 #include "error_display.h"
 #include "file_ui.h"
 #include "output.h"
+#include "regular_file.h"
 #include "work_file.h"
 
 #include <QFile>
@@ -100,8 +101,7 @@ void FileCommands::load() {
     if (path.isEmpty())
         return;
     WorkFileContents contents;
-    int recordCount = 0;
-    if (!readWorkFile(path, contents, recordCount) || recordCount == 0)
+    if (!readWorkFile(path, contents))
         return;
 
     Output &out = m_session.env.out;
@@ -116,15 +116,28 @@ void FileCommands::load() {
                     .arg(skipped.size() - kSkippedLinesShown)
                     .arg(AddressStore::kFirstAddress)
                     .arg(AddressStore::kLastAddress));
-    // A file of nothing but foreign records would otherwise empty every slot for nothing.
-    if (contents.records.empty())
+    // Applying a file without records would empty every slot for nothing; an operator who
+    // picked the wrong file must hear that nothing came of it.
+    if (contents.records.empty()) {
+        out.log(QStringLiteral("%1 holds no record for addresses %2 to %3, nothing was loaded")
+                    .arg(path)
+                    .arg(AddressStore::kFirstAddress)
+                    .arg(AddressStore::kLastAddress));
         return;
+    }
     applyLoaded(contents);
 }
 
-bool FileCommands::readWorkFile(const QString &path, WorkFileContents &contents, int &recordCount) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+bool FileCommands::readWorkFile(const QString &path, WorkFileContents &contents) {
+    QFile file;
+    switch (openRegularFile(file, path)) {
+    case RegularFileOpen::Opened:
+        break;
+    case RegularFileOpen::NotRegular:
+        m_session.env.out.log(
+            QStringLiteral("%1 is not a regular file, nothing was loaded").arg(path));
+        return false;
+    case RegularFileOpen::Failed:
         m_session.env.out.log(QStringLiteral("File does not exists or is already open"));
         return false;
     }
@@ -133,7 +146,8 @@ bool FileCommands::readWorkFile(const QString &path, WorkFileContents &contents,
                       .arg(path, problem));
         return false;
     };
-    // The length taken once, up front: it bounds the reading even for a device that never ends.
+    // The length taken once, up front, and checked before reading: it bounds the reading even
+    // for a file that grows meanwhile.
     const qint64 length = file.size();
     const QString lengthProblem = workFileLengthProblem(length);
     if (!lengthProblem.isEmpty())
@@ -150,7 +164,6 @@ bool FileCommands::readWorkFile(const QString &path, WorkFileContents &contents,
                               .arg(read + qMax<qint64>(got, 0)));
         parser.addRecord(record);
     }
-    recordCount = parser.recordCount();
     contents = parser.takeContents();
     return true;
 }

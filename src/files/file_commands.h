@@ -39,7 +39,7 @@ private:
     void load();
     // Reads and checks the whole file before anything changes. False after a failure, which it
     // has reported.
-    bool readWorkFile(const QString &path, WorkFileContents &contents, int &recordCount);
+    bool readWorkFile(const QString &path, WorkFileContents &contents);
     void applyLoaded(const WorkFileContents &contents);
     void exportCsv(const std::function<QByteArray()> &text, const QString &notCreatedLine);
     void reportNotCreated(const QString &logLine);

@@ -20,9 +20,14 @@ void putText(char *field, int fieldSize, const QString &text) {
     std::copy(bytes.begin(), bytes.end(), field + 1);
 }
 
+// A NUL ends the text early: left in, it would be invisible in the table and cut the text short
+// on the device, which ends its texts at one.
 QString takeText(QByteArrayView record, int offset, int fieldSize) {
     const int length = std::min(int(std::uint8_t(record[offset])), fieldSize);
-    return decodeWindows1251(record.sliced(offset + 1, length).toByteArray());
+    QByteArrayView text = record.sliced(offset + 1, length);
+    if (const qsizetype nul = text.indexOf('\0'); nul >= 0)
+        text = text.first(nul);
+    return decodeWindows1251(text.toByteArray());
 }
 
 } // namespace
@@ -97,6 +102,12 @@ WorkFileContents WorkFileParser::takeContents() {
 }
 
 QString workFileLengthProblem(qint64 length) {
+    if (length > kMaxFileSize)
+        return QStringLiteral("its length of %1 bytes is more than %2 records of %3 bytes, one "
+                              "for each address")
+            .arg(length)
+            .arg(AddressStore::kLastAddress)
+            .arg(kRecordSize);
     if (length % kRecordSize == 0)
         return {};
     return QStringLiteral("its length of %1 bytes is not a whole number of %2-byte records")

@@ -26,6 +26,8 @@ inline constexpr int kCellSize = 1 + AddressStore::kCellTextLength;
 inline constexpr int kColumnSize = AddressStore::kRows * kCellSize;
 inline constexpr int kModelOffset = kCellsOffset + AddressStore::kColumns * kColumnSize;
 inline constexpr int kPadOffset = kModelOffset + 1 + AddressStore::kModelTextLength;
+// One record per address; a longer file is not read at all.
+inline constexpr qint64 kMaxFileSize = qint64(AddressStore::kLastAddress) * kRecordSize;
 static_assert(kColumnSize == 289 && kModelOffset == 2316 && kPadOffset == kRecordSize - 1);
 
 constexpr int cellOffset(int col, int row) {
@@ -55,7 +57,8 @@ struct WorkFileContents {
 QByteArray encodeWorkFile(const AddressStore &store);
 QByteArray encodeWorkRecord(const AddressStore &store, int address);
 
-// One record of kRecordSize bytes. A length byte beyond its field is cut to the field.
+// One record of kRecordSize bytes. A length byte beyond its field is cut to the field, and a
+// text ends at its first NUL byte.
 WorkFileRecord decodeWorkRecord(QByteArrayView record);
 
 // Gathers records one after the other, so that a large file never needs to be held whole.
@@ -83,7 +86,8 @@ std::optional<WorkFileContents> parseWorkFile(QByteArrayView bytes, QString *pro
 // its slot, raising HighestAddress. CurrentAddress is left to the caller.
 void applyWorkFile(const WorkFileContents &contents, AddressStore &store);
 
-// Why a file of this length cannot be a work file; empty when it can.
+// Why a file of this length cannot be a work file (not a whole number of records, or more
+// than kMaxFileSize); empty when it can.
 QString workFileLengthProblem(qint64 length);
 
 } // namespace corvane

@@ -3,6 +3,7 @@
 #include "options_dialog.h"
 #include "pty_pair.h"
 #include "ser_comm.h"
+#include "special_file.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -50,6 +51,8 @@ class TstMainWindow : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void startsWithDefaultsWithoutSettingsFile();
+    void specialSettingsFileLeftAlone_data();
+    void specialSettingsFileLeftAlone();
     void responseTimeReachesEveryWindow();
     void autoOpenOpensThePortAtStart();
     void unusablePortGivesMessageAndClosedState_data();
@@ -89,6 +92,34 @@ void TstMainWindow::startsWithDefaultsWithoutSettingsFile() {
     QCOMPARE(f.window->ui.control(QStringLiteral("ClientArea"))->size(), QSize(1017, 626));
     QVERIFY(f.window->clockTimer().isActive());
     QVERIFY(f.errors.isEmpty());
+}
+
+// A FIFO would block the start-up; a device must not become a plain file on Apply.
+void TstMainWindow::specialSettingsFileLeftAlone_data() {
+    QTest::addColumn<QString>("kind");
+    for (const QString &kind : specialFileKinds())
+        QTest::newRow(qPrintable(kind)) << kind;
+}
+
+void TstMainWindow::specialSettingsFileLeftAlone() {
+    QFETCH(QString, kind);
+    if (!canMakeSpecialFile(kind))
+        QSKIP("Only root can make a device node");
+    WindowFixture f(QByteArray(), [&kind](const QString &path) { makeSpecialFile(kind, path); });
+    QCOMPARE(specialFileKind(f.settingsPath), kind);
+    QCOMPARE(f.window->settings(), Settings());
+    QCOMPARE(f.window->session().engine.responseTime(), 500ms);
+    QVERIFY(f.errors.isEmpty());
+
+    TForm2 &d = *f.window->Form2;
+    d.show();
+    d.LoadOptions();
+    d.Edit_export->setText(QStringLiteral(","));
+    d.BitBtn1Click();
+    QCOMPARE(f.errors, QStringList{"Unable to write to " + f.settingsPath});
+    QVERIFY(d.isVisible());
+    QCOMPARE(f.window->settings().ExportSeparator, QStringLiteral(";"));
+    QCOMPARE(specialFileKind(f.settingsPath), kind);
 }
 
 void TstMainWindow::responseTimeReachesEveryWindow() {

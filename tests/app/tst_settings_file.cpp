@@ -1,6 +1,7 @@
 #include "file_size_limit.h"
 #include "settings.h"
 #include "settings_file.h"
+#include "special_file.h"
 
 #include <QDir>
 #include <QFile>
@@ -203,19 +204,31 @@ void TstSettingsFile::writeFails_data() {
     QTest::newRow("path is a folder") << "folder";
     QTest::newRow("folder missing") << "missing";
     QTest::newRow("disk full") << "full";
+    // Never read (a FIFO would block), so they also give the defaults.
+    for (const QString &kind : corvane::test::specialFileKinds())
+        QTest::addRow("path is a %s", qPrintable(kind)) << kind;
 }
 
 void TstSettingsFile::writeFails() {
     QFETCH(QString, how);
+    const bool special = corvane::test::specialFileKinds().contains(how);
+    if (!corvane::test::canMakeSpecialFile(how))
+        QSKIP("Only root can make a device node");
     QString path = m_ini;
     const QByteArray old = "[Com port]\nName=COM1\n";
     if (how == QLatin1String("folder"))
         QVERIFY(QDir(m_dir.path()).mkpath(path));
     else if (how == QLatin1String("missing"))
         path = m_dir.filePath(QStringLiteral("gone/corvane.ini"));
-    else
+    else if (how == QLatin1String("full"))
         writeBytes(path, old);
+    else
+        QVERIFY(corvane::test::makeSpecialFile(how, path));
 
+    const auto entries = [this] {
+        return QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    };
+    const QStringList before = entries();
     QString message;
     {
         std::optional<FileSizeLimit> limit;
@@ -231,7 +244,13 @@ void TstSettingsFile::writeFails() {
     // The old file stands as it was, and no temporary file is left behind.
     if (how == QLatin1String("full"))
         QCOMPARE(readBytes(path), old);
-    QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files).size(), how == "full" ? 1 : 0);
+    else
+        QCOMPARE(readSettings(path), Settings());
+    QCOMPARE(entries(), before);
+    if (special) {
+        QCOMPARE(corvane::test::specialFileKind(path), how);
+        QFile::remove(path + QStringLiteral(".fifo"));
+    }
     QDir(path).removeRecursively();
 }
 

@@ -15,6 +15,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 
 namespace corvane::test {
@@ -60,8 +61,13 @@ public:
 };
 
 struct WindowFixture {
-    explicit WindowFixture(const QByteArray &ini = QByteArray()) {
+    // makeSettings, when given, makes the settings file itself (a FIFO, say) before the window
+    // reads it.
+    explicit WindowFixture(const QByteArray &ini = QByteArray(),
+                           const std::function<void(const QString &)> &makeSettings = {}) {
         settingsPath = dir.filePath(QStringLiteral("corvane.ini"));
+        if (makeSettings)
+            makeSettings(settingsPath);
         if (!ini.isNull()) {
             QFile file(settingsPath);
             if (file.open(QIODevice::WriteOnly))

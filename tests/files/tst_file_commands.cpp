@@ -1,15 +1,17 @@
-#include "file_size_limit.h"
 #include "csv_export.h"
 #include "device_session.h"
 #include "error_display.h"
 #include "fake_serial_line.h"
 #include "file_commands.h"
+#include "file_size_limit.h"
 #include "file_ui.h"
 #include "recording_output.h"
+#include "special_file.h"
 #include "work_file.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
@@ -147,6 +149,7 @@ private Q_SLOTS:
     void cancelledDialogDoesNothing_data();
     void cancelledDialogDoesNothing();
     void saveAfterStartUp();
+    void saveWritesThroughLink();
     void saveAndLoadGiveSameTexts();
     void loadAddresses3And7();
     void loadChangesNothing_data();
@@ -154,6 +157,8 @@ private Q_SLOTS:
     void recordsOutsideSlotsSkipped();
     void notCreatable_data();
     void notCreatable();
+    void specialTargetLeftAlone_data();
+    void specialTargetLeftAlone();
     void failedWriteKeepsOldFile_data();
     void failedWriteKeepsOldFile();
     void exportsWriteTheirFiles();
@@ -193,6 +198,17 @@ void TstFileCommands::saveAfterStartUp() {
     QCOMPARE(readBytes(f.dialogs.path), record(1));
     QCOMPARE(f.out.logLines, QStringList{"File was written successfully"});
     QVERIFY(f.boxes.shown.isEmpty() && f.errors.isEmpty());
+}
+
+void TstFileCommands::saveWritesThroughLink() {
+    Fixture f;
+    QVERIFY(writeBytes(path("real.dat"), QByteArray(10, 'x')));
+    QVERIFY(QFile::link(QStringLiteral("real.dat"), path("link.dat")));
+    f.dialogs.path = path("link.dat");
+    f.commands.BitBtn3Click();
+    QCOMPARE(f.out.logLines, QStringList{"File was written successfully"});
+    QCOMPARE(readBytes(path("real.dat")), record(1));
+    QCOMPARE(QFileInfo(path("link.dat")).symLinkTarget(), path("real.dat"));
 }
 
 void TstFileCommands::saveAndLoadGiveSameTexts() {
@@ -260,8 +276,8 @@ void TstFileCommands::loadAddresses3And7() {
 // Loads that must leave every slot, both addresses, both tables and the selector as they were.
 void TstFileCommands::loadChangesNothing_data() {
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<bool>("exists");
-    QTest::addColumn<QStringList>("logLines");
+    QTest::addColumn<QString>("kind"); // of the file: see special_file.h, or "file", "missing"
+    QTest::addColumn<QStringList>("logLines"); // <path> stands for the file's path
     QTest::addColumn<int>("errors");
 
     const QByteArray foreign = record(1000) + record(-5);
@@ -269,30 +285,45 @@ void TstFileCommands::loadChangesNothing_data() {
     for (int i = 0; i < 12; ++i)
         manyForeign += record(1000 + i);
     const QString skipped = QStringLiteral(" skipped: addresses are 1 to 250");
+    const QString noRecord =
+        QStringLiteral("<path> holds no record for addresses 1 to 250, nothing was loaded");
+    const QString notRegular = QStringLiteral("<path> is not a regular file, nothing was loaded");
 
-    QTest::newRow("empty file") << QByteArray() << true << QStringList() << 0;
-    QTest::newRow("missing file") << QByteArray() << false
+    QTest::newRow("empty file") << QByteArray() << "file" << QStringList{noRecord} << 0;
+    QTest::newRow("missing file") << QByteArray() << "missing"
                                   << QStringList{"File does not exists or is already open"} << 0;
     QTest::newRow("truncated in the second record")
-        << record(2, "m3") + record(5, "kWh").left(1500) << true << QStringList() << 1;
+        << record(2, "m3") + record(5, "kWh").left(1500) << "file" << QStringList() << 1;
     QTest::newRow("one byte too many")
-        << record(2, "m3") + QByteArray(1, '\0') << true << QStringList() << 1;
-    QTest::newRow("shorter than a record") << record(4).left(4) << true << QStringList() << 1;
+        << record(2, "m3") + QByteArray(1, '\0') << "file" << QStringList() << 1;
+    QTest::newRow("shorter than a record") << record(4).left(4) << "file" << QStringList() << 1;
     QTest::newRow("only records without a slot")
-        << foreign << true
-        << QStringList{"Record for address 1000" + skipped, "Record for address -5" + skipped} << 0;
+        << foreign << "file"
+        << QStringList{"Record for address 1000" + skipped, "Record for address -5" + skipped,
+                       noRecord}
+        << 0;
     QStringList manyLines;
     for (int i = 0; i < 10; ++i)
         manyLines << QStringLiteral("Record for address %1").arg(1000 + i) + skipped;
     QTest::newRow("many records without a slot")
-        << manyForeign << true << (manyLines << "2 more records" + skipped) << 0;
+        << manyForeign << "file" << (manyLines << "2 more records" + skipped << noRecord) << 0;
+    // One record per address at most; a longer file is refused before it is read.
+    QByteArray tooLong;
+    for (int a = 1; a <= 251; ++a)
+        tooLong += record(a % 250 + 1, "m3");
+    QTest::newRow("more records than addresses") << tooLong << "file" << QStringList() << 1;
+    // Reading a FIFO would wait for a writer for ever; a device never ends.
+    for (const QString &kind : specialFileKinds())
+        QTest::newRow(qPrintable(kind)) << QByteArray() << kind << QStringList{notRegular} << 0;
 }
 
 void TstFileCommands::loadChangesNothing() {
     QFETCH(QByteArray, bytes);
-    QFETCH(bool, exists);
+    QFETCH(QString, kind);
     QFETCH(QStringList, logLines);
     QFETCH(int, errors);
+    if (!canMakeSpecialFile(kind))
+        QSKIP("Only root can make a device node");
     Fixture f;
     AddressStore &store = f.session.store;
     store.HighestAddress = 3;
@@ -304,13 +335,16 @@ void TstFileCommands::loadChangesNothing() {
     f.session.tables.Grid_data.setCell(2, 2, "edited");
     f.session.tables.Grid_data2.setCell(1, 1, "99");
     f.dialogs.path = path("load.dat");
-    if (exists)
+    if (kind == QLatin1String("file"))
         QVERIFY(writeBytes(f.dialogs.path, bytes));
+    else if (kind != QLatin1String("missing"))
+        QVERIFY(makeSpecialFile(kind, f.dialogs.path));
     const QStringList before = f.state();
 
     f.commands.BitBtn5Click();
     QCOMPARE(f.state(), before);
-    QCOMPARE(f.out.logLines, logLines);
+    QCOMPARE(f.out.logLines, logLines.replaceInStrings("<path>", f.dialogs.path));
+    QCOMPARE(specialFileKind(f.dialogs.path), kind);
     QVERIFY(f.selectorMoves.isEmpty() && f.boxes.shown.isEmpty());
     QCOMPARE(f.errors.size(), errors);
     // The error names the file and its length.
@@ -352,6 +386,40 @@ void TstFileCommands::notCreatable() {
         QVERIFY(f.errors.isEmpty());
     }
     QVERIFY(!QFile::exists(path("no")));
+}
+
+// A device or a FIFO the rename would have replaced, also behind a link.
+void TstFileCommands::specialTargetLeftAlone_data() {
+    QTest::addColumn<Handler>("handler");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("logLine");
+    for (const QString &kind : specialFileKinds())
+        QTest::addRow("save onto %s", qPrintable(kind))
+            << &FileCommands::BitBtn3Click << kind << "File was NOT saved";
+    QTest::newRow("parameter export onto fifo") << &FileCommands::BitBtn9Click << "fifo"
+                                                << "File can not be created - no rights or CD";
+    QTest::newRow("counters export onto device") << &FileCommands::BitBtn8Click << "device"
+                                                 << "File can NOT be created";
+}
+
+void TstFileCommands::specialTargetLeftAlone() {
+    QFETCH(Handler, handler);
+    QFETCH(QString, kind);
+    QFETCH(QString, logLine);
+    if (!canMakeSpecialFile(kind))
+        QSKIP("Only root can make a device node");
+    Fixture f;
+    f.dialogs.path = path("target");
+    QVERIFY(makeSpecialFile(kind, f.dialogs.path));
+    const QStringList entries =
+        QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    (f.commands.*handler)();
+    QCOMPARE(f.boxes.shown, QStringList{kNotCreated});
+    QCOMPARE(f.out.logLines, QStringList{logLine});
+    QVERIFY(f.errors.isEmpty());
+    QCOMPARE(specialFileKind(f.dialogs.path), kind);
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
+             entries);
 }
 
 void TstFileCommands::failedWriteKeepsOldFile_data() {

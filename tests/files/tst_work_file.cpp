@@ -106,7 +106,14 @@ void TstWorkFile::decodeFields_data() {
                                                             "ABCDEFGHIJKLMNOPQRST")
                                               << 2 << 1 << "ABCDEFGHIJKLMNOP";
     QTest::newRow("length 255 in the last cell stays inside the record")
-        << 4 + 7 * 289 + 16 * 17 << QByteArray("\xFF") << 8 << 17 << QString(16, QChar(0));
+        << 4 + 7 * 289 + 16 * 17 << QByteArray("\377ABCDEFGHIJKLMNOP\006QTR-8D") << 8 << 17
+        << "ABCDEFGHIJKLMNOP";
+    QTest::newRow("cell text ends at a NUL")
+        << 4 + 17 << QByteArray("\005AB\0CD", 6) << 1 << 2 << "AB";
+    QTest::newRow("model text ends at a NUL")
+        << 2316 << QByteArray("\006QTR\0-8", 7) << 0 << 0 << "QTR";
+    QTest::newRow("NUL first gives an empty cell")
+        << 4 << QByteArray("\003\0m3", 4) << 1 << 1 << "";
     QTest::newRow("Windows-1251 bytes")
         << 4 + 17 << QByteArray("\x03\xEC\xB3\xFF") << 1 << 2 << QString::fromUtf8("мія");
 }
