@@ -77,7 +77,6 @@ WorkFileRecord decodeWorkRecord(QByteArrayView bytes) {
 WorkFileParser::WorkFileParser() : m_index(std::size_t(AddressStore::kLastAddress), -1) {}
 
 void WorkFileParser::addRecord(QByteArrayView record) {
-    ++m_recordCount;
     WorkFileRecord decoded = decodeWorkRecord(record);
     if (!AddressStore::isValidAddress(decoded.address)) {
         m_skipped.push_back(decoded.address);
@@ -97,7 +96,6 @@ WorkFileContents WorkFileParser::takeContents() {
     m_records.clear();
     m_skipped.clear();
     std::fill(m_index.begin(), m_index.end(), -1);
-    m_recordCount = 0;
     return contents;
 }
 

@@ -67,7 +67,6 @@ public:
     WorkFileParser();
     // One record of kRecordSize bytes.
     void addRecord(QByteArrayView record);
-    int recordCount() const { return m_recordCount; }
     WorkFileContents takeContents();
 
 private:
@@ -75,7 +74,6 @@ private:
     std::vector<int> m_index;
     std::vector<WorkFileRecord> m_records;
     std::vector<std::int32_t> m_skipped;
-    int m_recordCount = 0;
 };
 
 // The whole file in memory. Empty when its length is not a whole number of records, with the
