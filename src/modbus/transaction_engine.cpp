@@ -312,8 +312,9 @@ void TransactionEngine::Timer_response_programTimer() {
         Timer_response_program.stop();
         if (m_state.RxBuffer.isEmpty())
             reportNoResponse();
-        else if (m_state.WriteStep > 0)
-            CheckWriteReply(m_state.RxBuffer, m_out);
+        else if (m_state.WriteStep > 0 &&
+                 CheckWriteReply(m_state.RxBuffer, m_out, m_state.RequestAddress).otherDevice)
+            reportNoResponse();
     });
 }
 

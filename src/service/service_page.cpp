@@ -411,13 +411,17 @@ void ServicePage::Timer_serviceTimer() {
     runGuarded([&] {
         Timer_service.stop();
         EngineState &state = m_session.state;
-        if (state.RxBuffer.isEmpty()) {
+        const auto noResponse = [this] {
             log(TransactionEngine::noResponseText(m_session.selectedAddress()));
+        };
+        if (state.RxBuffer.isEmpty()) {
+            noResponse();
             return;
         }
         const QByteArray reply = state.RxBuffer;
         state.RxBuffer.clear();
         DecodeContext ctx = m_session.decodeContext();
+        ctx.noResponse = noResponse;
         DecodeServiceReply(reply, state.ServiceReplyKind, ctx);
     });
 }
@@ -427,12 +431,16 @@ void ServicePage::Timer_codeTimer() {
     runGuarded([&] {
         Timer_code.stop();
         const QByteArray reply = m_session.state.RxBuffer;
-        if (reply.isEmpty()) {
+        const auto noResponse = [this] {
             log(TransactionEngine::noResponseText(m_session.selectedAddress()) +
                 QStringLiteral("..."));
+        };
+        if (reply.isEmpty()) {
+            noResponse();
             return;
         }
         DecodeContext ctx = m_session.decodeContext();
+        ctx.noResponse = noResponse;
         DecodeMenuCode(reply, ctx);
     });
 }

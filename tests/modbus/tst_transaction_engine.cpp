@@ -228,23 +228,32 @@ void TstTransactionEngine::countersAndSingleReads() {
 
 void TstTransactionEngine::writeSequence() {
     Rig r;
-    // Steps 1 to 3 send; the rest are unticked. Replies: silence, an acknowledgement, bad CRC.
-    QByteArray ack = QByteArray::fromHex("011080000008");
+    // Steps 1 to 4 send; the rest are unticked. Replies: silence, an acknowledgement, bad CRC,
+    // an acknowledgement from another device.
+    QByteArray ack = QByteArray::fromHex("071080000008");
     appendCrc(ack);
-    const QByteArrayList replies{{}, ack, QByteArray::fromHex("0110FFFF")};
-    for (int step = 1; step <= 3; ++step) {
+    QByteArray otherAck = QByteArray::fromHex("021080000008");
+    appendCrc(otherAck);
+    const QByteArrayList replies{{}, ack, QByteArray::fromHex("0110FFFF"), otherAck};
+    for (int step = 1; step <= 4; ++step) {
         r.engine.setWriteStep(step, [&r, &replies, step](int slave) {
             SendFrame(r.line, r.line, writeMultipleFrame(slave, 0x8000, 4, {}), kPreSendDelay);
+            r.state.RequestAddress = slave;
             r.line.deliver(replies.at(step - 1));
             return true;
         });
     }
-    r.engine.setWriteStep(4, [](int) { return false; });
+    r.engine.setWriteStep(5, [](int) { return false; });
     QVERIFY(r.engine.startWrite());
     QVERIFY(r.line.frames.isEmpty());
     r.run(r.engine.writeTimer());
-    QCOMPARE(r.line.frames.size(), 3);
-    QCOMPARE(r.out.logLines, (QStringList{kNoResponse, QStringLiteral("Error in CRC field\r")}));
+    QCOMPARE(r.line.frames.size(), 4);
+    QCOMPARE(r.out.logLines,
+             (QStringList{kNoResponse, QStringLiteral("Error in CRC field\r"),
+                          QStringLiteral("Reply from device 2 ignored (request went to device 7)"),
+                          kNoResponse}));
+    QCOMPARE(r.out.status.value(StatusPanel::Progress),
+             QStringLiteral("No response from device 7"));
     QCOMPARE(r.line.count(Kind::InputRoom), 21);
     QCOMPARE(r.state.WriteStep, TransactionEngine::kWriteEndStep);
     QVERIFY(r.state.WriteResponseReady);
