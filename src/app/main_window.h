@@ -106,6 +106,7 @@ private:
     void setResponseTimers(int milliseconds);
     void setGridEditable(bool editable);
     void Comm1Error(int errors);
+    bool stopRunningCommand();
 
     AppServices m_services;
     Settings m_settings;

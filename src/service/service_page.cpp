@@ -60,6 +60,22 @@ bool ServicePage::isBusy() const {
            Timer_service.isActive() || Timer_code.isActive();
 }
 
+bool ServicePage::stopForClosedPort() {
+    const bool running = isBusy();
+    const bool reading = Timer_readservice.isActive();
+    Timer_readservice.stop();
+    Timer_response_service.stop();
+    Timer_service.stop();
+    Timer_code.stop();
+    if (reading) {
+        ServiceResponseReady = true;
+        m_session.env.out.setEnabled(kBitBtn24, true);
+    }
+    if (running)
+        m_session.state.RxBuffer.clear();
+    return running;
+}
+
 QString ServicePage::text(const QString &control) const {
     return m_session.env.controls.text(control);
 }

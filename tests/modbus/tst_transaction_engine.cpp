@@ -103,6 +103,8 @@ private Q_SLOTS:
     void busyRule_data();
     void busyRule();
     void faultsDoNotStrandACommand();
+    void closedPortStopsTheCommand_data();
+    void closedPortStopsTheCommand();
 };
 
 void TstTransactionEngine::receivePath_data() {
@@ -339,6 +341,37 @@ void TstTransactionEngine::faultsDoNotStrandACommand() {
     QVERIFY(r.engine.responseTimer().isActive());
     r.engine.Timer_responseTimer();
     QVERIFY(r.out.isEnabled(QStringLiteral("BitBtn31")));
+}
+
+void TstTransactionEngine::closedPortStopsTheCommand_data() {
+    QTest::addColumn<int>("command");
+    QTest::addColumn<QString>("button"); // the one the command greys, if any
+    QTest::newRow("read") << 0 << "BitBtn1";
+    QTest::newRow("counters") << 1 << "BitBtn6";
+    QTest::newRow("flow") << 2 << "BitBtn31";
+    QTest::newRow("input status") << 3 << QString();
+    QTest::newRow("write") << 4 << "BitBtn2";
+}
+
+void TstTransactionEngine::closedPortStopsTheCommand() {
+    QFETCH(int, command);
+    QFETCH(QString, button);
+    Rig r;
+    QVERIFY(!r.engine.stopForClosedPort());
+    const std::function<bool()> starts[] = {
+        [&] { return r.engine.startRead(); }, [&] { return r.engine.startCounters(); },
+        [&] { return r.engine.startFlow(); }, [&] { return r.engine.startInputStatus(); },
+        [&] { return r.engine.startWrite(); }};
+    QVERIFY(starts[command]());
+    QVERIFY(r.engine.isBusy());
+
+    QVERIFY(r.engine.stopForClosedPort());
+    QVERIFY(!r.engine.isBusy());
+    if (!button.isEmpty())
+        QVERIFY(r.out.isEnabled(button, false));
+    QVERIFY(!r.engine.stopForClosedPort());
+    // A fresh command starts at once.
+    QVERIFY(starts[command]());
 }
 
 QTEST_GUILESS_MAIN(TstTransactionEngine)
