@@ -301,9 +301,20 @@ void TForm1::takeSettings(const Settings &settings) {
 
 void TForm1::BitBtn13Click() {
     runGuarded([this] {
+        const bool stopped = PortOpen && stopRunningCommand();
         m_port.TogglePort(m_settings.ComName, m_settings.ComSpeed, m_settings.ComParity,
                           m_settings.ComDataBits, m_settings.ComStopBits);
+        if (stopped)
+            log(QStringLiteral("The port was closed, the running command stopped"));
     });
+}
+
+// A command cut off by the port closing would otherwise report every step left as unanswered.
+// Both are asked: the engine and the service page may each have something running.
+bool TForm1::stopRunningCommand() {
+    const bool engine = m_session.engine.stopForClosedPort();
+    const bool service = m_service.stopForClosedPort();
+    return engine || service;
 }
 
 void TForm1::BitBtn14Click() {
@@ -371,8 +382,12 @@ void TForm1::Comm1Error(int errors) {
         return;
     // The adapter is gone: say so once and release the port, so that it can be opened again
     // when the device comes back.
-    log(QStringLiteral("Serial device %1 is no longer available, the port was closed")
-            .arg(m_port.displayName));
+    const QString text =
+        stopRunningCommand()
+            ? QStringLiteral("Serial device %1 is no longer available, the port was closed and "
+                             "the running command stopped")
+            : QStringLiteral("Serial device %1 is no longer available, the port was closed");
+    log(text.arg(m_port.displayName));
     BitBtn13Click();
 }
 

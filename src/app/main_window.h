@@ -114,6 +114,7 @@ private:
     // of the address shown.
     void commitTableEdits();
     void Comm1Error(int errors);
+    bool stopRunningCommand();
 
     AppServices m_services;
     Settings m_settings;

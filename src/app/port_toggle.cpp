@@ -18,6 +18,36 @@ namespace {
 const QString kUnavailable =
     QStringLiteral("This COM port is used by another program or does not exists!");
 
+// The message box names neither the port nor the cause; the log line after it does both.
+QString openFailureText(const QString &name, const QString &device, int osError) {
+    if (name.isEmpty())
+        return QStringLiteral("Port could not be opened: no port name is set");
+    QString port = QStringLiteral("Port ") + name;
+    if (device != name)
+        port += QStringLiteral(" (%1)").arg(device);
+    QString reason;
+    switch (osError) {
+    case ENOENT:
+        reason = QStringLiteral("not found");
+        break;
+    case EBUSY:
+        reason = QStringLiteral("busy");
+        break;
+    case EACCES:
+    case EPERM:
+        reason = QStringLiteral("permission denied; the user must be a member of the 'dialout' "
+                                "group (log in again after adding it)");
+        break;
+    case ENOTTY:
+        reason = QStringLiteral("not a serial device");
+        break;
+    default:
+        reason = qt_error_string(osError);
+        break;
+    }
+    return port + QStringLiteral(" could not be opened: ") + reason;
+}
+
 } // namespace
 
 QString resolvePortName(const QString &name) {
@@ -39,25 +69,31 @@ void PortToggle::TogglePort(const QString &name, const QString &speed, const QSt
     }
 
     displayName = name;
-    Comm1.SetDeviceName(resolvePortName(name));
+    const QString device = resolvePortName(name);
+    Comm1.SetDeviceName(device);
+    // Whatever ends an open, the status bar must not go on showing an earlier state.
+    const auto showClosed = [&] {
+        out.setStatus(StatusPanel::Port, name + QStringLiteral(" is closed"));
+    };
     try {
         Comm1.OpenPort();
     } catch (const ESerCommError &e) {
+        showClosed();
         if (e.kind() != ESerCommError::Kind::DeviceNotOpened)
             throw;
         boxes.inform(QStringLiteral("Corvane"), kUnavailable);
-        if (e.osError() == EACCES)
-            out.log(QStringLiteral("No permission to open %1: the user must be a member of the "
-                                   "'dialout' group (log in again after adding it)")
-                        .arg(resolvePortName(name)));
-        out.setStatus(StatusPanel::Port, name + QStringLiteral(" is closed"));
+        out.log(openFailureText(name, device, e.osError()));
         PortOpen = false;
         return;
+    } catch (...) {
+        showClosed();
+        throw;
     }
 
     // The settings are applied to the open port; any failure closes it again, so the port is
     // never left open with settings the operator did not ask for.
     try {
+        // clang-format off
         switch (strictToInt(speed)) {
         case 300: Comm1.SetBaudrate(br300); break;
         case 1200: Comm1.SetBaudrate(br1200); break;
@@ -70,6 +106,7 @@ void PortToggle::TogglePort(const QString &name, const QString &speed, const QSt
         case 115200: Comm1.SetBaudrate(br115200); break;
         default: break;
         }
+        // clang-format on
         if (parity == QLatin1String("None"))
             Comm1.SetParity(paNone);
         else if (parity == QLatin1String("Even"))
@@ -90,6 +127,7 @@ void PortToggle::TogglePort(const QString &name, const QString &speed, const QSt
             Comm1.SetDatabits(db8);
     } catch (...) {
         Comm1.ClosePort();
+        showClosed();
         throw;
     }
 

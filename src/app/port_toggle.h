@@ -17,11 +17,13 @@ QString resolvePortName(const QString &name);
 // Opens or closes the serial port with the five settings texts and reports the result on status
 // panel 0. PortOpen mirrors the state for every other command.
 //
-// A missing, busy or forbidden device gives the message box and " is closed", never an
-// exception. The device is opened before the speed text is converted, so that an unusable port
-// is reported as such even when the settings are empty; a speed that is not a number then
-// closes it again and raises "'%s' is not a valid integer value". Texts outside the known lists
-// leave the previous setting in force.
+// A missing, busy or forbidden device, or one that is not a serial device at all, gives the
+// message box, a log line with the port and the reason, and " is closed", never an exception.
+// The device is opened before the speed text is converted, so that an unusable port is reported
+// as such even when the settings are empty; a speed that is not a number then closes it again
+// and raises "'%s' is not a valid integer value". Every other failed open raises too, and still
+// leaves " is closed" on panel 0. Texts outside the known lists leave the previous setting in
+// force.
 struct PortToggle {
     TSerComm &Comm1;
     bool &PortOpen;

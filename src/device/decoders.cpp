@@ -71,6 +71,14 @@ int blockValues(const Frame &frame, int size) {
     return std::min({announced, present, kMaxInputs});
 }
 
+CheckedResponse checkReply(const QByteArray &reply, bool reportLeadingZero, DecodeContext &ctx) {
+    const CheckedResponse checked =
+        CheckResponse(reply, reportLeadingZero, ctx.out, ctx.engine.RequestAddress);
+    if (checked.otherDevice && ctx.noResponse)
+        ctx.noResponse();
+    return checked;
+}
+
 QString twoDigits(int value) {
     return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0'));
 }
@@ -78,7 +86,7 @@ QString twoDigits(int value) {
 } // namespace
 
 void DecodeWordBlock(const QByteArray &reply, int row, DecodeContext &ctx) {
-    const CheckedResponse checked = CheckResponse(reply, true, ctx.out);
+    const CheckedResponse checked = checkReply(reply, true, ctx);
     if (!checked || !ctx.engine.ReadMode)
         return;
     const bool known = row == kRowUnit || row == kRowPulseConstant || row == kRowUserNumber ||
@@ -103,7 +111,7 @@ void DecodeWordBlock(const QByteArray &reply, int row, DecodeContext &ctx) {
 }
 
 void DecodeLongBlock(const QByteArray &reply, int row, DecodeContext &ctx) {
-    const CheckedResponse checked = CheckResponse(reply, true, ctx.out);
+    const CheckedResponse checked = checkReply(reply, true, ctx);
     if (!checked)
         return;
     const bool readMode = ctx.engine.ReadMode;
@@ -133,7 +141,7 @@ void DecodeLongBlock(const QByteArray &reply, int row, DecodeContext &ctx) {
 }
 
 void DecodeFreeText(const QByteArray &reply, int input, DecodeContext &ctx) {
-    const CheckedResponse checked = CheckResponse(reply, true, ctx.out);
+    const CheckedResponse checked = checkReply(reply, true, ctx);
     if (!checked || input < 1 || input > kMaxInputs)
         return;
     const Frame frame(reply, checked.crcPosition);
@@ -150,7 +158,7 @@ void DecodeFreeText(const QByteArray &reply, int input, DecodeContext &ctx) {
 }
 
 void DecodeClock(const QByteArray &reply, DecodeContext &ctx) {
-    const CheckedResponse checked = CheckResponse(reply, false, ctx.out);
+    const CheckedResponse checked = checkReply(reply, false, ctx);
     if (!checked)
         return;
     const Frame frame(reply, checked.crcPosition);
@@ -169,7 +177,7 @@ void DecodeClock(const QByteArray &reply, DecodeContext &ctx) {
 }
 
 void DecodeBattery(const QByteArray &reply, DecodeContext &ctx) {
-    const CheckedResponse checked = CheckResponse(reply, false, ctx.out);
+    const CheckedResponse checked = checkReply(reply, false, ctx);
     if (!checked)
         return;
     const Frame frame(reply, checked.crcPosition);
@@ -182,7 +190,7 @@ void DecodeBattery(const QByteArray &reply, DecodeContext &ctx) {
 }
 
 void DecodeInputStatus(const QByteArray &reply, DecodeContext &ctx) {
-    const CheckedResponse checked = CheckResponse(reply, false, ctx.out);
+    const CheckedResponse checked = checkReply(reply, false, ctx);
     if (!checked)
         return;
     const Frame frame(reply, checked.crcPosition);
@@ -196,7 +204,7 @@ void DecodeInputStatus(const QByteArray &reply, DecodeContext &ctx) {
 }
 
 void DecodeDeviceId(const QByteArray &reply, DecodeContext &ctx) {
-    const CheckedResponse checked = CheckResponse(reply, false, ctx.out);
+    const CheckedResponse checked = checkReply(reply, false, ctx);
     if (!checked)
         return;
     const Frame frame(reply, checked.crcPosition);
@@ -220,7 +228,7 @@ void DecodeDeviceId(const QByteArray &reply, DecodeContext &ctx) {
 }
 
 void DecodeMenuCode(const QByteArray &reply, DecodeContext &ctx) {
-    const CheckedResponse checked = CheckResponse(reply, false, ctx.out);
+    const CheckedResponse checked = checkReply(reply, false, ctx);
     if (!checked)
         return;
     const Frame frame(reply, checked.crcPosition);
@@ -238,7 +246,7 @@ void DecodeMenuCode(const QByteArray &reply, DecodeContext &ctx) {
 }
 
 void DecodePulseSettings(const QByteArray &reply, DecodeContext &ctx) {
-    const CheckedResponse checked = CheckResponse(reply, false, ctx.out);
+    const CheckedResponse checked = checkReply(reply, false, ctx);
     if (!checked)
         return;
     const Frame frame(reply, checked.crcPosition);
@@ -258,7 +266,7 @@ void DecodePulseSettings(const QByteArray &reply, DecodeContext &ctx) {
 }
 
 void DecodeServiceReply(const QByteArray &reply, int kind, DecodeContext &ctx) {
-    if (!CheckResponse(reply, true, ctx.out))
+    if (!checkReply(reply, true, ctx))
         return;
     if (kind == kServiceKindLock)
         ctx.out.setText(QStringLiteral("Label19"), QStringLiteral("Current state: Locked"));

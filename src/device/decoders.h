@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QLocale>
 
+#include <functional>
+
 namespace corvane {
 
 class AddressStore;
@@ -13,6 +15,7 @@ struct EngineState;
 
 // Everything a decoder writes into. selectedAddress is the address selector's value when the
 // reply is decoded; locale supplies the decimal separator of tenths and the battery level.
+// noResponse is how the window that collected the reply reports a missing one.
 struct DecodeContext {
     Output &out;
     EngineState &engine;
@@ -21,9 +24,12 @@ struct DecodeContext {
     AddressStore &store;
     int selectedAddress = 1;
     QLocale locale = QLocale::system();
+    std::function<void()> noResponse;
 };
 
-// Every decoder first runs CheckResponse and stops when it rejects the reply. After that it
+// Every decoder first runs CheckResponse against the address the request went to
+// (RequestAddress) and stops when it rejects the reply. Another device's reply leaves the
+// operator where no reply would, so it is reported through noResponse as well. After that it
 // takes only bytes that lie wholly before the CRC: a value of which any byte lies at or after
 // the CRC is left out, and a decoder with a fixed layout changes nothing when one of its bytes
 // is missing. Nothing outside the reply is read.

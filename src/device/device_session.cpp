@@ -9,7 +9,9 @@ DeviceSession::DeviceSession(SessionEnvironment environment)
       master(env.line, env.sleeper, env.out, state, [this] { return device.DeviceType; }) {}
 
 DecodeContext DeviceSession::decodeContext() {
-    return DecodeContext{env.out, state, device, tables, store, env.selectedAddress(), env.locale};
+    DecodeContext ctx{env.out, state, device, tables, store, env.selectedAddress(), env.locale, {}};
+    ctx.noResponse = [this] { engine.reportNoResponse(); };
+    return ctx;
 }
 
 bool DeviceSession::checkPort() {

@@ -17,9 +17,8 @@ bool crcMatches(const QByteArray &reply, int frameLength) {
     if (frameLength < 3)
         return false;
     const int crcPos = frameLength - 2;
-    const std::uint16_t crc =
-        Crc16(reinterpret_cast<const std::uint8_t *>(reply.constData()),
-              static_cast<std::size_t>(crcPos));
+    const std::uint16_t crc = Crc16(reinterpret_cast<const std::uint8_t *>(reply.constData()),
+                                    static_cast<std::size_t>(crcPos));
     return at(reply, crcPos) == crcLow(crc) && at(reply, crcPos + 1) == crcHigh(crc);
 }
 
@@ -64,7 +63,8 @@ QString exceptionText(int code) {
     }
 }
 
-CheckedResponse CheckResponse(const QByteArray &reply, bool reportLeadingZero, Output &out) {
+CheckedResponse CheckResponse(const QByteArray &reply, bool reportLeadingZero, Output &out,
+                              int expectedAddress) {
     const int length = static_cast<int>(reply.size());
     int frameLength = length;
     bool crcOk = crcMatches(reply, length);
@@ -90,6 +90,15 @@ CheckedResponse CheckResponse(const QByteArray &reply, bool reportLeadingZero, O
         return {};
     }
 
+    if (expectedAddress != 0 && at(reply, 0) != expectedAddress) {
+        out.log(QStringLiteral("Reply from device %1 ignored (request went to device %2)")
+                    .arg(at(reply, 0))
+                    .arg(expectedAddress));
+        CheckedResponse foreign;
+        foreign.otherDevice = true;
+        return foreign;
+    }
+
     // A frame of three bytes holds no function code of its own, but byte 2 is still inside
     // the reply, so the test below never reads past it.
     if (at(reply, 1) >= 0x80) {
@@ -102,8 +111,8 @@ CheckedResponse CheckResponse(const QByteArray &reply, bool reportLeadingZero, O
     return {true, frameLength - 2};
 }
 
-bool CheckWriteReply(const QByteArray &reply, Output &out) {
-    return CheckResponse(reply, true, out).accepted;
+CheckedResponse CheckWriteReply(const QByteArray &reply, Output &out, int expectedAddress) {
+    return CheckResponse(reply, true, out, expectedAddress);
 }
 
 } // namespace corvane

@@ -11,6 +11,9 @@ namespace corvane {
 struct EngineState {
     // Bytes received since the last request was started.
     QByteArray RxBuffer;
+    // Bus address the last request went to, as it stood in the frame; 0 before the first. The
+    // reply is held against it rather than against the selector, which may move meanwhile.
+    std::int32_t RequestAddress = 0;
     // While set, received 0x00 bytes are dropped: a bus turning around often produces one.
     bool SkipLeadingZero = false;
     bool ResponseReady = false;

@@ -6,6 +6,7 @@
 #include "send_frame.h"
 #include "serial_line.h"
 
+#include <cstdint>
 #include <utility>
 
 namespace corvane {
@@ -16,6 +17,8 @@ ModbusMaster::ModbusMaster(SerialLine &line, Sleeper &sleeper, Output &out, Engi
       m_deviceType(std::move(deviceType)) {}
 
 void ModbusMaster::send(const QByteArray &frame, std::chrono::milliseconds preSendDelay) {
+    if (!frame.isEmpty())
+        m_state.RequestAddress = static_cast<std::uint8_t>(frame.at(0));
     SendFrame(m_line, m_sleeper, frame, preSendDelay);
 }
 

@@ -15,9 +15,10 @@ class SerialLine;
 class Sleeper;
 struct EngineState;
 
-// The send operations: each builds one request, transmits it with SendFrame and forgets it.
-// They keep no state of their own; opening a response window is the caller's business, except
-// for the service commands, which start theirs through the callback they are given.
+// The send operations: each builds one request, transmits it with SendFrame and forgets it,
+// apart from the address it went to (RequestAddress), which the reply checks hold the reply
+// against. Opening a response window is the caller's business, except for the service commands,
+// which start theirs through the callback they are given.
 //
 // Callers check that the port is open before they send: a byte the port does not take is not
 // reported here.

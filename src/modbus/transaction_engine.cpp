@@ -88,6 +88,32 @@ bool TransactionEngine::isBusy() const {
                        [](const std::function<bool()> &check) { return check && check(); });
 }
 
+bool TransactionEngine::stopForClosedPort() {
+    const bool flow =
+        Timer_response.isActive() && m_state.MeasureMode && m_state.MeasureStep == kFlowStep;
+    const std::pair<QTimer *, const QString *> sequences[] = {
+        {&Timer_read, &kBitBtn1}, {&Timer_decode_input, &kBitBtn6}, {&Timer_write, &kBitBtn2}};
+    bool running = Timer_response.isActive() || Timer_response_program.isActive();
+    for (const auto &[stepTimer, button] : sequences) {
+        if (!stepTimer->isActive())
+            continue;
+        running = true;
+        stepTimer->stop();
+        m_out.setEnabled(*button, true);
+    }
+    Timer_response.stop();
+    Timer_response_program.stop();
+    if (flow)
+        m_out.setEnabled(kBitBtn31, true);
+    if (!running)
+        return false;
+    m_state.RxBuffer.clear();
+    m_state.ResponseReady = true;
+    m_state.WriteResponseReady = true;
+    qCInfo(lcModbus) << "running command stopped: the port closed";
+    return true;
+}
+
 bool TransactionEngine::refuseIfBusy() {
     if (!isBusy())
         return false;
@@ -312,8 +338,9 @@ void TransactionEngine::Timer_response_programTimer() {
         Timer_response_program.stop();
         if (m_state.RxBuffer.isEmpty())
             reportNoResponse();
-        else if (m_state.WriteStep > 0)
-            CheckWriteReply(m_state.RxBuffer, m_out);
+        else if (m_state.WriteStep > 0 &&
+                 CheckWriteReply(m_state.RxBuffer, m_out, m_state.RequestAddress).otherDevice)
+            reportNoResponse();
     });
 }
 

@@ -79,6 +79,11 @@ public:
     bool startInputStatus();
     bool startWrite();
 
+    // The port closed under a running command: every window and step timer stops, so nothing of
+    // it is sent, reported or decoded any more, and the buttons it greyed come back. Returns
+    // whether anything was running.
+    bool stopForClosedPort();
+
     bool isBusy() const;
     // Logs "Another request is in progress, please wait..." and returns true while busy.
     bool refuseIfBusy();

@@ -60,6 +60,22 @@ bool ServicePage::isBusy() const {
            Timer_service.isActive() || Timer_code.isActive();
 }
 
+bool ServicePage::stopForClosedPort() {
+    const bool running = isBusy();
+    const bool reading = Timer_readservice.isActive();
+    Timer_readservice.stop();
+    Timer_response_service.stop();
+    Timer_service.stop();
+    Timer_code.stop();
+    if (reading) {
+        ServiceResponseReady = true;
+        m_session.env.out.setEnabled(kBitBtn24, true);
+    }
+    if (running)
+        m_session.state.RxBuffer.clear();
+    return running;
+}
+
 QString ServicePage::text(const QString &control) const {
     return m_session.env.controls.text(control);
 }
@@ -411,13 +427,17 @@ void ServicePage::Timer_serviceTimer() {
     runGuarded([&] {
         Timer_service.stop();
         EngineState &state = m_session.state;
-        if (state.RxBuffer.isEmpty()) {
+        const auto noResponse = [this] {
             log(TransactionEngine::noResponseText(m_session.selectedAddress()));
+        };
+        if (state.RxBuffer.isEmpty()) {
+            noResponse();
             return;
         }
         const QByteArray reply = state.RxBuffer;
         state.RxBuffer.clear();
         DecodeContext ctx = m_session.decodeContext();
+        ctx.noResponse = noResponse;
         DecodeServiceReply(reply, state.ServiceReplyKind, ctx);
     });
 }
@@ -427,12 +447,16 @@ void ServicePage::Timer_codeTimer() {
     runGuarded([&] {
         Timer_code.stop();
         const QByteArray reply = m_session.state.RxBuffer;
-        if (reply.isEmpty()) {
+        const auto noResponse = [this] {
             log(TransactionEngine::noResponseText(m_session.selectedAddress()) +
                 QStringLiteral("..."));
+        };
+        if (reply.isEmpty()) {
+            noResponse();
             return;
         }
         DecodeContext ctx = m_session.decodeContext();
+        ctx.noResponse = noResponse;
         DecodeMenuCode(reply, ctx);
     });
 }

@@ -37,6 +37,9 @@ public:
     bool isUnlocked() const { return m_unlocked; }
     // Whether the information read or an answer window of a command is still running.
     bool isBusy() const;
+    // The port closed: the information read and the command windows stop where they are, and
+    // BitBtn24 comes back. Returns whether anything was running.
+    bool stopForClosedPort();
 
     std::int32_t serviceStep() const { return ServiceStep; }
     bool serviceResponseReady() const { return ServiceResponseReady; }

@@ -14,8 +14,10 @@
 #include <QScopeGuard>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
 #include <termios.h>
 
 using namespace corvane;
@@ -144,21 +146,38 @@ void TstMainWindow::autoOpenOpensThePortAtStart() {
     QCOMPARE(f.status(0), pty.path() + QStringLiteral(" is open"));
 }
 
+// Names in the table that are made by the test: a pty held by another opener, a regular file
+// and a FIFO in a scratch folder.
 void TstMainWindow::unusablePortGivesMessageAndClosedState_data() {
     QTest::addColumn<QString>("name");
-    QTest::newRow("no settings") << QString();
-    QTest::newRow("missing device") << QStringLiteral("/dev/corvane-no-such-port");
-    QTest::newRow("busy device") << QStringLiteral("busy");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("no settings") << QString() << QStringLiteral("no port name is set");
+    QTest::newRow("missing device")
+        << QStringLiteral("/dev/corvane-no-such-port") << QStringLiteral("not found");
+    QTest::newRow("busy device") << QStringLiteral("busy") << QStringLiteral("busy");
+    const QString notSerial = QStringLiteral("not a serial device");
+    QTest::newRow("regular file") << QStringLiteral("file") << notSerial;
+    QTest::newRow("null device") << QStringLiteral("/dev/null") << notSerial;
+    QTest::newRow("FIFO") << QStringLiteral("fifo") << notSerial;
 }
 
 void TstMainWindow::unusablePortGivesMessageAndClosedState() {
     QFETCH(QString, name);
+    QFETCH(QString, reason);
     PtyPair pty;
     TSerComm holder;
+    QTemporaryDir scratch;
     if (name == QLatin1String("busy")) {
         name = pty.path();
         holder.SetDeviceName(name);
         holder.OpenPort();
+    } else if (name == QLatin1String("file")) {
+        name = scratch.filePath(name);
+        QFile file(name);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    } else if (name == QLatin1String("fifo")) {
+        name = scratch.filePath(name);
+        QCOMPARE(::mkfifo(QFile::encodeName(name).constData(), 0600), 0);
     }
     WindowFixture f;
     setPortSettings(*f.window, name, QStringLiteral("9600"), QStringLiteral("None"));
@@ -169,6 +188,8 @@ void TstMainWindow::unusablePortGivesMessageAndClosedState() {
              QStringList{QStringLiteral("Corvane: This COM port is used by another program or "
                                         "does not exists!")});
     QCOMPARE(f.status(0), name + QStringLiteral(" is closed"));
+    const QString port = name.isEmpty() ? QStringLiteral("Port") : QStringLiteral("Port ") + name;
+    QCOMPARE(f.logLines(), QStringList{port + QStringLiteral(" could not be opened: ") + reason});
     QVERIFY(!f.window->portOpen());
     QVERIFY(!f.window->Comm1.IsOpen());
     QVERIFY(f.errors.isEmpty());
@@ -189,11 +210,13 @@ void TstMainWindow::settingsAppliedToOpenedPort() {
 
     // A speed that is not a number: the conversion error, and the port is not left open.
     f.window->BitBtn13Click();
-    setPortSettings(*f.window, pty.path(), QStringLiteral("fast"), QStringLiteral("Even"));
+    PtyPair other;
+    setPortSettings(*f.window, other.path(), QStringLiteral("fast"), QStringLiteral("Even"));
     f.window->BitBtn13Click();
     QCOMPARE(f.errors, QStringList{QStringLiteral("'fast' is not a valid integer value")});
     QVERIFY(!f.window->portOpen());
     QVERIFY(!f.window->Comm1.IsOpen());
+    QCOMPARE(f.status(0), other.path() + QStringLiteral(" is closed"));
 }
 
 void TstMainWindow::unlistedSpeedKeepsThePreviousOne() {

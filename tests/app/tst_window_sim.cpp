@@ -69,6 +69,8 @@ private Q_SLOTS:
     void readTypeThenReadFillsTheTable();
     void editWriteAndReadBack();
     void secondCommandDuringSequenceIsRefused();
+    void closedPortStopsTheRunningCommand_data();
+    void closedPortStopsTheRunningCommand();
     void servicePageUnlocksAndLocksTheLogger();
     void workFileThroughToolbarAndMenu();
     void typedCellsReachFilesAndTheLogger();
@@ -135,6 +137,68 @@ void TstWindowSim::secondCommandDuringSequenceIsRefused() {
     QVERIFY(s.waitIdle());
     QTRY_VERIFY(s.window().ui.BitBtn1->isEnabled());
     QVERIFY(s.window().ui.BitBtn6->isEnabled());
+}
+
+// The port goes away in the middle of a command, between two of its requests: the logger
+// vanishing or the operator pressing the port button. One line says so, the button comes back
+// and nothing of the command is left to run.
+void TstWindowSim::closedPortStopsTheRunningCommand_data() {
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<bool>("deviceVanishes");
+    QTest::addColumn<QString>("line");
+    const QString vanished = QStringLiteral("Serial device %1 is no longer available, the port was "
+                                            "closed and the running command stopped");
+    const QString closed = QStringLiteral("The port was closed, the running command stopped");
+    // clang-format off
+    QTest::newRow("read, device gone") << "BitBtn1" << "BitBtn1" << true << vanished;
+    QTest::newRow("read type, device gone") << "BitBtn27" << "BitBtn24" << true << vanished;
+    QTest::newRow("counters, port button") << "BitBtn6" << "BitBtn6" << false << closed;
+    // clang-format on
+}
+
+void TstWindowSim::closedPortStopsTheRunningCommand() {
+    QFETCH(QString, command);
+    QFETCH(QString, button);
+    QFETCH(bool, deviceVanishes);
+    QFETCH(QString, line);
+    SimWindow s(Model::Qtr8d);
+    TForm1 &window = s.window();
+    window.ui.BitBtn27->click();
+    QVERIFY(s.waitIdle());
+    const qsizetype linesBefore = s.fixture->logLines().size();
+    s.sim.resetCounters();
+
+    const TransactionEngine &engine = window.session().engine;
+    const ServicePage &service = window.servicePage();
+    // Right after the second answer is handled: between two requests of the command.
+    bool closed = false;
+    bool busyWhenClosed = false;
+    const QString path = s.sim.slavePath();
+    const auto closeNow = [&] {
+        if (closed || s.sim.requestCount(1) < 2)
+            return;
+        closed = true;
+        busyWhenClosed = engine.isBusy();
+        if (deviceVanishes)
+            s.sim.stop();
+        else
+            window.ui.BitBtn13->click();
+    };
+    QObject watch;
+    connect(&engine.responseTimer(), &QTimer::timeout, &watch, closeNow);
+    connect(&service.responseServiceTimer(), &QTimer::timeout, &watch, closeNow);
+    qobject_cast<QAbstractButton *>(window.ui.control(command))->click();
+    QTRY_VERIFY(closed);
+    QVERIFY(busyWhenClosed);
+    QTRY_VERIFY(!window.portOpen());
+
+    QCOMPARE(s.fixture->status(0), path + QStringLiteral(" is closed"));
+    QCOMPARE(s.fixture->logLines().mid(linesBefore),
+             (QStringList{QStringLiteral("Reading device No. 1..."), line.arg(path)}));
+    QVERIFY(window.ui.control(button)->isEnabled());
+    // No window or step timer is left that could report or decode anything later.
+    QVERIFY(!engine.isBusy());
 }
 
 void TstWindowSim::servicePageUnlocksAndLocksTheLogger() {

@@ -43,7 +43,7 @@ struct DeviceFixture {
     DeviceState device;
     DeviceTables tables;
     std::unique_ptr<AddressStore> store = std::make_unique<AddressStore>();
-    DecodeContext ctx{out, engine, device, tables, *store, 1, QLocale::c()};
+    DecodeContext ctx{out, engine, device, tables, *store, 1, QLocale::c(), {}};
 };
 
 } // namespace corvane::test

@@ -225,7 +225,7 @@ void TstDeviceOpsSim::silentDevice() {
 // still fill their rows.
 void TstDeviceOpsSim::faults_data() {
     QTest::addColumn<FaultRule>("fault");
-    QTest::addColumn<QString>("expectedLine");
+    QTest::addColumn<QStringList>("expectedLines");
     auto rule = [](FaultKind kind) {
         FaultRule r;
         r.kind = kind;
@@ -241,26 +241,27 @@ void TstDeviceOpsSim::faults_data() {
     FaultRule split = rule(FaultKind::Split);
     split.parts = 4;
     split.partPause = std::chrono::milliseconds(15);
-    QTest::newRow("bad CRC") << rule(FaultKind::BadCrc) << "Error in CRC field\r";
-    QTest::newRow("exception 2") << exception << "Error - ILLEGAL DATA ADDRESS\r";
-    QTest::newRow("late reply") << late << kNoResponse;
-    QTest::newRow("leading zeros") << rule(FaultKind::LeadingZeros) << QString();
-    QTest::newRow("split reply") << split << QString();
+    QTest::newRow("bad CRC") << rule(FaultKind::BadCrc) << QStringList{"Error in CRC field\r"};
+    QTest::newRow("exception 2") << exception << QStringList{"Error - ILLEGAL DATA ADDRESS\r"};
+    QTest::newRow("late reply") << late << QStringList{kNoResponse};
+    QTest::newRow("leading zeros") << rule(FaultKind::LeadingZeros) << QStringList();
+    QTest::newRow("split reply") << split << QStringList();
+    QTest::newRow("reply from device 2")
+        << rule(FaultKind::WrongAddress)
+        << QStringList{"Reply from device 2 ignored (request went to device 1)", kNoResponse};
 }
 
 void TstDeviceOpsSim::faults() {
     QFETCH(FaultRule, fault);
-    QFETCH(QString, expectedLine);
+    QFETCH(QStringList, expectedLines);
     Rig rig(Model::Qtr4d);
     rig.sim.sim.withLogger(1, fillLogger);
     rig.sim.sim.addFault(fault);
     QVERIFY(rig.run(&DeviceOperations::BitBtn6Click));
 
-    QStringList expectedLog{"Reading device No. 1..."};
-    if (!expectedLine.isEmpty())
-        expectedLog << expectedLine;
+    const QStringList expectedLog = QStringList{"Reading device No. 1..."} + expectedLines;
     QCOMPARE(rig.log().mid(0, expectedLog.size()), expectedLog);
-    QCOMPARE(rig.counters().cell(1, kRowTariff1Pulses), expectedLine.isEmpty() ? "101" : "");
+    QCOMPARE(rig.counters().cell(1, kRowTariff1Pulses), expectedLines.isEmpty() ? "101" : "");
     QCOMPARE(rig.counters().cell(1, kRowTotalPulses), "70001");
     // The last counter step is far enough from the fault to be untouched by a late reply.
     QCOMPARE(rig.counters().cell(4, kRowTariff4Pulses), "404");

@@ -45,11 +45,12 @@ private Q_SLOTS:
 void TstCheckResponse::crcOfKnownFrames_data() {
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QByteArray>("crc");
-    QTest::newRow("read holding 0x8000 x8") << QByteArray::fromHex("010380000008")
-                                            << QByteArray::fromHex("6DCC");
-    QTest::newRow("read input 0 x16") << QByteArray::fromHex("010400000010")
-                                      << QByteArray::fromHex("F1C6");
-    QTest::newRow("service query 2") << QByteArray::fromHex("01470200") << QByteArray::fromHex("B0AD");
+    QTest::newRow("read holding 0x8000 x8")
+        << QByteArray::fromHex("010380000008") << QByteArray::fromHex("6DCC");
+    QTest::newRow("read input 0 x16")
+        << QByteArray::fromHex("010400000010") << QByteArray::fromHex("F1C6");
+    QTest::newRow("service query 2")
+        << QByteArray::fromHex("01470200") << QByteArray::fromHex("B0AD");
     QTest::newRow("device id") << QByteArray::fromHex("012B0E0200") << QByteArray::fromHex("7087");
     QTest::newRow("file record") << QByteArray::fromHex("01140706000A00000006")
                                  << QByteArray::fromHex("E127");
@@ -70,11 +71,12 @@ void TstCheckResponse::accepted_data() {
     const QByteArray plain = withCrc("0103020005");
     QTest::newRow("plain") << plain << 5;
     QTest::newRow("with filler") << plain + QByteArray(1, '\0') << 5;
+    // Without the address the request went to, none is compared.
     QTest::newRow("other slave address") << withCrc("0703020005") << 5;
     const QByteArray zeroHigh = replyWithZeroCrcHigh();
     QTest::newRow("crc high byte 0x00") << zeroHigh << int(zeroHigh.size()) - 2;
-    QTest::newRow("crc high byte 0x00 with filler") << zeroHigh + QByteArray(1, '\0')
-                                                   << int(zeroHigh.size()) - 2;
+    QTest::newRow("crc high byte 0x00 with filler")
+        << zeroHigh + QByteArray(1, '\0') << int(zeroHigh.size()) - 2;
 }
 
 void TstCheckResponse::accepted() {
@@ -107,33 +109,44 @@ void TstCheckResponse::rejected_data() {
     QTest::newRow("flipped data") << flipped << crcLine << crcStatus;
     // The zero is taken into the CRC, so a turn-round zero in front of a good reply is a CRC
     // error, not garbage.
-    QTest::newRow("zero in front of a good reply") << QByteArray(1, '\0') + withCrc("0103020005")
-                                                   << crcLine << crcStatus;
-    QTest::newRow("leading zero") << withCrc("000302") << QStringList{QStringLiteral(
-                                                            "Garbage leading bytes in the telegram")}
+    QTest::newRow("zero in front of a good reply")
+        << QByteArray(1, '\0') + withCrc("0103020005") << crcLine << crcStatus;
+    // Address 0 is not another device's: the zero is garbage.
+    QTest::newRow("leading zero") << withCrc("000302")
+                                  << QStringList{QStringLiteral(
+                                         "Garbage leading bytes in the telegram")}
                                   << QString();
-    QTest::newRow("illegal function") << withCrc("018301")
-                                      << QStringList{QStringLiteral("Error - ILLEGAL FUNCTION\r")}
-                                      << QString();
-    QTest::newRow("illegal address 0x83") << withCrc("018302")
-                                          << QStringList{QStringLiteral("Error - ILLEGAL DATA ADDRESS\r")}
-                                          << QString();
-    QTest::newRow("illegal address 0x84") << withCrc("018402")
-                                          << QStringList{QStringLiteral("Error - ILLEGAL DATA ADDRESS\r")}
-                                          << QString();
-    QTest::newRow("illegal value") << withCrc("019003")
-                                   << QStringList{QStringLiteral("Error - ILLEGAL DATA VALUE\r")}
-                                   << QString();
-    QTest::newRow("device failure") << withCrc("018304")
-                                    << QStringList{QStringLiteral("Error - SLAVE DEVICE FAILURE\r")}
-                                    << QString();
+    const QStringList otherDevice{
+        QStringLiteral("Reply from device 2 ignored (request went to device 1)")};
+    QTest::newRow("other device") << withCrc("0203020005") << otherDevice << QString();
+    QByteArray otherSpoilt = withCrc("0203020005");
+    otherSpoilt[3] = char(otherSpoilt[3] ^ 0x40);
+    QTest::newRow("other device, bad crc") << otherSpoilt << crcLine << crcStatus;
+    // Its exception code is about its own request, not ours.
+    QTest::newRow("other device, exception") << withCrc("028302") << otherDevice << QString();
+    QTest::newRow("illegal function")
+        << withCrc("018301") << QStringList{QStringLiteral("Error - ILLEGAL FUNCTION\r")}
+        << QString();
+    QTest::newRow("illegal address 0x83")
+        << withCrc("018302") << QStringList{QStringLiteral("Error - ILLEGAL DATA ADDRESS\r")}
+        << QString();
+    QTest::newRow("illegal address 0x84")
+        << withCrc("018402") << QStringList{QStringLiteral("Error - ILLEGAL DATA ADDRESS\r")}
+        << QString();
+    QTest::newRow("illegal value")
+        << withCrc("019003") << QStringList{QStringLiteral("Error - ILLEGAL DATA VALUE\r")}
+        << QString();
+    QTest::newRow("device failure")
+        << withCrc("018304") << QStringList{QStringLiteral("Error - SLAVE DEVICE FAILURE\r")}
+        << QString();
     QTest::newRow("code 5 silent") << withCrc("018305") << QStringList() << QString();
-    QTest::newRow("busy") << withCrc("018306") << QStringList{QStringLiteral("Error - SLAVE DEVICE BUSY\r")}
+    QTest::newRow("busy") << withCrc("018306")
+                          << QStringList{QStringLiteral("Error - SLAVE DEVICE BUSY\r")}
                           << QString();
     QTest::newRow("code 7 silent") << withCrc("018307") << QStringList() << QString();
-    QTest::newRow("memory parity") << withCrc("018308")
-                                   << QStringList{QStringLiteral("Error - MEMORY PARITY ERROR\r")}
-                                   << QString();
+    QTest::newRow("memory parity")
+        << withCrc("018308") << QStringList{QStringLiteral("Error - MEMORY PARITY ERROR\r")}
+        << QString();
 }
 
 void TstCheckResponse::rejected() {
@@ -143,7 +156,10 @@ void TstCheckResponse::rejected() {
     test::RecordingOutput out;
     // A copy with no spare capacity, so a read past the end is caught by the sanitizers.
     const QByteArray exact(reply.constData(), reply.size());
-    QVERIFY(!CheckResponse(exact, true, out).accepted);
+    // Every reply answers a request to device 1.
+    const CheckedResponse result = CheckResponse(exact, true, out, 1);
+    QVERIFY(!result.accepted);
+    QCOMPARE(result.otherDevice, log.value(0).startsWith(QLatin1String("Reply from device")));
     QCOMPARE(out.logLines, log);
     QCOMPARE(out.status.value(StatusPanel::Progress), status);
 }

@@ -103,6 +103,8 @@ private Q_SLOTS:
     void busyRule_data();
     void busyRule();
     void faultsDoNotStrandACommand();
+    void closedPortStopsTheCommand_data();
+    void closedPortStopsTheCommand();
 };
 
 void TstTransactionEngine::receivePath_data() {
@@ -228,23 +230,32 @@ void TstTransactionEngine::countersAndSingleReads() {
 
 void TstTransactionEngine::writeSequence() {
     Rig r;
-    // Steps 1 to 3 send; the rest are unticked. Replies: silence, an acknowledgement, bad CRC.
-    QByteArray ack = QByteArray::fromHex("011080000008");
+    // Steps 1 to 4 send; the rest are unticked. Replies: silence, an acknowledgement, bad CRC,
+    // an acknowledgement from another device.
+    QByteArray ack = QByteArray::fromHex("071080000008");
     appendCrc(ack);
-    const QByteArrayList replies{{}, ack, QByteArray::fromHex("0110FFFF")};
-    for (int step = 1; step <= 3; ++step) {
+    QByteArray otherAck = QByteArray::fromHex("021080000008");
+    appendCrc(otherAck);
+    const QByteArrayList replies{{}, ack, QByteArray::fromHex("0110FFFF"), otherAck};
+    for (int step = 1; step <= 4; ++step) {
         r.engine.setWriteStep(step, [&r, &replies, step](int slave) {
             SendFrame(r.line, r.line, writeMultipleFrame(slave, 0x8000, 4, {}), kPreSendDelay);
+            r.state.RequestAddress = slave;
             r.line.deliver(replies.at(step - 1));
             return true;
         });
     }
-    r.engine.setWriteStep(4, [](int) { return false; });
+    r.engine.setWriteStep(5, [](int) { return false; });
     QVERIFY(r.engine.startWrite());
     QVERIFY(r.line.frames.isEmpty());
     r.run(r.engine.writeTimer());
-    QCOMPARE(r.line.frames.size(), 3);
-    QCOMPARE(r.out.logLines, (QStringList{kNoResponse, QStringLiteral("Error in CRC field\r")}));
+    QCOMPARE(r.line.frames.size(), 4);
+    QCOMPARE(r.out.logLines,
+             (QStringList{kNoResponse, QStringLiteral("Error in CRC field\r"),
+                          QStringLiteral("Reply from device 2 ignored (request went to device 7)"),
+                          kNoResponse}));
+    QCOMPARE(r.out.status.value(StatusPanel::Progress),
+             QStringLiteral("No response from device 7"));
     QCOMPARE(r.line.count(Kind::InputRoom), 21);
     QCOMPARE(r.state.WriteStep, TransactionEngine::kWriteEndStep);
     QVERIFY(r.state.WriteResponseReady);
@@ -330,6 +341,37 @@ void TstTransactionEngine::faultsDoNotStrandACommand() {
     QVERIFY(r.engine.responseTimer().isActive());
     r.engine.Timer_responseTimer();
     QVERIFY(r.out.isEnabled(QStringLiteral("BitBtn31")));
+}
+
+void TstTransactionEngine::closedPortStopsTheCommand_data() {
+    QTest::addColumn<int>("command");
+    QTest::addColumn<QString>("button"); // the one the command greys, if any
+    QTest::newRow("read") << 0 << "BitBtn1";
+    QTest::newRow("counters") << 1 << "BitBtn6";
+    QTest::newRow("flow") << 2 << "BitBtn31";
+    QTest::newRow("input status") << 3 << QString();
+    QTest::newRow("write") << 4 << "BitBtn2";
+}
+
+void TstTransactionEngine::closedPortStopsTheCommand() {
+    QFETCH(int, command);
+    QFETCH(QString, button);
+    Rig r;
+    QVERIFY(!r.engine.stopForClosedPort());
+    const std::function<bool()> starts[] = {
+        [&] { return r.engine.startRead(); }, [&] { return r.engine.startCounters(); },
+        [&] { return r.engine.startFlow(); }, [&] { return r.engine.startInputStatus(); },
+        [&] { return r.engine.startWrite(); }};
+    QVERIFY(starts[command]());
+    QVERIFY(r.engine.isBusy());
+
+    QVERIFY(r.engine.stopForClosedPort());
+    QVERIFY(!r.engine.isBusy());
+    if (!button.isEmpty())
+        QVERIFY(r.out.isEnabled(button, false));
+    QVERIFY(!r.engine.stopForClosedPort());
+    // A fresh command starts at once.
+    QVERIFY(starts[command]());
 }
 
 QTEST_GUILESS_MAIN(TstTransactionEngine)

@@ -306,7 +306,8 @@ void TstSerComm::openFailures_data() {
         << CommEdit([](TSerComm &c) { c.SetStopbits(sb15); })
         << "Error writing dcb (22), Invalid argument";
     QTest::newRow("not a terminal") << CommEdit([](TSerComm &c) { c.SetDeviceName("/dev/null"); })
-                                    << "Error writing dcb (25), Inappropriate ioctl for device";
+                                    << "Can't open specified device /dev/null (Error 25, "
+                                       "Inappropriate ioctl for device)";
 }
 
 void TstSerComm::openFailures() {

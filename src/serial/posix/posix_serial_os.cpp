@@ -591,6 +591,13 @@ std::shared_ptr<SerialDevice> PosixSerialOs::createFile(const QByteArray &name) 
     const int fd = ::open(name.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return nullptr;
+    // A regular file, /dev/null or a FIFO opens as readily as a port, and only the line settings
+    // would fail later. Refused here, it is a device that cannot be opened like a missing one.
+    if (!::isatty(fd)) {
+        ::close(fd);
+        errno = ENOTTY;
+        return nullptr;
+    }
     // Exclusive use. TIOCEXCL keeps other programs out but not root; the lock holds for all.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno == EWOULDBLOCK ? EBUSY : errno;
