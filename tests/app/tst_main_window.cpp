@@ -3,7 +3,7 @@
 #include "options_dialog.h"
 #include "pty_pair.h"
 #include "ser_comm.h"
-#include "special_file.h"
+#include "file_nodes.h"
 
 #include <QCheckBox>
 #include <QComboBox>

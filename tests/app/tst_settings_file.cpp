@@ -1,7 +1,7 @@
 #include "file_size_limit.h"
 #include "settings.h"
 #include "settings_file.h"
-#include "special_file.h"
+#include "file_nodes.h"
 
 #include <QDir>
 #include <QFile>

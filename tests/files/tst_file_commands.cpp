@@ -6,7 +6,7 @@
 #include "file_size_limit.h"
 #include "file_ui.h"
 #include "recording_output.h"
-#include "special_file.h"
+#include "file_nodes.h"
 #include "work_file.h"
 
 #include <QDir>
@@ -276,7 +276,7 @@ void TstFileCommands::loadAddresses3And7() {
 // Loads that must leave every slot, both addresses, both tables and the selector as they were.
 void TstFileCommands::loadChangesNothing_data() {
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("kind"); // of the file: see special_file.h, or "file", "missing"
+    QTest::addColumn<QString>("kind"); // of the file: see file_nodes.h, or "file", "missing"
     QTest::addColumn<QStringList>("logLines"); // <path> stands for the file's path
     QTest::addColumn<int>("errors");
 
