@@ -200,10 +200,13 @@ void TForm1::connectHandlers() {
 
     click(ui.BitBtn11, [this] { m_files.BitBtn5Click(); });
     // Save and both exports take the table as it stands on the screen, typed edits included.
-    const auto save = [this] {
-        commitTableEdits();
-        m_files.BitBtn3Click();
+    const auto fromScreen = [this](void (FileCommands::*command)()) {
+        return [this, command] {
+            commitTableEdits();
+            (m_files.*command)();
+        };
     };
+    const auto save = fromScreen(&FileCommands::BitBtn3Click);
     click(ui.BitBtn12, save);
     click(ui.BitBtn13, [this] { BitBtn13Click(); });
     click(ui.BitBtn14, [this] { BitBtn14Click(); });
@@ -224,16 +227,10 @@ void TForm1::connectHandlers() {
     click(ui.BitBtn10, [this] { m_ops.BitBtn10Click(); });
     click(ui.BitBtn3, save);
     click(ui.BitBtn5, [this] { m_files.BitBtn5Click(); });
-    click(ui.BitBtn9, [this] {
-        commitTableEdits();
-        m_files.BitBtn9Click();
-    });
+    click(ui.BitBtn9, fromScreen(&FileCommands::BitBtn9Click));
     // Second page.
     click(ui.BitBtn6, [this] { m_ops.BitBtn6Click(); });
-    click(ui.BitBtn8, [this] {
-        commitTableEdits();
-        m_files.BitBtn8Click();
-    });
+    click(ui.BitBtn8, fromScreen(&FileCommands::BitBtn8Click));
     click(ui.BitBtn28, [this] { m_ops.BitBtn28Click(); });
     click(ui.BitBtn31, [this] { m_ops.BitBtn31Click(); });
     // Service page.
