@@ -12,7 +12,8 @@ const QString kMisc = QStringLiteral("Misc");
 } // namespace
 
 Settings readSettings(const QString &path) {
-    const SettingsFile file(path);
+    // One reading of the file for all twelve keys.
+    const SettingsSnapshot file(path);
     const Settings defaults;
     Settings s;
     s.ComName = file.readString(kComPort, QStringLiteral("Name"));

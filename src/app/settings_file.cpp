@@ -81,6 +81,20 @@ QByteArray encodeValue(QString value) {
     return bytes;
 }
 
+int digitValue(QChar c, int base) {
+    const char16_t u = c.unicode();
+    int digit = -1;
+    if (u >= u'0' && u <= u'9')
+        digit = u - u'0';
+    else if (u >= u'a' && u <= u'f')
+        digit = u - u'a' + 10;
+    else if (u >= u'A' && u <= u'F')
+        digit = u - u'A' + 10;
+    return digit < base ? digit : -1;
+}
+
+} // namespace
+
 // The file as lines of bytes, so that every line a write does not touch goes back byte for
 // byte, whatever its encoding and line ending.
 class IniDocument {
@@ -214,27 +228,6 @@ private:
     bool m_bom = false;
 };
 
-std::optional<QString> readValue(const QString &path, const QString &section, const QString &key) {
-    IniDocument document;
-    if (!document.load(path))
-        return std::nullopt;
-    return document.value(section, key);
-}
-
-int digitValue(QChar c, int base) {
-    const char16_t u = c.unicode();
-    int digit = -1;
-    if (u >= u'0' && u <= u'9')
-        digit = u - u'0';
-    else if (u >= u'a' && u <= u'f')
-        digit = u - u'a' + 10;
-    else if (u >= u'A' && u <= u'F')
-        digit = u - u'A' + 10;
-    return digit < base ? digit : -1;
-}
-
-} // namespace
-
 SettingsWriteError::SettingsWriteError(const QString &path, const QString &section,
                                        const QString &key)
     : m_path(path), m_section(section), m_key(key),
@@ -255,16 +248,44 @@ QString SettingsFile::defaultPath() {
 
 QString SettingsFile::readString(const QString &section, const QString &key,
                                  const QString &defaultValue) const {
-    return readValue(m_path, section, key).value_or(defaultValue);
+    return SettingsSnapshot(m_path).readString(section, key, defaultValue);
 }
 
 int SettingsFile::readInt(const QString &section, const QString &key, int defaultValue) const {
-    const std::optional<QString> value = readValue(m_path, section, key);
-    return value ? toInt(*value, defaultValue) : defaultValue;
+    return SettingsSnapshot(m_path).readInt(section, key, defaultValue);
 }
 
 bool SettingsFile::readBool(const QString &section, const QString &key, bool defaultValue) const {
+    return SettingsSnapshot(m_path).readBool(section, key, defaultValue);
+}
+
+SettingsSnapshot::SettingsSnapshot(const QString &path) {
+    auto document = std::make_unique<IniDocument>();
+    if (document->load(path))
+        m_document = std::move(document);
+}
+
+SettingsSnapshot::~SettingsSnapshot() = default;
+
+QString SettingsSnapshot::readString(const QString &section, const QString &key,
+                                     const QString &defaultValue) const {
+    return value(section, key).value_or(defaultValue);
+}
+
+int SettingsSnapshot::readInt(const QString &section, const QString &key, int defaultValue) const {
+    const std::optional<QString> text = value(section, key);
+    return text ? SettingsFile::toInt(*text, defaultValue) : defaultValue;
+}
+
+bool SettingsSnapshot::readBool(const QString &section, const QString &key,
+                                bool defaultValue) const {
     return readInt(section, key, defaultValue ? 1 : 0) != 0;
+}
+
+std::optional<QString> SettingsSnapshot::value(const QString &section, const QString &key) const {
+    if (!m_document)
+        return std::nullopt;
+    return m_document->value(section, key);
 }
 
 void SettingsFile::writeString(const QString &section, const QString &key, const QString &value) {

@@ -4,6 +4,8 @@
 #include <QString>
 
 #include <exception>
+#include <memory>
+#include <optional>
 
 namespace corvane {
 
@@ -78,6 +80,31 @@ public:
 
 private:
     QString m_path;
+};
+
+class IniDocument;
+
+// The settings file read once, as it stands at construction: for reading many keys at one
+// moment, as at start-up, without opening the file again for every key. Reads exactly as
+// SettingsFile's read functions do, which read the file afresh each time.
+class SettingsSnapshot {
+public:
+    explicit SettingsSnapshot(const QString &path);
+    ~SettingsSnapshot();
+    SettingsSnapshot(const SettingsSnapshot &) = delete;
+    SettingsSnapshot &operator=(const SettingsSnapshot &) = delete;
+
+    QString readString(const QString &section, const QString &key,
+                       const QString &defaultValue = QString()) const;
+    int readInt(const QString &section, const QString &key, int defaultValue) const;
+    bool readBool(const QString &section, const QString &key, bool defaultValue) const;
+
+private:
+    std::optional<QString> value(const QString &section, const QString &key) const;
+
+    // Empty when the file exists but cannot be read, or is not a regular file: every key then
+    // gives its default.
+    std::unique_ptr<const IniDocument> m_document;
 };
 
 } // namespace corvane
