@@ -88,9 +88,12 @@ bool TransactionEngine::isBusy() const {
                        [](const std::function<bool()> &check) { return check && check(); });
 }
 
+bool TransactionEngine::isFlowRead() const {
+    return m_state.MeasureMode && m_state.MeasureStep == kFlowStep;
+}
+
 bool TransactionEngine::stopForClosedPort() {
-    const bool flow =
-        Timer_response.isActive() && m_state.MeasureMode && m_state.MeasureStep == kFlowStep;
+    const bool flow = Timer_response.isActive() && isFlowRead();
     const std::pair<QTimer *, const QString *> sequences[] = {
         {&Timer_read, &kBitBtn1}, {&Timer_decode_input, &kBitBtn6}, {&Timer_write, &kBitBtn2}};
     bool running = Timer_response.isActive() || Timer_response_program.isActive();
@@ -314,7 +317,7 @@ void TransactionEngine::Timer_responseTimer() {
         m_state.ResponseReady = true;
         Timer_response.stop();
         const auto flowEnd = qScopeGuard([this] {
-            if (m_state.MeasureMode && m_state.MeasureStep == kFlowStep)
+            if (isFlowRead())
                 m_out.setEnabled(kBitBtn31, true);
         });
         if (m_state.RxBuffer.isEmpty()) {

@@ -121,6 +121,8 @@ private:
     };
 
     void receive(const char *bytes, int count, QString &hexLine);
+    // The flow read's single window is open or last ran: its end gives BitBtn31 back.
+    bool isFlowRead() const;
     bool sendStep(const StepSender &sender);
     void finishSequence(QTimer &stepTimer, const QString &button,
                         const std::function<void()> &endAction);
