@@ -172,7 +172,7 @@ TForm1::TForm1(AppServices services, QWidget *parent)
     Comm1.SetDirectWrite(true);
     Comm1.SetWritePriority(tpNormal);
     Comm1.OnRxChar = [this](TSerCustomComm *, int count) {
-        runGuarded([&] { m_session.engine.Comm1RxChar(count); });
+        runGuarded([&] { m_session.runner.Comm1RxChar(count); });
     };
     Comm1.OnError = [this](TSerCustomComm *, int errors) { Comm1Error(errors); };
 
@@ -287,7 +287,7 @@ void TForm1::commitTableEdits() {
 
 void TForm1::setResponseTimers(int milliseconds) {
     const std::chrono::milliseconds window(milliseconds);
-    m_session.engine.setResponseTime(window);
+    m_session.runner.setResponseTime(window);
     m_service.setResponseTime(window);
 }
 
@@ -307,11 +307,8 @@ void TForm1::BitBtn13Click() {
 }
 
 // A command cut off by the port closing would otherwise report every step left as unanswered.
-// Both are asked: the engine and the service page may each have something running.
 bool TForm1::stopRunningCommand() {
-    const bool engine = m_session.engine.stopForClosedPort();
-    const bool service = m_service.stopForClosedPort();
-    return engine || service;
+    return m_session.runner.stopForClosedPort();
 }
 
 void TForm1::BitBtn14Click() {

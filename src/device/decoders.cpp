@@ -1,10 +1,10 @@
 #include "decoders.h"
 
 #include "address_store.h"
-#include "check_response.h"
 #include "device_model.h"
 #include "device_tables.h"
 #include "engine_state.h"
+#include "modbus_reply.h"
 #include "output.h"
 #include "register_map.h"
 #include "table_rows.h"
@@ -35,20 +35,7 @@ constexpr int kHighestSpaceByte = 0x1E;
 constexpr int kMenuCodePosition = 4;
 constexpr int kMenuCodeLength = 4;
 
-// The part of a reply a decoder may use: the bytes wholly before the CRC.
-class Frame {
-public:
-    Frame(const QByteArray &reply, int crcPosition)
-        : m_reply(reply), m_end(std::clamp(crcPosition, 0, int(reply.size()))) {}
-
-    bool has(int position) const { return position >= 0 && position < m_end; }
-    int at(int position) const { return static_cast<std::uint8_t>(m_reply.at(position)); }
-    int end() const { return m_end; }
-
-private:
-    const QByteArray &m_reply;
-    int m_end;
-};
+using Frame = ModbusReply;
 
 int word(const Frame &frame, int position) {
     return frame.at(position) << 8 | frame.at(position + 1);
@@ -71,29 +58,17 @@ int blockValues(const Frame &frame, int size) {
     return std::min({announced, present, kMaxInputs});
 }
 
-CheckedResponse checkReply(const QByteArray &reply, bool reportLeadingZero, DecodeContext &ctx) {
-    const CheckedResponse checked =
-        CheckResponse(reply, reportLeadingZero, ctx.out, ctx.engine.RequestAddress);
-    if (checked.otherDevice && ctx.noResponse)
-        ctx.noResponse();
-    return checked;
-}
-
 QString twoDigits(int value) {
     return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0'));
 }
 
 } // namespace
 
-void DecodeWordBlock(const QByteArray &reply, int row, DecodeContext &ctx) {
-    const CheckedResponse checked = checkReply(reply, true, ctx);
-    if (!checked || !ctx.engine.ReadMode)
-        return;
+void DecodeWordBlock(const ModbusReply &frame, int row, DecodeContext &ctx) {
     const bool known = row == kRowUnit || row == kRowPulseConstant || row == kRowUserNumber ||
                        isTariffStartRow(row);
     if (!known)
         return;
-    const Frame frame(reply, checked.crcPosition);
     StringGrid &grid = ctx.tables.Grid_data;
     const int values = blockValues(frame, kWordBytes);
     for (int input = 1; input <= values; ++input) {
@@ -110,17 +85,14 @@ void DecodeWordBlock(const QByteArray &reply, int row, DecodeContext &ctx) {
     }
 }
 
-void DecodeLongBlock(const QByteArray &reply, int row, DecodeContext &ctx) {
-    const CheckedResponse checked = checkReply(reply, true, ctx);
-    if (!checked)
-        return;
-    const bool readMode = ctx.engine.ReadMode;
+void DecodeLongBlock(const ModbusReply &frame, LongBlockTable table, int row,
+                     DecodeContext &ctx) {
+    const bool readMode = table == LongBlockTable::Parameters;
     const bool known = readMode ? isTenthsRow(row)
                                 : (row >= kRowTotalConsumption && row <= kRowTariff4Pulses) ||
                                       row == kFlowBlockRow;
     if (!known)
         return;
-    const Frame frame(reply, checked.crcPosition);
     DeviceTables &tables = ctx.tables;
     const int values = blockValues(frame, kLongBytes);
     for (int input = 1; input <= values; ++input) {
@@ -140,11 +112,9 @@ void DecodeLongBlock(const QByteArray &reply, int row, DecodeContext &ctx) {
     }
 }
 
-void DecodeFreeText(const QByteArray &reply, int input, DecodeContext &ctx) {
-    const CheckedResponse checked = checkReply(reply, true, ctx);
-    if (!checked || input < 1 || input > kMaxInputs)
+void DecodeFreeText(const ModbusReply &frame, int input, DecodeContext &ctx) {
+    if (input < 1 || input > kMaxInputs)
         return;
-    const Frame frame(reply, checked.crcPosition);
     if (!frame.has(kRecordLengthPosition))
         return;
     const int last =
@@ -157,11 +127,7 @@ void DecodeFreeText(const QByteArray &reply, int input, DecodeContext &ctx) {
     ctx.tables.Grid_data.setCell(input, kRowFreeText, decodeWindows1251(bytes));
 }
 
-void DecodeClock(const QByteArray &reply, DecodeContext &ctx) {
-    const CheckedResponse checked = checkReply(reply, false, ctx);
-    if (!checked)
-        return;
-    const Frame frame(reply, checked.crcPosition);
+void DecodeClock(const ModbusReply &frame, DecodeContext &ctx) {
     constexpr int kDate = 3, kHour = 5, kMinute = 6;
     if (!frame.has(kMinute))
         return;
@@ -176,11 +142,7 @@ void DecodeClock(const QByteArray &reply, DecodeContext &ctx) {
                     QStringLiteral("Time and Date: ") + time + QStringLiteral(",  ") + date);
 }
 
-void DecodeBattery(const QByteArray &reply, DecodeContext &ctx) {
-    const CheckedResponse checked = checkReply(reply, false, ctx);
-    if (!checked)
-        return;
-    const Frame frame(reply, checked.crcPosition);
+void DecodeBattery(const ModbusReply &frame, DecodeContext &ctx) {
     if (!frame.has(kFirstRegisterLowPosition))
         return;
     const QString text = QStringLiteral("Battery status: ") +
@@ -189,11 +151,7 @@ void DecodeBattery(const QByteArray &reply, DecodeContext &ctx) {
     ctx.out.setText(QStringLiteral("Label16"), text);
 }
 
-void DecodeInputStatus(const QByteArray &reply, DecodeContext &ctx) {
-    const CheckedResponse checked = checkReply(reply, false, ctx);
-    if (!checked)
-        return;
-    const Frame frame(reply, checked.crcPosition);
+void DecodeInputStatus(const ModbusReply &frame, DecodeContext &ctx) {
     if (!frame.has(kFirstRegisterLowPosition))
         return;
     ctx.out.setText(QStringLiteral("Label_input_status"),
@@ -203,11 +161,7 @@ void DecodeInputStatus(const QByteArray &reply, DecodeContext &ctx) {
                             .toUpper());
 }
 
-void DecodeDeviceId(const QByteArray &reply, DecodeContext &ctx) {
-    const CheckedResponse checked = checkReply(reply, false, ctx);
-    if (!checked)
-        return;
-    const Frame frame(reply, checked.crcPosition);
+void DecodeDeviceId(const ModbusReply &frame, DecodeContext &ctx) {
     // The byte just before the CRC is not part of the text.
     QString identification;
     for (int position = kIdentificationPosition; position < frame.end() - 1; ++position) {
@@ -227,11 +181,7 @@ void DecodeDeviceId(const QByteArray &reply, DecodeContext &ctx) {
     ctx.store.setModel(ctx.selectedAddress, device.DeviceType.left(kModelTextLength));
 }
 
-void DecodeMenuCode(const QByteArray &reply, DecodeContext &ctx) {
-    const CheckedResponse checked = checkReply(reply, false, ctx);
-    if (!checked)
-        return;
-    const Frame frame(reply, checked.crcPosition);
+void DecodeMenuCode(const ModbusReply &frame, DecodeContext &ctx) {
     if (!frame.has(kMenuCodePosition + kMenuCodeLength - 1))
         return;
     // An edit box ends its text at a 0x00, so the code shown ends there too.
@@ -245,11 +195,7 @@ void DecodeMenuCode(const QByteArray &reply, DecodeContext &ctx) {
     ctx.out.setText(QStringLiteral("Edit1"), decodeWindows1251(code));
 }
 
-void DecodePulseSettings(const QByteArray &reply, DecodeContext &ctx) {
-    const CheckedResponse checked = checkReply(reply, false, ctx);
-    if (!checked)
-        return;
-    const Frame frame(reply, checked.crcPosition);
+void DecodePulseSettings(const ModbusReply &frame, DecodeContext &ctx) {
     constexpr int kPulseLength = 3, kLanguage = 4;
     if (!frame.has(kLanguage))
         return;
@@ -265,9 +211,7 @@ void DecodePulseSettings(const QByteArray &reply, DecodeContext &ctx) {
     ctx.out.setText(QStringLiteral("Label14"), QStringLiteral("Language: ") + language);
 }
 
-void DecodeServiceReply(const QByteArray &reply, int kind, DecodeContext &ctx) {
-    if (!checkReply(reply, true, ctx))
-        return;
+void DecodeServiceReply(int kind, DecodeContext &ctx) {
     if (kind == kServiceKindLock)
         ctx.out.setText(QStringLiteral("Label19"), QStringLiteral("Current state: Locked"));
     else if (kind == kServiceKindUnlock)

@@ -12,10 +12,10 @@ class Output;
 struct DeviceState;
 struct DeviceTables;
 struct EngineState;
+struct ModbusReply;
 
 // Everything a decoder writes into. selectedAddress is the address selector's value when the
 // reply is decoded; locale supplies the decimal separator of tenths and the battery level.
-// noResponse is how the window that collected the reply reports a missing one.
 struct DecodeContext {
     Output &out;
     EngineState &engine;
@@ -24,34 +24,33 @@ struct DecodeContext {
     AddressStore &store;
     int selectedAddress = 1;
     QLocale locale = QLocale::system();
-    std::function<void()> noResponse;
 };
 
-// Every decoder first runs CheckResponse against the address the request went to
-// (RequestAddress) and stops when it rejects the reply. Another device's reply leaves the
-// operator where no reply would, so it is reported through noResponse as well. After that it
-// takes only bytes that lie wholly before the CRC: a value of which any byte lies at or after
-// the CRC is left out, and a decoder with a fixed layout changes nothing when one of its bytes
-// is missing. Nothing outside the reply is read.
+// Decoders get a reply that has passed the checks (RequestRunner runs them once per reply) and
+// read only its payload, the bytes before the CRC: a value of which any byte is missing is left
+// out, and a decoder with a fixed layout changes nothing when one of its bytes is missing.
+// Positions below count from the reply's address byte.
 
 // One 16-bit value per input into Grid_data row 1, 2, 3, or a tariff pair into rows 6/7, 8/9,
-// 10/11, 12/13; only while ReadMode is set.
-void DecodeWordBlock(const QByteArray &reply, int row, DecodeContext &ctx);
-// One signed 32-bit value per input. With ReadMode set: tenths into Grid_data rows 5, 14..17.
-// Otherwise: Grid_data2 row 1 (tenths and the unit text), rows 2..6 (counts), or Grid_flow
-// for row 22.
-void DecodeLongBlock(const QByteArray &reply, int row, DecodeContext &ctx);
+// 10/11, 12/13.
+void DecodeWordBlock(const ModbusReply &reply, int row, DecodeContext &ctx);
+// Which table a block of 32-bit values belongs to: the parameter read's, or the measured values.
+enum class LongBlockTable { Parameters, Measured };
+// One signed 32-bit value per input. Parameters: tenths into Grid_data rows 5, 14..17.
+// Measured: Grid_data2 row 1 (tenths and the unit text), rows 2..6 (counts), or Grid_flow for
+// row 22.
+void DecodeLongBlock(const ModbusReply &reply, LongBlockTable table, int row, DecodeContext &ctx);
 // The free text of input k into cell (k, 4) of Grid_data, with its 0x00 bytes left out.
-void DecodeFreeText(const QByteArray &reply, int input, DecodeContext &ctx);
-void DecodeClock(const QByteArray &reply, DecodeContext &ctx);
-void DecodeBattery(const QByteArray &reply, DecodeContext &ctx);
-void DecodeInputStatus(const QByteArray &reply, DecodeContext &ctx);
+void DecodeFreeText(const ModbusReply &reply, int input, DecodeContext &ctx);
+void DecodeClock(const ModbusReply &reply, DecodeContext &ctx);
+void DecodeBattery(const ModbusReply &reply, DecodeContext &ctx);
+void DecodeInputStatus(const ModbusReply &reply, DecodeContext &ctx);
 // Model recognition: labels, DeviceType, the layout of a known model, and the model text of
 // the selected address's slot.
-void DecodeDeviceId(const QByteArray &reply, DecodeContext &ctx);
-void DecodeMenuCode(const QByteArray &reply, DecodeContext &ctx);
-void DecodePulseSettings(const QByteArray &reply, DecodeContext &ctx);
-// The acknowledgement of a service command of the given kind; its content is not examined.
-void DecodeServiceReply(const QByteArray &reply, int kind, DecodeContext &ctx);
+void DecodeDeviceId(const ModbusReply &reply, DecodeContext &ctx);
+void DecodeMenuCode(const ModbusReply &reply, DecodeContext &ctx);
+void DecodePulseSettings(const ModbusReply &reply, DecodeContext &ctx);
+// A service command of the given kind was acknowledged; the reply's content is not examined.
+void DecodeServiceReply(int kind, DecodeContext &ctx);
 
 } // namespace corvane

@@ -54,4 +54,18 @@ void applyModelLayout(const ModelInfo &model, StringGrid &Grid_data, StringGrid 
     engine.LongRegisterCount = model.LongRegisterCount;
 }
 
+bool writeMultipleCountAllowed(int count, const QString &deviceType) {
+    switch (count) {
+    case 4:
+    case 6:
+    case 12:
+    case 16:
+        return true;
+    case 8:
+        return deviceType == QLatin1String("QTR-8D") || deviceType == QLatin1String("QTR-4D");
+    default:
+        return false;
+    }
+}
+
 } // namespace corvane

@@ -42,6 +42,11 @@ const ModelInfo *findModel(const QString &DeviceType);
 // found earlier. The characters in between are never looked at.
 QString recognizeModel(const QString &identification);
 
+// Whether a parameter write may carry a block of this many registers for this model. 8 registers
+// are either one 16-bit value per input of an 8-input logger or one 32-bit value per input of a
+// 4-input logger; a 6-input logger never has a block of 8.
+bool writeMultipleCountAllowed(int count, const QString &deviceType);
+
 // "Device type: " followed by the model text.
 QString deviceTypeLabel(const QString &DeviceType);
 

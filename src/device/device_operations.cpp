@@ -2,7 +2,9 @@
 
 #include "device_session.h"
 #include "error_display.h"
+#include "frames.h"
 #include "output.h"
+#include "serial_line.h"
 #include "payload.h"
 #include "register_map.h"
 #include "table_rows.h"
@@ -26,9 +28,8 @@ const QString kCheckInitial = QStringLiteral("Check_initial");
 constexpr QLatin1String kQtr4d("QTR-4D");
 constexpr QLatin1String kQtr8d("QTR-8D");
 
-constexpr int kFirstFreeTextReadStep = 13;
 constexpr int kFirstFreeTextWriteStep = 4;
-constexpr int kClockReadStep = 21;
+constexpr std::size_t kWriteSteps = 20;
 
 // Blocks of one register per input read by steps 1 to 7, with the table row their decoder fills.
 struct WordReadStep {
@@ -104,117 +105,148 @@ DeviceOperations::DeviceOperations(DeviceSession &session, Clock clock)
     : m_session(session), m_clock(std::move(clock)) {
     if (!m_clock)
         m_clock = [] { return QDateTime::currentDateTime(); };
-    registerReadSteps();
-    registerMeasureSteps();
-    registerWriteSteps();
-    m_session.engine.setReadFinished(
-        [this] { m_session.store.tableToStore(m_session.tables.Grid_data); });
+    buildReadCommand();
+    buildMeasureCommands();
+    buildWriteCommand();
 }
 
-void DeviceOperations::registerReadSteps() {
+RequestRunner::Decoder DeviceOperations::decoder(
+    std::function<void(const ModbusReply &, DecodeContext &)> decode) {
+    return [&s = m_session, decode = std::move(decode)](const ModbusReply &reply) {
+        DecodeContext ctx = s.decodeContext();
+        decode(reply, ctx);
+    };
+}
+
+// Reads start with a line on the status bar and in the log, and grey their button until done.
+void DeviceOperations::announceAndGrey(RequestRunner::Command &command, const QString &what,
+                                       bool onStatusBar, const QString &button) {
+    Output &out = m_session.env.out;
+    RequestRunner &runner = m_session.runner;
+    command.onStart = [&out, &runner, what, onStatusBar, button] {
+        const QString text = what + QString::number(runner.currentAddress());
+        if (onStatusBar)
+            out.setStatus(StatusPanel::Progress, text);
+        out.log(text + QStringLiteral("..."));
+        if (!button.isEmpty())
+            out.setEnabled(button, false);
+    };
+    if (!button.isEmpty())
+        command.onEnd = [&out, button] { out.setEnabled(button, true); };
+}
+
+void DeviceOperations::buildReadCommand() {
     DeviceSession &s = m_session;
+    RequestRunner::Command &read = m_read;
+    read.name = "parameter read";
+    read.stepTimer = RequestRunner::StepTimer::Read;
+    read.window = RequestRunner::Window::Response;
     for (const WordReadStep &step : kWordReadSteps) {
-        s.engine.setReadStep(
-            step.step,
-            [&s, start = step.start](int slave) {
-                s.master.SendReadHolding(slave, start, s.state.InputCount);
-                return true;
-            },
-            [&s, row = step.row](const QByteArray &reply) {
-                DecodeContext ctx = s.decodeContext();
-                DecodeWordBlock(reply, row, ctx);
-            });
+        read.steps.push_back({[&s, start = step.start](int slave) {
+                                  s.master.SendReadHolding(slave, start, s.state.InputCount);
+                                  return true;
+                              },
+                              decoder([row = step.row](const ModbusReply &r, DecodeContext &c) {
+                                  DecodeWordBlock(r, row, c);
+                              }),
+                              true});
     }
     for (const WordReadStep &step : kLongReadSteps) {
-        s.engine.setReadStep(
-            step.step,
-            [&s, start = step.start](int slave) {
-                s.master.SendReadHolding(slave, start, s.state.LongRegisterCount);
-                return true;
-            },
-            [&s, row = step.row](const QByteArray &reply) {
-                DecodeContext ctx = s.decodeContext();
-                DecodeLongBlock(reply, row, ctx);
-            });
+        read.steps.push_back({[&s, start = step.start](int slave) {
+                                  s.master.SendReadHolding(slave, start, s.state.LongRegisterCount);
+                                  return true;
+                              },
+                              decoder([row = step.row](const ModbusReply &r, DecodeContext &c) {
+                                  DecodeLongBlock(r, LongBlockTable::Parameters, row, c);
+                              }),
+                              true});
     }
     for (int input = 1; input <= kMaxInputs; ++input) {
-        s.engine.setReadStep(
-            kFirstFreeTextReadStep + input - 1,
-            [&s, input](int slave) {
-                if (!modelHasInput(s.device.DeviceType, input))
-                    return false;
-                s.master.SendReadFileRecord(slave, kFreeTextFile, input - 1, kFreeTextRecordLength);
-                return true;
-            },
-            [&s, input](const QByteArray &reply) {
-                DecodeContext ctx = s.decodeContext();
-                DecodeFreeText(reply, input, ctx);
-            });
+        read.steps.push_back(
+            {[&s, input](int slave) {
+                 if (!modelHasInput(s.device.DeviceType, input))
+                     return false;
+                 s.master.SendReadFileRecord(slave, kFreeTextFile, input - 1, kFreeTextRecordLength);
+                 return true;
+             },
+             decoder([input](const ModbusReply &r, DecodeContext &c) { DecodeFreeText(r, input, c); }),
+             true});
     }
-    s.engine.setReadStep(
-        kClockReadStep,
-        [&s](int slave) {
-            s.master.SendReadHolding(slave, kRegClock, kClockRegisterCount);
-            return true;
-        },
-        [&s](const QByteArray &reply) {
-            DecodeContext ctx = s.decodeContext();
-            DecodeClock(reply, ctx);
-        });
+    read.steps.push_back({[&s](int slave) {
+                              s.master.SendReadHolding(slave, kRegClock, kClockRegisterCount);
+                              return true;
+                          },
+                          decoder(DecodeClock), false});
+    announceAndGrey(read, QStringLiteral("Reading device No. "), true, QStringLiteral("BitBtn1"));
+    read.onFinished = [&s] { s.store.tableToStore(s.tables.Grid_data); };
 }
 
-void DeviceOperations::registerMeasureSteps() {
+void DeviceOperations::buildMeasureCommands() {
     DeviceSession &s = m_session;
+    // The count is read when the step runs: the model may change meanwhile.
+    const auto readInput = [&s](std::uint16_t start, const std::int32_t *count) {
+        return [&s, start, count](int slave) {
+            s.master.SendReadInput(slave, start, *count);
+            return true;
+        };
+    };
+    // Each measured-value read first clears the line's pending errors.
+    const auto queryLine = [&s] { s.env.line.InputRoom(); };
+
+    m_counters.name = "counters";
+    m_counters.stepTimer = RequestRunner::StepTimer::DecodeInput;
+    m_counters.window = RequestRunner::Window::Response;
+    // The first window opens before the send, so it includes the send time.
+    m_counters.windowBeforeSend = true;
     for (const WordReadStep &step : kCounterSteps) {
-        s.engine.setMeasureStep(
-            step.step,
-            [&s, start = step.start](int slave) {
-                s.master.SendReadInput(slave, start, s.state.LongRegisterCount);
-                return true;
-            },
-            [&s, row = step.row](const QByteArray &reply) {
-                DecodeContext ctx = s.decodeContext();
-                DecodeLongBlock(reply, row, ctx);
-            });
+        m_counters.steps.push_back(
+            {readInput(step.start, &s.state.LongRegisterCount),
+             decoder([row = step.row](const ModbusReply &r, DecodeContext &c) {
+                 DecodeLongBlock(r, LongBlockTable::Measured, row, c);
+             }),
+             true});
     }
-    s.engine.setMeasureStep(
-        kBatteryStep,
-        [&s](int slave) {
-            s.master.SendReadInput(slave, kInRegBattery, kBatteryRegisterCount);
-            return true;
-        },
-        [&s](const QByteArray &reply) {
-            DecodeContext ctx = s.decodeContext();
-            DecodeBattery(reply, ctx);
-        });
-    s.engine.setMeasureStep(
-        TransactionEngine::kInputStatusStep,
-        [&s](int slave) {
-            s.master.SendReadInput(slave, kInRegInputStatus, s.state.InputCount);
-            return true;
-        },
-        [&s](const QByteArray &reply) {
-            DecodeContext ctx = s.decodeContext();
-            DecodeInputStatus(reply, ctx);
-        });
-    s.engine.setMeasureStep(
-        TransactionEngine::kFlowStep,
-        [&s](int slave) {
-            s.master.SendReadInput(slave, kInRegFlow, s.state.LongRegisterCount);
-            return true;
-        },
-        [&s](const QByteArray &reply) {
-            DecodeContext ctx = s.decodeContext();
-            DecodeLongBlock(reply, kFlowBlockRow, ctx);
-        });
+    m_counters.steps.push_back(
+        {readInput(kInRegBattery, &kBatteryRegisterCount), decoder(DecodeBattery), false});
+    announceAndGrey(m_counters, QStringLiteral("Reading device No. "), true,
+                    QStringLiteral("BitBtn6"));
+    m_counters.onStart = [queryLine, announce = m_counters.onStart] {
+        queryLine();
+        announce();
+    };
+
+    m_flow.name = "flow";
+    m_flow.steps.push_back({readInput(kInRegFlow, &s.state.LongRegisterCount),
+                            decoder([](const ModbusReply &r, DecodeContext &c) {
+                                DecodeLongBlock(r, LongBlockTable::Measured, kFlowBlockRow, c);
+                            }),
+                            true});
+    announceAndGrey(m_flow, QStringLiteral("Reading flow for device No. "), false,
+                    QStringLiteral("BitBtn31"));
+    m_flow.onStart = [queryLine, announce = m_flow.onStart] {
+        queryLine();
+        announce();
+    };
+
+    m_inputStatus.name = "input status";
+    m_inputStatus.windowBeforeSend = true;
+    m_inputStatus.steps.push_back(
+        {readInput(kInRegInputStatus, &s.state.InputCount), decoder(DecodeInputStatus), false});
+    announceAndGrey(m_inputStatus, QStringLiteral("Reading input status of device No. "), true,
+                    QString());
+    m_inputStatus.onStart = [queryLine, announce = m_inputStatus.onStart] {
+        queryLine();
+        announce();
+    };
 }
 
 // A row whose cell does not convert is shown on the error display and costs only its own step:
 // nothing is sent and no window opens, so the next tick goes on.
-void DeviceOperations::registerWriteSteps() {
+void DeviceOperations::buildWriteCommand() {
     DeviceSession &s = m_session;
+    std::vector<RequestRunner::Step> steps(kWriteSteps);
     for (const RowWriteStep &step : kRowWriteSteps) {
-        s.engine.setWriteStep(step.step, [&s, step](int slave) {
+        steps[std::size_t(step.step - 1)].send = [&s, step](int slave) {
             if (!s.env.controls.isChecked(*step.checkBox))
                 return false;
             const std::optional<RowBlock> block = rowBlock(step.row);
@@ -224,20 +256,23 @@ void DeviceOperations::registerWriteSteps() {
             const ModelInfo *model = findModel(s.device.DeviceType);
             const int perInput = block->longValues ? 2 : 1;
             const int count = model ? model->InputCount * perInput : 0;
+            if (!writeMultipleCountAllowed(count, s.device.DeviceType)) {
+                s.env.out.log(QStringLiteral("Not allowable register count!"));
+                return false;
+            }
             const PayloadResult payload =
                 RowPayload(step.row, s.tables.Grid_data, count, s.decSeparator(), s.env.locale);
             if (!payload.ok) {
                 showError(payload.error);
                 return false;
             }
-            if (!s.master.SendWriteMultiple(slave, block->startRegister, count, payload.bytes))
-                return false;
+            s.master.SendWriteMultiple(slave, block->startRegister, count, payload.bytes);
             s.env.out.log(QLatin1String(step.message));
             return true;
-        });
+        };
     }
     for (int input = 1; input <= kMaxInputs; ++input) {
-        s.engine.setWriteStep(kFirstFreeTextWriteStep + input - 1, [&s, input](int slave) {
+        steps[std::size_t(kFirstFreeTextWriteStep + input - 2)].send = [&s, input](int slave) {
             if (!s.env.controls.isChecked(kCheckInfo) || !modelHasInput(s.device.DeviceType, input))
                 return false;
             const std::optional<QByteArray> record =
@@ -248,14 +283,30 @@ void DeviceOperations::registerWriteSteps() {
                 return false;
             s.env.out.log(QStringLiteral("Programming input %1 info...").arg(input));
             return true;
-        });
+        };
     }
+    // Every step clears the line's pending errors first, also one that sends nothing.
+    for (RequestRunner::Step &step : steps) {
+        step.send = [&s, send = std::move(step.send)](int slave) {
+            s.env.line.InputRoom();
+            return send && send(slave);
+        };
+    }
+    m_write.name = "parameter write";
+    m_write.steps = std::move(steps);
+    m_write.stepTimer = RequestRunner::StepTimer::Write;
+    m_write.window = RequestRunner::Window::ResponseProgram;
+    m_write.firstStepOnTick = true;
+    m_write.markReplyEnd = false;
+    Output &out = s.env.out;
+    m_write.onStart = [&out] { out.setEnabled(QStringLiteral("BitBtn2"), false); };
+    m_write.onEnd = [&out] { out.setEnabled(QStringLiteral("BitBtn2"), true); };
 }
 
 void DeviceOperations::BitBtn1Click() {
     runGuarded([this] {
         if (m_session.checkPortAndModel())
-            m_session.engine.startRead();
+            m_session.runner.run(m_read);
     });
 }
 
@@ -273,28 +324,28 @@ void DeviceOperations::BitBtn2Click() {
             m_session.env.out.log(QStringLiteral("Nothing selected for programming..."));
             return;
         }
-        m_session.engine.startWrite();
+        m_session.runner.run(m_write);
     });
 }
 
 void DeviceOperations::BitBtn6Click() {
     runGuarded([this] {
         if (m_session.checkPortAndModel())
-            m_session.engine.startCounters();
+            m_session.runner.run(m_counters);
     });
 }
 
 void DeviceOperations::BitBtn31Click() {
     runGuarded([this] {
         if (m_session.checkPortAndModel())
-            m_session.engine.startFlow();
+            m_session.runner.run(m_flow);
     });
 }
 
 void DeviceOperations::BitBtn28Click() {
     runGuarded([this] {
         if (m_session.checkPortAndModel())
-            m_session.engine.startInputStatus();
+            m_session.runner.run(m_inputStatus);
     });
 }
 
@@ -302,10 +353,21 @@ void DeviceOperations::BitBtn28Click() {
 // at. Refused while another request is in flight, since that reply would join the running step's.
 void DeviceOperations::BitBtn10Click() {
     runGuarded([this] {
-        if (!m_session.checkPort() || m_session.engine.refuseIfBusy())
+        if (!m_session.checkPort())
             return;
-        m_session.master.SendWriteClock(m_session.selectedAddress(), clockPayload(m_clock()));
-        m_session.env.out.log(QStringLiteral("Programming current time and date..."));
+        RequestRunner::Command clock;
+        clock.name = "clock write";
+        clock.window = RequestRunner::Window::None;
+        clock.clearRxBuffer = false;
+        const QByteArray payload = clockPayload(m_clock());
+        clock.steps.push_back({[this, payload](int slave) {
+                                   m_session.master.SendWriteClock(slave, payload);
+                                   return true;
+                               },
+                               {}, true});
+        Output &out = m_session.env.out;
+        if (m_session.runner.run(clock))
+            out.log(QStringLiteral("Programming current time and date..."));
     });
 }
 
@@ -343,7 +405,6 @@ void DeviceOperations::Edit_addrChange(int newAddress) {
 void DeviceOperations::resetForStartup() {
     DeviceSession &s = m_session;
     s.state.RxBuffer.clear();
-    s.state.MeasureStep = 0;
     s.store.clear();
     s.device.DeviceType.clear();
     s.state.InputCount = 0;

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "decoders.h"
+#include "request_runner.h"
+
 #include <QDateTime>
 #include <QLocale>
 #include <QString>
@@ -13,11 +16,11 @@ class DeviceSession;
 // The commands of the parameter, measured-value and clock controls, and the selection change of
 // the address selector. The window calls the handlers from its buttons and timers; each checks
 // its preconditions (port, model, its own inputs, then whether another request is in flight),
-// starts the engine and returns. Errors of the port never leave a handler: they go to the
+// starts the runner and returns. Errors of the port never leave a handler: they go to the
 // application's error display.
 //
-// Construction registers the step tables of the parameter read, the counters, flow and
-// input-status reads and the parameter write with the session's engine. Every step reads the
+// Construction builds the step tables of the parameter read, the counters, flow and
+// input-status reads and the parameter write, which the session's runner runs. Every step reads the
 // address selector, the model and the check boxes at the moment it runs, so a change made while
 // a sequence runs affects its later steps.
 class DeviceOperations {
@@ -58,12 +61,20 @@ public:
     static QString statusClockText(const QDateTime &now, const QLocale &locale);
 
 private:
-    void registerReadSteps();
-    void registerMeasureSteps();
-    void registerWriteSteps();
+    void buildReadCommand();
+    void buildMeasureCommands();
+    void buildWriteCommand();
+    RequestRunner::Decoder decoder(std::function<void(const ModbusReply &, DecodeContext &)> decode);
+    void announceAndGrey(RequestRunner::Command &command, const QString &what, bool onStatusBar,
+                         const QString &button);
 
     DeviceSession &m_session;
     Clock m_clock;
+    RequestRunner::Command m_read;
+    RequestRunner::Command m_counters;
+    RequestRunner::Command m_flow;
+    RequestRunner::Command m_inputStatus;
+    RequestRunner::Command m_write;
 };
 
 } // namespace corvane

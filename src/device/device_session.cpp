@@ -5,13 +5,21 @@
 namespace corvane {
 
 DeviceSession::DeviceSession(SessionEnvironment environment)
-    : env(std::move(environment)), engine(state, env.line, env.out, env.selectedAddress),
-      master(env.line, env.sleeper, env.out, state, [this] { return device.DeviceType; }) {}
+    : env(std::move(environment)), runner(state, env.line, env.out, env.selectedAddress),
+      master(env.line, env.sleeper, state) {
+    master.setSendObserver({[this] { return runner.sendQueued(); },
+                            [this](std::uint64_t ticket, bool ok) {
+                                runner.sendFinished(ticket, ok);
+                            }});
+}
 
 DecodeContext DeviceSession::decodeContext() {
-    DecodeContext ctx{env.out, state, device, tables, store, env.selectedAddress(), env.locale, {}};
-    ctx.noResponse = [this] { engine.reportNoResponse(); };
-    return ctx;
+    return DecodeContext{env.out, state, device, tables, store, env.selectedAddress(), env.locale};
+}
+
+void DeviceSession::setFastReplies(bool fast) {
+    runner.setFastReplies(fast);
+    master.setWholeFrames(fast);
 }
 
 bool DeviceSession::checkPort() {

@@ -6,7 +6,7 @@
 #include "device_tables.h"
 #include "engine_state.h"
 #include "modbus_master.h"
-#include "transaction_engine.h"
+#include "request_runner.h"
 
 #include <QLocale>
 #include <QString>
@@ -36,7 +36,7 @@ struct SessionEnvironment {
     QLocale locale = QLocale::system();
 };
 
-// The state the main window owns for its lifetime, apart from the widgets: the engine and its
+// The state the main window owns for its lifetime, apart from the widgets: the request runner and its
 // state, the recognised model, the three tables and the per-address store. The device, service
 // and file commands all work on one session.
 class DeviceSession {
@@ -47,6 +47,9 @@ public:
 
     // Everything a decoder writes into, for the address selected now.
     DecodeContext decodeContext();
+
+    // The FastReplies setting: windows close on a complete reply, requests go out whole.
+    void setFastReplies(bool fast);
 
     int selectedAddress() const { return env.selectedAddress(); }
     bool portOpen() const { return env.portOpen(); }
@@ -63,7 +66,7 @@ public:
     DeviceState device;
     DeviceTables tables;
     AddressStore store;
-    TransactionEngine engine;
+    RequestRunner runner;
     ModbusMaster master;
 };
 

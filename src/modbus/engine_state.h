@@ -6,7 +6,7 @@
 
 namespace corvane {
 
-// State shared by the transaction engine, the decoders and the device operations. It belongs
+// State shared by the request runner, the decoders and the device operations. It belongs
 // to the main window for the program's lifetime and starts zero or empty.
 struct EngineState {
     // Bytes received since the last request was started.
@@ -14,16 +14,10 @@ struct EngineState {
     // Bus address the last request went to, as it stood in the frame; 0 before the first. The
     // reply is held against it rather than against the selector, which may move meanwhile.
     std::int32_t RequestAddress = 0;
+    // Function code of that request; a reply to it carries the same code.
+    std::int32_t RequestFunction = 0;
     // While set, received 0x00 bytes are dropped: a bus turning around often produces one.
     bool SkipLeadingZero = false;
-    bool ResponseReady = false;
-    bool WriteResponseReady = false;
-    // Which command the responses belong to: the parameter read, or a measured-value read.
-    bool ReadMode = false;
-    bool MeasureMode = false;
-    std::int32_t ReadStep = 0;
-    std::int32_t MeasureStep = 0;
-    std::int32_t WriteStep = 0;
     // Registers of a block holding one 16-bit (InputCount) or one 32-bit (LongRegisterCount)
     // value per input of the recognised model; 0 until a model is known.
     std::int32_t InputCount = 0;

@@ -1,25 +1,54 @@
 #include "modbus_master.h"
 
 #include "engine_state.h"
+#include "error_display.h"
 #include "modbus_log.h"
-#include "output.h"
 #include "send_frame.h"
 #include "serial_line.h"
 
 #include <cstdint>
+#include <memory>
 #include <utility>
 
 namespace corvane {
 
-ModbusMaster::ModbusMaster(SerialLine &line, Sleeper &sleeper, Output &out, EngineState &state,
-                           std::function<QString()> deviceType)
-    : m_line(line), m_sleeper(sleeper), m_out(out), m_state(state),
-      m_deviceType(std::move(deviceType)) {}
+ModbusMaster::ModbusMaster(SerialLine &line, Sleeper &sleeper, EngineState &state)
+    : m_line(line), m_sleeper(sleeper), m_state(state) {}
 
-void ModbusMaster::send(const QByteArray &frame, std::chrono::milliseconds preSendDelay) {
-    if (!frame.isEmpty())
+// The request leaves on the port's own sending thread when it has one, so the pauses of the
+// transmission never hold up the window; otherwise it goes out here and now.
+void ModbusMaster::send(const QByteArray &frame, std::chrono::milliseconds preSendDelay,
+                        bool queryOutputRoomAfter) {
+    if (frame.size() >= 2) {
         m_state.RequestAddress = static_cast<std::uint8_t>(frame.at(0));
-    SendFrame(m_line, m_sleeper, frame, preSendDelay);
+        m_state.RequestFunction = static_cast<std::uint8_t>(frame.at(1));
+    }
+    if (m_observer.queued && m_observer.finished) {
+        SerialLine::KeyedFrame keyed;
+        keyed.bytes = frame;
+        keyed.preSendDelay = preSendDelay;
+        keyed.byteGap = m_wholeFrames ? std::chrono::milliseconds(0) : kByteGap;
+        keyed.drainLimit = drainLimit(frame);
+        keyed.queryOutputRoomAfter = queryOutputRoomAfter;
+        // done always runs later, on this thread, so the ticket is in place by then.
+        const auto ticket = std::make_shared<std::uint64_t>(0);
+        const auto finished = m_observer.finished;
+        if (m_line.SendKeyedAsync(keyed, [finished, ticket](bool ok, const QString &error) {
+                if (!error.isEmpty())
+                    showError(error);
+                finished(*ticket, ok);
+            })) {
+            *ticket = m_observer.queued();
+            qCDebug(lcModbusHex).noquote() << "tx queued" << frame.toHex(' ');
+            return;
+        }
+    }
+    if (m_wholeFrames)
+        SendFrameWhole(m_line, m_sleeper, frame, preSendDelay);
+    else
+        SendFrame(m_line, m_sleeper, frame, preSendDelay);
+    if (queryOutputRoomAfter)
+        m_line.OutputRoom();
 }
 
 void ModbusMaster::SendReadHolding(int slave, int start, int count) {
@@ -27,29 +56,20 @@ void ModbusMaster::SendReadHolding(int slave, int start, int count) {
 }
 
 void ModbusMaster::SendReadInput(int slave, int start, int count) {
-    send(readInputFrame(slave, start, count), kPreSendDelay);
-    m_line.OutputRoom();
+    send(readInputFrame(slave, start, count), kPreSendDelay, true);
 }
 
 void ModbusMaster::SendWriteSingle(int slave, int reg, int value, int placement) {
     send(writeSingleFrame(slave, reg, value, placement), std::chrono::milliseconds(0));
 }
 
-bool ModbusMaster::SendWriteMultiple(int slave, int start, int count, const QByteArray &payload) {
-    const QString model = m_deviceType ? m_deviceType() : QString();
-    if (!writeMultipleCountAllowed(count, model)) {
-        qCInfo(lcModbus) << "write of" << count << "registers refused for model" << model;
-        m_out.log(QStringLiteral("Not allowable register count!"));
-        return false;
-    }
+void ModbusMaster::SendWriteMultiple(int slave, int start, int count, const QByteArray &payload) {
     send(writeMultipleFrame(slave, start, count, payload), kPreSendDelay);
-    return true;
 }
 
 void ModbusMaster::SendWriteClock(int slave, const QByteArray &payload) {
     m_line.InputRoom();
     m_line.OutputRoom();
-    m_state.SkipLeadingZero = true;
     send(clockFrame(slave, payload), kClockPreSendDelay);
 }
 
@@ -76,24 +96,8 @@ void ModbusMaster::SendServiceQuery(int slave, int subCode) {
     send(serviceQueryFrame(slave, subCode), kPreSendDelay);
 }
 
-bool ModbusMaster::SendServiceCommand(int slave, int subCode, int kind,
-                                      const ServiceControls &controls,
-                                      const std::function<void()> &startWindow) {
-    const ServiceCommandPlan plan = serviceCommandPlan(kind, controls, slave);
-    if (!plan.send) {
-        if (plan.rejection.isEmpty())
-            qCWarning(lcModbus) << "unknown service command kind" << kind;
-        else
-            m_out.log(plan.rejection);
-        return false;
-    }
-    if (!plan.logLine.isEmpty())
-        m_out.log(plan.logLine);
-    send(serviceCommandFrame(slave, subCode, plan.data), kPreSendDelay);
-    m_state.ServiceReplyKind = kind;
-    if (startWindow)
-        startWindow();
-    return true;
+void ModbusMaster::SendServiceCommand(int slave, int subCode, const QByteArray &data) {
+    send(serviceCommandFrame(slave, subCode, data), kPreSendDelay);
 }
 
 } // namespace corvane

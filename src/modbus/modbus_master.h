@@ -6,26 +6,35 @@
 #include <QString>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 
 namespace corvane {
 
-class Output;
 class SerialLine;
 class Sleeper;
 struct EngineState;
 
 // The send operations: each builds one request, transmits it with SendFrame and forgets it,
 // apart from the address it went to (RequestAddress), which the reply checks hold the reply
-// against. Opening a response window is the caller's business, except for the service commands,
-// which start theirs through the callback they are given.
+// against. Windows, replies and what the requests mean are the callers' business.
 //
 // Callers check that the port is open before they send: a byte the port does not take is not
 // reported here.
 class ModbusMaster {
 public:
-    ModbusMaster(SerialLine &line, Sleeper &sleeper, Output &out, EngineState &state,
-                 std::function<QString()> deviceType);
+    // Told of sends that leave on another thread: queued() when the request is handed over,
+    // returning a ticket, finished(ticket, ok) once it has left or failed.
+    struct SendObserver {
+        std::function<std::uint64_t()> queued;
+        std::function<void(std::uint64_t ticket, bool ok)> finished;
+    };
+
+    ModbusMaster(SerialLine &line, Sleeper &sleeper, EngineState &state);
+
+    void setSendObserver(SendObserver observer) { m_observer = std::move(observer); }
+    // Fast mode: each request as one write, with RTS held until the output has drained.
+    void setWholeFrames(bool whole) { m_wholeFrames = whole; }
 
     void SendReadHolding(int slave, int start, int count);
     // Ends with an OutputRoom query whose answer is ignored: the status read behind it clears
@@ -33,33 +42,27 @@ public:
     void SendReadInput(int slave, int start, int count);
     // Sent with no pre-send delay.
     void SendWriteSingle(int slave, int reg, int value, int placement);
-    // Refuses register counts the model cannot have with "Not allowable register count!" and
-    // returns false; nothing is sent then.
-    bool SendWriteMultiple(int slave, int start, int count, const QByteArray &payload);
+    void SendWriteMultiple(int slave, int start, int count, const QByteArray &payload);
     // The date-and-time write: InputRoom and OutputRoom queries, then the 13-byte frame after a
-    // 10 ms pre-send delay, with SkipLeadingZero set so the reply, which nobody waits for, still
-    // reaches RxBuffer without the turn-round zero. RxBuffer is not emptied.
+    // 10 ms pre-send delay. The reply is not waited for.
     void SendWriteClock(int slave, const QByteArray &payload);
     void SendReadFileRecord(int slave, int file, int record, int length);
     // Returns false and sends nothing when recordBytes is not an even count of 2 to 12 bytes.
     bool SendWriteFileRecord(int slave, int file, int record, const QByteArray &recordBytes);
     void SendReadDeviceId(int slave, int code);
     void SendServiceQuery(int slave, int subCode);
-    // Service command of kind 1 to 7 built from the service page's texts. Logs its line before
-    // sending; after a successful send records the kind in ServiceReplyKind and calls
-    // startWindow (the Timer_service window). A refused kind logs its reason, leaves both alone
-    // and returns false.
-    bool SendServiceCommand(int slave, int subCode, int kind, const ServiceControls &controls,
-                            const std::function<void()> &startWindow);
+    // Function 0x47 with the data of a service command.
+    void SendServiceCommand(int slave, int subCode, const QByteArray &data);
 
 private:
-    void send(const QByteArray &frame, std::chrono::milliseconds preSendDelay);
+    void send(const QByteArray &frame, std::chrono::milliseconds preSendDelay,
+              bool queryOutputRoomAfter = false);
 
     SerialLine &m_line;
     Sleeper &m_sleeper;
-    Output &m_out;
     EngineState &m_state;
-    std::function<QString()> m_deviceType;
+    SendObserver m_observer;
+    bool m_wholeFrames = false;
 };
 
 } // namespace corvane

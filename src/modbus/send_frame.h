@@ -20,4 +20,14 @@ inline constexpr std::chrono::milliseconds kByteGap{2};
 void SendFrame(SerialLine &line, Sleeper &sleeper, const QByteArray &frame,
                std::chrono::milliseconds preSendDelay);
 
+// Fast mode: RTS up, the pre-send delay, the frame as one write, and RTS down only once the
+// output has drained. Without the pauses the frame has no gaps between characters, which
+// strict devices require at 19200 baud and above.
+void SendFrameWhole(SerialLine &line, Sleeper &sleeper, const QByteArray &frame,
+                    std::chrono::milliseconds preSendDelay);
+
+// Longest wait for the output to drain: the frame's own line time at the slowest speed the
+// program offers, with room to spare.
+std::chrono::milliseconds drainLimit(const QByteArray &frame);
+
 } // namespace corvane

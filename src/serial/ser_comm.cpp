@@ -2,6 +2,7 @@
 
 #include "error_display.h"
 #include "ser_comm_threads.h"
+#include "keyed_sender.h"
 
 #include <QFile>
 #include <QLoggingCategory>
@@ -57,7 +58,8 @@ constexpr std::uint32_t kBaudrates[] = {110,   300,   600,   1200,  2400,   4800
 
 TSerCustomComm::TSerCustomComm(SerialOs &os)
     : m_os(os), m_context(std::make_unique<QObject>()),
-      m_core(std::make_shared<detail::SerCommCore>(os, m_context.get(), this)) {
+      m_core(std::make_shared<detail::SerCommCore>(os, m_context.get(), this)),
+      m_keyedSender(std::make_unique<KeyedSender>(*this, m_context.get())) {
     const auto changed = [this](TSerPersistent *group) { OptionsChanged(group); };
     m_eventChars.OnChange = changed;
     m_flowControl.OnChange = changed;
@@ -238,6 +240,8 @@ void TSerCustomComm::StartThreads() {
 }
 
 void TSerCustomComm::ClosePort() {
+    // The sending thread works on the device: it stops before the device goes.
+    m_keyedSender->stop();
     if (!IsOpen())
         return;
     {
@@ -322,6 +326,23 @@ int TSerCustomComm::WriteBytes(const void *buffer, int count) {
 
 bool TSerCustomComm::WriteByte(std::uint8_t byte) {
     return WriteBytes(&byte, 1) == 1;
+}
+
+int TSerCustomComm::WriteBlock(const QByteArray &bytes) {
+    return WriteBytes(bytes.constData(), int(bytes.size()));
+}
+
+void TSerCustomComm::WaitSent(std::chrono::milliseconds limit) {
+    if (IsOpen())
+        m_device->drainOutput(int(limit.count()));
+}
+
+bool TSerCustomComm::SendKeyedAsync(const KeyedFrame &frame,
+                                    std::function<void(bool ok, const QString &error)> done) {
+    if (!IsOpen())
+        return false;
+    m_keyedSender->post(frame, std::move(done));
+    return true;
 }
 
 std::uint32_t TSerCustomComm::QueryStatus(SerComStat &stat) {

@@ -20,6 +20,7 @@ class SerCommCore;
 }
 class TSerCommEventThread;
 class TSerCommWriteThread;
+class KeyedSender;
 
 // Base of the component.
 class TSerComponent {
@@ -50,6 +51,12 @@ public:
     bool WriteByte(std::uint8_t byte) override;
     // Refused with RTS handshake or toggle even while closed; otherwise nothing while closed.
     void SetRtsLine(bool on) override;
+    int WriteBlock(const QByteArray &bytes) override;
+    void WaitSent(std::chrono::milliseconds limit) override;
+    // While open, frames go out on the component's sending thread, one after another; closing
+    // the port abandons what has not left yet.
+    bool SendKeyedAsync(const KeyedFrame &frame,
+                        std::function<void(bool ok, const QString &error)> done) override;
 
     // The status query also clears pending line errors; callers rely on that side effect.
     int InputQueued() override;
@@ -166,6 +173,7 @@ private:
     std::shared_ptr<SerialDevice> m_device;
     std::shared_ptr<TSerCommEventThread> m_eventThread;
     std::shared_ptr<TSerCommWriteThread> m_writeThread;
+    std::unique_ptr<KeyedSender> m_keyedSender;
     std::uint64_t m_openCount = 0;
     std::uint32_t m_eventMask = 0;
     // Flags OnError must hear at the next DispatchError (device lost, failed queued write).

@@ -1,6 +1,11 @@
 #pragma once
 
+#include <QByteArray>
+#include <QString>
+
+#include <chrono>
 #include <cstdint>
+#include <functional>
 
 namespace corvane {
 
@@ -19,6 +24,37 @@ public:
     // them clears pending line errors.
     virtual int InputRoom() = 0;
     virtual int OutputRoom() = 0;
+
+    // Writes a whole block in one go. The default hands it over byte by byte.
+    virtual int WriteBlock(const QByteArray &bytes) {
+        int written = 0;
+        for (const char byte : bytes)
+            written += WriteByte(static_cast<std::uint8_t>(byte)) ? 1 : 0;
+        return written;
+    }
+    // Returns once what was written has left the line, or after limit. The default returns at
+    // once: a line that cannot tell has nothing to wait for.
+    virtual void WaitSent(std::chrono::milliseconds limit) { (void)limit; }
+
+    // A frame keyed by RTS, sent off the calling thread: RTS up, preSendDelay, the bytes (one
+    // at a time with byteGap after each, or as one block when byteGap is zero, then waiting for
+    // the line to drain), RTS down. done runs later on the thread that owns the line: ok, or
+    // the error, whose text is empty when the port closed before the frame had left. Returns
+    // false, and does nothing, when this line can only send on the calling thread.
+    struct KeyedFrame {
+        QByteArray bytes;
+        std::chrono::milliseconds preSendDelay{0};
+        std::chrono::milliseconds byteGap{0};
+        // How long a frame sent as one block may take to drain before RTS drops regardless.
+        std::chrono::milliseconds drainLimit{0};
+        // A status query after the frame, as some requests make.
+        bool queryOutputRoomAfter = false;
+    };
+    virtual bool SendKeyedAsync(const KeyedFrame &frame, std::function<void(bool ok, const QString &error)> done) {
+        (void)frame;
+        (void)done;
+        return false;
+    }
 };
 
 } // namespace corvane

@@ -101,6 +101,12 @@ public:
                                      int &wokenIndex) = 0;
     // Blocks until one of the events of the mask occurs or wake is signalled.
     virtual SerWaitResult waitCommEvent(std::uint32_t &events, SerHandle wake) = 0;
+    // Waits until everything written has left the line, the last character included, or
+    // until timeoutMs has passed; false in that case. A device that cannot tell returns true.
+    virtual bool drainOutput(int timeoutMs) {
+        (void)timeoutMs;
+        return true;
+    }
 };
 
 class SerialOs {

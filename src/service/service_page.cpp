@@ -1,5 +1,7 @@
 #include "service_page.h"
 
+#include "service_commands.h"
+
 #include "device_session.h"
 #include "error_display.h"
 #include "frames.h"
@@ -7,6 +9,7 @@
 #include "register_map.h"
 #include "serial_line.h"
 #include "value_encoding.h"
+#include "modbus_reply.h"
 
 #include <QPointer>
 #include <QScopeGuard>
@@ -29,51 +32,39 @@ int pulseLengthCode(const QString &text) {
 
 ServicePage::ServicePage(DeviceSession &session, QObject *parent)
     : QObject(parent), m_session(session) {
-    setUpRequestTimer(Timer_readservice, this, "Timer_readservice", false, kStepInterval);
-    setUpRequestTimer(Timer_response_service, this, "Timer_response_service", true,
-                      kDefaultResponseTime);
-    setUpRequestTimer(Timer_service, this, "Timer_service", true, kDefaultResponseTime);
-    setUpRequestTimer(Timer_code, this, "Timer_code", true, kCodeWindow);
-
-    connect(&Timer_readservice, &QTimer::timeout, this, &ServicePage::Timer_readserviceTimer);
-    connect(&Timer_response_service, &QTimer::timeout, this,
-            &ServicePage::Timer_response_serviceTimer);
-    connect(&Timer_service, &QTimer::timeout, this, &ServicePage::Timer_serviceTimer);
-    connect(&Timer_code, &QTimer::timeout, this, &ServicePage::Timer_codeTimer);
-
-    // The engine may outlive the page; a page that is gone holds nothing in flight.
-    m_session.engine.addBusyCheck(
-        [page = QPointer<ServicePage>(this)] { return page && page->isBusy(); });
+    buildInfoRead();
 }
 
 void ServicePage::setResponseTime(std::chrono::milliseconds window) {
-    Timer_response_service.setInterval(window);
-    Timer_service.setInterval(window);
+    m_session.runner.setResponseTime(window);
 }
 
 std::chrono::milliseconds ServicePage::responseTime() const {
-    return Timer_response_service.intervalAsDuration();
+    return m_session.runner.responseTime();
 }
 
 bool ServicePage::isBusy() const {
-    return Timer_readservice.isActive() || Timer_response_service.isActive() ||
-           Timer_service.isActive() || Timer_code.isActive();
+    return m_session.runner.isBusy();
 }
 
 bool ServicePage::stopForClosedPort() {
-    const bool running = isBusy();
-    const bool reading = Timer_readservice.isActive();
-    Timer_readservice.stop();
-    Timer_response_service.stop();
-    Timer_service.stop();
-    Timer_code.stop();
-    if (reading) {
-        ServiceResponseReady = true;
-        m_session.env.out.setEnabled(kBitBtn24, true);
-    }
-    if (running)
-        m_session.state.RxBuffer.clear();
-    return running;
+    return m_session.runner.stopForClosedPort();
+}
+
+const QTimer &ServicePage::readServiceTimer() const {
+    return m_session.runner.timer(RequestRunner::StepTimer::ReadService);
+}
+
+const QTimer &ServicePage::responseServiceTimer() const {
+    return m_session.runner.timer(RequestRunner::Window::ResponseService);
+}
+
+const QTimer &ServicePage::serviceTimer() const {
+    return m_session.runner.timer(RequestRunner::Window::Service);
+}
+
+const QTimer &ServicePage::codeTimer() const {
+    return m_session.runner.timer(RequestRunner::Window::Code);
 }
 
 QString ServicePage::text(const QString &control) const {
@@ -115,74 +106,69 @@ void ServicePage::BitBtn18Click(const QString &enteredText) {
     });
 }
 
-void ServicePage::sendInfoStep(int slave) {
-    ModbusMaster &master = m_session.master;
-    switch (ServiceStep) {
-    case 1:
-        master.SendReadHolding(slave, kRegClock, kClockRegisterCount);
-        break;
-    case 2:
-        master.SendServiceQuery(slave, kServiceStatusQuery);
-        break;
-    case 3:
-        master.SendReadInput(slave, kInRegBattery, kBatteryRegisterCount);
-        break;
-    case 4:
-        master.SendReadDeviceId(slave, kDeviceIdCode);
-        break;
-    case 5:
-        master.SendReadHolding(slave, kRegPulseLengthLanguage, 1);
-        break;
-    default:
-        break;
-    }
+RequestRunner::Decoder ServicePage::decoder(
+    std::function<void(const ModbusReply &, DecodeContext &)> decode) {
+    return [&s = m_session, decode = std::move(decode)](const ModbusReply &reply) {
+        DecodeContext ctx = s.decodeContext();
+        decode(reply, ctx);
+    };
 }
 
-void ServicePage::decodeInfoStep(const QByteArray &reply) {
-    DecodeContext ctx = m_session.decodeContext();
-    switch (ServiceStep) {
-    case 1:
-        DecodeClock(reply, ctx);
-        break;
-    case 2:
-        DecodeServiceReply(reply, kServiceKindLineSettings, ctx);
-        break;
-    case 3:
-        DecodeBattery(reply, ctx);
-        break;
-    case 4:
-        DecodeDeviceId(reply, ctx);
-        break;
-    case 5:
-        DecodePulseSettings(reply, ctx);
-        break;
-    default:
-        break;
-    }
+void ServicePage::buildInfoRead() {
+    DeviceSession &s = m_session;
+    ModbusMaster &master = s.master;
+    RequestRunner::Command &read = m_infoRead;
+    read.name = "device information";
+    read.stepTimer = RequestRunner::StepTimer::ReadService;
+    read.window = RequestRunner::Window::ResponseService;
+    read.steps = {
+        {[&master](int slave) {
+             master.SendReadHolding(slave, kRegClock, kClockRegisterCount);
+             return true;
+         },
+         decoder(DecodeClock), false},
+        {[&master](int slave) {
+             master.SendServiceQuery(slave, kServiceStatusQuery);
+             return true;
+         },
+         decoder([](const ModbusReply &, DecodeContext &c) {
+             DecodeServiceReply(kServiceKindLineSettings, c);
+         }),
+         true},
+        {[&master](int slave) {
+             master.SendReadInput(slave, kInRegBattery, kBatteryRegisterCount);
+             return true;
+         },
+         decoder(DecodeBattery), false},
+        {[&master](int slave) {
+             master.SendReadDeviceId(slave, kDeviceIdCode);
+             return true;
+         },
+         decoder(DecodeDeviceId), false},
+        {[&master](int slave) {
+             master.SendReadHolding(slave, kRegPulseLengthLanguage, 1);
+             return true;
+         },
+         decoder(DecodePulseSettings), false},
+    };
+    Output &out = s.env.out;
+    RequestRunner &runner = s.runner;
+    read.onStart = [&out, &runner] {
+        const int address = runner.currentAddress();
+        const QString reading = QStringLiteral("Reading device No. ") + QString::number(address);
+        out.setStatus(StatusPanel::Progress, reading);
+        out.log(reading + QStringLiteral("..."));
+        out.setEnabled(kBitBtn24, false);
+        out.setText(QStringLiteral("Label13"),
+                    QStringLiteral("Мрежов адрес: ") + QString::number(address));
+    };
+    read.onEnd = [&out] { out.setEnabled(kBitBtn24, true); };
 }
 
 void ServicePage::BitBtn24Click() {
     runGuarded([&] {
-        if (!m_session.checkPort())
-            return;
-        if (m_session.engine.refuseIfBusy())
-            return;
-        EngineState &state = m_session.state;
-        Output &out = m_session.env.out;
-        const int address = m_session.selectedAddress();
-        state.RxBuffer.clear();
-        state.SkipLeadingZero = true;
-        const QString reading = QStringLiteral("Reading device No. ") + QString::number(address);
-        out.setStatus(StatusPanel::Progress, reading);
-        log(reading + QStringLiteral("..."));
-        ServiceStep = 1;
-        sendInfoStep(address);
-        ServiceResponseReady = false;
-        Timer_readservice.start();
-        Timer_response_service.start();
-        out.setEnabled(kBitBtn24, false);
-        out.setText(QStringLiteral("Label13"),
-                    QStringLiteral("Мрежов адрес: ") + QString::number(address));
+        if (m_session.checkPort())
+            m_session.runner.run(m_infoRead);
     });
 }
 
@@ -190,79 +176,52 @@ void ServicePage::BitBtn27Click() {
     BitBtn24Click();
 }
 
-void ServicePage::Timer_response_serviceTimer() {
-    runGuarded([&] {
-        ServiceResponseReady = true;
-        Timer_response_service.stop();
-        EngineState &state = m_session.state;
-        if (!state.RxBuffer.isEmpty()) {
-            m_session.env.out.traffic(QStringLiteral("\r"));
-            decodeInfoStep(QByteArray(state.RxBuffer));
-            return;
-        }
-        m_session.engine.reportNoResponse();
-    });
-}
-
-// A step whose send fails leaves ServiceResponseReady set, so the read still moves on and ends
-// with BitBtn24 enabled again.
-void ServicePage::Timer_readserviceTimer() {
-    runGuarded([&] {
-        if (!ServiceResponseReady)
-            return;
-        ++ServiceStep;
-        if (ServiceStep > kLastInfoStep) {
-            finishInfoRead();
-            return;
-        }
-        EngineState &state = m_session.state;
-        state.RxBuffer.clear();
-        state.SkipLeadingZero = true;
-        sendInfoStep(m_session.selectedAddress());
-        ServiceResponseReady = false;
-        Timer_response_service.start();
-    });
-}
-
-void ServicePage::finishInfoRead() {
-    Timer_readservice.stop();
-    m_session.state.RxBuffer.clear();
-    const auto enable = qScopeGuard([this] { m_session.env.out.setEnabled(kBitBtn24, true); });
-    m_session.env.line.InputRoom();
-}
-
 void ServicePage::sendServiceCommand(int kind) {
     const int address = m_session.selectedAddress();
-    const ServiceControls controls = serviceControls();
-    const ServiceCommandPlan plan = serviceCommandPlan(kind, controls, address);
+    const ServiceCommandPlan plan = serviceCommandPlan(kind, serviceControls(), address);
     if (!plan.send) {
         if (!plan.rejection.isEmpty())
             log(plan.rejection);
         return;
     }
-    if (m_session.engine.refuseIfBusy())
-        return;
-    EngineState &state = m_session.state;
-    state.RxBuffer.clear();
-    // Line settings alone leave SkipLeadingZero as it was; every other kind raises it.
-    if (kind != kServiceKindLineSettings)
-        state.SkipLeadingZero = true;
-    const bool sent = m_session.master.SendServiceCommand(
-        address, serviceSubCode(kind), kind, controls, [this] { Timer_service.start(); });
-    if (sent && kind == kServiceKindDeviceId)
+    DeviceSession &s = m_session;
+    RequestRunner::Command command;
+    command.name = "service command";
+    command.window = RequestRunner::Window::Service;
+    // Line settings leave SkipLeadingZero as it was; every other kind raises it.
+    command.raiseSkipLeadingZero = kind != kServiceKindLineSettings;
+    command.markReplyEnd = false;
+    command.keepReply = false;
+    command.noReply = RequestRunner::NoReply::Log;
+    command.steps.push_back({[&s, plan, kind](int slave) {
+                                 if (!plan.logLine.isEmpty())
+                                     s.env.out.log(plan.logLine);
+                                 s.master.SendServiceCommand(slave, serviceSubCode(kind), plan.data);
+                                 return true;
+                             },
+                             decoder([kind](const ModbusReply &, DecodeContext &c) {
+                                 DecodeServiceReply(kind, c);
+                             }),
+                             true});
+    if (s.runner.run(command) && kind == kServiceKindDeviceId)
         log(QStringLiteral("Changing ID of device ") + QString::number(address) +
             QStringLiteral("..."));
 }
 
+// Function 6 to one of the logger's settings registers; nobody waits for the answer.
 void ServicePage::sendSettingWrite(int reg, int value, int placement) {
-    if (m_session.engine.refuseIfBusy())
-        return;
-    EngineState &state = m_session.state;
-    state.RxBuffer.clear();
-    if (reg == kRegPulseLengthLanguage)
-        log(QStringLiteral("Changing pulse length..."));
-    state.SkipLeadingZero = true;
-    m_session.master.SendWriteSingle(m_session.selectedAddress(), reg, value, placement);
+    DeviceSession &s = m_session;
+    RequestRunner::Command command;
+    command.name = "setting write";
+    command.window = RequestRunner::Window::None;
+    command.steps.push_back({[&s, reg, value, placement](int slave) {
+                                 if (reg == kRegPulseLengthLanguage)
+                                     s.env.out.log(QStringLiteral("Changing pulse length..."));
+                                 s.master.SendWriteSingle(slave, reg, value, placement);
+                                 return true;
+                             },
+                             {}, true});
+    s.runner.run(command);
 }
 
 void ServicePage::BitBtn19Click() {
@@ -311,16 +270,20 @@ void ServicePage::Button2Click() {
     runGuarded([&] {
         if (!m_session.checkPort())
             return;
-        if (m_session.engine.refuseIfBusy())
-            return;
-        EngineState &state = m_session.state;
-        SerialLine &line = m_session.env.line;
-        state.RxBuffer.clear();
-        state.SkipLeadingZero = true;
-        line.InputRoom();
-        line.OutputRoom();
-        m_session.master.SendServiceQuery(m_session.selectedAddress(), kServiceReadMenuCode);
-        Timer_code.start();
+        DeviceSession &s = m_session;
+        RequestRunner::Command command;
+        command.name = "read code";
+        command.window = RequestRunner::Window::Code;
+        command.markReplyEnd = false;
+        command.noReply = RequestRunner::NoReply::LogEllipsis;
+        command.steps.push_back({[&s](int slave) {
+                                     s.env.line.InputRoom();
+                                     s.env.line.OutputRoom();
+                                     s.master.SendServiceQuery(slave, kServiceReadMenuCode);
+                                     return true;
+                                 },
+                                 decoder(DecodeMenuCode), false});
+        s.runner.run(command);
     });
 }
 
@@ -420,44 +383,6 @@ void ServicePage::BitBtn30Click() {
             return;
         }
         sendSettingWrite(kRegInputsDisplay, strictToInt(inputs), 1);
-    });
-}
-
-void ServicePage::Timer_serviceTimer() {
-    runGuarded([&] {
-        Timer_service.stop();
-        EngineState &state = m_session.state;
-        const auto noResponse = [this] {
-            log(TransactionEngine::noResponseText(m_session.selectedAddress()));
-        };
-        if (state.RxBuffer.isEmpty()) {
-            noResponse();
-            return;
-        }
-        const QByteArray reply = state.RxBuffer;
-        state.RxBuffer.clear();
-        DecodeContext ctx = m_session.decodeContext();
-        ctx.noResponse = noResponse;
-        DecodeServiceReply(reply, state.ServiceReplyKind, ctx);
-    });
-}
-
-// RxBuffer keeps the answer: the next request empties it.
-void ServicePage::Timer_codeTimer() {
-    runGuarded([&] {
-        Timer_code.stop();
-        const QByteArray reply = m_session.state.RxBuffer;
-        const auto noResponse = [this] {
-            log(TransactionEngine::noResponseText(m_session.selectedAddress()) +
-                QStringLiteral("..."));
-        };
-        if (reply.isEmpty()) {
-            noResponse();
-            return;
-        }
-        DecodeContext ctx = m_session.decodeContext();
-        ctx.noResponse = noResponse;
-        DecodeMenuCode(reply, ctx);
     });
 }
 

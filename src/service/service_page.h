@@ -1,5 +1,7 @@
 #pragma once
 
+#include "request_runner.h"
+
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -10,43 +12,39 @@
 namespace corvane {
 
 class DeviceSession;
+struct DecodeContext;
 struct ServiceControls;
 
 // The service page without its widgets: the password gate, the five-step device-information
 // read (also behind the main window's "Read type") and the service commands. Texts go out
 // through the session's Output, what the operator typed comes in through its ControlReader.
-//
-// The page's four timers count as requests in flight for the whole session: while any of them
-// runs, every command that would send is refused after its own checks, and the page refuses
-// likewise while another sequence runs.
+// Every request runs on the session's runner, so the page and the device commands refuse each
+// other while one of them is in flight.
 class ServicePage : public QObject {
     Q_OBJECT
 public:
-    static constexpr std::chrono::milliseconds kStepInterval{111};
-    static constexpr std::chrono::milliseconds kDefaultResponseTime{500};
-    // "Read code" waits longer than the other commands: the logger looks the code up first.
-    static constexpr std::chrono::milliseconds kCodeWindow{1000};
-    static constexpr int kLastInfoStep = 5;
+    static constexpr std::chrono::milliseconds kStepInterval = RequestRunner::kStepInterval;
+    static constexpr std::chrono::milliseconds kDefaultResponseTime =
+        RequestRunner::kDefaultResponseTime;
+    static constexpr std::chrono::milliseconds kCodeWindow = RequestRunner::kCodeWindow;
 
     explicit ServicePage(DeviceSession &session, QObject *parent = nullptr);
 
-    // Interval of Timer_response_service and Timer_service (the ResponseTime setting).
+    // The ResponseTime setting, shared with the device commands.
     void setResponseTime(std::chrono::milliseconds window);
     std::chrono::milliseconds responseTime() const;
 
     bool isUnlocked() const { return m_unlocked; }
-    // Whether the information read or an answer window of a command is still running.
+    // Whether any request is in flight.
     bool isBusy() const;
-    // The port closed: the information read and the command windows stop where they are, and
-    // BitBtn24 comes back. Returns whether anything was running.
+    // The port closed: whatever runs stops where it is, and BitBtn24 comes back if the
+    // information read had greyed it. Returns whether anything was running.
     bool stopForClosedPort();
 
-    std::int32_t serviceStep() const { return ServiceStep; }
-    bool serviceResponseReady() const { return ServiceResponseReady; }
-    const QTimer &readServiceTimer() const { return Timer_readservice; }
-    const QTimer &responseServiceTimer() const { return Timer_response_service; }
-    const QTimer &serviceTimer() const { return Timer_service; }
-    const QTimer &codeTimer() const { return Timer_code; }
+    const QTimer &readServiceTimer() const;
+    const QTimer &responseServiceTimer() const;
+    const QTimer &serviceTimer() const;
+    const QTimer &codeTimer() const;
 
 public Q_SLOTS:
     // Password "Enter". Once the page is open it stays open; the entry is hidden by then.
@@ -55,8 +53,6 @@ public Q_SLOTS:
     // "Read main information about this device", and the main window's "Read type".
     void BitBtn24Click();
     void BitBtn27Click();
-    void Timer_readserviceTimer();
-    void Timer_response_serviceTimer();
 
     void BitBtn19Click(); // Change ID
     void Button1Click();  // Change interface parameters
@@ -69,16 +65,13 @@ public Q_SLOTS:
     void BitBtn25Click(); // Change address
     void BitBtn26Click(); // Change pulse length
     void BitBtn30Click(); // Set inputs display
-    void Timer_serviceTimer();
-    void Timer_codeTimer();
 
 private:
     QString text(const QString &control) const;
     ServiceControls serviceControls() const;
     void log(const QString &line);
-    void sendInfoStep(int slave);
-    void decodeInfoStep(const QByteArray &reply);
-    void finishInfoRead();
+    void buildInfoRead();
+    RequestRunner::Decoder decoder(std::function<void(const ModbusReply &, DecodeContext &)> decode);
     // Sends a service command of kind 1 to 7 once the caller's checks have passed. The rejections
     // of the command builder count as input checks and come before the busy refusal.
     void sendServiceCommand(int kind);
@@ -87,14 +80,7 @@ private:
 
     DeviceSession &m_session;
     bool m_unlocked = false;
-
-    std::int32_t ServiceStep = 0;
-    bool ServiceResponseReady = false;
-
-    QTimer Timer_readservice;
-    QTimer Timer_response_service;
-    QTimer Timer_service;
-    QTimer Timer_code;
+    RequestRunner::Command m_infoRead;
 };
 
 } // namespace corvane

@@ -83,7 +83,7 @@ void TstMainWindow::startsWithDefaultsWithoutSettingsFile() {
     QVERIFY(s.ComSpeed.isEmpty());
     QCOMPARE(s.DecSeparator, QStringLiteral("."));
     QCOMPARE(s.ExportSeparator, QStringLiteral(";"));
-    QCOMPARE(f.window->session().engine.responseTime(), 500ms);
+    QCOMPARE(f.window->session().runner.responseTime(), 500ms);
     QVERIFY(!f.window->portOpen());
     QCOMPARE(f.window->ui.Label24->text(), QStringLiteral("Device type: "));
     QCOMPARE(f.window->ui.Edit_addr->text(), QStringLiteral("1"));
@@ -110,7 +110,7 @@ void TstMainWindow::specialSettingsFileLeftAlone() {
     WindowFixture f(QByteArray(), [&kind](const QString &path) { makeSpecialFile(kind, path); });
     QCOMPARE(specialFileKind(f.settingsPath), kind);
     QCOMPARE(f.window->settings(), Settings());
-    QCOMPARE(f.window->session().engine.responseTime(), 500ms);
+    QCOMPARE(f.window->session().runner.responseTime(), 500ms);
     QVERIFY(f.errors.isEmpty());
 
     TForm2 &d = *f.window->Form2;
@@ -126,15 +126,15 @@ void TstMainWindow::specialSettingsFileLeftAlone() {
 
 void TstMainWindow::responseTimeReachesEveryWindow() {
     WindowFixture f("[Misc]\nResponse Time=2500\n");
-    QCOMPARE(f.window->session().engine.responseTime(), 2500ms);
+    QCOMPARE(f.window->session().runner.responseTime(), 2500ms);
     QCOMPARE(f.window->servicePage().responseTime(), 2500ms);
     f.window->Form2->LoadOptions();
     QCOMPARE(f.window->Form2->Edit_response_time->text(), QStringLiteral("2500"));
 
     WindowFixture hex("[Misc]\nResponse Time=0x3E8\n");
-    QCOMPARE(hex.window->session().engine.responseTime(), 1000ms);
+    QCOMPARE(hex.window->session().runner.responseTime(), 1000ms);
     WindowFixture junk("[Misc]\nResponse Time=soon\n");
-    QCOMPARE(junk.window->session().engine.responseTime(), 500ms);
+    QCOMPARE(junk.window->session().runner.responseTime(), 500ms);
 }
 
 void TstMainWindow::autoOpenOpensThePortAtStart() {
@@ -319,7 +319,7 @@ void TstMainWindow::optionsApplyWritesAndTakesOver() {
     QCOMPARE(s.DecSeparator, QStringLiteral(","));
     QCOMPARE(s.ResponseTime, 1200);
     QVERIFY(s.OpenAtStart);
-    QCOMPARE(f.window->session().engine.responseTime(), 1200ms);
+    QCOMPARE(f.window->session().runner.responseTime(), 1200ms);
     QCOMPARE(f.window->servicePage().responseTime(), 1200ms);
 
     QFile file(f.settingsPath);

@@ -39,7 +39,7 @@ struct SimWindow {
     }
     TForm1 &window() { return *fixture->window; }
     bool waitIdle() {
-        return QTest::qWaitFor([this] { return !window().session().engine.isBusy(); }, 30000);
+        return QTest::qWaitFor([this] { return !window().session().runner.isBusy(); }, 30000);
     }
 
     LoggerSimulator sim;
@@ -169,7 +169,7 @@ void TstWindowSim::closedPortStopsTheRunningCommand() {
     const qsizetype linesBefore = s.fixture->logLines().size();
     s.sim.resetCounters();
 
-    const TransactionEngine &engine = window.session().engine;
+    const RequestRunner &engine = window.session().runner;
     const ServicePage &service = window.servicePage();
     // Right after the second answer is handled: between two requests of the command.
     bool closed = false;
@@ -186,7 +186,7 @@ void TstWindowSim::closedPortStopsTheRunningCommand() {
             window.ui.BitBtn13->click();
     };
     QObject watch;
-    connect(&engine.responseTimer(), &QTimer::timeout, &watch, closeNow);
+    connect(&engine.timer(RequestRunner::Window::Response), &QTimer::timeout, &watch, closeNow);
     connect(&service.responseServiceTimer(), &QTimer::timeout, &watch, closeNow);
     qobject_cast<QAbstractButton *>(window.ui.control(command))->click();
     QTRY_VERIFY(closed);

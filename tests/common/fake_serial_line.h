@@ -19,7 +19,7 @@ namespace corvane::test {
 // queued with deliver() and handed out by ReadBytes. Nothing waits.
 class FakeSerialLine : public SerialLine, public Sleeper {
 public:
-    enum class Kind { Rts, Byte, Sleep, InputRoom, OutputRoom, Read };
+    enum class Kind { Rts, Byte, Sleep, InputRoom, OutputRoom, Read, Block, Drain };
     struct Event {
         Kind kind;
         int value;
@@ -48,6 +48,12 @@ public:
                 onFrame(frames.back());
         }
     }
+    int WriteBlock(const QByteArray &bytes) override {
+        record(Kind::Block, int(bytes.size()));
+        current.append(bytes);
+        return open ? int(bytes.size()) : 0;
+    }
+    void WaitSent(std::chrono::milliseconds) override { record(Kind::Drain, 0); }
     int InputQueued() override { return int(input.size()); }
     int InputRoom() override {
         record(Kind::InputRoom, 0);
@@ -80,13 +86,13 @@ public:
                 --i;
                 continue;
             }
-            static const char *const kNames[] = {"rts",       "byte",       "",
-                                                 "InputRoom", "OutputRoom", "read "};
+            static const char *const kNames[] = {"rts",        "byte",  "",       "InputRoom",
+                                                 "OutputRoom", "read ", "block ", "drain"};
             if (e.kind == Kind::Rts)
                 parts << QLatin1String(e.value ? "rts+" : "rts-");
             else if (e.kind == Kind::Sleep)
                 parts << QStringLiteral("%1ms").arg(e.value);
-            else if (e.kind == Kind::Read || e.kind == Kind::Byte)
+            else if (e.kind == Kind::Read || e.kind == Kind::Byte || e.kind == Kind::Block)
                 parts << QLatin1String(kNames[int(e.kind)]) + QString::number(e.value);
             else
                 parts << QLatin1String(kNames[int(e.kind)]);

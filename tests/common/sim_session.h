@@ -36,9 +36,9 @@ public:
         comm.SetBaudrate(br9600);
         comm.SetDirectWrite(true);
         comm.OnRxChar = [this](TSerCustomComm *, int count) {
-            session.engine.Comm1RxChar(count);
+            session.runner.Comm1RxChar(count);
         };
-        session.engine.setResponseTime(responseTime);
+        session.runner.setResponseTime(responseTime);
         try {
             comm.OpenPort();
         } catch (const std::exception &e) {
@@ -54,7 +54,7 @@ public:
 
     // Waits until no sequence, window or registered busy check is left running.
     bool waitIdle(int timeoutMs = 30000) {
-        return QTest::qWaitFor([this] { return !session.engine.isBusy(); }, timeoutMs);
+        return QTest::qWaitFor([this] { return !session.runner.isBusy(); }, timeoutMs);
     }
 
     LoggerSimulator sim;

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "address_store.h"
+#include "check_response.h"
 #include "crc16.h"
 #include "decoders.h"
 #include "device_model.h"
 #include "device_tables.h"
 #include "engine_state.h"
+#include "modbus_reply.h"
 #include "recording_output.h"
 
 #include <QStringList>
@@ -43,7 +45,20 @@ struct DeviceFixture {
     DeviceState device;
     DeviceTables tables;
     std::unique_ptr<AddressStore> store = std::make_unique<AddressStore>();
-    DecodeContext ctx{out, engine, device, tables, *store, 1, QLocale::c(), {}};
+    DecodeContext ctx{out, engine, device, tables, *store, 1, QLocale::c()};
 };
+
+// A raw reply as the runner hands it to a decoder: checked once, with the step's leading-zero
+// reporting, and decoded only when it passes.
+template <typename Decode>
+void checkThenDecode(const QByteArray &raw, bool reportLeadingZero, DecodeContext &ctx,
+                     Decode decode) {
+    const CheckedResponse checked =
+        CheckResponse(raw, reportLeadingZero, ctx.out, ctx.engine.RequestAddress);
+    if (checked) {
+        const ModbusReply reply = ModbusReply::fromChecked(raw, checked);
+        decode(reply, ctx);
+    }
+}
 
 } // namespace corvane::test

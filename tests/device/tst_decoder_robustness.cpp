@@ -71,18 +71,25 @@ void TstDecoderRobustness::randomAndMutatedReplies() {
         accepted += ok;
         const long changesBefore = gridChanges;
         const QString modelBefore = f.device.DeviceType;
-        f.engine.ReadMode = pick(2) == 0;
+        const LongBlockTable table =
+            pick(2) == 0 ? LongBlockTable::Parameters : LongBlockTable::Measured;
         f.ctx.selectedAddress = 1 + pick(AddressStore::kLastAddress);
-        DecodeWordBlock(reply, pick(18), f.ctx);
-        DecodeLongBlock(reply, pick(2) == 0 ? kFlowBlockRow : pick(18), f.ctx);
-        DecodeFreeText(reply, pick(10), f.ctx);
-        DecodeClock(reply, f.ctx);
-        DecodeBattery(reply, f.ctx);
-        DecodeInputStatus(reply, f.ctx);
-        DecodeDeviceId(reply, f.ctx);
-        DecodeMenuCode(reply, f.ctx);
-        DecodePulseSettings(reply, f.ctx);
-        DecodeServiceReply(reply, pick(9), f.ctx);
+        const int wordRow = pick(18), longRow = pick(2) == 0 ? kFlowBlockRow : pick(18);
+        const int input = pick(10), kind = pick(9);
+        checkThenDecode(reply, true, f.ctx, [&](const ModbusReply &r, DecodeContext &c) {
+            DecodeWordBlock(r, wordRow, c);
+            DecodeLongBlock(r, table, longRow, c);
+            DecodeFreeText(r, input, c);
+            DecodeServiceReply(kind, c);
+        });
+        checkThenDecode(reply, false, f.ctx, [](const ModbusReply &r, DecodeContext &c) {
+            DecodeClock(r, c);
+            DecodeBattery(r, c);
+            DecodeInputStatus(r, c);
+            DecodeDeviceId(r, c);
+            DecodeMenuCode(r, c);
+            DecodePulseSettings(r, c);
+        });
 
         if (!ok) {
             QCOMPARE(gridChanges, changesBefore);

@@ -16,18 +16,28 @@ using Decoder = std::function<void(const QByteArray &, DecodeContext &)>;
 
 // Every decoder by name, with the arguments the sequences pass.
 const std::map<QString, Decoder> &decoders() {
+    // The flag is whether the step that asks reports a rejected leading zero.
+    const auto checked = [](bool reportLeadingZero, auto decode) {
+        return [reportLeadingZero, decode](const QByteArray &raw, DecodeContext &ctx) {
+            checkThenDecode(raw, reportLeadingZero, ctx, decode);
+        };
+    };
     static const std::map<QString, Decoder> all{
-        {"word", [](auto &r, auto &c) { DecodeWordBlock(r, kRowPulseConstant, c); }},
-        {"long", [](auto &r, auto &c) { DecodeLongBlock(r, kRowTotalPulses, c); }},
-        {"freetext", [](auto &r, auto &c) { DecodeFreeText(r, 1, c); }},
-        {"lock", [](auto &r, auto &c) { DecodeServiceReply(r, kServiceKindLock, c); }},
-        {"unlock", [](auto &r, auto &c) { DecodeServiceReply(r, kServiceKindUnlock, c); }},
-        {"clock", DecodeClock},
-        {"battery", DecodeBattery},
-        {"status", DecodeInputStatus},
-        {"deviceid", DecodeDeviceId},
-        {"menucode", DecodeMenuCode},
-        {"pulses", DecodePulseSettings},
+        {"word", checked(true, [](auto &r, auto &c) { DecodeWordBlock(r, kRowPulseConstant, c); })},
+        {"long", checked(true,
+                         [](auto &r, auto &c) {
+                             DecodeLongBlock(r, LongBlockTable::Measured, kRowTotalPulses, c);
+                         })},
+        {"freetext", checked(true, [](auto &r, auto &c) { DecodeFreeText(r, 1, c); })},
+        {"lock", checked(true, [](auto &, auto &c) { DecodeServiceReply(kServiceKindLock, c); })},
+        {"unlock",
+         checked(true, [](auto &, auto &c) { DecodeServiceReply(kServiceKindUnlock, c); })},
+        {"clock", checked(false, DecodeClock)},
+        {"battery", checked(false, DecodeBattery)},
+        {"status", checked(false, DecodeInputStatus)},
+        {"deviceid", checked(false, DecodeDeviceId)},
+        {"menucode", checked(false, DecodeMenuCode)},
+        {"pulses", checked(false, DecodePulseSettings)},
     };
     return all;
 }
@@ -76,7 +86,7 @@ void TstDecoders::deviceId() {
     f.out.clear();
     f.store->setModel(7, "QTR-6D");
     f.ctx.selectedAddress = 7;
-    DecodeDeviceId(identification(objects), f.ctx);
+    checkThenDecode(identification(objects), false, f.ctx, DecodeDeviceId);
     // Count, object id and length read as spaces; the byte before the CRC is left out.
     QCOMPARE(f.out.texts.value("Label20"), "   " + QString::fromLatin1(objects.chopped(1)));
     QCOMPARE(f.device.DeviceType, model);
@@ -103,7 +113,6 @@ void TstDecoders::blocks_data() {
                                  << "6|255";
     QTest::newRow("word cut by CRC")
         << -kRowUserNumber << true << frame("0103080001000200") << 0 << "1|2";
-    QTest::newRow("not read mode") << -kRowUserNumber << false << frame("0103020001") << 0 << "o";
     QTest::newRow("initial values")
         << kRowInitialValue << true << frame("010308FFFFFFFF000004D2") << 0 << "-0.1|123.4";
     QTest::newRow("counters") << kRowTotalPulses << false << frame("010408FFFFFFFF7FFFFFFF") << 1
@@ -127,8 +136,10 @@ void TstDecoders::blocks() {
     fillRow(*grids[table], gridRow, "o|o|o|o|o|o|o|o");
     f.tables.Grid_data.setCell(1, kRowUnit, "m3");
     f.tables.Grid_data.setGridColumnCount(5);
-    f.engine.ReadMode = readMode;
-    row < 0 ? DecodeWordBlock(reply, -row, f.ctx) : DecodeLongBlock(reply, row, f.ctx);
+    const LongBlockTable target = readMode ? LongBlockTable::Parameters : LongBlockTable::Measured;
+    checkThenDecode(reply, true, f.ctx, [row, target](auto &r, auto &c) {
+        row < 0 ? DecodeWordBlock(r, -row, c) : DecodeLongBlock(r, target, row, c);
+    });
     const int written = int(texts.count('|')) + 1;
     QCOMPARE(rowTexts(*grids[table], gridRow).section('|', 0, written - 1), texts);
     QCOMPARE(grids[table]->cell(written + 1, gridRow), "o");
@@ -151,8 +162,9 @@ void TstDecoders::freeText() {
     QFETCH(QString, text);
     DeviceFixture f;
     fillRow(f.tables.Grid_data, kRowFreeText, "old|old|old|old|old|old|old|old");
-    DecodeFreeText(reply, 8, f.ctx);
-    DecodeFreeText(reply, 9, f.ctx);
+    for (const int input : {8, 9})
+        checkThenDecode(reply, true, f.ctx,
+                        [input](auto &r, auto &c) { DecodeFreeText(r, input, c); });
     QCOMPARE(rowTexts(f.tables.Grid_data, kRowFreeText), "old|old|old|old|old|old|old|" + text);
 }
 
@@ -223,7 +235,6 @@ void TstDecoders::rejected() {
     QFETCH(QByteArray, reply);
     QFETCH(QStringList, log);
     DeviceFixture f;
-    f.engine.ReadMode = true;
     int changes = 0;
     for (StringGrid *grid : {&f.tables.Grid_data, &f.tables.Grid_data2, &f.tables.Grid_flow})
         connect(grid, &QAbstractItemModel::dataChanged, this, [&changes] { ++changes; });

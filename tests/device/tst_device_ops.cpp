@@ -3,6 +3,7 @@
 #include "crc16.h"
 #include "device_operations.h"
 #include "device_session.h"
+#include "frames.h"
 #include "fake_serial_line.h"
 #include "recording_output.h"
 #include "table_rows.h"
@@ -50,6 +51,8 @@ Q_DECLARE_METATYPE(Command)
 class TstDeviceOps : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void writeMultipleCounts_data();
+    void writeMultipleCounts();
     void refusals_data();
     void refusals();
     void clockFrame();
@@ -101,7 +104,7 @@ void TstDeviceOps::refusals() {
     command(rig.ops);
     QCOMPARE(rig.out.logLines, QStringList{line});
     QVERIFY(rig.line.events.empty());
-    QVERIFY(!rig.session.engine.isBusy());
+    QVERIFY(!rig.session.runner.isBusy());
     for (const char *button : {"BitBtn1", "BitBtn2", "BitBtn6", "BitBtn31"})
         QVERIFY(rig.out.isEnabled(button));
 }
@@ -117,7 +120,7 @@ void TstDeviceOps::clockFrame() {
     QCOMPARE(rig.line.frames, QList<QByteArray>{frame});
     QCOMPARE(rig.line.timeline(), "InputRoom OutputRoom rts+ 10ms 13*(byte 2ms) rts-");
     QCOMPARE(rig.out.logLines, QStringList{"Programming current time and date..."});
-    QVERIFY(!rig.session.engine.isBusy());
+    QVERIFY(!rig.session.runner.isBusy());
 }
 
 void TstDeviceOps::statusClock() {
@@ -217,11 +220,40 @@ void TstDeviceOps::selectionToUnknownAddress() {
 // ResponseTime the operator set.
 void TstDeviceOps::windowsKeepTheirLength() {
     Rig rig;
-    const TransactionEngine &engine = rig.session.engine;
+    const RequestRunner &engine = rig.session.runner;
     for (const QTimer *timer :
-         {&engine.responseTimer(), &engine.responseProgramTimer(), &engine.readTimer(),
-          &engine.decodeInputTimer(), &engine.writeTimer()})
+         {&engine.timer(RequestRunner::Window::Response), &engine.timer(RequestRunner::Window::ResponseProgram), &engine.timer(RequestRunner::StepTimer::Read),
+          &engine.timer(RequestRunner::StepTimer::DecodeInput), &engine.timer(RequestRunner::StepTimer::Write)})
         QCOMPARE(timer->timerType(), Qt::PreciseTimer);
+}
+
+void TstDeviceOps::writeMultipleCounts_data() {
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("frameLength"); // 0: refused
+    for (const char *model : {"QTR-8D", "QTR-6D", "QTR-4D", ""}) {
+        const QString m = QLatin1String(model);
+        const bool eight = m == QLatin1String("QTR-8D") || m == QLatin1String("QTR-4D");
+        const QByteArray name = QByteArray(*model ? model : "no model") + " x";
+        for (const int count : {0, 2, 4, 6, 8, 10, 12, 16, 32}) {
+            int length = 0;
+            if (count == 4 || count == 6 || count == 12 || count == 16 || (count == 8 && eight))
+                length = 9 + 2 * count;
+            QTest::newRow(name + QByteArray::number(count)) << m << count << length;
+        }
+    }
+}
+
+void TstDeviceOps::writeMultipleCounts() {
+    QFETCH(QString, model);
+    QFETCH(int, count);
+    QFETCH(int, frameLength);
+    QCOMPARE(writeMultipleCountAllowed(count, model), frameLength > 0);
+    if (frameLength == 0)
+        return;
+    const QByteArray frame = writeMultipleFrame(2, 0x8000, count, QByteArray(2 * count, '\1'));
+    QCOMPARE(frame.size(), frameLength);
+    QCOMPARE(quint8(frame.at(6)), quint8(2 * count));
 }
 
 QTEST_GUILESS_MAIN(TstDeviceOps)

@@ -1,19 +1,26 @@
 // The service page against a recording port: the password gate, the checks of every command
-// and the refusal while another request is in flight.
+// and the refusal while another request is in flight; and what each service command sends.
 
+#include "crc16.h"
 #include "device_session.h"
 #include "error_display.h"
 #include "fake_serial_line.h"
 #include "recording_output.h"
+#include "frames.h"
+#include "service_commands.h"
 #include "service_key_filter.h"
 #include "service_page.h"
 
 #include <QTest>
 
+#include <stdexcept>
+
 using namespace corvane;
 using namespace corvane::test;
 
 using Texts = QHash<QString, QString>;
+
+Q_DECLARE_METATYPE(corvane::ServiceControls)
 
 namespace {
 
@@ -31,13 +38,31 @@ struct Fixture {
                                              {},
                                              QLocale::c()}};
     ServicePage page{session};
+
+    // Some other sequence, as the device commands start theirs.
+    bool startSequence() {
+        RequestRunner::Command sequence;
+        sequence.stepTimer = RequestRunner::StepTimer::Read;
+        sequence.steps = {{[](int) { return false; }, {}, true}};
+        return session.runner.run(sequence);
+    }
 };
+
+QByteArray withCrc(const char *hex) {
+    QByteArray frame = QByteArray::fromHex(hex);
+    appendCrc(frame);
+    return frame;
+}
 
 } // namespace
 
 class TestServiceCommands : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void serviceCommands_data();
+    void serviceCommands();
+    void serviceRejections_data();
+    void serviceRejections();
     void init() {
         m_errors.clear();
         setErrorSink([this](const QString &message) { m_errors << message; });
@@ -183,15 +208,15 @@ private Q_SLOTS:
         f.page.BitBtn20Click();
         f.page.BitBtn25Click();
         f.page.BitBtn24Click();
-        QVERIFY(!f.session.engine.startRead());
+        QVERIFY(!f.startSequence());
         const QString busy = QStringLiteral("Another request is in progress, please wait...");
         QCOMPARE(f.out.logLines,
                  QStringList({"User code not programmed - must be 4 digits...", busy, busy, busy}));
         QVERIFY(f.line.frames.isEmpty() && !f.out.texts.contains("Label13"));
 
-        f.page.Timer_serviceTimer();
+        f.session.runner.windowClosed();
         QCOMPARE(f.out.logLines.last(), QStringLiteral("No response from device 1"));
-        QVERIFY(f.session.engine.startRead());
+        QVERIFY(f.startSequence());
         f.page.BitBtn22Click();
         QCOMPARE(f.out.logLines.last(), busy);
     }
@@ -201,18 +226,18 @@ private Q_SLOTS:
     void portErrorDuringInfoRead() {
         Fixture f;
         f.page.BitBtn24Click();
-        f.page.Timer_response_serviceTimer();
+        f.session.runner.windowClosed();
         f.line.fault = [](FakeSerialLine::Kind kind) {
             if (kind == FakeSerialLine::Kind::Byte)
                 throw std::runtime_error("Write error");
         };
-        f.page.Timer_readserviceTimer();
+        f.session.runner.stepTick();
         QCOMPARE(m_errors, QStringList{"Write error"});
         f.line.fault = {};
         for (int tick = 0; tick < 10 && f.page.isBusy(); ++tick) {
-            f.page.Timer_readserviceTimer();
+            f.session.runner.stepTick();
             if (f.page.responseServiceTimer().isActive())
-                f.page.Timer_response_serviceTimer();
+                f.session.runner.windowClosed();
         }
         QVERIFY(!f.page.isBusy() && f.out.isEnabled("BitBtn24", false));
     }
@@ -220,6 +245,82 @@ private Q_SLOTS:
 private:
     QStringList m_errors;
 };
+
+void TestServiceCommands::serviceCommands_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<ServiceControls>("controls");
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<QString>("logLine");
+    ServiceControls c{"12345678", "9600", "Odd", "0427", "6", "Negative"};
+    QTest::newRow("1 device id") << 1 << c << withCrc("0547000412345678") << QString();
+    ServiceControls zeros = c;
+    zeros.Edit_id = QStringLiteral("00000000");
+    QTest::newRow("1 device id zeros") << 1 << zeros << withCrc("0547000400000000") << QString();
+    QTest::newRow("2 line settings")
+        << 2 << c << withCrc("054701020104") << "Changing communication settings...";
+    QTest::newRow("3 menu code") << 3 << c << withCrc("0547030430343237")
+                                 << "Changing user code for menu access...";
+    QTest::newRow("4 unlock") << 4 << c << withCrc("0547190101") << "Unlocking device 5...";
+    QTest::newRow("5 inputs") << 5 << c << withCrc("05472A01BA")
+                              << "Changing number of pulse inputs for device 5...";
+    QTest::newRow("6 lock") << 6 << c << withCrc("0547050155") << "Locking device 5...";
+    QTest::newRow("7 negative") << 7 << c << withCrc("0547320101")
+                                << "Changing polarity of pulse inputs for devie 5...";
+    c.Combo_polarity = QStringLiteral("positive");
+    QTest::newRow("7 other text") << 7 << c << withCrc("0547320100")
+                                  << "Changing polarity of pulse inputs for devie 5...";
+}
+
+void TestServiceCommands::serviceCommands() {
+    QFETCH(int, kind);
+    QFETCH(ServiceControls, controls);
+    QFETCH(QByteArray, frame);
+    QFETCH(QString, logLine);
+    const ServiceCommandPlan plan = serviceCommandPlan(kind, controls, 5);
+    QVERIFY(plan.send);
+    QCOMPARE(serviceCommandFrame(5, serviceSubCode(kind), plan.data).toHex(' '), frame.toHex(' '));
+    QCOMPARE(plan.logLine, logLine);
+}
+
+void TestServiceCommands::serviceRejections_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<ServiceControls>("controls");
+    QTest::addColumn<QString>("message"); // empty: a conversion error is raised instead
+    const ServiceControls c{"12345678", "9600", "Odd", "0427", "6", "Negative"};
+    auto with = [&c](auto member, const char *text) {
+        ServiceControls changed = c;
+        changed.*member = QLatin1String(text);
+        return changed;
+    };
+    const QString parity = QStringLiteral("Incorrect COM port parity selected, aborting...");
+    QTest::newRow("2 parity Mark") << 2 << with(&ServiceControls::ComboBox2, "Mark") << parity;
+    ServiceControls both = with(&ServiceControls::ComboBox2, "even");
+    both.ComboBox1 = QStringLiteral("57600");
+    QTest::newRow("2 parity tested before speed") << 2 << both << parity;
+    QTest::newRow("2 speed 57600") << 2 << with(&ServiceControls::ComboBox1, "57600")
+                                   << "Incorrect COM port speed selected, aborting...";
+    QTest::newRow("5 inputs 5") << 5 << with(&ServiceControls::Combo_inputs, "5")
+                                << "Incorrect number of inputs selected...";
+    QTest::newRow("5 inputs empty") << 5 << with(&ServiceControls::Combo_inputs, "")
+                                    << "Incorrect number of inputs selected...";
+    QTest::newRow("1 id not digits")
+        << 1 << with(&ServiceControls::Edit_id, "1234567A") << QString();
+    QTest::newRow("1 id too short") << 1 << with(&ServiceControls::Edit_id, "1234") << QString();
+    QTest::newRow("3 code too short") << 3 << with(&ServiceControls::Edit1, "123") << QString();
+}
+
+void TestServiceCommands::serviceRejections() {
+    QFETCH(int, kind);
+    QFETCH(ServiceControls, controls);
+    QFETCH(QString, message);
+    if (message.isEmpty()) {
+        QVERIFY_THROWS_EXCEPTION(std::invalid_argument, serviceCommandPlan(kind, controls, 5));
+        return;
+    }
+    const ServiceCommandPlan plan = serviceCommandPlan(kind, controls, 5);
+    QVERIFY(!plan.send);
+    QCOMPARE(plan.rejection, message);
+}
 
 QTEST_GUILESS_MAIN(TestServiceCommands)
 #include "tst_service_commands.moc"

@@ -93,7 +93,7 @@ int main(int argc, char *argv[]) {
     comm.SetDeviceName(sim.slavePath());
     comm.SetBaudrate(br9600);
     comm.SetDirectWrite(true);
-    comm.OnRxChar = [&session](TSerCustomComm *, int count) { session.engine.Comm1RxChar(count); };
+    comm.OnRxChar = [&session](TSerCustomComm *, int count) { session.runner.Comm1RxChar(count); };
     try {
         comm.OpenPort();
     } catch (const std::exception &e) {
@@ -105,7 +105,7 @@ int main(int argc, char *argv[]) {
 
     const auto sends = stepSendTimes();
     const auto send = std::accumulate(sends.begin(), sends.end(), 0ms);
-    const auto tick = TransactionEngine::kStepInterval;
+    const auto tick = RequestRunner::kStepInterval;
     std::printf("QTR-8D parameter read, %d runs per window; model = 21 x (window + %lld ms tick) + "
                 "%lld ms send\n",
                 repetitions, static_cast<long long>(tick.count()),
@@ -113,7 +113,7 @@ int main(int argc, char *argv[]) {
     std::printf("%10s %10s %10s %7s %13s %7s %9s\n", "window ms", "wall ms", "model ms", "ratio",
                 "tick-aligned", "ratio", "failures");
     for (const auto window : {100ms, 500ms}) {
-        session.engine.setResponseTime(window);
+        session.runner.setResponseTime(window);
         const auto model = kReadSteps * (window + tick) + send;
         std::chrono::milliseconds aligned{0};
         for (const auto stepSend : sends)
@@ -124,7 +124,7 @@ int main(int argc, char *argv[]) {
             QTimer poll;
             poll.setInterval(5);
             QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-                if (!session.engine.isBusy())
+                if (!session.runner.isBusy())
                     loop.quit();
             });
             QElapsedTimer clock;

@@ -17,6 +17,7 @@
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -215,6 +216,7 @@ public:
                              std::span<const SerHandle> wake, int timeoutMs,
                              int &wokenIndex) override;
     SerWaitResult waitCommEvent(std::uint32_t &events, SerHandle wake) override;
+    bool drainOutput(int timeoutMs) override;
 
 private:
     bool usable() const {
@@ -360,6 +362,37 @@ bool PosixSerialDevice::clearCommError(std::uint32_t &errors, SerComStat &stat) 
     stat.Flags = errors;
     stat.cbInQue = std::uint32_t(queued);
     stat.cbOutQue = std::uint32_t(pending);
+    return true;
+}
+
+// The output queue is watched without holding the device, so reads go on meanwhile; tcdrain
+// comes only once the queue is empty, when what is left is the UART's own few characters, so it
+// cannot block for long even if the line is held up.
+bool PosixSerialDevice::drainOutput(int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        int pending = 0;
+        {
+            std::lock_guard lock(m_mutex);
+            if (!usable())
+                return false;
+            if (::ioctl(m_fd, TIOCOUTQ, &pending) != 0)
+                pending = 0;
+        }
+        if (pending <= 0)
+            break;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        const timespec pause{0, 500'000};
+        ::nanosleep(&pause, nullptr);
+    }
+    std::lock_guard lock(m_mutex);
+    if (!usable())
+        return false;
+    while (::tcdrain(m_fd) != 0) {
+        if (errno != EINTR)
+            return notSupported(errno);
+    }
     return true;
 }
 

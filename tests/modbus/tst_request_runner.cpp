@@ -5,7 +5,7 @@
 #include "frames.h"
 #include "recording_output.h"
 #include "send_frame.h"
-#include "transaction_engine.h"
+#include "request_runner.h"
 
 #include <QScopeGuard>
 #include <QTest>
@@ -20,35 +20,77 @@ namespace {
 
 const QString kNoResponse = QStringLiteral("No response from device 7\r");
 
-// An engine whose steps send a read of one register numbered after the step, and whose
-// decoders note which step got which reply. A responder, when set, answers every frame.
+// A runner with commands shaped like the device commands: steps that send a read of one
+// register numbered after the step, and decoders that note which step got which reply. A
+// responder, when set, answers every frame.
 struct Rig {
     EngineState state;
     FakeSerialLine line;
     test::RecordingOutput out;
-    TransactionEngine engine{state, line, out, [] { return 7; }};
+    RequestRunner engine{state, line, out, [] { return 7; }};
     QString model = QStringLiteral("QTR-8D");
     QList<QPair<int, QByteArray>> decoded;
     int readFinished = 0;
+    RequestRunner::Command read, counters, flow, inputStatus, write;
 
     Rig() {
-        const auto sender = [this](int step) {
-            return [this, step](int slave) {
-                if (!present(step))
-                    return false;
-                SendFrame(line, line, readHoldingFrame(slave, step, 1), kPreSendDelay);
-                return true;
-            };
-        };
-        const auto decoder = [this](int step) {
-            return [this, step](const QByteArray &reply) { decoded.append({step, reply}); };
-        };
         for (int step = 1; step <= 21; ++step)
-            engine.setReadStep(step, sender(step), decoder(step));
-        for (const int step : {1, 2, 3, 4, 5, 6, 7, 8, 22})
-            engine.setMeasureStep(step, sender(step), decoder(step));
-        engine.setReadFinished([this] { ++readFinished; });
+            read.steps.push_back(step_(step));
+        read.stepTimer = RequestRunner::StepTimer::Read;
+        grey(read, "BitBtn1", "Reading device No. ");
+        read.onFinished = [this] { ++readFinished; };
+        for (int step = 1; step <= 7; ++step)
+            counters.steps.push_back(step_(step));
+        counters.stepTimer = RequestRunner::StepTimer::DecodeInput;
+        counters.windowBeforeSend = true;
+        grey(counters, "BitBtn6", "Reading device No. ");
+        flow.steps.push_back(step_(22));
+        grey(flow, "BitBtn31", "Reading flow for device No. ");
+        inputStatus.steps.push_back(step_(8));
+        inputStatus.windowBeforeSend = true;
+        write.steps.resize(20);
+        for (RequestRunner::Step &step : write.steps)
+            step.send = [this](int) {
+                line.InputRoom();
+                return false;
+            };
+        write.stepTimer = RequestRunner::StepTimer::Write;
+        write.window = RequestRunner::Window::ResponseProgram;
+        write.firstStepOnTick = true;
+        write.markReplyEnd = false;
+        grey(write, "BitBtn2", QString());
     }
+
+    RequestRunner::Step step_(int step) {
+        return {[this, step](int slave) {
+                    if (!present(step))
+                        return false;
+                    SendFrame(line, line, readHoldingFrame(slave, step, 1), kPreSendDelay);
+                    state.RequestAddress = slave;
+                    state.RequestFunction = 3;
+                    return true;
+                },
+                [this, step](const ModbusReply &reply) {
+                    decoded.append({step, QByteArray(1, char(reply.address)) +
+                                              char(reply.function) + reply.payload});
+                },
+                true};
+    }
+
+    void grey(RequestRunner::Command &command, const QString &button, const QString &announce) {
+        command.onStart = [this, button, announce] {
+            if (!announce.isEmpty())
+                out.log(announce + QStringLiteral("7..."));
+            out.setEnabled(button, false);
+        };
+        command.onEnd = [this, button] { out.setEnabled(button, true); };
+    }
+
+    bool startRead() { return engine.run(read); }
+    bool startCounters() { return engine.run(counters); }
+    bool startFlow() { return engine.run(flow); }
+    bool startInputStatus() { return engine.run(inputStatus); }
+    bool startWrite() { return engine.run(write); }
 
     // Free texts of inputs 5 to 8 (read steps 17 to 20) exist only on the larger models.
     bool present(int step) const {
@@ -69,27 +111,23 @@ struct Rig {
     }
 
     // Plays the timers in order, as the event loop would: received bytes, window, step tick.
-    void run(const QTimer &stepTimer) {
-        for (int ticks = 0; stepTimer.isActive() && ticks < 100; ++ticks) {
+    void run(RequestRunner::StepTimer stepTimer) {
+        for (int ticks = 0; engine.timer(stepTimer).isActive() && ticks < 100; ++ticks) {
             if (!line.input.isEmpty())
                 engine.Comm1RxChar(int(line.input.size()));
-            if (engine.responseTimer().isActive())
-                engine.Timer_responseTimer();
-            if (engine.responseProgramTimer().isActive())
-                engine.Timer_response_programTimer();
-            if (&stepTimer == &engine.writeTimer())
-                engine.Timer_writeTimer();
-            else if (&stepTimer == &engine.readTimer())
-                engine.Timer_readTimer();
-            else
-                engine.Timer_decode_inputTimer();
+            for (const auto window : {RequestRunner::Window::Response,
+                                      RequestRunner::Window::ResponseProgram}) {
+                if (engine.timer(window).isActive())
+                    engine.windowClosed();
+            }
+            engine.stepTick();
         }
     }
 };
 
 } // namespace
 
-class TstTransactionEngine : public QObject {
+class TstRequestRunner : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void receivePath_data();
@@ -107,7 +145,7 @@ private Q_SLOTS:
     void closedPortStopsTheCommand();
 };
 
-void TstTransactionEngine::receivePath_data() {
+void TstRequestRunner::receivePath_data() {
     QTest::addColumn<bool>("skip");
     QTest::addColumn<QByteArrayList>("events");
     QTest::addColumn<QByteArray>("buffer");
@@ -123,7 +161,7 @@ void TstTransactionEngine::receivePath_data() {
         << QStringList{"00h ABh "};
 }
 
-void TstTransactionEngine::receivePath() {
+void TstRequestRunner::receivePath() {
     QFETCH(bool, skip);
     QFETCH(QByteArrayList, events);
     QFETCH(QByteArray, buffer);
@@ -138,7 +176,7 @@ void TstTransactionEngine::receivePath() {
     QCOMPARE(r.out.trafficLines, traffic);
 }
 
-void TstTransactionEngine::largeEventReadInPieces_data() {
+void TstRequestRunner::largeEventReadInPieces_data() {
     QTest::addColumn<int>("announced");
     QTest::addColumn<int>("queued");
     QTest::addColumn<QString>("reads");
@@ -147,7 +185,7 @@ void TstTransactionEngine::largeEventReadInPieces_data() {
     QTest::newRow("port gone") << 50 << 0 << "read 50";
 }
 
-void TstTransactionEngine::largeEventReadInPieces() {
+void TstRequestRunner::largeEventReadInPieces() {
     QFETCH(int, announced);
     QFETCH(int, queued);
     QFETCH(QString, reads);
@@ -160,7 +198,7 @@ void TstTransactionEngine::largeEventReadInPieces() {
     QCOMPARE(r.out.trafficLines.front().size(), 4 * queued);
 }
 
-void TstTransactionEngine::readSequence_data() {
+void TstRequestRunner::readSequence_data() {
     QTest::addColumn<QString>("model");
     QTest::addColumn<bool>("answering");
     QTest::addColumn<int>("requests");
@@ -171,7 +209,7 @@ void TstTransactionEngine::readSequence_data() {
     QTest::newRow("4D answering") << "QTR-4D" << true << 17;
 }
 
-void TstTransactionEngine::readSequence() {
+void TstRequestRunner::readSequence() {
     QFETCH(QString, model);
     QFETCH(bool, answering);
     QFETCH(int, requests);
@@ -179,10 +217,10 @@ void TstTransactionEngine::readSequence() {
     r.model = model;
     if (answering)
         r.answerEveryFrame();
-    QVERIFY(r.engine.startRead());
+    QVERIFY(r.startRead());
     QCOMPARE(r.out.logLines.front(), QStringLiteral("Reading device No. 7..."));
     QVERIFY(!r.out.isEnabled(QStringLiteral("BitBtn1")));
-    r.run(r.engine.readTimer());
+    r.run(RequestRunner::StepTimer::Read);
 
     QCOMPARE(r.line.frames.size(), requests);
     QCOMPARE(r.out.logLines.count(kNoResponse), answering ? 0 : requests);
@@ -193,42 +231,42 @@ void TstTransactionEngine::readSequence() {
         QCOMPARE(reply.at(0), '\x07');
     }
     QCOMPARE(r.out.trafficLines.count(QStringLiteral("\r")), answering ? requests : 0);
-    QCOMPARE(r.state.ReadStep, TransactionEngine::kReadEndStep);
+    QCOMPARE(r.engine.step(), 22);
     QCOMPARE(r.readFinished, 1);
     QVERIFY(r.out.isEnabled(QStringLiteral("BitBtn1")));
     QVERIFY(r.state.RxBuffer.isEmpty());
     QVERIFY(!r.engine.isBusy());
 }
 
-void TstTransactionEngine::countersAndSingleReads() {
+void TstRequestRunner::countersAndSingleReads() {
     Rig r;
-    QVERIFY(r.engine.startCounters());
+    QVERIFY(r.startCounters());
     QVERIFY(!r.out.isEnabled(QStringLiteral("BitBtn6")));
-    r.run(r.engine.decodeInputTimer());
+    r.run(RequestRunner::StepTimer::DecodeInput);
     QCOMPARE(r.line.frames.size(), 7);
     QCOMPARE(r.out.logLines.count(kNoResponse), 7);
-    QCOMPARE(r.state.MeasureStep, TransactionEngine::kMeasureEndStep);
+    QCOMPARE(r.engine.step(), 8);
     QVERIFY(r.out.isEnabled(QStringLiteral("BitBtn6")));
 
     // The flow window gives its button back with or without a reply; input status has none.
     for (const bool answering : {false, true}) {
         if (answering)
             r.answerEveryFrame();
-        QVERIFY(r.engine.startFlow());
+        QVERIFY(r.startFlow());
         QVERIFY(!r.out.isEnabled(QStringLiteral("BitBtn31")));
         if (!r.line.input.isEmpty())
             r.engine.Comm1RxChar(int(r.line.input.size()));
-        r.engine.Timer_responseTimer();
+        r.engine.windowClosed();
         QVERIFY(r.out.isEnabled(QStringLiteral("BitBtn31")));
     }
     QCOMPARE(r.decoded.size(), 1);
-    QCOMPARE(r.decoded.front().first, TransactionEngine::kFlowStep);
-    QVERIFY(r.engine.startInputStatus());
-    QVERIFY(r.engine.responseTimer().isActive());
-    QCOMPARE(r.state.MeasureStep, TransactionEngine::kInputStatusStep);
+    QCOMPARE(r.decoded.front().first, 22);
+    QVERIFY(r.startInputStatus());
+    QVERIFY(r.engine.timer(RequestRunner::Window::Response).isActive());
+    QCOMPARE(r.engine.step(), 1);
 }
 
-void TstTransactionEngine::writeSequence() {
+void TstRequestRunner::writeSequence() {
     Rig r;
     // Steps 1 to 4 send; the rest are unticked. Replies: silence, an acknowledgement, bad CRC,
     // an acknowledgement from another device.
@@ -238,17 +276,21 @@ void TstTransactionEngine::writeSequence() {
     appendCrc(otherAck);
     const QByteArrayList replies{{}, ack, QByteArray::fromHex("0110FFFF"), otherAck};
     for (int step = 1; step <= 4; ++step) {
-        r.engine.setWriteStep(step, [&r, &replies, step](int slave) {
+        r.write.steps[std::size_t(step - 1)].send = [&r, &replies, step](int slave) {
+            r.line.InputRoom();
             SendFrame(r.line, r.line, writeMultipleFrame(slave, 0x8000, 4, {}), kPreSendDelay);
             r.state.RequestAddress = slave;
             r.line.deliver(replies.at(step - 1));
             return true;
-        });
+        };
     }
-    r.engine.setWriteStep(5, [](int) { return false; });
-    QVERIFY(r.engine.startWrite());
+    r.write.steps[4].send = [&r](int) {
+        r.line.InputRoom();
+        return false;
+    };
+    QVERIFY(r.startWrite());
     QVERIFY(r.line.frames.isEmpty());
-    r.run(r.engine.writeTimer());
+    r.run(RequestRunner::StepTimer::Write);
     QCOMPARE(r.line.frames.size(), 4);
     QCOMPARE(r.out.logLines,
              (QStringList{kNoResponse, QStringLiteral("Error in CRC field\r"),
@@ -257,14 +299,13 @@ void TstTransactionEngine::writeSequence() {
     QCOMPARE(r.out.status.value(StatusPanel::Progress),
              QStringLiteral("No response from device 7"));
     QCOMPARE(r.line.count(Kind::InputRoom), 21);
-    QCOMPARE(r.state.WriteStep, TransactionEngine::kWriteEndStep);
-    QVERIFY(r.state.WriteResponseReady);
+    QCOMPARE(r.engine.step(), 21);
     QVERIFY(r.out.isEnabled(QStringLiteral("BitBtn2")));
     QVERIFY(!r.engine.isBusy());
 }
 
-void TstTransactionEngine::busyRule_data() {
-    QTest::addColumn<int>("running"); // a command below, or 5: the service page's own timers
+void TstRequestRunner::busyRule_data() {
+    QTest::addColumn<int>("running"); // a command below, or 5: a service-page command
     QTest::addColumn<int>("attempt");
     const char *names[] = {"read", "counters", "flow", "input status", "write", "service page"};
     for (int running = 0; running < 6; ++running) {
@@ -274,19 +315,19 @@ void TstTransactionEngine::busyRule_data() {
     }
 }
 
-void TstTransactionEngine::busyRule() {
+void TstRequestRunner::busyRule() {
     QFETCH(int, running);
     QFETCH(int, attempt);
     Rig r;
-    bool serviceBusy = running == 5;
-    r.engine.addBusyCheck([&serviceBusy] { return serviceBusy; });
+    RequestRunner::Command service;
+    service.window = RequestRunner::Window::Service;
+    service.steps.push_back(r.step_(9));
     const std::function<bool()> starts[] = {
-        [&] { return r.engine.startRead(); }, [&] { return r.engine.startCounters(); },
-        [&] { return r.engine.startFlow(); }, [&] { return r.engine.startInputStatus(); },
-        [&] { return r.engine.startWrite(); }};
-    if (running < 5)
-        QVERIFY(starts[running]());
-    const EngineState before = r.state;
+        [&] { return r.startRead(); }, [&] { return r.startCounters(); },
+        [&] { return r.startFlow(); }, [&] { return r.startInputStatus(); },
+        [&] { return r.startWrite(); }};
+    QVERIFY(running < 5 ? starts[running]() : r.engine.run(service));
+    const int stepBefore = r.engine.step();
     const int frames = int(r.line.frames.size());
     r.out.logLines.clear();
 
@@ -294,32 +335,30 @@ void TstTransactionEngine::busyRule() {
     QCOMPARE(r.out.logLines,
              QStringList{QStringLiteral("Another request is in progress, please wait...")});
     QCOMPARE(r.line.frames.size(), frames);
-    QCOMPARE(r.state.MeasureStep, before.MeasureStep);
-    QCOMPARE(r.state.ReadStep, before.ReadStep);
-    QCOMPARE(r.state.WriteStep, before.WriteStep);
+    QCOMPARE(r.engine.step(), stepBefore);
 
     // Once the running command has ended, the same command is accepted.
-    serviceBusy = false;
-    r.run(r.engine.readTimer());
-    r.run(r.engine.decodeInputTimer());
-    r.run(r.engine.writeTimer());
-    if (r.engine.responseTimer().isActive())
-        r.engine.Timer_responseTimer();
+    if (r.engine.timer(RequestRunner::Window::Service).isActive())
+        r.engine.windowClosed();
+    r.run(RequestRunner::StepTimer::Read);
+    r.run(RequestRunner::StepTimer::DecodeInput);
+    r.run(RequestRunner::StepTimer::Write);
+    if (r.engine.timer(RequestRunner::Window::Response).isActive())
+        r.engine.windowClosed();
     QVERIFY(starts[attempt]());
 }
 
-void TstTransactionEngine::faultsDoNotStrandACommand() {
+void TstRequestRunner::faultsDoNotStrandACommand() {
     Rig r;
     QStringList errors;
     setErrorSink([&errors](const QString &message) { errors << message; });
     const auto restoreSink = qScopeGuard([] { setErrorSink({}); });
 
     // A write step whose value cannot be converted sends nothing; the next tick moves on.
-    r.engine.setWriteStep(1,
-                          [](int) -> bool { throw std::invalid_argument("'x' is not a number"); });
-    QVERIFY(r.engine.startWrite());
-    r.engine.Timer_writeTimer();
-    QVERIFY(!r.engine.responseProgramTimer().isActive());
+    r.write.steps[0].send = [](int) -> bool { throw std::invalid_argument("'x' is not a number"); };
+    QVERIFY(r.startWrite());
+    r.engine.stepTick();
+    QVERIFY(!r.engine.timer(RequestRunner::Window::ResponseProgram).isActive());
     QCOMPARE(errors, QStringList{"'x' is not a number"});
     QVERIFY(!r.state.SkipLeadingZero);
 
@@ -328,22 +367,21 @@ void TstTransactionEngine::faultsDoNotStrandACommand() {
         if (kind == Kind::InputRoom)
             throw std::runtime_error("Error retrieving statistics");
     };
-    r.run(r.engine.writeTimer());
+    r.run(RequestRunner::StepTimer::Write);
     QVERIFY(r.out.isEnabled(QStringLiteral("BitBtn2")));
     QVERIFY(!r.engine.isBusy());
 
-    // A flow request that fails on the wire still opens its window, which ends the command.
+    // A single request that fails on the wire ends its command there and then.
     r.line.fault = [](Kind kind) {
         if (kind == Kind::Byte)
             throw std::runtime_error("Write error");
     };
-    QVERIFY_THROWS_EXCEPTION(std::runtime_error, r.engine.startFlow());
-    QVERIFY(r.engine.responseTimer().isActive());
-    r.engine.Timer_responseTimer();
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, r.startFlow());
+    QVERIFY(!r.engine.isBusy());
     QVERIFY(r.out.isEnabled(QStringLiteral("BitBtn31")));
 }
 
-void TstTransactionEngine::closedPortStopsTheCommand_data() {
+void TstRequestRunner::closedPortStopsTheCommand_data() {
     QTest::addColumn<int>("command");
     QTest::addColumn<QString>("button"); // the one the command greys, if any
     QTest::newRow("read") << 0 << "BitBtn1";
@@ -353,15 +391,15 @@ void TstTransactionEngine::closedPortStopsTheCommand_data() {
     QTest::newRow("write") << 4 << "BitBtn2";
 }
 
-void TstTransactionEngine::closedPortStopsTheCommand() {
+void TstRequestRunner::closedPortStopsTheCommand() {
     QFETCH(int, command);
     QFETCH(QString, button);
     Rig r;
     QVERIFY(!r.engine.stopForClosedPort());
     const std::function<bool()> starts[] = {
-        [&] { return r.engine.startRead(); }, [&] { return r.engine.startCounters(); },
-        [&] { return r.engine.startFlow(); }, [&] { return r.engine.startInputStatus(); },
-        [&] { return r.engine.startWrite(); }};
+        [&] { return r.startRead(); }, [&] { return r.startCounters(); },
+        [&] { return r.startFlow(); }, [&] { return r.startInputStatus(); },
+        [&] { return r.startWrite(); }};
     QVERIFY(starts[command]());
     QVERIFY(r.engine.isBusy());
 
@@ -374,5 +412,5 @@ void TstTransactionEngine::closedPortStopsTheCommand() {
     QVERIFY(starts[command]());
 }
 
-QTEST_GUILESS_MAIN(TstTransactionEngine)
-#include "tst_transaction_engine.moc"
+QTEST_GUILESS_MAIN(TstRequestRunner)
+#include "tst_request_runner.moc"

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "check_response.h"
+
+#include <QByteArray>
+
+#include <cstdint>
+
+namespace corvane {
+
+// A reply that passed the checks, taken apart once: who answered, to which function, and the
+// bytes between the function code and the CRC. A trailing filler byte is already gone.
+struct ModbusReply {
+    std::uint8_t address = 0;
+    std::uint8_t function = 0;
+    QByteArray payload;
+
+    // Frame positions count from the address byte (the byte count of a register block is at 2),
+    // which is how replies are laid out on paper. has() is false for anything outside payload.
+    static constexpr int kPayloadPosition = 2;
+    bool has(int position) const {
+        return position >= kPayloadPosition && position - kPayloadPosition < payload.size();
+    }
+    int at(int position) const {
+        return static_cast<std::uint8_t>(payload.at(position - kPayloadPosition));
+    }
+    // One past the last payload position.
+    int end() const { return kPayloadPosition + int(payload.size()); }
+
+    // The parts of raw that checked (the bytes before checked.crcPosition).
+    static ModbusReply fromChecked(const QByteArray &raw, const CheckedResponse &checked);
+};
+
+// Length of the complete reply that raw begins with, from its function code and byte count, or
+// 0 while too few bytes have arrived to tell. An exception reply is 5 bytes. Functions whose
+// reply length cannot be told from its first bytes give 0.
+int expectedReplyLength(const QByteArray &raw);
+
+// raw is exactly one reply to a request of requestFunction sent to requestAddress, and its CRC
+// checks. A trailing filler byte does not count as complete: the window may close only on the
+// frame itself.
+bool isCompleteReply(const QByteArray &raw, int requestAddress, int requestFunction);
+
+} // namespace corvane

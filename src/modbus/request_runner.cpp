@@ -1,0 +1,390 @@
+#include "request_runner.h"
+
+#include "check_response.h"
+#include "engine_state.h"
+#include "error_display.h"
+#include "modbus_log.h"
+#include "output.h"
+#include "serial_line.h"
+
+#include <QScopeGuard>
+
+#include <algorithm>
+#include <exception>
+#include <utility>
+
+namespace corvane {
+
+void setUpRequestTimer(QTimer &timer, QObject *owner, const char *name, bool singleShot,
+                       std::chrono::milliseconds interval) {
+    timer.setParent(owner);
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.setObjectName(QLatin1String(name));
+    timer.setSingleShot(singleShot);
+    timer.setInterval(interval);
+}
+
+RequestRunner::RequestRunner(EngineState &state, SerialLine &line, Output &out,
+                             std::function<int()> address, QObject *parent)
+    : QObject(parent), m_state(state), m_line(line), m_out(out), m_address(std::move(address)) {
+    setUpRequestTimer(Timer_response, this, "Timer_response", true, kDefaultResponseTime);
+    setUpRequestTimer(Timer_response_program, this, "Timer_response_program", true,
+                      kDefaultResponseTime);
+    setUpRequestTimer(Timer_response_service, this, "Timer_response_service", true,
+                      kDefaultResponseTime);
+    setUpRequestTimer(Timer_service, this, "Timer_service", true, kDefaultResponseTime);
+    setUpRequestTimer(Timer_code, this, "Timer_code", true, kCodeWindow);
+    setUpRequestTimer(Timer_read, this, "Timer_read", false, kStepInterval);
+    setUpRequestTimer(Timer_decode_input, this, "Timer_decode_input", false, kStepInterval);
+    setUpRequestTimer(Timer_write, this, "Timer_write", false, kStepInterval);
+    setUpRequestTimer(Timer_readservice, this, "Timer_readservice", false, kStepInterval);
+
+    for (QTimer *window : {&Timer_response, &Timer_response_program, &Timer_response_service,
+                           &Timer_service, &Timer_code})
+        connect(window, &QTimer::timeout, this, &RequestRunner::windowClosed);
+    for (QTimer *tick : {&Timer_read, &Timer_decode_input, &Timer_write, &Timer_readservice})
+        connect(tick, &QTimer::timeout, this, &RequestRunner::stepTick);
+}
+
+void RequestRunner::setResponseTime(std::chrono::milliseconds window) {
+    for (QTimer *timer :
+         {&Timer_response, &Timer_response_program, &Timer_response_service, &Timer_service})
+        timer->setInterval(window);
+}
+
+std::chrono::milliseconds RequestRunner::responseTime() const {
+    return Timer_response.intervalAsDuration();
+}
+
+const QTimer &RequestRunner::timer(Window window) const {
+    switch (window) {
+    case Window::ResponseProgram:
+        return Timer_response_program;
+    case Window::ResponseService:
+        return Timer_response_service;
+    case Window::Service:
+        return Timer_service;
+    case Window::Code:
+        return Timer_code;
+    case Window::Response:
+    case Window::None:
+        break;
+    }
+    return Timer_response;
+}
+
+const QTimer &RequestRunner::timer(StepTimer stepTimer) const {
+    switch (stepTimer) {
+    case StepTimer::DecodeInput:
+        return Timer_decode_input;
+    case StepTimer::Write:
+        return Timer_write;
+    case StepTimer::ReadService:
+        return Timer_readservice;
+    case StepTimer::Read:
+    case StepTimer::None:
+        break;
+    }
+    return Timer_read;
+}
+
+QTimer *RequestRunner::windowTimer() const {
+    if (m_command.window == Window::None)
+        return nullptr;
+    return const_cast<QTimer *>(&timer(m_command.window));
+}
+
+QTimer *RequestRunner::stepTimer() const {
+    if (m_command.stepTimer == StepTimer::None)
+        return nullptr;
+    return const_cast<QTimer *>(&timer(m_command.stepTimer));
+}
+
+int RequestRunner::currentAddress() const {
+    return m_address ? m_address() : 0;
+}
+
+bool RequestRunner::isBusy() const {
+    return m_running;
+}
+
+bool RequestRunner::refuseIfBusy() {
+    if (!isBusy())
+        return false;
+    qCInfo(lcModbus) << "command refused: a request is in flight";
+    m_out.log(QStringLiteral("Another request is in progress, please wait..."));
+    return true;
+}
+
+QString RequestRunner::noResponseText(int address) {
+    return QStringLiteral("No response from device ") + QString::number(address);
+}
+
+void RequestRunner::reportNoReply() {
+    const QString text = noResponseText(currentAddress());
+    switch (m_command.noReply) {
+    case NoReply::StatusAndLog:
+        m_out.setStatus(StatusPanel::Progress, text);
+        m_out.log(text + QLatin1Char('\r'));
+        break;
+    case NoReply::Log:
+        m_out.log(text);
+        break;
+    case NoReply::LogEllipsis:
+        m_out.log(text + QStringLiteral("..."));
+        break;
+    }
+}
+
+bool RequestRunner::run(const Command &command) {
+    if (refuseIfBusy())
+        return false;
+    m_command = command;
+    m_running = true;
+    m_step = 0;
+    m_ready = true;
+    m_sending = false;
+    if (m_command.clearRxBuffer)
+        m_state.RxBuffer.clear();
+    if (m_command.onStart)
+        m_command.onStart();
+    qCDebug(lcModbus) << "command" << m_command.name << "started";
+    QTimer *const tick = stepTimer();
+    if (tick)
+        tick->start();
+    if (m_command.firstStepOnTick && tick)
+        return true;
+    m_step = 1;
+    QTimer *const window = windowTimer();
+    if (m_command.windowBeforeSend && window) {
+        m_ready = false;
+        window->start();
+    }
+    bool sent = false;
+    // A single command whose request never left ends here; a sequence's next tick moves on.
+    const auto ended = qScopeGuard([&] {
+        if (!sent && !tick && !(window && window->isActive()))
+            finish();
+    });
+    sent = sendStep();
+    return true;
+}
+
+// SkipLeadingZero is raised only for a request that really goes out: a step that sends nothing
+// leaves the flag as it found it.
+bool RequestRunner::sendStep() {
+    const std::size_t index = std::size_t(m_step - 1);
+    if (index >= m_command.steps.size() || !m_command.steps[index].send)
+        return false;
+    const bool skipBefore = m_state.SkipLeadingZero;
+    if (m_command.raiseSkipLeadingZero)
+        m_state.SkipLeadingZero = true;
+    m_windowAfterSend = !(m_command.windowBeforeSend && m_step == 1);
+    bool sent = false;
+    const auto restore = qScopeGuard([&] {
+        if (!sent) {
+            m_state.SkipLeadingZero = skipBefore;
+            m_sending = false;
+        }
+    });
+    m_sending = false;
+    sent = m_command.steps[index].send(currentAddress());
+    // A send that went out synchronously is done; a queued one reports through sendFinished.
+    if (sent && !m_sending)
+        sendDone(true);
+    return sent;
+}
+
+std::uint64_t RequestRunner::sendQueued() {
+    m_sending = true;
+    return ++m_sendTicket;
+}
+
+void RequestRunner::sendFinished(std::uint64_t ticket, bool ok) {
+    if (!m_sending || ticket != m_sendTicket)
+        return;
+    runGuarded([&] { sendDone(ok); });
+}
+
+void RequestRunner::sendDone(bool ok) {
+    m_sending = false;
+    if (!m_running)
+        return;
+    QTimer *const window = windowTimer();
+    if (ok && window && m_windowAfterSend) {
+        openWindow();
+        return;
+    }
+    // A window opened before the send reports when it closes, whatever became of the send.
+    if (window && window->isActive())
+        return;
+    // Nothing to wait for: no window, a request that never left whole, or a window that
+    // closed while the request was still going out.
+    m_ready = true;
+    if (!stepTimer())
+        finish();
+}
+
+void RequestRunner::openWindow() {
+    m_ready = false;
+    windowTimer()->start();
+    // The reply may have arrived before the send was reported done.
+    if (m_fast && isCompleteReply(m_state.RxBuffer, m_state.RequestAddress, m_state.RequestFunction))
+        QTimer::singleShot(0, this, [this] { closeEarly(); });
+}
+
+void RequestRunner::closeEarly() {
+    QTimer *const window = windowTimer();
+    if (!m_running || !window || !window->isActive())
+        return;
+    if (!isCompleteReply(m_state.RxBuffer, m_state.RequestAddress, m_state.RequestFunction))
+        return;
+    qCDebug(lcModbus) << "reply complete, window closed early";
+    windowClosed();
+    if (m_running && stepTimer())
+        stepTick();
+}
+
+void RequestRunner::windowClosed() {
+    runGuarded([this] {
+        QTimer *const window = windowTimer();
+        if (!m_running || !window)
+            return;
+        window->stop();
+        m_ready = true;
+        const auto singleEnd = qScopeGuard([this] {
+            if (m_running && !stepTimer() && !m_sending)
+                finish();
+        });
+        if (m_state.RxBuffer.isEmpty()) {
+            reportNoReply();
+            return;
+        }
+        if (m_command.markReplyEnd)
+            m_out.traffic(QStringLiteral("\r"));
+        const QByteArray raw = m_state.RxBuffer;
+        if (!m_command.keepReply)
+            m_state.RxBuffer.clear();
+        const std::size_t index = std::size_t(m_step - 1);
+        if (index >= m_command.steps.size())
+            return;
+        const Step &step = m_command.steps[index];
+        const CheckedResponse checked =
+            CheckResponse(raw, step.reportLeadingZero, m_out, m_state.RequestAddress);
+        if (checked.otherDevice)
+            reportNoReply();
+        if (!checked || !step.decode)
+            return;
+        step.decode(ModbusReply::fromChecked(raw, checked));
+    });
+}
+
+void RequestRunner::stepTick() {
+    runGuarded([this] {
+        if (!m_running || !m_ready || m_sending)
+            return;
+        ++m_step;
+        if (m_step > int(m_command.steps.size())) {
+            finish();
+            return;
+        }
+        if (m_command.clearRxBuffer)
+            m_state.RxBuffer.clear();
+        sendStep();
+    });
+}
+
+// The end of every command gives its controls back even when the port fails the final status
+// query, so a vanished adapter never leaves a command greyed out; the error is shown afterwards.
+void RequestRunner::finish() {
+    const bool sequence = stepTimer() != nullptr;
+    if (QTimer *tick = stepTimer())
+        tick->stop();
+    if (QTimer *window = windowTimer())
+        window->stop();
+    m_running = false;
+    m_ready = true;
+    m_sending = false;
+    std::exception_ptr lineError;
+    if (sequence) {
+        m_state.RxBuffer.clear();
+        try {
+            m_line.InputRoom();
+        } catch (...) {
+            lineError = std::current_exception();
+        }
+    }
+    // Copies: either may start the next command, which replaces m_command.
+    const std::function<void()> onFinished = m_command.onFinished;
+    const std::function<void()> onEnd = m_command.onEnd;
+    const auto ended = qScopeGuard([&] {
+        if (onEnd)
+            onEnd();
+    });
+    qCDebug(lcModbus) << "command" << m_command.name << "finished";
+    if (onFinished)
+        onFinished();
+    if (lineError)
+        std::rethrow_exception(lineError);
+}
+
+bool RequestRunner::stopForClosedPort() {
+    if (!m_running)
+        return false;
+    for (QTimer *timer : {&Timer_response, &Timer_response_program, &Timer_response_service,
+                          &Timer_service, &Timer_code, &Timer_read, &Timer_decode_input,
+                          &Timer_write, &Timer_readservice})
+        timer->stop();
+    m_running = false;
+    m_sending = false;
+    m_ready = true;
+    m_state.RxBuffer.clear();
+    // A stopped command is not finished: only its controls come back.
+    const std::function<void()> onEnd = m_command.onEnd;
+    if (onEnd)
+        onEnd();
+    qCInfo(lcModbus) << "running command stopped: the port closed";
+    return true;
+}
+
+// Drops 0x00 bytes while SkipLeadingZero is set: the bus turning round in front of a reply often
+// produces one, and it would otherwise spoil the reply's first byte.
+void RequestRunner::receive(const char *bytes, int count, QString &hexLine) {
+    for (int i = 0; i < count; ++i) {
+        const auto byte = static_cast<std::uint8_t>(bytes[i]);
+        if (m_state.SkipLeadingZero && byte == 0x00)
+            continue;
+        m_state.SkipLeadingZero = false;
+        m_state.RxBuffer.append(static_cast<char>(byte));
+        static const char kDigits[] = "0123456789ABCDEF";
+        hexLine += QLatin1Char(kDigits[byte >> 4]);
+        hexLine += QLatin1Char(kDigits[byte & 0x0F]);
+        hexLine += QLatin1String("h ");
+    }
+}
+
+void RequestRunner::Comm1RxChar(int Count) {
+    runGuarded([this, Count] {
+        {
+            QString hexLine;
+            // One event gives one line, also an empty one, and also when the port fails midway.
+            const auto logLine = qScopeGuard([&] { m_out.traffic(hexLine); });
+            char buffer[kReadChunk];
+            int remaining = Count;
+            while (remaining > 0) {
+                const int wanted = std::min(remaining, kReadChunk);
+                const int got = std::clamp(m_line.ReadBytes(buffer, wanted), 0, wanted);
+                receive(buffer, got, hexLine);
+                remaining -= got;
+                // Less than asked for: the queue is empty or the port went away.
+                if (got < wanted)
+                    break;
+            }
+            qCDebug(lcModbusHex).noquote() << "rx" << hexLine;
+        }
+        if (m_fast)
+            closeEarly();
+    });
+}
+
+} // namespace corvane

@@ -1,0 +1,190 @@
+#pragma once
+
+#include "modbus_reply.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace corvane {
+
+class Output;
+class SerialLine;
+struct EngineState;
+
+// Gives a timer of the request machinery its name, shape and interval. Response windows must
+// be precise: a coarse timer may close one up to 5% early and lose a reply that arrives within
+// the ResponseTime the operator set.
+void setUpRequestTimer(QTimer &timer, QObject *owner, const char *name, bool singleShot,
+                       std::chrono::milliseconds interval);
+
+// Runs every request the program sends. A command is a table of steps, each of which sends one
+// request, waits a response window and decodes what arrived; a single request is a command of
+// one step. A command of several steps is a sequence: a 111 ms step timer moves it on, and only
+// once the previous window has closed. A step that fails (silence, bad CRC, exception reply)
+// costs its own decoding, never the rest of the sequence.
+//
+// The runner alone empties RxBuffer, raises SkipLeadingZero, opens and closes windows and
+// refuses a command while another is in flight. A reply is checked once, here, against the
+// address and function of the request it answers; decoders get it taken apart.
+//
+// Designed timing: a window stays open for its whole interval, whatever arrives, and the next
+// step waits for the next tick. Fast mode (setFastReplies) closes a window as soon as RxBuffer
+// holds a complete reply whose CRC checks, and starts the next step at once; a missing, short or
+// garbled reply still waits the whole window.
+class RequestRunner : public QObject {
+    Q_OBJECT
+public:
+    // Sends the request of a step to slave (the address selector's value at that moment) and
+    // says whether it did. false means the step has nothing to send (an input the model lacks,
+    // an unticked box); no window opens and the next tick moves straight on. An exception
+    // counts as nothing sent.
+    using Sender = std::function<bool(int slave)>;
+    using Decoder = std::function<void(const ModbusReply &reply)>;
+
+    struct Step {
+        Sender send;
+        // Empty: the reply is only checked (an acknowledgement).
+        Decoder decode;
+        // Whether a rejected leading 0x00 is written to the operator log.
+        bool reportLeadingZero = true;
+    };
+
+    // How an empty window (or another device's reply) is reported.
+    enum class NoReply {
+        StatusAndLog, // status panel 1, and the log with a trailing carriage return
+        Log,          // the log only
+        LogEllipsis,  // the log only, with "..." behind
+    };
+
+    enum class Window { Response, ResponseProgram, ResponseService, Service, Code, None };
+    enum class StepTimer { Read, DecodeInput, Write, ReadService, None };
+
+    struct Command {
+        const char *name = "";
+        std::vector<Step> steps;
+        StepTimer stepTimer = StepTimer::None;
+        Window window = Window::Response;
+        // The first window opens before the first send, so it includes the send time.
+        bool windowBeforeSend = false;
+        // The first step goes out on the first tick rather than at the start.
+        bool firstStepOnTick = false;
+        // A command that sends without waiting leaves earlier bytes where they are.
+        bool clearRxBuffer = true;
+        bool raiseSkipLeadingZero = true;
+        // A line of its own ("\r") in the received-bytes log before the reply is decoded.
+        bool markReplyEnd = true;
+        // The reply stays in RxBuffer after decoding, until the next request empties it.
+        bool keepReply = true;
+        NoReply noReply = NoReply::StatusAndLog;
+        // After the busy check, before anything is sent.
+        std::function<void()> onStart;
+        // When the last step has been decoded (sequences: at the final tick).
+        std::function<void()> onFinished;
+        // When the command has ended in any way: finished, its request never left, or the port
+        // closed under it. Runs after onFinished.
+        std::function<void()> onEnd;
+    };
+
+    static constexpr std::chrono::milliseconds kStepInterval{111};
+    static constexpr std::chrono::milliseconds kDefaultResponseTime{500};
+    // "Read code" waits longer than the other commands: the logger looks the code up first.
+    static constexpr std::chrono::milliseconds kCodeWindow{1000};
+    // Largest piece taken from the port in one read.
+    static constexpr int kReadChunk = 1024;
+
+    RequestRunner(EngineState &state, SerialLine &line, Output &out,
+                  std::function<int()> address, QObject *parent = nullptr);
+
+    // The ResponseTime setting: every window but Timer_code's.
+    void setResponseTime(std::chrono::milliseconds window);
+    std::chrono::milliseconds responseTime() const;
+
+    void setFastReplies(bool fast) { m_fast = fast; }
+    bool fastReplies() const { return m_fast; }
+
+    // Refuses with one log line while anything is in flight; otherwise starts the command and
+    // returns true. Errors of the first send propagate after the command has been set up, so
+    // that its timers still end it.
+    bool run(const Command &command);
+
+    // The port closed under a running command: its timers stop, so nothing of it is sent,
+    // reported or decoded any more, and its onEnd runs. Returns whether anything was running.
+    bool stopForClosedPort();
+
+    bool isBusy() const;
+    // Logs "Another request is in progress, please wait..." and returns true while busy.
+    bool refuseIfBusy();
+
+    // The address selector's value now.
+    int currentAddress() const;
+
+    // "No response from device N", the text every empty response window reports.
+    static QString noResponseText(int address);
+
+    // For senders that hand the request to another thread: sendQueued() while sending, and
+    // sendFinished with its ticket once the request has left the port (ok) or failed, its
+    // error already shown. A stale ticket (the command was stopped meanwhile) is ignored.
+    // Requests sent synchronously need neither.
+    std::uint64_t sendQueued();
+    void sendFinished(std::uint64_t ticket, bool ok);
+
+    const QTimer &timer(Window window) const;
+    const QTimer &timer(StepTimer stepTimer) const;
+    // 1-based step of the running or last command; 0 before its first send.
+    int step() const { return m_step; }
+
+public Q_SLOTS:
+    // Received-bytes event: Count bytes are waiting in the port's input queue.
+    void Comm1RxChar(int Count);
+    // The timers' handlers, also callable directly by tests that play the event loop.
+    void windowClosed();
+    void stepTick();
+
+private:
+    QTimer *windowTimer() const;
+    QTimer *stepTimer() const;
+    void receive(const char *bytes, int count, QString &hexLine);
+    // Sends step m_step; true when a request went out (or is going out).
+    bool sendStep();
+    void sendDone(bool ok);
+    void openWindow();
+    // Fast mode: RxBuffer holds the whole reply, so its window closes now.
+    void closeEarly();
+    void reportNoReply();
+    void finish();
+
+    EngineState &m_state;
+    SerialLine &m_line;
+    Output &m_out;
+    std::function<int()> m_address;
+    bool m_fast = false;
+
+    Command m_command;
+    bool m_running = false;
+    int m_step = 0;
+    // The window of the current step has closed (or none was opened).
+    bool m_ready = true;
+    // A send is on its way out; the window opens when it has left, if it opens after the send.
+    bool m_sending = false;
+    bool m_windowAfterSend = false;
+    std::uint64_t m_sendTicket = 0;
+
+    QTimer Timer_response;
+    QTimer Timer_response_program;
+    QTimer Timer_response_service;
+    QTimer Timer_service;
+    QTimer Timer_code;
+    QTimer Timer_read;
+    QTimer Timer_decode_input;
+    QTimer Timer_write;
+    QTimer Timer_readservice;
+};
+
+} // namespace corvane
