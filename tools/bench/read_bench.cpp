@@ -3,8 +3,13 @@
 //
 // The model charges a whole tick per step, an upper bound. The step timer keeps its own phase,
 // so a step really lasts send + window rounded up to whole ticks; that figure is printed too.
+// The line model is what the bus itself needs: every request and reply byte at 9600 baud 8N1
+// plus the pre-send delay of each request, the floor any request scheme has to pay.
 //
-//     corvane-read-bench [repetitions]
+// While each read runs, a 2 ms precise timer on the GUI thread measures how late it fires: the
+// time the thread spends blocked (in the send, say) shows up as lateness.
+//
+//     corvane-read-bench [repetitions] [--fast]
 #include "device_operations.h"
 #include "device_session.h"
 #include "frames.h"
@@ -21,8 +26,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <numeric>
 #include <vector>
 
@@ -70,11 +77,118 @@ std::vector<std::chrono::milliseconds> stepSendTimes() {
     return times;
 }
 
+constexpr int kInputs = 8;
+constexpr int kLineBaud = 9600;
+constexpr int kBitsPerByte = 10; // start, 8 data, stop
+
+// Address, function, byte count, the registers, CRC.
+qsizetype holdingReplySize(int count) {
+    return 5 + 2 * count;
+}
+
+// Address, function, data length, then the one sub-response: its length, reference type and
+// the record; CRC.
+qsizetype fileRecordReplySize(int length) {
+    return 7 + 2 * length;
+}
+
+struct LineBytes {
+    qsizetype requests = 0;
+    qsizetype replies = 0;
+};
+
+// Request and reply bytes of the 21 steps: seven blocks of one register per input, five of two,
+// the eight free-text records, the clock.
+LineBytes readLineBytes() {
+    LineBytes bytes;
+    const auto holding = [&bytes](int start, int count) {
+        bytes.requests += readHoldingFrame(1, start, count).size();
+        bytes.replies += holdingReplySize(count);
+    };
+    for (int step = 1; step <= 7; ++step)
+        holding(kRegUnits, kInputs);
+    for (int step = 8; step <= 12; ++step)
+        holding(kRegInitialValue, 2 * kInputs);
+    for (int step = kFirstFileStep; step <= kLastFileStep; ++step) {
+        bytes.requests +=
+            readFileRecordFrame(1, kFreeTextFile, step - kFirstFileStep, kFreeTextRecordLength)
+                .size();
+        bytes.replies += fileRecordReplySize(kFreeTextRecordLength);
+    }
+    holding(kRegClock, kClockRegisterCount);
+    return bytes;
+}
+
+double lineModelMs(const LineBytes &bytes) {
+    const double perByteMs = 1000.0 * kBitsPerByte / kLineBaud;
+    return double(bytes.requests + bytes.replies) * perByteMs +
+           double(kReadSteps) * double(kPreSend.count());
+}
+
+// How late a 2 ms precise timer on the GUI thread fires, interval by interval.
+class StallProbe {
+public:
+    static constexpr qint64 kPeriodNs = 2'000'000;
+
+    StallProbe() {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(2);
+        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] {
+            const qint64 now = m_clock.nsecsElapsed();
+            m_latenessNs.push_back(now - m_last - kPeriodNs);
+            m_last = now;
+        });
+    }
+    void start() {
+        m_clock.start();
+        m_last = 0;
+        m_timer.start();
+    }
+    void stop() { m_timer.stop(); }
+    // Nearest rank, in ms; 0 without samples.
+    double percentileMs(double p) const {
+        if (m_latenessNs.empty())
+            return 0;
+        std::vector<qint64> sorted = m_latenessNs;
+        std::sort(sorted.begin(), sorted.end());
+        const auto rank = static_cast<std::size_t>(std::ceil(p * double(sorted.size())));
+        return double(sorted[std::clamp<std::size_t>(rank, 1, sorted.size()) - 1]) / 1e6;
+    }
+    std::size_t samples() const { return m_latenessNs.size(); }
+    void clear() { m_latenessNs.clear(); }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+    std::vector<qint64> m_latenessNs;
+};
+
+// Where the fast request mode is switched on; this build has none.
+void applyFastMode(DeviceSession &session, bool fast) {
+    Q_UNUSED(session);
+    if (!fast)
+        return;
+    std::fprintf(stderr, "fast mode not available in this build\n");
+    std::exit(2);
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
-    const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    int repetitions = 3;
+    bool fast = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--fast") == 0) {
+            fast = true;
+        } else if (argv[i][0] != '-') {
+            repetitions = std::max(1, std::atoi(argv[i]));
+        } else {
+            std::fprintf(stderr, "usage: corvane-read-bench [repetitions] [--fast]\n");
+            return 2;
+        }
+    }
 
     LoggerSimulator sim;
     sim.addSlave(1, Model::Qtr8d);
@@ -102,6 +216,7 @@ int main(int argc, char *argv[]) {
     }
     session.store.setModel(1, QStringLiteral("QTR-8D"));
     ops.Edit_addrChange(1);
+    applyFastMode(session, fast);
 
     const auto sends = stepSendTimes();
     const auto send = std::accumulate(sends.begin(), sends.end(), 0ms);
@@ -110,8 +225,22 @@ int main(int argc, char *argv[]) {
                 "%lld ms send\n",
                 repetitions, static_cast<long long>(tick.count()),
                 static_cast<long long>(send.count()));
-    std::printf("%10s %10s %10s %7s %13s %7s %9s\n", "window ms", "wall ms", "model ms", "ratio",
-                "tick-aligned", "ratio", "failures");
+    const LineBytes lineBytes = readLineBytes();
+    const double lineModel = lineModelMs(lineBytes);
+    std::printf("line model = (%lld request + %lld reply bytes) x %d bits at %d baud + %d x %lld "
+                "ms pre-send = %.0f ms\n",
+                static_cast<long long>(lineBytes.requests),
+                static_cast<long long>(lineBytes.replies), kBitsPerByte, kLineBaud, kReadSteps,
+                static_cast<long long>(kPreSend.count()), lineModel);
+    std::printf("%10s %10s %10s %7s %13s %7s %11s %7s %9s\n", "window ms", "wall ms", "model ms",
+                "ratio", "tick-aligned", "ratio", "line model", "ratio", "failures");
+    struct StallFigures {
+        long long window;
+        std::size_t samples;
+        double p50, p99, max;
+    };
+    std::vector<StallFigures> stalls;
+    StallProbe probe;
     for (const auto window : {100ms, 500ms}) {
         session.runner.setResponseTime(window);
         const auto model = kReadSteps * (window + tick) + send;
@@ -129,17 +258,29 @@ int main(int argc, char *argv[]) {
             });
             QElapsedTimer clock;
             clock.start();
+            probe.start();
             ops.BitBtn1Click();
             poll.start();
             loop.exec();
+            probe.stop();
             const qint64 wall = clock.elapsed();
-            std::printf("%10lld %10lld %10lld %7.3f %13lld %7.3f %9d\n",
+            std::printf("%10lld %10lld %10lld %7.3f %13lld %7.3f %11.0f %7.3f %9d\n",
                         static_cast<long long>(window.count()), static_cast<long long>(wall),
                         static_cast<long long>(model.count()), double(wall) / double(model.count()),
                         static_cast<long long>(aligned.count()),
-                        double(wall) / double(aligned.count()), out.failures);
+                        double(wall) / double(aligned.count()), lineModel, double(wall) / lineModel,
+                        out.failures);
         }
+        stalls.push_back({static_cast<long long>(window.count()), probe.samples(),
+                          probe.percentileMs(0.5), probe.percentileMs(0.99),
+                          probe.percentileMs(1.0)});
+        probe.clear();
     }
+    std::printf("GUI-thread stall: lateness of a 2 ms precise timer during the reads, all runs\n");
+    std::printf("%10s %10s %10s %10s %10s\n", "window ms", "samples", "p50 ms", "p99 ms", "max ms");
+    for (const StallFigures &stall : stalls)
+        std::printf("%10lld %10zu %10.3f %10.3f %10.3f\n", stall.window, stall.samples, stall.p50,
+                    stall.p99, stall.max);
     comm.ClosePort();
     sim.stop();
     return 0;

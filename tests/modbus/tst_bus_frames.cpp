@@ -1,0 +1,223 @@
+// Every request frame the master puts on the bus for each operator command, in order, against a
+// recorded list. The request machinery may be rebuilt freely as long as this list stays the same
+// byte for byte.
+//
+// After an intended change of the frames, regenerate the list and review its diff:
+//     CORVANE_WRITE_GOLDEN=1 build/tests/modbus/tst_bus_frames
+#include "device_operations.h"
+#include "error_display.h"
+#include "service_page.h"
+#include "sim_session.h"
+#include "windows1251.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTest>
+#include <QtGlobal>
+
+#include <algorithm>
+
+using namespace corvane;
+using namespace corvane::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kGoldenPath = QStringLiteral(CORVANE_BUS_FRAMES_GOLDEN);
+// Acknowledgement of a single or multiple register write: address, function, two words, CRC.
+constexpr int kWriteAckBytes = 8;
+
+struct Frame {
+    QString command;
+    QString hex;
+};
+
+QString hexLine(const QByteArray &frame) {
+    return QString::fromLatin1(frame.toHex(' ').toUpper());
+}
+
+// Every field the parameter write sends back, so that none of its frames carries a default; a
+// negative initial value and a Cyrillic free text cover the sign and the code page.
+void fillLogger(LoggerModel &m) {
+    for (int input = 1; input <= 8; ++input) {
+        m.setUnit(input, std::uint16_t(input % 4));
+        m.setPulseConstant(input, std::uint16_t(100 * input + 1));
+        m.setUserNumber(input, std::uint16_t(60000 + input));
+        m.setInitialValue(input, input == 3 ? -25 : 123456 * input);
+        m.setFreeText(input, encodeWindows1251(input == 2 ? QStringLiteral("Вода 2")
+                                                          : QStringLiteral("Meter %1").arg(input)));
+        for (int tariff = 1; tariff <= 4; ++tariff) {
+            m.setTariff(input, tariff, (input + 5 * tariff) % 24, tariff + input);
+            m.setTariffInitialValue(input, tariff, 1000 * tariff + input);
+        }
+    }
+}
+
+// One QTR-8D at address 1, the device commands and the service page on one session, the PC
+// clock fixed.
+struct Bus {
+    Bus() {
+        ops.resetForStartup();
+        sim.sim.withLogger(1, fillLogger);
+        sim.session.store.setModel(1, QStringLiteral("QTR-8D"));
+        ops.Edit_addrChange(1);
+        page.setResponseTime(100ms);
+        page.BitBtn18Click(QStringLiteral("tovrek"));
+    }
+
+    // Runs one command and files the frames it sent under its name. A command with an answer
+    // window is done when the session is idle; one without is done when the logger has its
+    // frame and the acknowledgement is back, so it cannot spill into the next command's reply.
+    template <typename Target>
+    bool run(const QString &name, Target &target, void (Target::*handler)(),
+             const QHash<QString, QString> &texts = {}, int framesWithoutWindow = 0) {
+        sim.controls.texts = texts;
+        sim.sim.resetCounters();
+        const qsizetype trafficBefore = sim.out.trafficLines.size();
+        (target.*handler)();
+        bool done = sim.waitIdle();
+        if (framesWithoutWindow > 0) {
+            // Each received byte shows in the traffic pane as "XXh ".
+            const auto bytesBack = [&] {
+                qsizetype bytes = 0;
+                for (qsizetype i = trafficBefore; i < sim.out.trafficLines.size(); ++i)
+                    bytes += sim.out.trafficLines[i].count(QLatin1String("h "));
+                return bytes;
+            };
+            done = done && QTest::qWaitFor([&] {
+                       return sim.sim.receivedFrames().size() >= framesWithoutWindow &&
+                              bytesBack() >= kWriteAckBytes;
+                   });
+        }
+        for (const QByteArray &frame : sim.sim.receivedFrames())
+            frames.append({name, hexLine(frame)});
+        return done;
+    }
+
+    SimSession sim{{1, Model::Qtr8d}};
+    DeviceOperations ops{sim.session,
+                         [] { return QDateTime(QDate(2026, 3, 14), QTime(15, 9, 26)); }};
+    ServicePage page{sim.session};
+    QList<Frame> frames;
+};
+
+QString render(const QList<Frame> &frames) {
+    QString text;
+    QString command;
+    for (const Frame &frame : frames) {
+        if (frame.command != command) {
+            command = frame.command;
+            text += QStringLiteral("# ") + command + QLatin1Char('\n');
+        }
+        text += frame.hex + QLatin1Char('\n');
+    }
+    return text;
+}
+
+QList<Frame> parse(const QString &text) {
+    QList<Frame> frames;
+    QString command;
+    for (const QString &raw : text.split(QLatin1Char('\n'))) {
+        const QString line = raw.trimmed();
+        if (line.startsWith(QLatin1Char('#')))
+            command = line.mid(1).trimmed();
+        else if (!line.isEmpty())
+            frames.append({command, line});
+    }
+    return frames;
+}
+
+} // namespace
+
+class TstBusFrames : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init() {
+        m_errors.clear();
+        setErrorSink([this](const QString &message) { m_errors << message; });
+    }
+    void cleanup() { setErrorSink({}); }
+
+    void framesMatchGolden();
+
+private:
+    QStringList m_errors;
+};
+
+void TstBusFrames::framesMatchGolden() {
+    Bus bus;
+    QVERIFY(bus.sim.portOpen);
+    DeviceOperations &ops = bus.ops;
+    ServicePage &page = bus.page;
+    using Ops = DeviceOperations;
+    using Page = ServicePage;
+
+    QVERIFY(bus.run("parameter read (BitBtn1Click)", ops, &Ops::BitBtn1Click));
+    // The write takes the table the read has just filled.
+    for (const char *box : {"Check_unit", "Check_constant", "Check_user", "Check_info",
+                            "Check_tariffs", "Check_initial"})
+        bus.sim.controls.checked[box] = true;
+    QVERIFY(bus.run("parameter write, every group (BitBtn2Click)", ops, &Ops::BitBtn2Click));
+    bus.sim.controls.checked.clear();
+    QVERIFY(bus.run("counters (BitBtn6Click)", ops, &Ops::BitBtn6Click));
+    QVERIFY(bus.run("flow (BitBtn31Click)", ops, &Ops::BitBtn31Click));
+    QVERIFY(bus.run("input status (BitBtn28Click)", ops, &Ops::BitBtn28Click));
+    QVERIFY(bus.run("clock write (BitBtn10Click)", ops, &Ops::BitBtn10Click, {}, 1));
+
+    QVERIFY(bus.run("service information read (BitBtn24Click)", page, &Page::BitBtn24Click));
+    QVERIFY(bus.run("change ID (BitBtn19Click)", page, &Page::BitBtn19Click,
+                    {{"Edit_id", "87654321"}}));
+    QVERIFY(bus.run("read code (Button2Click)", page, &Page::Button2Click));
+    QVERIFY(
+        bus.run("change code (BitBtn20Click)", page, &Page::BitBtn20Click, {{"Edit1", "0815"}}));
+    QVERIFY(bus.run("lock (BitBtn21Click)", page, &Page::BitBtn21Click));
+    QVERIFY(bus.run("unlock (BitBtn22Click)", page, &Page::BitBtn22Click));
+    QVERIFY(bus.run("number of inputs (BitBtn23Click)", page, &Page::BitBtn23Click,
+                    {{"Combo_inputs", "8"}}));
+    QVERIFY(bus.run("polarity (BitBtn29Click)", page, &Page::BitBtn29Click,
+                    {{"Combo_polarity", "Negative"}}));
+    QVERIFY(bus.run("pulse length (BitBtn26Click)", page, &Page::BitBtn26Click,
+                    {{"Combo_pulses", "50 ms"}}, 1));
+    QVERIFY(bus.run("inputs display (BitBtn30Click)", page, &Page::BitBtn30Click,
+                    {{"Combo_inputs", "6"}}, 1));
+    // The logger's own line settings, so that nothing changes on the line for what follows.
+    QVERIFY(bus.run("line settings (Button1Click)", page, &Page::Button1Click,
+                    {{"ComboBox1", "9600"}, {"ComboBox2", "None"}}));
+    // Last: the logger answers at its new address from here on.
+    QVERIFY(bus.run("change address (BitBtn25Click)", page, &Page::BitBtn25Click,
+                    {{"Edit_address", "17"}}, 1));
+    QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
+    // A lost reply leaves a gap in the table the write sends back: that is not a frame change.
+    const QStringList failures =
+        bus.sim.out.logLines.filter(QRegularExpression(QStringLiteral("^(No response|Error)")));
+    QVERIFY2(failures.isEmpty(), qPrintable(failures.join('\n')));
+
+    if (qEnvironmentVariableIntValue("CORVANE_WRITE_GOLDEN") == 1) {
+        QFile out(kGoldenPath);
+        QVERIFY2(out.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(kGoldenPath));
+        out.write(render(bus.frames).toLatin1());
+        qInfo("wrote %lld frames to %s", qlonglong(bus.frames.size()), qPrintable(kGoldenPath));
+        return;
+    }
+
+    QFile in(kGoldenPath);
+    QVERIFY2(in.open(QIODevice::ReadOnly), qPrintable(kGoldenPath));
+    const QList<Frame> golden = parse(QString::fromLatin1(in.readAll()));
+    const QList<Frame> &actual = bus.frames;
+    for (qsizetype i = 0; i < std::max(golden.size(), actual.size()); ++i) {
+        const Frame expected = golden.value(i, {QStringLiteral("-"), QStringLiteral("(none)")});
+        const Frame got = actual.value(i, {QStringLiteral("-"), QStringLiteral("(none)")});
+        if (expected.command != got.command || expected.hex != got.hex) {
+            QFAIL(qPrintable(QStringLiteral("frame %1 differs (of %2 expected, %3 sent)\n"
+                                            "   expected [%4] %5\n"
+                                            "   actual   [%6] %7")
+                                 .arg(i)
+                                 .arg(golden.size())
+                                 .arg(actual.size())
+                                 .arg(expected.command, expected.hex, got.command, got.hex)));
+        }
+    }
+}
+
+QTEST_GUILESS_MAIN(TstBusFrames)
+#include "tst_bus_frames.moc"
