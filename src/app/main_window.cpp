@@ -265,6 +265,7 @@ void TForm1::FormCreate() {
     enterProgramFolder(m_services.executablePath);
     m_settings = readSettings(m_services.settingsPath);
     setResponseTimers(m_settings.ResponseTime);
+    m_session.setFastReplies(m_settings.FastReplies);
     m_operatorLog->clear();
     m_trafficLog->clear();
     m_ops.resetForStartup();
@@ -294,6 +295,7 @@ void TForm1::setResponseTimers(int milliseconds) {
 void TForm1::takeSettings(const Settings &settings) {
     m_settings = settings;
     setResponseTimers(m_settings.ResponseTime);
+    m_session.setFastReplies(m_settings.FastReplies);
 }
 
 void TForm1::BitBtn13Click() {

@@ -53,7 +53,7 @@ TForm2::TForm2(TForm1 &main, QString autostartEntryPath, QString executablePath,
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint);
     setModal(false);
-    setFixedSize(465, 345);
+    setFixedSize(465, 367);
 
     auto *GroupBox1 = new QGroupBox(QStringLiteral(" Communication setup  "), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
@@ -87,7 +87,7 @@ TForm2::TForm2(TForm1 &main, QString autostartEntryPath, QString executablePath,
 
     auto *GroupBox2 = new QGroupBox(QStringLiteral(" Other "), this);
     GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
-    GroupBox2->setGeometry(8, 160, 449, 137);
+    GroupBox2->setGeometry(8, 160, 449, 159);
     label(GroupBox2, "Label6", 16, 26, QStringLiteral("Decimal separator:"));
     Edit_dec_separator = new QLineEdit(GroupBox2);
     Edit_dec_separator->setObjectName(QStringLiteral("Edit_dec_separator"));
@@ -119,13 +119,18 @@ TForm2::TForm2(TForm1 &main, QString autostartEntryPath, QString executablePath,
         checkBox(GroupBox2, "Check_autoload", 264, 24, QStringLiteral("Start with Windows"));
     Check_last = checkBox(GroupBox2, "Check_last", 16, 112,
                           QStringLiteral("Load last saved work file automatically"));
+    Check_fast = checkBox(GroupBox2, "Check_fast", 16, 134,
+                          QStringLiteral("Finish each request as soon as the reply is complete"));
+    Check_fast->setToolTip(QStringLiteral(
+        "A read then takes about as long as the logger needs to answer. A missing or damaged "
+        "reply still waits the whole response time."));
 
     BitBtn2 = new QPushButton(QStringLiteral("Cancel"), this);
     BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
-    BitBtn2->setGeometry(8, 308, 105, 27);
+    BitBtn2->setGeometry(8, 330, 105, 27);
     BitBtn1 = new QPushButton(QStringLiteral("Apply"), this);
     BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
-    BitBtn1->setGeometry(352, 308, 105, 27);
+    BitBtn1->setGeometry(352, 330, 105, 27);
 
     connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
     connect(BitBtn2, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
@@ -165,6 +170,7 @@ void TForm2::LoadOptions() {
     Edit_dec_separator->setText(s.DecSeparator);
     // A change of state here counts as a click: the autostart entry follows at once.
     Check_autoload->setChecked(s.StartWithWindows);
+    Check_fast->setChecked(s.FastReplies);
     UD_response_time->setValue(static_cast<qint16>(s.ResponseTime & 0xFFFF));
     Edit_export->setText(s.ExportSeparator);
     const bool portFree = !m_main.portOpen();
@@ -185,6 +191,7 @@ void TForm2::BitBtn1Click() {
         s.RtsControlOption = Check_rts->isChecked();
         s.OpenAtStart = Check_auto_open->isChecked();
         s.StartWithWindows = Check_autoload->isChecked();
+        s.FastReplies = Check_fast->isChecked();
         s.LoadLastWorkFile = Check_last->isChecked();
         s.DecSeparator = Edit_dec_separator->text();
         s.ExportSeparator = Edit_export->text();

@@ -36,6 +36,7 @@ public:
     QSpinBox *UD_response_time = nullptr;
     QLineEdit *Edit_export = nullptr;
     QCheckBox *Check_autoload = nullptr;
+    QCheckBox *Check_fast = nullptr;
     QCheckBox *Check_last = nullptr;
     QPushButton *BitBtn2 = nullptr;
     QPushButton *BitBtn1 = nullptr;

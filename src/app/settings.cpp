@@ -12,7 +12,7 @@ const QString kMisc = QStringLiteral("Misc");
 } // namespace
 
 Settings readSettings(const QString &path) {
-    // One reading of the file for all twelve keys.
+    // One reading of the file for all thirteen keys.
     const SettingsSnapshot file(path);
     const Settings defaults;
     Settings s;
@@ -31,6 +31,7 @@ Settings readSettings(const QString &path) {
     s.ExportSeparator =
         file.readString(kMisc, QStringLiteral("Export separator"), defaults.ExportSeparator);
     s.ResponseTime = file.readInt(kMisc, QStringLiteral("Response Time"), defaults.ResponseTime);
+    s.FastReplies = file.readBool(kMisc, QStringLiteral("FastReplies"), defaults.FastReplies);
     return s;
 }
 
@@ -62,6 +63,7 @@ void writeSettings(const QString &path, const Settings &s) {
     file.writeString(kMisc, QStringLiteral("Separator"), s.DecSeparator);
     file.writeString(kMisc, QStringLiteral("Export separator"), s.ExportSeparator);
     file.writeInt(kMisc, QStringLiteral("Response Time"), s.ResponseTime);
+    file.writeBool(kMisc, QStringLiteral("FastReplies"), s.FastReplies);
 }
 
 } // namespace corvane

@@ -19,11 +19,13 @@ struct Settings {
     QString DecSeparator = QStringLiteral(".");
     QString ExportSeparator = QStringLiteral(";");
     int ResponseTime = 500; // milliseconds, used as read: no range check
+    // A response window closes as soon as the reply is complete; off keeps the designed timing.
+    bool FastReplies = false;
 
     bool operator==(const Settings &) const = default;
 };
 
-// Reads the twelve keys; a missing file, key or unconvertible value gives the field's default.
+// Reads the thirteen keys; a missing file, key or unconvertible value gives the field's default.
 Settings readSettings(const QString &path);
 
 // Why the Options dialog must not take these settings, naming the field; empty when it may. A
@@ -32,7 +34,7 @@ Settings readSettings(const QString &path);
 // never open the port. An empty speed stays allowed: the port may simply not be set up yet.
 QString settingsProblem(const Settings &settings);
 
-// Writes the twelve keys one after the other, each as its own update of the file. The first key
+// Writes the thirteen keys one after the other, each as its own update of the file. The first key
 // that cannot be written raises SettingsWriteError naming it; the keys before it are in the
 // file, the keys after it are not written.
 void writeSettings(const QString &path, const Settings &settings);

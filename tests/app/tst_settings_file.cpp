@@ -39,6 +39,8 @@ QVariant field(const Settings &s, const QString &name) {
         return s.OpenAtStart;
     if (name == QLatin1String("DecSeparator"))
         return s.DecSeparator;
+    if (name == QLatin1String("FastReplies"))
+        return s.FastReplies;
     return s.ResponseTime;
 }
 
@@ -99,6 +101,10 @@ void TstSettingsFile::read_data() {
     open("boolean 1", "1", true);
     open("boolean 2", "2", true);
     open("boolean 0", "0", false);
+    QTest::newRow("fast replies on") << QByteArray("[Misc]\nFastReplies=1\n") << "FastReplies"
+                                     << QVariant(true);
+    QTest::newRow("fast replies off by default")
+        << QByteArray("[Misc]\nResponse Time=100\n") << "FastReplies" << QVariant(false);
     const auto name = [](const char *row, const QByteArray &content, const QString &expected) {
         QTest::newRow(row) << content << "ComName" << QVariant(expected);
     };
@@ -195,7 +201,7 @@ void TstSettingsFile::writeSettingsIntoNewFile() {
     QCOMPARE(readBytes(m_ini), QByteArray("[Com port]\nName=/dev/ttyUSB0\nSpeed=9600\nParity=None\n"
                                           "Data bits=8\nStop bits=1\nRTS=0\nAutoOpen=1\n[Misc]\n"
                                           "AutoLoad=0\nAutoRead=1\nSeparator=.\n"
-                                          "Export separator=,\nResponse Time=2500\n"));
+                                          "Export separator=,\nResponse Time=2500\nFastReplies=0\n"));
     QCOMPARE(readSettings(m_ini), s);
 }
 
