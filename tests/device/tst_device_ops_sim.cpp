@@ -7,6 +7,8 @@
 #include "value_encoding.h"
 #include "windows1251.h"
 
+#include "clock_source.h"
+
 #include <QTest>
 
 #include <cmath>
@@ -156,6 +158,8 @@ private Q_SLOTS:
     void faults_data();
     void faults();
     void measuredValues();
+    void fastRepliesChangeNothingButTime_data();
+    void fastRepliesChangeNothingButTime();
     void secondCommandRefused();
     void writeOneGroup_data();
     void writeOneGroup();
@@ -457,6 +461,76 @@ void TstDeviceOpsSim::clockFromPc() {
     const QDateTime logger = minute(rig.sim.sim.logger(1).clock());
     QVERIFY2(logger == before || logger == after, qPrintable(logger.toString(Qt::ISODate)));
     QCOMPARE(rig.log(), QStringList{"Programming current time and date..."});
+}
+
+void TstDeviceOpsSim::fastRepliesChangeNothingButTime_data() {
+    QTest::addColumn<FaultRule>("fault");
+    QTest::addColumn<bool>("faulty");
+    // Long enough for a split reply to arrive whole in both modes: the counters' first window
+    // includes the send, which is shorter in fast mode.
+    QTest::addColumn<int>("window");
+    QTest::addColumn<bool>("readOnly");
+    QTest::newRow("clean") << FaultRule{} << false << 100 << false;
+    FaultRule split;
+    split.kind = FaultKind::Split;
+    split.parts = 3;
+    QTest::newRow("reply in three pieces") << split << true << 250 << false;
+    FaultRule exception;
+    exception.kind = FaultKind::Exception;
+    exception.function = 3;
+    exception.target = 0x8000;
+    exception.exceptionCode = 2;
+    QTest::newRow("exception reply") << exception << true << 100 << false;
+    FaultRule filler;
+    filler.kind = FaultKind::TrailingFiller;
+    QTest::newRow("trailing filler") << filler << true << 100 << false;
+    FaultRule garbled;
+    garbled.kind = FaultKind::BadCrc;
+    garbled.function = 4;
+    QTest::newRow("garbled counters") << garbled << true << 100 << false;
+    // Too late for its window, which waits in full and reports no response. The read's last
+    // step, and nothing after it, so that no later request meets the late reply.
+    FaultRule late;
+    late.kind = FaultKind::Delay;
+    late.delay = std::chrono::milliseconds(300);
+    late.target = 0x8012;
+    QTest::newRow("late clock reply") << late << true << 100 << true;
+}
+
+// The same commands with and without fast replies leave the same tables, labels and log lines,
+// whatever the line does to the replies.
+void TstDeviceOpsSim::fastRepliesChangeNothingButTime() {
+    QFETCH(FaultRule, fault);
+    QFETCH(bool, faulty);
+    QFETCH(int, window);
+    QFETCH(bool, readOnly);
+    QStringList outcome[2];
+    for (const bool fast : {false, true}) {
+        Rig rig(Model::Qtr8d);
+        rig.sim.sim.setClockSource(
+            std::make_shared<ManualClockSource>(QDateTime(QDate(2026, 12, 6), QTime(9, 5), Qt::UTC)));
+        rig.sim.sim.withLogger(1, fillLogger);
+        if (faulty)
+            rig.sim.sim.addFault(fault);
+        rig.sim.session.runner.setResponseTime(std::chrono::milliseconds(window));
+        rig.sim.session.setFastReplies(fast);
+        QVERIFY(rig.run(&DeviceOperations::BitBtn1Click));
+        if (!readOnly) {
+            QVERIFY(rig.run(&DeviceOperations::BitBtn6Click));
+            QVERIFY(rig.run(&DeviceOperations::BitBtn31Click));
+        }
+        QStringList &result = outcome[fast ? 1 : 0];
+        result << asRead(rig.table(), allRows(), 8);
+        for (int row = kRowTotalConsumption; row <= kRowTariff4Pulses; ++row)
+            for (int input = 1; input <= 8; ++input)
+                result << rig.counters().cell(input, row);
+        for (int input = 1; input <= 8; ++input)
+            result << rig.sim.session.tables.Grid_flow.cell(input, kRowFlow);
+        for (auto it = rig.sim.out.texts.cbegin(); it != rig.sim.out.texts.cend(); ++it)
+            result << it.key() + '=' + it.value();
+        result << rig.log();
+    }
+    QCOMPARE(outcome[1], outcome[0]);
 }
 
 QTEST_GUILESS_MAIN(TstDeviceOpsSim)
