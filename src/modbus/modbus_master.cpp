@@ -24,11 +24,7 @@ void ModbusMaster::send(const QByteArray &frame, std::chrono::milliseconds preSe
         m_state.RequestFunction = static_cast<std::uint8_t>(frame.at(1));
     }
     if (m_observer.queued && m_observer.finished) {
-        SerialLine::KeyedFrame keyed;
-        keyed.bytes = frame;
-        keyed.preSendDelay = preSendDelay;
-        keyed.byteGap = m_wholeFrames ? std::chrono::milliseconds(0) : kByteGap;
-        keyed.drainLimit = drainLimit(frame);
+        SerialLine::KeyedFrame keyed = keyedFrame(frame, preSendDelay, m_wholeFrames);
         keyed.queryOutputRoomAfter = queryOutputRoomAfter;
         // done always runs later, on this thread, so the ticket is in place by then.
         const auto ticket = std::make_shared<std::uint64_t>(0);

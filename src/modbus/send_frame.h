@@ -1,12 +1,13 @@
 #pragma once
 
+#include "serial_line.h"
+
 #include <QByteArray>
 
 #include <chrono>
 
 namespace corvane {
 
-class SerialLine;
 class Sleeper;
 
 inline constexpr std::chrono::milliseconds kPreSendDelay{50};
@@ -26,8 +27,8 @@ void SendFrame(SerialLine &line, Sleeper &sleeper, const QByteArray &frame,
 void SendFrameWhole(SerialLine &line, Sleeper &sleeper, const QByteArray &frame,
                     std::chrono::milliseconds preSendDelay);
 
-// Longest wait for the output to drain: the frame's own line time at the slowest speed the
-// program offers, with room to spare.
-std::chrono::milliseconds drainLimit(const QByteArray &frame);
+// The frame as the port's keyed send takes it: with the 2 ms pauses, or whole.
+SerialLine::KeyedFrame keyedFrame(const QByteArray &frame, std::chrono::milliseconds preSendDelay,
+                                  bool whole);
 
 } // namespace corvane

@@ -1,11 +1,53 @@
 #include "keyed_sender.h"
 
+#include "sleeper.h"
+
 #include <QMetaObject>
 
 #include <exception>
 #include <utility>
 
 namespace corvane {
+namespace {
+
+// Ends the frame in progress when the sender is told to stop.
+struct Stopped {};
+
+class StoppableSleeper final : public Sleeper {
+public:
+    explicit StoppableSleeper(std::function<bool(std::chrono::milliseconds)> pause)
+        : m_pause(std::move(pause)) {}
+    void sleep(std::chrono::milliseconds duration) override {
+        if (!m_pause(duration))
+            throw Stopped{};
+    }
+
+private:
+    std::function<bool(std::chrono::milliseconds)> m_pause;
+};
+
+} // namespace
+
+void SendKeyed(SerialLine &line, Sleeper &sleeper, const SerialLine::KeyedFrame &frame) {
+    line.SetRtsLine(true);
+    if (frame.preSendDelay.count() != 0)
+        sleeper.sleep(frame.preSendDelay);
+    if (frame.byteGap.count() == 0) {
+        line.WriteBlock(frame.bytes);
+        line.WaitSent(drainLimit(frame.bytes));
+    } else {
+        for (const char byte : frame.bytes) {
+            line.WriteByte(static_cast<std::uint8_t>(byte));
+            sleeper.sleep(frame.byteGap);
+        }
+    }
+    line.SetRtsLine(false);
+}
+
+std::chrono::milliseconds drainLimit(const QByteArray &bytes) {
+    // 11 bits a character at 1200 baud is just over 9 ms.
+    return std::chrono::milliseconds(100 + 10 * bytes.size());
+}
 
 KeyedSender::KeyedSender(SerialLine &line, QObject *context) : m_line(line), m_context(context) {}
 
@@ -58,13 +100,19 @@ void KeyedSender::run() {
         bool ok = false;
         QString error;
         try {
-            ok = send(job.frame);
+            StoppableSleeper sleeper([this](std::chrono::milliseconds d) { return pause(d); });
+            SendKeyed(m_line, sleeper, job.frame);
+            if (job.frame.queryOutputRoomAfter)
+                m_line.OutputRoom();
+            ok = true;
+        } catch (const Stopped &) {
+            // Abandoned: the completion reports failure without a text.
         } catch (const std::exception &e) {
             error = QString::fromUtf8(e.what());
         } catch (...) {
             error = QStringLiteral("Unknown error");
         }
-        if (!ok && !error.isEmpty()) {
+        if (!ok) {
             // Leave the bus free for whoever talks next.
             try {
                 m_line.SetRtsLine(false);
@@ -81,24 +129,6 @@ bool KeyedSender::pause(std::chrono::milliseconds duration) {
         return true;
     std::unique_lock lock(m_mutex);
     return !m_wake.wait_for(lock, duration, [this] { return m_stopping; });
-}
-
-bool KeyedSender::send(const SerialLine::KeyedFrame &frame) {
-    m_line.SetRtsLine(true);
-    bool whole = pause(frame.preSendDelay);
-    if (whole && frame.byteGap.count() == 0) {
-        m_line.WriteBlock(frame.bytes);
-        m_line.WaitSent(frame.drainLimit);
-    } else {
-        for (int i = 0; whole && i < frame.bytes.size(); ++i) {
-            m_line.WriteByte(static_cast<std::uint8_t>(frame.bytes.at(i)));
-            whole = pause(frame.byteGap);
-        }
-    }
-    m_line.SetRtsLine(false);
-    if (whole && frame.queryOutputRoomAfter)
-        m_line.OutputRoom();
-    return whole;
 }
 
 } // namespace corvane

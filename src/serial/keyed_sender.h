@@ -13,6 +13,18 @@
 
 namespace corvane {
 
+class Sleeper;
+
+// Sends a frame keyed by RTS on the calling thread: RTS up, the pre-send delay, the bytes (one
+// at a time with byteGap after each, or as one block when byteGap is zero, then waiting for the
+// line to drain), RTS down. Errors of the port, and of the sleeper, propagate at once and leave
+// RTS as it was then.
+void SendKeyed(SerialLine &line, Sleeper &sleeper, const SerialLine::KeyedFrame &frame);
+
+// Longest wait for a block to drain before RTS drops regardless: the frame's own line time at
+// the slowest speed the program offers, with room to spare.
+std::chrono::milliseconds drainLimit(const QByteArray &bytes);
+
 // The sending side of a half-duplex line: frames keyed by RTS go out one after another on a
 // thread of their own, with their pre-send delay and byte pauses, so that whoever queued them
 // goes on meanwhile. Completions are delivered on the thread of context, in order.
@@ -40,8 +52,6 @@ private:
     };
 
     void run();
-    // Sends one frame; false when stop() cut it short. Port errors propagate.
-    bool send(const SerialLine::KeyedFrame &frame);
     // Waits for duration unless stop() comes first; false then.
     bool pause(std::chrono::milliseconds duration);
     void deliver(Done done, bool ok, const QString &error);

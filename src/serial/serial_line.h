@@ -45,8 +45,6 @@ public:
         QByteArray bytes;
         std::chrono::milliseconds preSendDelay{0};
         std::chrono::milliseconds byteGap{0};
-        // How long a frame sent as one block may take to drain before RTS drops regardless.
-        std::chrono::milliseconds drainLimit{0};
         // A status query after the frame, as some requests make.
         bool queryOutputRoomAfter = false;
     };
