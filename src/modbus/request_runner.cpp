@@ -179,7 +179,6 @@ bool RequestRunner::sendStep() {
     const bool skipBefore = m_state.SkipLeadingZero;
     if (m_command.raiseSkipLeadingZero)
         m_state.SkipLeadingZero = true;
-    m_windowAfterSend = !(m_command.windowBeforeSend && m_step == 1);
     bool sent = false;
     const auto restore = qScopeGuard([&] {
         if (!sent) {
@@ -211,7 +210,7 @@ void RequestRunner::sendDone(bool ok) {
     if (!m_running)
         return;
     QTimer *const window = windowTimer();
-    if (ok && window && m_windowAfterSend) {
+    if (ok && window && !windowOpenedBeforeSend()) {
         openWindow();
         return;
     }
@@ -225,12 +224,17 @@ void RequestRunner::sendDone(bool ok) {
         finish();
 }
 
+bool RequestRunner::windowOpenedBeforeSend() const {
+    return m_command.windowBeforeSend && m_step == 1;
+}
+
 void RequestRunner::openWindow() {
     m_ready = false;
     windowTimer()->start();
-    // The reply may have arrived before the send was reported done.
-    if (m_fast && isCompleteReply(m_state.RxBuffer, m_state.RequestAddress, m_state.RequestFunction))
-        QTimer::singleShot(0, this, [this] { closeEarly(); });
+    // The reply may have arrived before the send was reported done. Looked at from the event
+    // loop, so that a run of synchronous sends never nests one step inside the previous one.
+    if (m_fast)
+        QTimer::singleShot(0, this, &RequestRunner::closeEarly);
 }
 
 void RequestRunner::closeEarly() {

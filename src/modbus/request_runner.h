@@ -154,6 +154,8 @@ private:
     // Sends step m_step; true when a request went out (or is going out).
     bool sendStep();
     void sendDone(bool ok);
+    // The command's first window opens before its first send and so includes the send time.
+    bool windowOpenedBeforeSend() const;
     void openWindow();
     // Fast mode: RxBuffer holds the whole reply, so its window closes now.
     void closeEarly();
@@ -173,7 +175,6 @@ private:
     bool m_ready = true;
     // A send is on its way out; the window opens when it has left, if it opens after the send.
     bool m_sending = false;
-    bool m_windowAfterSend = false;
     std::uint64_t m_sendTicket = 0;
 
     QTimer Timer_response;
