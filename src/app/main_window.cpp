@@ -288,8 +288,8 @@ void TForm1::commitTableEdits() {
 
 void TForm1::setResponseTimers(int milliseconds) {
     const std::chrono::milliseconds window(milliseconds);
+    // One runner holds every window, the service page's included.
     m_session.runner.setResponseTime(window);
-    m_service.setResponseTime(window);
 }
 
 void TForm1::takeSettings(const Settings &settings) {

@@ -110,31 +110,6 @@ DeviceOperations::DeviceOperations(DeviceSession &session, Clock clock)
     buildWriteCommand();
 }
 
-RequestRunner::Decoder DeviceOperations::decoder(
-    std::function<void(const ModbusReply &, DecodeContext &)> decode) {
-    return [&s = m_session, decode = std::move(decode)](const ModbusReply &reply) {
-        DecodeContext ctx = s.decodeContext();
-        decode(reply, ctx);
-    };
-}
-
-// Reads start with a line on the status bar and in the log, and grey their button until done.
-void DeviceOperations::announceAndGrey(RequestRunner::Command &command, const QString &what,
-                                       bool onStatusBar, const QString &button) {
-    Output &out = m_session.env.out;
-    RequestRunner &runner = m_session.runner;
-    command.onStart = [&out, &runner, what, onStatusBar, button] {
-        const QString text = what + QString::number(runner.currentAddress());
-        if (onStatusBar)
-            out.setStatus(StatusPanel::Progress, text);
-        out.log(text + QStringLiteral("..."));
-        if (!button.isEmpty())
-            out.setEnabled(button, false);
-    };
-    if (!button.isEmpty())
-        command.onEnd = [&out, button] { out.setEnabled(button, true); };
-}
-
 void DeviceOperations::buildReadCommand() {
     DeviceSession &s = m_session;
     RequestRunner::Command &read = m_read;
@@ -146,7 +121,7 @@ void DeviceOperations::buildReadCommand() {
                                   s.master.SendReadHolding(slave, start, s.state.InputCount);
                                   return true;
                               },
-                              decoder([row = step.row](const ModbusReply &r, DecodeContext &c) {
+                              m_session.decoder([row = step.row](const ModbusReply &r, DecodeContext &c) {
                                   DecodeWordBlock(r, row, c);
                               }),
                               true});
@@ -156,7 +131,7 @@ void DeviceOperations::buildReadCommand() {
                                   s.master.SendReadHolding(slave, start, s.state.LongRegisterCount);
                                   return true;
                               },
-                              decoder([row = step.row](const ModbusReply &r, DecodeContext &c) {
+                              m_session.decoder([row = step.row](const ModbusReply &r, DecodeContext &c) {
                                   DecodeLongBlock(r, LongBlockTable::Parameters, row, c);
                               }),
                               true});
@@ -169,15 +144,15 @@ void DeviceOperations::buildReadCommand() {
                  s.master.SendReadFileRecord(slave, kFreeTextFile, input - 1, kFreeTextRecordLength);
                  return true;
              },
-             decoder([input](const ModbusReply &r, DecodeContext &c) { DecodeFreeText(r, input, c); }),
+             m_session.decoder([input](const ModbusReply &r, DecodeContext &c) { DecodeFreeText(r, input, c); }),
              true});
     }
     read.steps.push_back({[&s](int slave) {
                               s.master.SendReadHolding(slave, kRegClock, kClockRegisterCount);
                               return true;
                           },
-                          decoder(DecodeClock), false});
-    announceAndGrey(read, QStringLiteral("Reading device No. "), true, QStringLiteral("BitBtn1"));
+                          m_session.decoder(DecodeClock), false});
+    m_session.announceAndGrey(read, QStringLiteral("Reading device No. "), true, QStringLiteral("BitBtn1"));
     read.onFinished = [&s] { s.store.tableToStore(s.tables.Grid_data); };
 }
 
@@ -190,9 +165,6 @@ void DeviceOperations::buildMeasureCommands() {
             return true;
         };
     };
-    // Each measured-value read first clears the line's pending errors.
-    const auto queryLine = [&s] { s.env.line.InputRoom(); };
-
     m_counters.name = "counters";
     m_counters.stepTimer = RequestRunner::StepTimer::DecodeInput;
     m_counters.window = RequestRunner::Window::Response;
@@ -201,43 +173,39 @@ void DeviceOperations::buildMeasureCommands() {
     for (const WordReadStep &step : kCounterSteps) {
         m_counters.steps.push_back(
             {readInput(step.start, &s.state.LongRegisterCount),
-             decoder([row = step.row](const ModbusReply &r, DecodeContext &c) {
+             m_session.decoder([row = step.row](const ModbusReply &r, DecodeContext &c) {
                  DecodeLongBlock(r, LongBlockTable::Measured, row, c);
              }),
              true});
     }
     m_counters.steps.push_back(
-        {readInput(kInRegBattery, &kBatteryRegisterCount), decoder(DecodeBattery), false});
-    announceAndGrey(m_counters, QStringLiteral("Reading device No. "), true,
+        {readInput(kInRegBattery, &kBatteryRegisterCount), m_session.decoder(DecodeBattery), false});
+    m_session.announceAndGrey(m_counters, QStringLiteral("Reading device No. "), true,
                     QStringLiteral("BitBtn6"));
-    m_counters.onStart = [queryLine, announce = m_counters.onStart] {
-        queryLine();
-        announce();
-    };
 
     m_flow.name = "flow";
     m_flow.steps.push_back({readInput(kInRegFlow, &s.state.LongRegisterCount),
-                            decoder([](const ModbusReply &r, DecodeContext &c) {
+                            m_session.decoder([](const ModbusReply &r, DecodeContext &c) {
                                 DecodeLongBlock(r, LongBlockTable::Measured, kFlowBlockRow, c);
                             }),
                             true});
-    announceAndGrey(m_flow, QStringLiteral("Reading flow for device No. "), false,
+    m_session.announceAndGrey(m_flow, QStringLiteral("Reading flow for device No. "), false,
                     QStringLiteral("BitBtn31"));
-    m_flow.onStart = [queryLine, announce = m_flow.onStart] {
-        queryLine();
-        announce();
-    };
 
     m_inputStatus.name = "input status";
     m_inputStatus.windowBeforeSend = true;
     m_inputStatus.steps.push_back(
-        {readInput(kInRegInputStatus, &s.state.InputCount), decoder(DecodeInputStatus), false});
-    announceAndGrey(m_inputStatus, QStringLiteral("Reading input status of device No. "), true,
-                    QString());
-    m_inputStatus.onStart = [queryLine, announce = m_inputStatus.onStart] {
-        queryLine();
-        announce();
-    };
+        {readInput(kInRegInputStatus, &s.state.InputCount), m_session.decoder(DecodeInputStatus), false});
+    m_session.announceAndGrey(m_inputStatus, QStringLiteral("Reading input status of device No. "),
+                              true, QString());
+
+    // Each measured-value read first clears the line's pending errors.
+    for (RequestRunner::Command *command : {&m_counters, &m_flow, &m_inputStatus}) {
+        command->onStart = [&s, announce = command->onStart] {
+            s.env.line.InputRoom();
+            announce();
+        };
+    }
 }
 
 // A row whose cell does not convert is shown on the error display and costs only its own step:

@@ -64,9 +64,6 @@ private:
     void buildReadCommand();
     void buildMeasureCommands();
     void buildWriteCommand();
-    RequestRunner::Decoder decoder(std::function<void(const ModbusReply &, DecodeContext &)> decode);
-    void announceAndGrey(RequestRunner::Command &command, const QString &what, bool onStatusBar,
-                         const QString &button);
 
     DeviceSession &m_session;
     Clock m_clock;

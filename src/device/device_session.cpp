@@ -22,6 +22,28 @@ void DeviceSession::setFastReplies(bool fast) {
     master.setWholeFrames(fast);
 }
 
+RequestRunner::Decoder DeviceSession::decoder(
+    std::function<void(const ModbusReply &, DecodeContext &)> decode) {
+    return [this, decode = std::move(decode)](const ModbusReply &reply) {
+        DecodeContext ctx = decodeContext();
+        decode(reply, ctx);
+    };
+}
+
+void DeviceSession::announceAndGrey(RequestRunner::Command &command, const QString &what,
+                                    bool onStatusBar, const QString &button) {
+    command.onStart = [this, what, onStatusBar, button] {
+        const QString text = what + QString::number(runner.currentAddress());
+        if (onStatusBar)
+            env.out.setStatus(StatusPanel::Progress, text);
+        env.out.log(text + QStringLiteral("..."));
+        if (!button.isEmpty())
+            env.out.setEnabled(button, false);
+    };
+    if (!button.isEmpty())
+        command.onEnd = [this, button] { env.out.setEnabled(button, true); };
+}
+
 bool DeviceSession::checkPort() {
     if (portOpen())
         return true;

@@ -51,6 +51,14 @@ public:
     // The FastReplies setting: windows close on a complete reply, requests go out whole.
     void setFastReplies(bool fast);
 
+    // A step's decoder, given everything it writes into for the address selected when the
+    // reply came.
+    RequestRunner::Decoder decoder(std::function<void(const ModbusReply &, DecodeContext &)> decode);
+    // The start of a read: "<what><address>" on the status bar when asked and, with "...", in the
+    // log, and button greyed until the command has ended in any way.
+    void announceAndGrey(RequestRunner::Command &command, const QString &what, bool onStatusBar,
+                         const QString &button);
+
     int selectedAddress() const { return env.selectedAddress(); }
     bool portOpen() const { return env.portOpen(); }
     QString decSeparator() const { return env.decSeparator ? env.decSeparator() : QString('.'); }

@@ -35,37 +35,14 @@ ServicePage::ServicePage(DeviceSession &session, QObject *parent)
     buildInfoRead();
 }
 
-void ServicePage::setResponseTime(std::chrono::milliseconds window) {
-    m_session.runner.setResponseTime(window);
-}
-
-std::chrono::milliseconds ServicePage::responseTime() const {
-    return m_session.runner.responseTime();
-}
-
 bool ServicePage::isBusy() const {
     return m_session.runner.isBusy();
-}
-
-bool ServicePage::stopForClosedPort() {
-    return m_session.runner.stopForClosedPort();
-}
-
-const QTimer &ServicePage::readServiceTimer() const {
-    return m_session.runner.timer(RequestRunner::StepTimer::ReadService);
 }
 
 const QTimer &ServicePage::responseServiceTimer() const {
     return m_session.runner.timer(RequestRunner::Window::ResponseService);
 }
 
-const QTimer &ServicePage::serviceTimer() const {
-    return m_session.runner.timer(RequestRunner::Window::Service);
-}
-
-const QTimer &ServicePage::codeTimer() const {
-    return m_session.runner.timer(RequestRunner::Window::Code);
-}
 
 QString ServicePage::text(const QString &control) const {
     return m_session.env.controls.text(control);
@@ -106,14 +83,6 @@ void ServicePage::BitBtn18Click(const QString &enteredText) {
     });
 }
 
-RequestRunner::Decoder ServicePage::decoder(
-    std::function<void(const ModbusReply &, DecodeContext &)> decode) {
-    return [&s = m_session, decode = std::move(decode)](const ModbusReply &reply) {
-        DecodeContext ctx = s.decodeContext();
-        decode(reply, ctx);
-    };
-}
-
 void ServicePage::buildInfoRead() {
     DeviceSession &s = m_session;
     ModbusMaster &master = s.master;
@@ -126,12 +95,12 @@ void ServicePage::buildInfoRead() {
              master.SendReadHolding(slave, kRegClock, kClockRegisterCount);
              return true;
          },
-         decoder(DecodeClock), false},
+         m_session.decoder(DecodeClock), false},
         {[&master](int slave) {
              master.SendServiceQuery(slave, kServiceStatusQuery);
              return true;
          },
-         decoder([](const ModbusReply &, DecodeContext &c) {
+         m_session.decoder([](const ModbusReply &, DecodeContext &c) {
              DecodeServiceReply(kServiceKindLineSettings, c);
          }),
          true},
@@ -139,30 +108,24 @@ void ServicePage::buildInfoRead() {
              master.SendReadInput(slave, kInRegBattery, kBatteryRegisterCount);
              return true;
          },
-         decoder(DecodeBattery), false},
+         m_session.decoder(DecodeBattery), false},
         {[&master](int slave) {
              master.SendReadDeviceId(slave, kDeviceIdCode);
              return true;
          },
-         decoder(DecodeDeviceId), false},
+         m_session.decoder(DecodeDeviceId), false},
         {[&master](int slave) {
              master.SendReadHolding(slave, kRegPulseLengthLanguage, 1);
              return true;
          },
-         decoder(DecodePulseSettings), false},
+         m_session.decoder(DecodePulseSettings), false},
     };
-    Output &out = s.env.out;
-    RequestRunner &runner = s.runner;
-    read.onStart = [&out, &runner] {
-        const int address = runner.currentAddress();
-        const QString reading = QStringLiteral("Reading device No. ") + QString::number(address);
-        out.setStatus(StatusPanel::Progress, reading);
-        out.log(reading + QStringLiteral("..."));
-        out.setEnabled(kBitBtn24, false);
-        out.setText(QStringLiteral("Label13"),
-                    QStringLiteral("Мрежов адрес: ") + QString::number(address));
+    s.announceAndGrey(read, QStringLiteral("Reading device No. "), true, kBitBtn24);
+    read.onStart = [&s, announce = read.onStart] {
+        announce();
+        s.env.out.setText(QStringLiteral("Label13"), QStringLiteral("Мрежов адрес: ") +
+                                                         QString::number(s.runner.currentAddress()));
     };
-    read.onEnd = [&out] { out.setEnabled(kBitBtn24, true); };
 }
 
 void ServicePage::BitBtn24Click() {
@@ -199,7 +162,7 @@ void ServicePage::sendServiceCommand(int kind) {
                                  s.master.SendServiceCommand(slave, serviceSubCode(kind), plan.data);
                                  return true;
                              },
-                             decoder([kind](const ModbusReply &, DecodeContext &c) {
+                             m_session.decoder([kind](const ModbusReply &, DecodeContext &c) {
                                  DecodeServiceReply(kind, c);
                              }),
                              true});
@@ -282,7 +245,7 @@ void ServicePage::Button2Click() {
                                      s.master.SendServiceQuery(slave, kServiceReadMenuCode);
                                      return true;
                                  },
-                                 decoder(DecodeMenuCode), false});
+                                 m_session.decoder(DecodeMenuCode), false});
         s.runner.run(command);
     });
 }

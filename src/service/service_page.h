@@ -23,28 +23,13 @@ struct ServiceControls;
 class ServicePage : public QObject {
     Q_OBJECT
 public:
-    static constexpr std::chrono::milliseconds kStepInterval = RequestRunner::kStepInterval;
-    static constexpr std::chrono::milliseconds kDefaultResponseTime =
-        RequestRunner::kDefaultResponseTime;
-    static constexpr std::chrono::milliseconds kCodeWindow = RequestRunner::kCodeWindow;
-
     explicit ServicePage(DeviceSession &session, QObject *parent = nullptr);
-
-    // The ResponseTime setting, shared with the device commands.
-    void setResponseTime(std::chrono::milliseconds window);
-    std::chrono::milliseconds responseTime() const;
 
     bool isUnlocked() const { return m_unlocked; }
     // Whether any request is in flight.
     bool isBusy() const;
-    // The port closed: whatever runs stops where it is, and BitBtn24 comes back if the
-    // information read had greyed it. Returns whether anything was running.
-    bool stopForClosedPort();
-
-    const QTimer &readServiceTimer() const;
+    // The information read's window.
     const QTimer &responseServiceTimer() const;
-    const QTimer &serviceTimer() const;
-    const QTimer &codeTimer() const;
 
 public Q_SLOTS:
     // Password "Enter". Once the page is open it stays open; the entry is hidden by then.
@@ -71,7 +56,6 @@ private:
     ServiceControls serviceControls() const;
     void log(const QString &line);
     void buildInfoRead();
-    RequestRunner::Decoder decoder(std::function<void(const ModbusReply &, DecodeContext &)> decode);
     // Sends a service command of kind 1 to 7 once the caller's checks have passed. The rejections
     // of the command builder count as input checks and come before the busy refusal.
     void sendServiceCommand(int kind);

@@ -127,7 +127,7 @@ void TstMainWindow::specialSettingsFileLeftAlone() {
 void TstMainWindow::responseTimeReachesEveryWindow() {
     WindowFixture f("[Misc]\nResponse Time=2500\n");
     QCOMPARE(f.window->session().runner.responseTime(), 2500ms);
-    QCOMPARE(f.window->servicePage().responseTime(), 2500ms);
+    QCOMPARE(f.window->servicePage().responseServiceTimer().intervalAsDuration(), 2500ms);
     f.window->Form2->LoadOptions();
     QCOMPARE(f.window->Form2->Edit_response_time->text(), QStringLiteral("2500"));
 
@@ -320,7 +320,7 @@ void TstMainWindow::optionsApplyWritesAndTakesOver() {
     QCOMPARE(s.ResponseTime, 1200);
     QVERIFY(s.OpenAtStart);
     QCOMPARE(f.window->session().runner.responseTime(), 1200ms);
-    QCOMPARE(f.window->servicePage().responseTime(), 1200ms);
+    QCOMPARE(f.window->servicePage().responseServiceTimer().intervalAsDuration(), 1200ms);
 
     QFile file(f.settingsPath);
     QVERIFY(file.open(QIODevice::ReadOnly));

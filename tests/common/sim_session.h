@@ -8,6 +8,9 @@
 #include "recording_output.h"
 #include "ser_comm.h"
 #include "sleeper.h"
+#include "windows1251.h"
+
+#include <QDateTime>
 
 #include <QTest>
 
@@ -17,6 +20,28 @@
 #include <utility>
 
 namespace corvane::test {
+
+// Different values in every field, a negative one and a Cyrillic free text among them, so that
+// no read or write of them shows a default.
+inline void fillLogger(LoggerModel &m) {
+    for (int input = 1; input <= 8; ++input) {
+        m.setUnit(input, std::uint16_t(input % 4));
+        m.setPulseConstant(input, std::uint16_t(100 * input + 1));
+        m.setUserNumber(input, std::uint16_t(60000 + input));
+        m.setInitialValue(input, input == 3 ? -25 : 123456 * input);
+        m.setFreeText(input, encodeWindows1251(input == 2 ? QStringLiteral("Вода 2")
+                                                          : QStringLiteral("Meter %1").arg(input)));
+        m.setTotalPulses(input, 70000 + input);
+        for (int tariff = 1; tariff <= 4; ++tariff) {
+            m.setTariff(input, tariff, (input + 5 * tariff) % 24, tariff + input);
+            m.setTariffInitialValue(input, tariff, 1000 * tariff + input);
+            m.setTariffPulses(input, tariff, 100 * tariff + input);
+        }
+    }
+    m.setBatteryByte(191);
+    m.setInputStatusOverride(0xA5);
+    m.setClock(QDateTime(QDate(2026, 12, 6), QTime(9, 5), Qt::UTC));
+}
 
 class SimSession {
 public:

@@ -36,23 +36,6 @@ QString hexLine(const QByteArray &frame) {
     return QString::fromLatin1(frame.toHex(' ').toUpper());
 }
 
-// Every field the parameter write sends back, so that none of its frames carries a default; a
-// negative initial value and a Cyrillic free text cover the sign and the code page.
-void fillLogger(LoggerModel &m) {
-    for (int input = 1; input <= 8; ++input) {
-        m.setUnit(input, std::uint16_t(input % 4));
-        m.setPulseConstant(input, std::uint16_t(100 * input + 1));
-        m.setUserNumber(input, std::uint16_t(60000 + input));
-        m.setInitialValue(input, input == 3 ? -25 : 123456 * input);
-        m.setFreeText(input, encodeWindows1251(input == 2 ? QStringLiteral("Вода 2")
-                                                          : QStringLiteral("Meter %1").arg(input)));
-        for (int tariff = 1; tariff <= 4; ++tariff) {
-            m.setTariff(input, tariff, (input + 5 * tariff) % 24, tariff + input);
-            m.setTariffInitialValue(input, tariff, 1000 * tariff + input);
-        }
-    }
-}
-
 // One QTR-8D at address 1, the device commands and the service page on one session, the PC
 // clock fixed.
 struct Bus {
@@ -61,7 +44,6 @@ struct Bus {
         sim.sim.withLogger(1, fillLogger);
         sim.session.store.setModel(1, QStringLiteral("QTR-8D"));
         ops.Edit_addrChange(1);
-        page.setResponseTime(100ms);
         page.BitBtn18Click(QStringLiteral("tovrek"));
     }
 

@@ -17,7 +17,7 @@ namespace {
 struct ServiceSim {
     explicit ServiceSim(Model model = Model::Qtr8d, int address = 1) : sim{{address, model}} {
         sim.address = address;
-        page.setResponseTime(100ms);
+        sim.session.runner.setResponseTime(100ms);
     }
     // Clicks a command and waits until its answer window, if any, has closed.
     void run(void (ServicePage::*handler)(), const QHash<QString, QString> &texts = {}) {
