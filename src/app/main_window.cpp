@@ -422,7 +422,7 @@ void TForm1::fitClockPanel() {
                                        kProgressPanelNarrowest, kProgressPanelWidth));
 }
 
-void TForm1::setText(const QString &control, const QString &text) {
+void TForm1::setControlText(const QString &control, const QString &text) {
     QWidget *w = ui.control(control);
     if (auto *label = qobject_cast<QLabel *>(w))
         label->setText(text);
@@ -436,21 +436,21 @@ void TForm1::setText(const QString &control, const QString &text) {
         qCWarning(lcApp) << "No text control named" << control;
 }
 
-void TForm1::setEnabled(const QString &control, bool enabled) {
+void TForm1::setControlEnabled(const QString &control, bool enabled) {
     if (QWidget *w = ui.control(control))
         w->setEnabled(enabled);
     else
         qCWarning(lcApp) << "No control named" << control;
 }
 
-void TForm1::setVisible(const QString &control, bool visible) {
+void TForm1::setControlVisible(const QString &control, bool visible) {
     if (QWidget *w = ui.control(control))
         w->setVisible(visible);
     else
         qCWarning(lcApp) << "No control named" << control;
 }
 
-QString TForm1::text(const QString &control) const {
+QString TForm1::controlText(const QString &control) const {
     QWidget *w = ui.control(control);
     if (auto *label = qobject_cast<QLabel *>(w))
         return label->text();
@@ -461,7 +461,7 @@ QString TForm1::text(const QString &control) const {
     return {};
 }
 
-bool TForm1::isChecked(const QString &control) const {
+bool TForm1::isControlChecked(const QString &control) const {
     auto *box = qobject_cast<QCheckBox *>(ui.control(control));
     return box && box->isChecked();
 }

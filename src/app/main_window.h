@@ -6,7 +6,7 @@
 #include "grid_key_filter.h"
 #include "log_pane.h"
 #include "main_window_ui.h"
-#include "output.h"
+#include "named_controls.h"
 #include "port_toggle.h"
 #include "ser_comm.h"
 #include "service_page.h"
@@ -54,7 +54,7 @@ struct AppServices {
 // The main window: the three pages, the logs, the status bar and the address selector. It owns
 // the port and the session for the program's lifetime and hands every command to the core; the
 // handlers here check nothing themselves.
-class TForm1 : public QMainWindow, public Output, public ControlReader {
+class TForm1 : public QMainWindow, public NamedControlsView, public NamedControlReader {
     Q_OBJECT
 public:
     explicit TForm1(AppServices services, QWidget *parent = nullptr);
@@ -64,13 +64,6 @@ public:
     void log(const QString &line) override;
     void traffic(const QString &line) override;
     void setStatus(int panel, const QString &text) override;
-    void setText(const QString &control, const QString &text) override;
-    void setEnabled(const QString &control, bool enabled) override;
-    void setVisible(const QString &control, bool visible) override;
-
-    // ControlReader
-    QString text(const QString &control) const override;
-    bool isChecked(const QString &control) const override;
 
     // Takes over settings the Options dialog applied: the port texts, the separators and the
     // response windows.
@@ -102,6 +95,12 @@ public Q_SLOTS:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    // The named controls, found by object name.
+    void setControlText(const QString &control, const QString &text) override;
+    void setControlEnabled(const QString &control, bool enabled) override;
+    void setControlVisible(const QString &control, bool visible) override;
+    QString controlText(const QString &control) const override;
+    bool isControlChecked(const QString &control) const override;
 
 private:
     void FormCreate();

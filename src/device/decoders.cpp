@@ -3,9 +3,9 @@
 #include "address_store.h"
 #include "device_model.h"
 #include "device_tables.h"
+#include "device_view.h"
 #include "engine_state.h"
 #include "modbus_reply.h"
-#include "output.h"
 #include "register_map.h"
 #include "table_rows.h"
 #include "value_encoding.h"
@@ -85,8 +85,7 @@ void DecodeWordBlock(const ModbusReply &frame, int row, DecodeContext &ctx) {
     }
 }
 
-void DecodeLongBlock(const ModbusReply &frame, LongBlockTable table, int row,
-                     DecodeContext &ctx) {
+void DecodeLongBlock(const ModbusReply &frame, LongBlockTable table, int row, DecodeContext &ctx) {
     const bool readMode = table == LongBlockTable::Parameters;
     const bool known = readMode ? isTenthsRow(row)
                                 : (row >= kRowTotalConsumption && row <= kRowTariff4Pulses) ||
@@ -136,29 +135,19 @@ void DecodeClock(const ModbusReply &frame, DecodeContext &ctx) {
         twoDigits(frame.at(kHour)) + QLatin1Char(':') + twoDigits(frame.at(kMinute));
     const QString date = twoDigits(clock.day) + QLatin1Char('.') + twoDigits(clock.month) +
                          QLatin1Char('.') + QString::number(clock.year);
-    ctx.out.setText(QStringLiteral("Label6"), QStringLiteral("Time: ") + time);
-    ctx.out.setText(QStringLiteral("Label7"), QStringLiteral("Date: ") + date);
-    ctx.out.setText(QStringLiteral("Label17"),
-                    QStringLiteral("Time and Date: ") + time + QStringLiteral(",  ") + date);
+    ctx.out.showClock(time, date);
 }
 
 void DecodeBattery(const ModbusReply &frame, DecodeContext &ctx) {
     if (!frame.has(kFirstRegisterLowPosition))
         return;
-    const QString text = QStringLiteral("Battery status: ") +
-                         formatBatteryLevel(frame.at(kFirstRegisterLowPosition), ctx.locale);
-    ctx.out.setText(QStringLiteral("Label5"), text);
-    ctx.out.setText(QStringLiteral("Label16"), text);
+    ctx.out.showBattery(formatBatteryLevel(frame.at(kFirstRegisterLowPosition), ctx.locale));
 }
 
 void DecodeInputStatus(const ModbusReply &frame, DecodeContext &ctx) {
     if (!frame.has(kFirstRegisterLowPosition))
         return;
-    ctx.out.setText(QStringLiteral("Label_input_status"),
-                    QStringLiteral("Current input status: 0x") +
-                        QStringLiteral("%1")
-                            .arg(frame.at(kFirstRegisterLowPosition), 2, 16, QLatin1Char('0'))
-                            .toUpper());
+    ctx.out.showInputStatus(frame.at(kFirstRegisterLowPosition));
 }
 
 void DecodeDeviceId(const ModbusReply &frame, DecodeContext &ctx) {
@@ -169,13 +158,11 @@ void DecodeDeviceId(const ModbusReply &frame, DecodeContext &ctx) {
         identification.append(byte <= kHighestSpaceByte ? QChar(u' ')
                                                         : decodeWindows1251(char(byte)));
     }
-    ctx.out.setText(QStringLiteral("Label20"), identification);
+    ctx.out.showIdentification(identification);
 
     DeviceState &device = ctx.device;
     device.DeviceType = recognizeModel(identification);
-    const QString label = deviceTypeLabel(device.DeviceType);
-    ctx.out.setText(QStringLiteral("Label21"), label);
-    ctx.out.setText(QStringLiteral("Label24"), label);
+    ctx.out.showModel(device.DeviceType);
     if (const ModelInfo *model = findModel(device.DeviceType))
         applyModelLayout(*model, ctx.tables.Grid_data, ctx.tables.Grid_data2, ctx.engine, ctx.out);
     ctx.store.setModel(ctx.selectedAddress, device.DeviceType.left(kModelTextLength));
@@ -192,7 +179,7 @@ void DecodeMenuCode(const ModbusReply &frame, DecodeContext &ctx) {
             break;
         code.append(char(byte));
     }
-    ctx.out.setText(QStringLiteral("Edit1"), decodeWindows1251(code));
+    ctx.out.showMenuCode(decodeWindows1251(code));
 }
 
 void DecodePulseSettings(const ModbusReply &frame, DecodeContext &ctx) {
@@ -201,21 +188,20 @@ void DecodePulseSettings(const ModbusReply &frame, DecodeContext &ctx) {
         return;
     const QString pulses =
         QString::number(frame.at(kPulseLength) * kPulseLengthStepMs) + QStringLiteral(" ms");
-    ctx.out.setText(QStringLiteral("Combo_pulses"), pulses);
-    ctx.out.setText(QStringLiteral("Label15"), QStringLiteral("Pulse length: ") + pulses);
+    ctx.out.showPulseLength(pulses);
     QString language = QStringLiteral("Unknown");
     if (frame.at(kLanguage) == kLanguageBulgarian)
         language = QStringLiteral("Bulgarian");
     else if (frame.at(kLanguage) == kLanguageEnglish)
         language = QStringLiteral("English");
-    ctx.out.setText(QStringLiteral("Label14"), QStringLiteral("Language: ") + language);
+    ctx.out.showLanguage(language);
 }
 
 void DecodeServiceReply(int kind, DecodeContext &ctx) {
     if (kind == kServiceKindLock)
-        ctx.out.setText(QStringLiteral("Label19"), QStringLiteral("Current state: Locked"));
+        ctx.out.showLockState(true);
     else if (kind == kServiceKindUnlock)
-        ctx.out.setText(QStringLiteral("Label19"), QStringLiteral("Current state: Unlocked"));
+        ctx.out.showLockState(false);
     else if (kind == kServiceKindInputCount)
         ctx.out.log(QStringLiteral("Number of inputs changed..."));
 }

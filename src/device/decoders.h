@@ -8,7 +8,7 @@
 namespace corvane {
 
 class AddressStore;
-class Output;
+class DeviceView;
 struct DeviceState;
 struct DeviceTables;
 struct EngineState;
@@ -17,7 +17,7 @@ struct ModbusReply;
 // Everything a decoder writes into. selectedAddress is the address selector's value when the
 // reply is decoded; locale supplies the decimal separator of tenths and the battery level.
 struct DecodeContext {
-    Output &out;
+    DeviceView &out;
     EngineState &engine;
     DeviceState &device;
     DeviceTables &tables;

@@ -1,7 +1,7 @@
 #include "device_model.h"
 
+#include "device_view.h"
 #include "engine_state.h"
-#include "output.h"
 #include "string_grid.h"
 
 namespace corvane {
@@ -40,14 +40,9 @@ QString recognizeModel(const QString &identification) {
     return DeviceType;
 }
 
-QString deviceTypeLabel(const QString &DeviceType) {
-    return QStringLiteral("Device type: ") + DeviceType;
-}
-
 void applyModelLayout(const ModelInfo &model, StringGrid &Grid_data, StringGrid &Grid_data2,
-                      EngineState &engine, Output &out) {
-    out.setEnabled(QStringLiteral("GroupBox1"), true);
-    out.setEnabled(QStringLiteral("GroupBox2"), true);
+                      EngineState &engine, DeviceView &view) {
+    view.enableModelPages();
     Grid_data.setGridColumnCount(model.tableColumns);
     Grid_data2.setGridColumnCount(model.tableColumns);
     engine.InputCount = model.InputCount;

@@ -7,7 +7,7 @@
 
 namespace corvane {
 
-class Output;
+class DeviceView;
 class StringGrid;
 struct EngineState;
 
@@ -47,12 +47,9 @@ QString recognizeModel(const QString &identification);
 // 4-input logger; a 6-input logger never has a block of 8.
 bool writeMultipleCountAllowed(int count, const QString &deviceType);
 
-// "Device type: " followed by the model text.
-QString deviceTypeLabel(const QString &DeviceType);
-
-// Puts a known model in force: enables the parameter and counters group boxes, sizes both
+// Puts a known model in force: enables the parameter and measured-value pages, sizes both
 // tables and sets the register counts.
 void applyModelLayout(const ModelInfo &model, StringGrid &Grid_data, StringGrid &Grid_data2,
-                      EngineState &engine, Output &out);
+                      EngineState &engine, DeviceView &view);
 
 } // namespace corvane

@@ -3,10 +3,9 @@
 #include "device_session.h"
 #include "error_display.h"
 #include "frames.h"
-#include "output.h"
-#include "serial_line.h"
 #include "payload.h"
 #include "register_map.h"
+#include "serial_line.h"
 #include "table_rows.h"
 
 #include <QLatin1String>
@@ -18,12 +17,7 @@
 namespace corvane {
 namespace {
 
-const QString kCheckUnit = QStringLiteral("Check_unit");
-const QString kCheckConstant = QStringLiteral("Check_constant");
-const QString kCheckUser = QStringLiteral("Check_user");
-const QString kCheckInfo = QStringLiteral("Check_info");
-const QString kCheckTariffs = QStringLiteral("Check_tariffs");
-const QString kCheckInitial = QStringLiteral("Check_initial");
+using WriteGroup = ControlReader::WriteGroup;
 
 constexpr QLatin1String kQtr4d("QTR-4D");
 constexpr QLatin1String kQtr8d("QTR-8D");
@@ -70,23 +64,28 @@ constexpr int kBatteryStep = 7;
 // Writes of whole table rows. The messages are the logger tool's own, spelling included.
 struct RowWriteStep {
     int step;
-    const QString *checkBox;
+    WriteGroup group;
     int row;
     const char *message;
 };
-const std::array<RowWriteStep, 12> kRowWriteSteps{{
-    {1, &kCheckUnit, kRowUnit, "Programming units..."},
-    {2, &kCheckConstant, kRowPulseConstant, "Programming constants..."},
-    {3, &kCheckUser, kRowUserNumber, "Programming user number..."},
-    {12, &kCheckTariffs, kRowTariff1Start, "Programming tariff 1 start time and duration..."},
-    {13, &kCheckTariffs, kRowTariff1Start + 2, "Programming tariff 2 start time and duration..."},
-    {14, &kCheckTariffs, kRowTariff1Start + 4, "Programming tariff 3 start time and duration..."},
-    {15, &kCheckTariffs, kRowTariff1Start + 6, "Programming tariff 4 start time and duration..."},
-    {16, &kCheckInitial, kRowInitialValue, "Programming total initial value..."},
-    {17, &kCheckInitial, kRowTariff1InitialValue, "Programming intial value for tariff 1..."},
-    {18, &kCheckInitial, kRowTariff1InitialValue + 1, "Programming intial value for tariff 2..."},
-    {19, &kCheckInitial, kRowTariff1InitialValue + 2, "Programming intial value for tariff 3..."},
-    {20, &kCheckInitial, kRowTariff4InitialValue, "Programming intial value for tariff 4..."},
+constexpr std::array<RowWriteStep, 12> kRowWriteSteps{{
+    {1, WriteGroup::Unit, kRowUnit, "Programming units..."},
+    {2, WriteGroup::Constant, kRowPulseConstant, "Programming constants..."},
+    {3, WriteGroup::User, kRowUserNumber, "Programming user number..."},
+    {12, WriteGroup::Tariffs, kRowTariff1Start, "Programming tariff 1 start time and duration..."},
+    {13, WriteGroup::Tariffs, kRowTariff1Start + 2,
+     "Programming tariff 2 start time and duration..."},
+    {14, WriteGroup::Tariffs, kRowTariff1Start + 4,
+     "Programming tariff 3 start time and duration..."},
+    {15, WriteGroup::Tariffs, kRowTariff1Start + 6,
+     "Programming tariff 4 start time and duration..."},
+    {16, WriteGroup::Initial, kRowInitialValue, "Programming total initial value..."},
+    {17, WriteGroup::Initial, kRowTariff1InitialValue, "Programming intial value for tariff 1..."},
+    {18, WriteGroup::Initial, kRowTariff1InitialValue + 1,
+     "Programming intial value for tariff 2..."},
+    {19, WriteGroup::Initial, kRowTariff1InitialValue + 2,
+     "Programming intial value for tariff 3..."},
+    {20, WriteGroup::Initial, kRowTariff4InitialValue, "Programming intial value for tariff 4..."},
 }};
 
 // Inputs 5 and 6 exist on every model but the smallest, 7 and 8 only on the largest. Tested
@@ -117,42 +116,47 @@ void DeviceOperations::buildReadCommand() {
     read.stepTimer = RequestRunner::StepTimer::Read;
     read.window = RequestRunner::Window::Response;
     for (const WordReadStep &step : kWordReadSteps) {
-        read.steps.push_back({[&s, start = step.start](int slave) {
-                                  s.master.SendReadHolding(slave, start, s.state.InputCount);
-                                  return true;
-                              },
-                              m_session.decoder([row = step.row](const ModbusReply &r, DecodeContext &c) {
-                                  DecodeWordBlock(r, row, c);
-                              }),
-                              true});
-    }
-    for (const WordReadStep &step : kLongReadSteps) {
-        read.steps.push_back({[&s, start = step.start](int slave) {
-                                  s.master.SendReadHolding(slave, start, s.state.LongRegisterCount);
-                                  return true;
-                              },
-                              m_session.decoder([row = step.row](const ModbusReply &r, DecodeContext &c) {
-                                  DecodeLongBlock(r, LongBlockTable::Parameters, row, c);
-                              }),
-                              true});
-    }
-    for (int input = 1; input <= kMaxInputs; ++input) {
         read.steps.push_back(
-            {[&s, input](int slave) {
-                 if (!modelHasInput(s.device.DeviceType, input))
-                     return false;
-                 s.master.SendReadFileRecord(slave, kFreeTextFile, input - 1, kFreeTextRecordLength);
+            {[&s, start = step.start](int slave) {
+                 s.master.SendReadHolding(slave, start, s.state.InputCount);
                  return true;
              },
-             m_session.decoder([input](const ModbusReply &r, DecodeContext &c) { DecodeFreeText(r, input, c); }),
+             m_session.decoder([row = step.row](const ModbusReply &r, DecodeContext &c) {
+                 DecodeWordBlock(r, row, c);
+             }),
              true});
+    }
+    for (const WordReadStep &step : kLongReadSteps) {
+        read.steps.push_back(
+            {[&s, start = step.start](int slave) {
+                 s.master.SendReadHolding(slave, start, s.state.LongRegisterCount);
+                 return true;
+             },
+             m_session.decoder([row = step.row](const ModbusReply &r, DecodeContext &c) {
+                 DecodeLongBlock(r, LongBlockTable::Parameters, row, c);
+             }),
+             true});
+    }
+    for (int input = 1; input <= kMaxInputs; ++input) {
+        read.steps.push_back({[&s, input](int slave) {
+                                  if (!modelHasInput(s.device.DeviceType, input))
+                                      return false;
+                                  s.master.SendReadFileRecord(slave, kFreeTextFile, input - 1,
+                                                              kFreeTextRecordLength);
+                                  return true;
+                              },
+                              m_session.decoder([input](const ModbusReply &r, DecodeContext &c) {
+                                  DecodeFreeText(r, input, c);
+                              }),
+                              true});
     }
     read.steps.push_back({[&s](int slave) {
                               s.master.SendReadHolding(slave, kRegClock, kClockRegisterCount);
                               return true;
                           },
                           m_session.decoder(DecodeClock), false});
-    m_session.announceAndGrey(read, QStringLiteral("Reading device No. "), true, QStringLiteral("BitBtn1"));
+    m_session.announceAndGrey(read, QStringLiteral("Reading device No. "), true,
+                              DeviceView::Command::Read);
     read.onFinished = [&s] { s.store.tableToStore(s.tables.Grid_data); };
 }
 
@@ -178,10 +182,10 @@ void DeviceOperations::buildMeasureCommands() {
              }),
              true});
     }
-    m_counters.steps.push_back(
-        {readInput(kInRegBattery, &kBatteryRegisterCount), m_session.decoder(DecodeBattery), false});
+    m_counters.steps.push_back({readInput(kInRegBattery, &kBatteryRegisterCount),
+                                m_session.decoder(DecodeBattery), false});
     m_session.announceAndGrey(m_counters, QStringLiteral("Reading device No. "), true,
-                    QStringLiteral("BitBtn6"));
+                              DeviceView::Command::Counters);
 
     m_flow.name = "flow";
     m_flow.steps.push_back({readInput(kInRegFlow, &s.state.LongRegisterCount),
@@ -190,14 +194,14 @@ void DeviceOperations::buildMeasureCommands() {
                             }),
                             true});
     m_session.announceAndGrey(m_flow, QStringLiteral("Reading flow for device No. "), false,
-                    QStringLiteral("BitBtn31"));
+                              DeviceView::Command::Flow);
 
     m_inputStatus.name = "input status";
     m_inputStatus.windowBeforeSend = true;
-    m_inputStatus.steps.push_back(
-        {readInput(kInRegInputStatus, &s.state.InputCount), m_session.decoder(DecodeInputStatus), false});
+    m_inputStatus.steps.push_back({readInput(kInRegInputStatus, &s.state.InputCount),
+                                   m_session.decoder(DecodeInputStatus), false});
     m_session.announceAndGrey(m_inputStatus, QStringLiteral("Reading input status of device No. "),
-                              true, QString());
+                              true, std::nullopt);
 
     // Each measured-value read first clears the line's pending errors.
     for (RequestRunner::Command *command : {&m_counters, &m_flow, &m_inputStatus}) {
@@ -215,7 +219,7 @@ void DeviceOperations::buildWriteCommand() {
     std::vector<RequestRunner::Step> steps(kWriteSteps);
     for (const RowWriteStep &step : kRowWriteSteps) {
         steps[std::size_t(step.step - 1)].send = [&s, step](int slave) {
-            if (!s.env.controls.isChecked(*step.checkBox))
+            if (!s.env.controls.isChecked(step.group))
                 return false;
             const std::optional<RowBlock> block = rowBlock(step.row);
             if (!block)
@@ -241,7 +245,8 @@ void DeviceOperations::buildWriteCommand() {
     }
     for (int input = 1; input <= kMaxInputs; ++input) {
         steps[std::size_t(kFirstFreeTextWriteStep + input - 2)].send = [&s, input](int slave) {
-            if (!s.env.controls.isChecked(kCheckInfo) || !modelHasInput(s.device.DeviceType, input))
+            if (!s.env.controls.isChecked(WriteGroup::FreeText) ||
+                !modelHasInput(s.device.DeviceType, input))
                 return false;
             const std::optional<QByteArray> record =
                 FreeTextRecord(input, s.tables.Grid_data, s.env.out);
@@ -266,9 +271,9 @@ void DeviceOperations::buildWriteCommand() {
     m_write.window = RequestRunner::Window::ResponseProgram;
     m_write.firstStepOnTick = true;
     m_write.markReplyEnd = false;
-    Output &out = s.env.out;
-    m_write.onStart = [&out] { out.setEnabled(QStringLiteral("BitBtn2"), false); };
-    m_write.onEnd = [&out] { out.setEnabled(QStringLiteral("BitBtn2"), true); };
+    DeviceView &view = s.env.out;
+    m_write.onStart = [&view] { view.setCommandEnabled(DeviceView::Command::Write, false); };
+    m_write.onEnd = [&view] { view.setCommandEnabled(DeviceView::Command::Write, true); };
 }
 
 void DeviceOperations::BitBtn1Click() {
@@ -283,11 +288,12 @@ void DeviceOperations::BitBtn2Click() {
         if (!m_session.checkPortAndModel())
             return;
         const ControlReader &controls = m_session.env.controls;
-        const std::array<const QString *, 6> boxes{&kCheckUnit, &kCheckConstant, &kCheckUser,
-                                                   &kCheckInfo, &kCheckTariffs,  &kCheckInitial};
+        const std::array<WriteGroup, 6> groups{WriteGroup::Unit,    WriteGroup::Constant,
+                                               WriteGroup::User,    WriteGroup::FreeText,
+                                               WriteGroup::Tariffs, WriteGroup::Initial};
         const bool anything =
-            std::any_of(boxes.begin(), boxes.end(),
-                        [&controls](const QString *box) { return controls.isChecked(*box); });
+            std::any_of(groups.begin(), groups.end(),
+                        [&controls](WriteGroup group) { return controls.isChecked(group); });
         if (!anything) {
             m_session.env.out.log(QStringLiteral("Nothing selected for programming..."));
             return;
@@ -332,7 +338,8 @@ void DeviceOperations::BitBtn10Click() {
                                    m_session.master.SendWriteClock(slave, payload);
                                    return true;
                                },
-                               {}, true});
+                               {},
+                               true});
         Output &out = m_session.env.out;
         if (m_session.runner.run(clock))
             out.log(QStringLiteral("Programming current time and date..."));
@@ -360,9 +367,7 @@ void DeviceOperations::Edit_addrChange(int newAddress) {
         s.device.DeviceType = s.store.model(newAddress);
         if (const ModelInfo *model = findModel(s.device.DeviceType))
             applyModelLayout(*model, s.tables.Grid_data, s.tables.Grid_data2, s.state, s.env.out);
-        const QString label = deviceTypeLabel(s.device.DeviceType);
-        s.env.out.setText(QStringLiteral("Label24"), label);
-        s.env.out.setText(QStringLiteral("Label21"), label);
+        s.env.out.showModel(s.device.DeviceType);
         s.store.storeToTable(newAddress, s.tables.Grid_data);
         s.tables.Grid_data2.clearContents();
         s.store.HighestAddress = std::max(s.store.HighestAddress, newAddress);
@@ -377,7 +382,7 @@ void DeviceOperations::resetForStartup() {
     s.device.DeviceType.clear();
     s.state.InputCount = 0;
     s.state.LongRegisterCount = 0;
-    s.env.out.setText(QStringLiteral("Label24"), deviceTypeLabel(QString()));
+    s.env.out.showModel(QString());
     s.store.HighestAddress = AddressStore::kFirstAddress;
     const int selected = s.selectedAddress();
     s.store.CurrentAddress =

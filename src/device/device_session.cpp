@@ -7,10 +7,9 @@ namespace corvane {
 DeviceSession::DeviceSession(SessionEnvironment environment)
     : env(std::move(environment)), runner(state, env.line, env.out, env.selectedAddress),
       master(env.line, env.sleeper, state) {
-    master.setSendObserver({[this] { return runner.sendQueued(); },
-                            [this](std::uint64_t ticket, bool ok) {
-                                runner.sendFinished(ticket, ok);
-                            }});
+    master.setSendObserver(
+        {[this] { return runner.sendQueued(); },
+         [this](std::uint64_t ticket, bool ok) { runner.sendFinished(ticket, ok); }});
 }
 
 DecodeContext DeviceSession::decodeContext() {
@@ -22,8 +21,8 @@ void DeviceSession::setFastReplies(bool fast) {
     master.setWholeFrames(fast);
 }
 
-RequestRunner::Decoder DeviceSession::decoder(
-    std::function<void(const ModbusReply &, DecodeContext &)> decode) {
+RequestRunner::Decoder
+DeviceSession::decoder(std::function<void(const ModbusReply &, DecodeContext &)> decode) {
     return [this, decode = std::move(decode)](const ModbusReply &reply) {
         DecodeContext ctx = decodeContext();
         decode(reply, ctx);
@@ -31,17 +30,17 @@ RequestRunner::Decoder DeviceSession::decoder(
 }
 
 void DeviceSession::announceAndGrey(RequestRunner::Command &command, const QString &what,
-                                    bool onStatusBar, const QString &button) {
+                                    bool onStatusBar, std::optional<DeviceView::Command> button) {
     command.onStart = [this, what, onStatusBar, button] {
         const QString text = what + QString::number(runner.currentAddress());
         if (onStatusBar)
             env.out.setStatus(StatusPanel::Progress, text);
         env.out.log(text + QStringLiteral("..."));
-        if (!button.isEmpty())
-            env.out.setEnabled(button, false);
+        if (button)
+            env.out.setCommandEnabled(*button, false);
     };
-    if (!button.isEmpty())
-        command.onEnd = [this, button] { env.out.setEnabled(button, true); };
+    if (button)
+        command.onEnd = [this, button] { env.out.setCommandEnabled(*button, true); };
 }
 
 bool DeviceSession::checkPort() {

@@ -4,6 +4,7 @@
 #include "decoders.h"
 #include "device_model.h"
 #include "device_tables.h"
+#include "device_view.h"
 #include "engine_state.h"
 #include "modbus_master.h"
 #include "request_runner.h"
@@ -12,11 +13,10 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 namespace corvane {
 
-class ControlReader;
-class Output;
 class SerialLine;
 class Sleeper;
 
@@ -25,7 +25,7 @@ class Sleeper;
 struct SessionEnvironment {
     SerialLine &line;
     Sleeper &sleeper;
-    Output &out;
+    DeviceView &out;
     const ControlReader &controls;
     // The address selector's value (UD_addr), read afresh for every request.
     std::function<int()> selectedAddress;
@@ -36,8 +36,8 @@ struct SessionEnvironment {
     QLocale locale = QLocale::system();
 };
 
-// The state the main window owns for its lifetime, apart from the widgets: the request runner and its
-// state, the recognised model, the three tables and the per-address store. The device, service
+// The state the main window owns for its lifetime, apart from the widgets: the request runner and
+// its state, the recognised model, the three tables and the per-address store. The device, service
 // and file commands all work on one session.
 class DeviceSession {
 public:
@@ -53,11 +53,12 @@ public:
 
     // A step's decoder, given everything it writes into for the address selected when the
     // reply came.
-    RequestRunner::Decoder decoder(std::function<void(const ModbusReply &, DecodeContext &)> decode);
+    RequestRunner::Decoder
+    decoder(std::function<void(const ModbusReply &, DecodeContext &)> decode);
     // The start of a read: "<what><address>" on the status bar when asked and, with "...", in the
-    // log, and button greyed until the command has ended in any way.
+    // log, and the command's button, if it has one, greyed until it has ended in any way.
     void announceAndGrey(RequestRunner::Command &command, const QString &what, bool onStatusBar,
-                         const QString &button);
+                         std::optional<DeviceView::Command> button);
 
     int selectedAddress() const { return env.selectedAddress(); }
     bool portOpen() const { return env.portOpen(); }

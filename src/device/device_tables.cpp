@@ -22,9 +22,6 @@ QString inputTitle(int input) {
 DeviceTables::DeviceTables()
     : Grid_data(kTableColumns, kParameterRows + 1, true),
       Grid_data2(kTableColumns, kCounterRows + 1, false), Grid_flow(kTableColumns, 2, false) {
-    Grid_data.setObjectName(QStringLiteral("Grid_data"));
-    Grid_data2.setObjectName(QStringLiteral("Grid_data2"));
-    Grid_flow.setObjectName(QStringLiteral("Grid_flow"));
     writeTitles(Grid_data, kParameterRowTitles);
     writeTitles(Grid_data2, kCounterRowTitles);
     writeTitles(Grid_flow, std::array<const char *, 1>{kFlowRowTitle});

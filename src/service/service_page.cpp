@@ -5,11 +5,10 @@
 #include "device_session.h"
 #include "error_display.h"
 #include "frames.h"
-#include "output.h"
+#include "modbus_reply.h"
 #include "register_map.h"
 #include "serial_line.h"
 #include "value_encoding.h"
-#include "modbus_reply.h"
 
 #include <QPointer>
 #include <QScopeGuard>
@@ -17,7 +16,8 @@
 namespace corvane {
 namespace {
 
-const QString kBitBtn24 = QStringLiteral("BitBtn24");
+using Field = ControlReader::Field;
+
 const QString kServicePassword = QStringLiteral("tovrek");
 
 int pulseLengthCode(const QString &text) {
@@ -43,19 +43,18 @@ const QTimer &ServicePage::responseServiceTimer() const {
     return m_session.runner.timer(RequestRunner::Window::ResponseService);
 }
 
-
-QString ServicePage::text(const QString &control) const {
-    return m_session.env.controls.text(control);
+QString ServicePage::text(ControlReader::Field field) const {
+    return m_session.env.controls.text(field);
 }
 
 ServiceControls ServicePage::serviceControls() const {
     ServiceControls controls;
-    controls.Edit_id = text(QStringLiteral("Edit_id"));
-    controls.ComboBox1 = text(QStringLiteral("ComboBox1"));
-    controls.ComboBox2 = text(QStringLiteral("ComboBox2"));
-    controls.Edit1 = text(QStringLiteral("Edit1"));
-    controls.Combo_inputs = text(QStringLiteral("Combo_inputs"));
-    controls.Combo_polarity = text(QStringLiteral("Combo_polarity"));
+    controls.Edit_id = text(Field::DeviceId);
+    controls.ComboBox1 = text(Field::Speed);
+    controls.ComboBox2 = text(Field::Parity);
+    controls.Edit1 = text(Field::MenuCode);
+    controls.Combo_inputs = text(Field::InputCount);
+    controls.Combo_polarity = text(Field::Polarity);
     return controls;
 }
 
@@ -65,21 +64,17 @@ void ServicePage::log(const QString &line) {
 
 void ServicePage::BitBtn18Click(const QString &enteredText) {
     runGuarded([&] {
-        Output &out = m_session.env.out;
+        DeviceView &out = m_session.env.out;
         if (m_unlocked)
             return;
         if (enteredText != kServicePassword) {
-            out.setText(QStringLiteral("MaskEdit1"), QString());
-            out.setVisible(QStringLiteral("GroupBox4"), false);
+            out.showPasswordRefused();
             out.setStatus(StatusPanel::Progress, QStringLiteral("Incorrect password"));
             log(QStringLiteral("Incorrect password entered"));
             return;
         }
         m_unlocked = true;
-        out.setVisible(QStringLiteral("GroupBox4"), true);
-        out.setVisible(QStringLiteral("MaskEdit1"), false);
-        out.setVisible(QStringLiteral("BitBtn18"), false);
-        out.setVisible(QStringLiteral("Label8"), false);
+        out.showServicePageOpen();
     });
 }
 
@@ -120,11 +115,11 @@ void ServicePage::buildInfoRead() {
          },
          m_session.decoder(DecodePulseSettings), false},
     };
-    s.announceAndGrey(read, QStringLiteral("Reading device No. "), true, kBitBtn24);
+    s.announceAndGrey(read, QStringLiteral("Reading device No. "), true,
+                      DeviceView::Command::DeviceInfo);
     read.onStart = [&s, announce = read.onStart] {
         announce();
-        s.env.out.setText(QStringLiteral("Label13"), QStringLiteral("Мрежов адрес: ") +
-                                                         QString::number(s.runner.currentAddress()));
+        s.env.out.showInfoAddress(s.runner.currentAddress());
     };
 }
 
@@ -159,7 +154,8 @@ void ServicePage::sendServiceCommand(int kind) {
     command.steps.push_back({[&s, plan, kind](int slave) {
                                  if (!plan.logLine.isEmpty())
                                      s.env.out.log(plan.logLine);
-                                 s.master.SendServiceCommand(slave, serviceSubCode(kind), plan.data);
+                                 s.master.SendServiceCommand(slave, serviceSubCode(kind),
+                                                             plan.data);
                                  return true;
                              },
                              m_session.decoder([kind](const ModbusReply &, DecodeContext &c) {
@@ -183,7 +179,8 @@ void ServicePage::sendSettingWrite(int reg, int value, int placement) {
                                  s.master.SendWriteSingle(slave, reg, value, placement);
                                  return true;
                              },
-                             {}, true});
+                             {},
+                             true});
     s.runner.run(command);
 }
 
@@ -191,7 +188,7 @@ void ServicePage::BitBtn19Click() {
     runGuarded([&] {
         if (!m_session.checkPort())
             return;
-        const QString id = text(QStringLiteral("Edit_id"));
+        const QString id = text(Field::DeviceId);
         if (id.isEmpty()) {
             log(QStringLiteral("You did not enter ID"));
             return;
@@ -208,8 +205,7 @@ void ServicePage::Button1Click() {
     runGuarded([&] {
         if (!m_session.checkPort())
             return;
-        if (text(QStringLiteral("ComboBox1")).isEmpty() ||
-            text(QStringLiteral("ComboBox2")).isEmpty()) {
+        if (text(Field::Speed).isEmpty() || text(Field::Parity).isEmpty()) {
             log(QStringLiteral("Incorrect com port data"));
             return;
         }
@@ -221,7 +217,7 @@ void ServicePage::BitBtn20Click() {
     runGuarded([&] {
         if (!m_session.checkPort())
             return;
-        if (text(QStringLiteral("Edit1")).size() != 4) {
+        if (text(Field::MenuCode).size() != 4) {
             log(QStringLiteral("User code not programmed - must be 4 digits..."));
             return;
         }
@@ -268,7 +264,7 @@ void ServicePage::BitBtn23Click() {
     runGuarded([&] {
         if (!m_session.checkPort())
             return;
-        const QString inputs = text(QStringLiteral("Combo_inputs"));
+        const QString inputs = text(Field::InputCount);
         if (inputs != QLatin1String("4") && inputs != QLatin1String("6") &&
             inputs != QLatin1String("8")) {
             log(QStringLiteral("Incorrect number of inputs selected"));
@@ -282,7 +278,7 @@ void ServicePage::BitBtn29Click() {
     runGuarded([&] {
         if (!m_session.checkPort())
             return;
-        const QString polarity = text(QStringLiteral("Combo_polarity"));
+        const QString polarity = text(Field::Polarity);
         if (polarity != QLatin1String("Positive") && polarity != QLatin1String("Negative")) {
             log(QStringLiteral("Incorrect value for polarity chosen..."));
             return;
@@ -295,7 +291,7 @@ void ServicePage::BitBtn29Click() {
 // would make it answer nobody: both are refused before anything is sent.
 void ServicePage::BitBtn25Click() {
     runGuarded([&] {
-        const QString typed = text(QStringLiteral("Edit_address"));
+        const QString typed = text(Field::NewAddress);
         if (typed.isEmpty()) {
             log(QStringLiteral("Address not entered"));
             return;
@@ -316,7 +312,7 @@ void ServicePage::BitBtn26Click() {
     runGuarded([&] {
         if (!m_session.checkPort())
             return;
-        const QString length = text(QStringLiteral("Combo_pulses"));
+        const QString length = text(Field::PulseLength);
         if (length.isEmpty()) {
             log(QStringLiteral("You did not select pulse length"));
             return;
@@ -332,7 +328,7 @@ void ServicePage::BitBtn26Click() {
 
 void ServicePage::BitBtn30Click() {
     runGuarded([&] {
-        const QString inputs = text(QStringLiteral("Combo_inputs"));
+        const QString inputs = text(Field::InputCount);
         const QString refused = QStringLiteral("Number of inputs is not correct...");
         if (inputs.isEmpty()) {
             log(refused);

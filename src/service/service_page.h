@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device_view.h"
 #include "request_runner.h"
 
 #include <QObject>
@@ -16,8 +17,9 @@ struct DecodeContext;
 struct ServiceControls;
 
 // The service page without its widgets: the password gate, the five-step device-information
-// read (also behind the main window's "Read type") and the service commands. Texts go out
-// through the session's Output, what the operator typed comes in through its ControlReader.
+// read (also behind the main window's "Read type") and the service commands. What it shows goes
+// out through the session's DeviceView, what the operator typed comes in through its
+// ControlReader.
 // Every request runs on the session's runner, so the page and the device commands refuse each
 // other while one of them is in flight.
 class ServicePage : public QObject {
@@ -52,7 +54,7 @@ public Q_SLOTS:
     void BitBtn30Click(); // Set inputs display
 
 private:
-    QString text(const QString &control) const;
+    QString text(ControlReader::Field field) const;
     ServiceControls serviceControls() const;
     void log(const QString &line);
     void buildInfoRead();

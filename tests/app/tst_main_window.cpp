@@ -1,9 +1,9 @@
 #include "window_fixture.h"
 
+#include "file_nodes.h"
 #include "options_dialog.h"
 #include "pty_pair.h"
 #include "ser_comm.h"
-#include "file_nodes.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QScrollBar>
 #include <QSpinBox>
@@ -71,6 +72,7 @@ private Q_SLOTS:
     void optionsFirstActivationRewritesAutostart();
     void exitAsksFirstToolbarClosesAtOnce();
     void selectorRoundTripKeepsTexts();
+    void everyTypedShowAndEntryHasItsControl();
     void logPanesFollowAndClockFits();
     void manualOpensBesideTheProgram_data();
     void manualOpensBesideTheProgram();
@@ -461,6 +463,55 @@ void TstMainWindow::selectorRoundTripKeepsTexts() {
     QCOMPARE(f.window->ui.UD_addr->value(), 250);
     f.window->ui.UD_addr->stepUp();
     QCOMPARE(f.window->ui.UD_addr->value(), 250);
+}
+
+// A misspelt object name would drop a value without a word: every show of the typed view
+// lands in a control of the right kind, and every entry the core reads exists.
+void TstMainWindow::everyTypedShowAndEntryHasItsControl() {
+    WindowFixture f;
+    TForm1 &w = *f.window;
+    QTest::failOnWarning(QRegularExpression(QStringLiteral("No .*control named")));
+    w.showModel(QStringLiteral("QTR-6D"));
+    w.showIdentification(QStringLiteral("id"));
+    w.showClock(QStringLiteral("12:34"), QStringLiteral("05.06.2026"));
+    w.showBattery(QStringLiteral("3.6 V"));
+    w.showInputStatus(0xa5);
+    w.showMenuCode(QStringLiteral("1234"));
+    w.showPulseLength(QStringLiteral("40 ms"));
+    w.showLanguage(QStringLiteral("English"));
+    w.showLockState(true);
+    w.showInfoAddress(7);
+    w.enableModelPages();
+    w.showPasswordRefused();
+    w.showServicePageOpen();
+    for (auto command :
+         {DeviceView::Command::Read, DeviceView::Command::Write, DeviceView::Command::Counters,
+          DeviceView::Command::Flow, DeviceView::Command::DeviceInfo}) {
+        QWidget *button = w.ui.control(NamedControlsView::buttonName(command));
+        QVERIFY(qobject_cast<QAbstractButton *>(button));
+        w.setCommandEnabled(command, false);
+        QVERIFY(!button->isEnabled());
+        w.setCommandEnabled(command, true);
+    }
+    using Field = ControlReader::Field;
+    for (Field field :
+         {Field::DeviceId, Field::Speed, Field::Parity, Field::MenuCode, Field::InputCount,
+          Field::Polarity, Field::NewAddress, Field::PulseLength}) {
+        QWidget *entry = w.ui.control(NamedControlReader::fieldName(field));
+        QVERIFY2(qobject_cast<QLineEdit *>(entry) || qobject_cast<QComboBox *>(entry),
+                 qPrintable(NamedControlReader::fieldName(field)));
+    }
+    using Group = ControlReader::WriteGroup;
+    for (Group group : {Group::Unit, Group::Constant, Group::User, Group::FreeText, Group::Tariffs,
+                        Group::Initial}) {
+        auto *box =
+            qobject_cast<QCheckBox *>(w.ui.control(NamedControlReader::checkBoxName(group)));
+        QVERIFY(box);
+        box->setChecked(true);
+        QVERIFY(w.isChecked(group));
+    }
+    QCOMPARE(w.text(Field::MenuCode), QStringLiteral("1234"));
+    QCOMPARE(w.ui.Label24->text(), QStringLiteral("Device type: QTR-6D"));
 }
 
 // The received-bytes pane keeps its newest line in view once long lines bring a horizontal scroll

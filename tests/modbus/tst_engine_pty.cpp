@@ -4,9 +4,9 @@
 #include "modbus_master.h"
 #include "pty_pair.h"
 #include "recording_output.h"
+#include "request_runner.h"
 #include "ser_comm.h"
 #include "sleeper.h"
-#include "request_runner.h"
 
 #include <QTest>
 
@@ -35,10 +35,9 @@ void TstEnginePty::replyReachesDecoderOfItsStep() {
     engine.setResponseTime(1500ms);
     comm.OnRxChar = [&engine](TSerCustomComm *, int count) { engine.Comm1RxChar(count); };
     ModbusMaster master(comm, defaultSleeper(), state);
-    master.setSendObserver({[&engine] { return engine.sendQueued(); },
-                            [&engine](std::uint64_t ticket, bool ok) {
-                                engine.sendFinished(ticket, ok);
-                            }});
+    master.setSendObserver(
+        {[&engine] { return engine.sendQueued(); },
+         [&engine](std::uint64_t ticket, bool ok) { engine.sendFinished(ticket, ok); }});
     QByteArrayList decoded;
     RequestRunner::Command read;
     read.stepTimer = RequestRunner::StepTimer::Read;
@@ -52,7 +51,7 @@ void TstEnginePty::replyReachesDecoderOfItsStep() {
                           },
                           true});
     read.onStart = [&out] { out.log(QStringLiteral("Reading device No. 1...")); };
-    read.onEnd = [&out] { out.setEnabled(QStringLiteral("BitBtn1"), true); };
+    read.onEnd = [&out] { out.setCommandEnabled(DeviceView::Command::Read, true); };
     comm.OpenPort();
 
     QVERIFY(engine.run(read));

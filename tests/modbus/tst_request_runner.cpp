@@ -4,8 +4,8 @@
 #include "fake_serial_line.h"
 #include "frames.h"
 #include "recording_output.h"
-#include "send_frame.h"
 #include "request_runner.h"
+#include "send_frame.h"
 
 #include <QScopeGuard>
 #include <QTest>
@@ -37,15 +37,15 @@ struct Rig {
         for (int step = 1; step <= 21; ++step)
             read.steps.push_back(step_(step));
         read.stepTimer = RequestRunner::StepTimer::Read;
-        grey(read, "BitBtn1", "Reading device No. ");
+        grey(read, DeviceView::Command::Read, "Reading device No. ");
         read.onFinished = [this] { ++readFinished; };
         for (int step = 1; step <= 7; ++step)
             counters.steps.push_back(step_(step));
         counters.stepTimer = RequestRunner::StepTimer::DecodeInput;
         counters.windowBeforeSend = true;
-        grey(counters, "BitBtn6", "Reading device No. ");
+        grey(counters, DeviceView::Command::Counters, "Reading device No. ");
         flow.steps.push_back(step_(22));
-        grey(flow, "BitBtn31", "Reading flow for device No. ");
+        grey(flow, DeviceView::Command::Flow, "Reading flow for device No. ");
         inputStatus.steps.push_back(step_(8));
         inputStatus.windowBeforeSend = true;
         write.steps.resize(20);
@@ -58,7 +58,7 @@ struct Rig {
         write.window = RequestRunner::Window::ResponseProgram;
         write.firstStepOnTick = true;
         write.markReplyEnd = false;
-        grey(write, "BitBtn2", QString());
+        grey(write, DeviceView::Command::Write, QString());
     }
 
     RequestRunner::Step step_(int step) {
@@ -77,13 +77,14 @@ struct Rig {
                 true};
     }
 
-    void grey(RequestRunner::Command &command, const QString &button, const QString &announce) {
+    void grey(RequestRunner::Command &command, DeviceView::Command button,
+              const QString &announce) {
         command.onStart = [this, button, announce] {
             if (!announce.isEmpty())
                 out.log(announce + QStringLiteral("7..."));
-            out.setEnabled(button, false);
+            out.setCommandEnabled(button, false);
         };
-        command.onEnd = [this, button] { out.setEnabled(button, true); };
+        command.onEnd = [this, button] { out.setCommandEnabled(button, true); };
     }
 
     bool startRead() { return engine.run(read); }
@@ -115,8 +116,8 @@ struct Rig {
         for (int ticks = 0; engine.timer(stepTimer).isActive() && ticks < 100; ++ticks) {
             if (!line.input.isEmpty())
                 engine.Comm1RxChar(int(line.input.size()));
-            for (const auto window : {RequestRunner::Window::Response,
-                                      RequestRunner::Window::ResponseProgram}) {
+            for (const auto window :
+                 {RequestRunner::Window::Response, RequestRunner::Window::ResponseProgram}) {
                 if (engine.timer(window).isActive())
                     engine.windowClosed();
             }

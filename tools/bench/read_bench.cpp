@@ -14,7 +14,7 @@
 #include "device_session.h"
 #include "frames.h"
 #include "logger_simulator.h"
-#include "output.h"
+#include "named_controls.h"
 #include "register_map.h"
 #include "ser_comm.h"
 #include "sleeper.h"
@@ -38,7 +38,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class CountingOutput : public Output {
+class CountingOutput : public NamedControlsView {
 public:
     void log(const QString &line) override {
         if (line.startsWith(QLatin1String("No response")) ||
@@ -47,16 +47,18 @@ public:
     }
     void traffic(const QString &) override {}
     void setStatus(int, const QString &) override {}
-    void setText(const QString &, const QString &) override {}
-    void setEnabled(const QString &, bool) override {}
-    void setVisible(const QString &, bool) override {}
     int failures = 0;
+
+protected:
+    void setControlText(const QString &, const QString &) override {}
+    void setControlEnabled(const QString &, bool) override {}
+    void setControlVisible(const QString &, bool) override {}
 };
 
-class NoControls : public ControlReader {
-public:
-    QString text(const QString &) const override { return {}; }
-    bool isChecked(const QString &) const override { return false; }
+class NoControls : public NamedControlReader {
+protected:
+    QString controlText(const QString &) const override { return {}; }
+    bool isControlChecked(const QString &) const override { return false; }
 };
 
 constexpr int kReadSteps = 21;
