@@ -1,3 +1,4 @@
+#include "ser_comm.h"
 #include "sim_options.h"
 #include "sim_test_support.h"
 
@@ -40,6 +41,17 @@ public:
             ::close(m_fd);
     }
     bool isOpen() const { return m_fd >= 0; }
+
+    // As a master sets the line; the pseudo-terminal drops PARENB, so parity shows as INPCK.
+    bool setLine(speed_t speed, tcflag_t iflag) {
+        termios tio{};
+        if (tcgetattr(m_fd, &tio) != 0)
+            return false;
+        cfsetispeed(&tio, speed);
+        cfsetospeed(&tio, speed);
+        tio.c_iflag |= iflag;
+        return tcsetattr(m_fd, TCSANOW, &tio) == 0;
+    }
 
     // One byte at a time with a short pause after each, as the master sends.
     bool sendSlowly(const QByteArray &bytes) {
@@ -118,9 +130,14 @@ private Q_SLOTS:
     void onlyTheAddressedLoggerAnswersOnTheLine();
     void garbageOnTheLineIsSkipped();
     void splitReplyArrivesWhole();
+    void onlyTheLoggerAtTheMastersSettingsAnswers();
+    void lineSettingsFromTermios_data();
+    void lineSettingsFromTermios();
     void answersOnASerialDevice();
     void independentMasterAgrees();
     void programRunsUntilTerminated();
+    void lineOptions_data();
+    void lineOptions();
     void commandLineErrors_data();
     void commandLineErrors();
 
@@ -184,6 +201,67 @@ void TstLoggerLine::splitReplyArrivesWhole() {
     QVERIFY(port.sendSlowly(kReadUnits));
     const QByteArray expected = QByteArray(1, '\0') + kUnitsReply;
     QCOMPARE(port.receive(expected.size()).toHex(' '), expected.toHex(' '));
+}
+
+// Our own master as the operator runs it. The requests go out back to back and are handled in
+// order, so a reply from the logger that should stay silent would come first.
+void TstLoggerLine::onlyTheLoggerAtTheMastersSettingsAnswers() {
+    sim().withLogger(2, [](LoggerModel &logger) { logger.setLineSettings({0, 5}); });
+    TSerComm comm;
+    comm.SetDeviceName(sim().slavePath());
+    comm.SetDirectWrite(true);
+    comm.SetMonitorEvents({});
+    comm.OpenPort();
+    auto firstReply = [&comm](const QByteArray &requests, int replySize) {
+        if (comm.WriteBlock(requests) != requests.size())
+            return QByteArray("not sent");
+        if (!QTest::qWaitFor([&] { return comm.InputQueued() >= replySize; }, 10000))
+            return QByteArray("no reply");
+        QByteArray reply(replySize, '\0');
+        reply.resize(comm.ReadBytes(reply.data(), replySize));
+        return reply.toHex(' ');
+    };
+    const QByteArray toDefault = frame("010380150001");
+    const QByteArray toEven19200 = frame("020380150001");
+
+    comm.SetBaudrate(br19200);
+    comm.SetParity(paEven);
+    QCOMPARE(firstReply(toDefault + toEven19200, 7), frame("0203020004").toHex(' '));
+    comm.SetBaudrate(br9600);
+    comm.SetParity(paNone);
+    QCOMPARE(firstReply(toEven19200 + toDefault, 7), frame("0103020008").toHex(' '));
+    QCOMPARE(sim().requestCount(1), 1);
+    QCOMPARE(sim().requestCount(2), 1);
+    QCOMPARE(sim().receivedFrames().size(), 4);
+    comm.ClosePort();
+}
+
+void TstLoggerLine::lineSettingsFromTermios_data() {
+    QTest::addColumn<uint>("speed");
+    QTest::addColumn<uint>("cflag");
+    QTest::addColumn<uint>("iflag");
+    QTest::addColumn<QString>("heard");
+    QTest::newRow("9600 without parity") << uint(B9600) << 0u << 0u << "9600 none";
+    QTest::newRow("even on a UART") << uint(B19200) << uint(PARENB) << 0u << "19200 even";
+    QTest::newRow("even on a pty, INPCK only") << uint(B19200) << 0u << uint(INPCK) << "19200 even";
+    QTest::newRow("odd on a pty") << uint(B38400) << uint(PARODD) << uint(INPCK) << "38400 odd";
+    QTest::newRow("odd on a UART") << uint(B300) << uint(PARENB | PARODD) << 0u << "300 odd";
+    QTest::newRow("PARODD left without parity") << uint(B9600) << uint(PARODD) << 0u << "9600 none";
+    QTest::newRow("mark") << uint(B9600) << uint(CMSPAR | PARODD) << uint(INPCK) << "9600 ?";
+    QTest::newRow("space, no enable flag left") << uint(B9600) << uint(CMSPAR) << 0u << "9600 ?";
+    QTest::newRow("57600") << uint(B57600) << 0u << 0u << "? none";
+    QTest::newRow("speed 0") << uint(B0) << 0u << 0u << "? none";
+}
+
+void TstLoggerLine::lineSettingsFromTermios() {
+    QFETCH(uint, speed);
+    QFETCH(uint, cflag);
+    QFETCH(uint, iflag);
+    termios tio{};
+    tio.c_cflag = CS8 | CREAD | CLOCAL | cflag;
+    tio.c_iflag = iflag;
+    QVERIFY(cfsetispeed(&tio, speed) == 0 && cfsetospeed(&tio, speed) == 0);
+    QTEST(lineSettingsText(lineSettingsOf(tio)), "heard");
 }
 
 void TstLoggerLine::answersOnASerialDevice() {
@@ -260,7 +338,9 @@ void TstLoggerLine::programRunsUntilTerminated() {
     QProcess program;
     program.start(QStringLiteral(CORVANE_LOGGER_SIM_EXE),
                   {QStringLiteral("--slave"), QStringLiteral("1:QTR-8D"), QStringLiteral("--slave"),
-                   QStringLiteral("2:QTR-4D"), QStringLiteral("--link"), link,
+                   QStringLiteral("2:QTR-4D"), QStringLiteral("--slave"),
+                   QStringLiteral("3:QTR-6D"), QStringLiteral("--line"),
+                   QStringLiteral("19200,even"), QStringLiteral("--link"), link,
                    QStringLiteral("--quiet"), QStringLiteral("--fault"),
                    QStringLiteral("exception=2,slave=2,register=0x8008")});
     QVERIFY(program.waitForStarted());
@@ -274,10 +354,14 @@ void TstLoggerLine::programRunsUntilTerminated() {
     {
         PortClient port(link);
         QVERIFY(port.isOpen());
-        QVERIFY(port.sendSlowly(kReadUnits));
+        // Logger 3 listens at 19200 even only: the first reply to come back is logger 1's.
+        QVERIFY(port.sendSlowly(frame("030380150001") + kReadUnits));
         QCOMPARE(port.receive(kUnitsReply.size()).toHex(' '), kUnitsReply.toHex(' '));
         QVERIFY(port.sendSlowly(frame("020380080004")));
         QCOMPARE(port.receive(5).toHex(' '), frame("028302").toHex(' '));
+        QVERIFY(port.setLine(B19200, INPCK));
+        QVERIFY(port.sendSlowly(frame("030380150001")));
+        QCOMPARE(port.receive(7).toHex(' '), frame("0303020006").toHex(' '));
     }
 
     program.terminate();
@@ -285,6 +369,34 @@ void TstLoggerLine::programRunsUntilTerminated() {
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), 0);
     QVERIFY(!QFileInfo(link).isSymLink());
+}
+
+void TstLoggerLine::lineOptions_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("slaves");
+    QTest::newRow("default") << QStringList{"--slave", "1:QTR-8D"} << QStringList{"1 9600 none"};
+    QTest::newRow("for the slave before it")
+        << QStringList{"--slave", "1:QTR-8D", "--slave", "9:QTR-4D", "--line", "19200,even"}
+        << QStringList{"1 9600 none", "9 19200 even"};
+    QTest::newRow("any case, = form, options between")
+        << QStringList{"--slave=2:QTR-6D", "--quiet", "--line=300,ODD",
+                       "--slave=3:QTR-8D", "--line",  "38400,None"}
+        << QStringList{"2 300 odd", "3 38400 none"};
+}
+
+void TstLoggerLine::lineOptions() {
+    QFETCH(QStringList, arguments);
+    SimOptions options;
+    QString message;
+    QCOMPARE(parseSimOptions(QStringList{"sim"} + arguments, options, message), ParseOutcome::Run);
+    QStringList slaves;
+    for (const SlaveOption &slave : options.slaves)
+        slaves << QString::number(slave.address) + u' ' + lineSettingsText(slave.line);
+    QTEST(slaves, "slaves");
+    LoggerSimulator simulator;
+    QVERIFY(applySimOptions(simulator, options, message));
+    for (const SlaveOption &slave : options.slaves)
+        QCOMPARE(simulator.logger(slave.address).lineSettings(), slave.line);
 }
 
 void TstLoggerLine::commandLineErrors_data() {
@@ -295,6 +407,16 @@ void TstLoggerLine::commandLineErrors_data() {
     QTest::newRow("bad fault") << QStringList{"--fault", "explode"};
     QTest::newRow("negative pulse rate") << QStringList{"--pulse-rate", "1:-2"};
     QTest::newRow("unknown option") << QStringList{"--colour"};
+    QTest::newRow("line without a slave") << QStringList{"--line", "9600,none"};
+    QTest::newRow("line before its slave")
+        << QStringList{"--line", "19200,even", "--slave", "1:QTR-8D"};
+    QTest::newRow("line speed 57600") << QStringList{"--slave", "1:QTR-8D", "--line", "57600,none"};
+    QTest::newRow("line speed in hex")
+        << QStringList{"--slave", "1:QTR-8D", "--line", "0x2580,none"};
+    QTest::newRow("line parity mark") << QStringList{"--slave", "1:QTR-8D", "--line", "9600,mark"};
+    QTest::newRow("line without parity") << QStringList{"--slave", "1:QTR-8D", "--line", "9600"};
+    QTest::newRow("line twice for one slave")
+        << QStringList{"--slave", "1:QTR-8D", "--line", "9600,none", "--line", "19200,odd"};
 }
 
 void TstLoggerLine::commandLineErrors() {

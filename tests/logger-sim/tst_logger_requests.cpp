@@ -6,6 +6,8 @@
 using namespace corvane;
 using corvane::test::frame;
 
+Q_DECLARE_METATYPE(corvane::LineSettings)
+
 namespace {
 
 QByteArray repeated(const char *hex, int times) {
@@ -63,6 +65,10 @@ private Q_SLOTS:
     void broadcastActsWithoutReply();
     void onlyTheAddressedLoggerAnswers();
     void requestWithBadCrcIsIgnored();
+    void loggerHearsOnlyItsLineSettings_data();
+    void loggerHearsOnlyItsLineSettings();
+    void lineChangeTakesEffectAfterTheAcknowledgement();
+    void broadcastReachesLoggersAtItsSettings();
     void identificationNamesTheModel_data();
     void identificationNamesTheModel();
 
@@ -263,6 +269,57 @@ void TstLoggerRequests::requestWithBadCrcIsIgnored() {
     request[request.size() - 1] = char(request.back() ^ 1);
     QVERIFY(sim().handleRequest(request).isEmpty());
     QCOMPARE(sim().requestCount(), 0);
+}
+
+void TstLoggerRequests::loggerHearsOnlyItsLineSettings_data() {
+    QTest::addColumn<LineSettings>("listens");
+    QTest::addColumn<LineSettings>("line");
+    QTest::addColumn<bool>("answered");
+    const LineSettings defaults;
+    const LineSettings even19200{0, 5};
+    QTest::newRow("default logger, 9600 none") << defaults << LineSettings{2, 4} << true;
+    QTest::newRow("default logger, 19200") << defaults << LineSettings{2, 5} << false;
+    QTest::newRow("default logger, even parity") << defaults << LineSettings{0, 4} << false;
+    QTest::newRow("19200 even, matching") << even19200 << even19200 << true;
+    QTest::newRow("19200 even, odd parity") << even19200 << LineSettings{1, 5} << false;
+    QTest::newRow("19200 even, no parity") << even19200 << LineSettings{2, 5} << false;
+    QTest::newRow("38400 odd, matching") << LineSettings{1, 6} << LineSettings{1, 6} << true;
+    QTest::newRow("mark or space parity") << defaults << LineSettings{kNoLineCode, 4} << false;
+    QTest::newRow("speed no logger has") << defaults << LineSettings{2, kNoLineCode} << false;
+}
+
+// What does not reach the logger changes nothing and is not counted, though it was on the line.
+void TstLoggerRequests::loggerHearsOnlyItsLineSettings() {
+    QFETCH(LineSettings, listens);
+    QFETCH(LineSettings, line);
+    QFETCH(bool, answered);
+    sim().withLogger(1, [&listens](LoggerModel &logger) { logger.setLineSettings(listens); });
+    QCOMPARE(sim().handleRequest(frame("010680150003"), line).isEmpty(), !answered);
+    QCOMPARE(sim().logger(1).inputsDisplayed(), answered ? 3 : 8);
+    QCOMPARE(sim().requestCount(1), answered ? 1 : 0);
+    QCOMPARE(sim().receivedFrames().size(), 1);
+}
+
+void TstLoggerRequests::lineChangeTakesEffectAfterTheAcknowledgement() {
+    const LineSettings before;
+    const LineSettings after{0, 5};
+    const QByteArray status = frame("01470400");
+    // Received at the old settings, so acknowledged at them.
+    QCOMPARE(sim().handleRequest(frame("014701020005"), before), frame("01470100"));
+    QVERIFY(sim().handleRequest(status, before).isEmpty());
+    QCOMPARE(sim().handleRequest(status, after), frame("01470408 00080005 12345678"));
+    QCOMPARE(sim().requestCount(1, 0x47), 2);
+}
+
+void TstLoggerRequests::broadcastReachesLoggersAtItsSettings() {
+    sim().withLogger(2, [](LoggerModel &logger) { logger.setLineSettings({0, 5}); });
+    QVERIFY(sim().handleRequest(frame("000680150003"), LineSettings{0, 5}).isEmpty());
+    QCOMPARE(sim().logger(1).inputsDisplayed(), 8);
+    QCOMPARE(sim().logger(2).inputsDisplayed(), 3);
+    QVERIFY(sim().handleRequest(frame("000680150005"), LineSettings{1, 6}).isEmpty());
+    QCOMPARE(sim().logger(1).inputsDisplayed(), 8);
+    QCOMPARE(sim().logger(2).inputsDisplayed(), 3);
+    QCOMPARE(sim().requestCount(0), 1);
 }
 
 void TstLoggerRequests::identificationNamesTheModel_data() {

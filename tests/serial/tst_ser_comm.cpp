@@ -206,17 +206,25 @@ void TstSerComm::lineSettingsReappliedWhileOpen_data() {
     QTest::addColumn<CommEdit>("edit");
     QTest::addColumn<uint>("cflagMask");
     QTest::addColumn<uint>("cflagExpected");
+    QTest::addColumn<bool>("parityCheck");
 
     // A pseudo-terminal forces 8 bits and drops PARENB, but keeps PARODD, CMSPAR and CSTOPB.
+    // INPCK is what tells the far end that parity was asked for at all.
     const uint parityBits = PARODD | CMSPAR;
     QTest::newRow("odd") << CommEdit([](TSerComm &c) { c.SetParity(paOdd); }) << parityBits
-                         << uint(PARODD);
+                         << uint(PARODD) << true;
+    QTest::newRow("even") << CommEdit([](TSerComm &c) { c.SetParity(paEven); }) << parityBits << 0u
+                          << true;
+    QTest::newRow("even, then none again") << CommEdit([](TSerComm &c) {
+        c.SetParity(paEven);
+        c.SetParity(paNone);
+    }) << parityBits << 0u << false;
     QTest::newRow("mark") << CommEdit([](TSerComm &c) { c.SetParity(paMark); }) << parityBits
-                          << uint(PARODD | CMSPAR);
+                          << uint(PARODD | CMSPAR) << true;
     QTest::newRow("space") << CommEdit([](TSerComm &c) { c.SetParity(paSpace); }) << parityBits
-                           << uint(CMSPAR);
-    QTest::newRow("two stop bits")
-        << CommEdit([](TSerComm &c) { c.SetStopbits(sb2); }) << uint(CSTOPB) << uint(CSTOPB);
+                           << uint(CMSPAR) << true;
+    QTest::newRow("two stop bits") << CommEdit([](TSerComm &c) { c.SetStopbits(sb2); })
+                                   << uint(CSTOPB) << uint(CSTOPB) << false;
 }
 
 void TstSerComm::lineSettingsReappliedWhileOpen() {
@@ -226,8 +234,10 @@ void TstSerComm::lineSettingsReappliedWhileOpen() {
     comm.SetDeviceName(m_pty->path());
     comm.OpenPort();
     QCOMPARE(uint(m_pty->settings().c_cflag) & cflagMask, 0u);
+    QVERIFY(!(m_pty->settings().c_iflag & INPCK));
     edit(comm);
     QTEST(uint(m_pty->settings().c_cflag) & cflagMask, "cflagExpected");
+    QTEST(bool(m_pty->settings().c_iflag & INPCK), "parityCheck");
 }
 
 void TstSerComm::updateDcbOffLeavesSettingsAlone() {

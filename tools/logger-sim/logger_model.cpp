@@ -85,6 +85,25 @@ std::optional<Model> modelWithInputs(int inputCount) {
     }
 }
 
+int speedCodeOf(int baud) {
+    for (std::size_t code = 0; code < kLineSpeeds.size(); ++code) {
+        if (kLineSpeeds[code] == baud)
+            return static_cast<int>(code);
+    }
+    return kNoLineCode;
+}
+
+QString lineSettingsText(const LineSettings &settings) {
+    static const char *const parities[] = {"even", "odd", "none"};
+    const QString speed = settings.speedCode >= 0 && settings.speedCode < int(kLineSpeeds.size())
+                              ? QString::number(kLineSpeeds[settings.speedCode])
+                              : QStringLiteral("?");
+    const QString parity = settings.parityCode >= 0 && settings.parityCode <= 2
+                               ? QString::fromLatin1(parities[settings.parityCode])
+                               : QStringLiteral("?");
+    return speed + u' ' + parity;
+}
+
 LoggerModel::LoggerModel(Model model, int address, const QDateTime &clock)
     : m_model(model), m_address(address), m_inputsDisplayed(inputCountOf(model)) {
     setClock(clock.isValid() ? clock : plainDateTime(QDate(2026, 1, 1), QTime(0, 0)));

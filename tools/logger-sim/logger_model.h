@@ -48,12 +48,23 @@ inline constexpr int Battery = 999;
 inline constexpr int InputStatus = 2000;
 } // namespace InputRegister
 
-// The logger's own codes for its line settings (function 0x47, sub-code 1).
+// The logger's own codes for its line settings (function 0x47, sub-code 1). A line whose
+// settings a logger cannot have (mark or space parity, another speed) is described with
+// kNoLineCode there, which equals no logger's code.
 struct LineSettings {
     int parityCode = 2; // 0 even, 1 odd, 2 none
     int speedCode = 4;  // 0 300, 1 1200, 2 2400, 3 4800, 4 9600, 5 19200, 6 38400
     friend bool operator==(const LineSettings &, const LineSettings &) = default;
 };
+
+inline constexpr int kNoLineCode = -1;
+// Bits per second, by speed code.
+inline constexpr std::array<int, 7> kLineSpeeds = {300, 1200, 2400, 4800, 9600, 19200, 38400};
+
+// The speed code of a rate in bits per second; kNoLineCode for a rate no logger runs at.
+int speedCodeOf(int baud);
+// "19200 even", "9600 none"; "?" for a code no logger has.
+QString lineSettingsText(const LineSettings &settings);
 
 // Everything one simulated logger knows and counts. Inputs are numbered 1 to 8 and tariffs 1
 // to 4, as on the device's labels; every block keeps eight slots whatever the model, as the

@@ -27,10 +27,9 @@ QString hex(const QByteArray &bytes) {
 }
 
 SerialSettings serialSettingsOf(const LineSettings &settings, const SerialSettings &current) {
-    static constexpr std::array kBauds = {300, 1200, 2400, 4800, 9600, 19200, 38400};
     SerialSettings serial = current;
-    if (settings.speedCode >= 0 && settings.speedCode < int(kBauds.size()))
-        serial.baud = kBauds[settings.speedCode];
+    if (settings.speedCode >= 0 && settings.speedCode < int(kLineSpeeds.size()))
+        serial.baud = kLineSpeeds[settings.speedCode];
     serial.parity = settings.parityCode == 0 ? 'E' : settings.parityCode == 1 ? 'O' : 'N';
     return serial;
 }
@@ -124,16 +123,18 @@ void LoggerSimulator::setClockSource(std::shared_ptr<ClockSource> source) {
     m_lastSourceTime = m_clockSource->now();
 }
 
-QByteArray LoggerSimulator::handleRequest(const QByteArray &frame) {
-    return respond(frame).bytes();
+QByteArray LoggerSimulator::handleRequest(const QByteArray &frame,
+                                          std::optional<LineSettings> line) {
+    return respond(frame, line).bytes();
 }
 
-SimResponse LoggerSimulator::respond(const QByteArray &frame) {
+SimResponse LoggerSimulator::respond(const QByteArray &frame, std::optional<LineSettings> line) {
     std::lock_guard lock(m_mutex);
-    return respondLocked(frame, nullptr);
+    return respondLocked(frame, line, nullptr);
 }
 
 SimResponse LoggerSimulator::respondLocked(const QByteArray &frame,
+                                           const std::optional<LineSettings> &line,
                                            std::optional<LineSettings> *lineChange) {
     log(QStringLiteral("<- ") + hex(frame));
     if (frame.size() < 4 || Crc16(frame) != 0) {
@@ -146,15 +147,29 @@ SimResponse LoggerSimulator::respondLocked(const QByteArray &frame,
 
     const int address = static_cast<std::uint8_t>(frame.at(0));
     const int function = static_cast<std::uint8_t>(frame.at(1));
+    const auto hears = [&line](const LoggerModel &logger) {
+        return !line || logger.lineSettings() == *line;
+    };
     QList<int> targets;
     if (address == 0) {
-        for (const auto &entry : m_loggers)
-            targets.append(entry.first);
-    } else if (m_loggers.count(address)) {
-        targets.append(address);
-    } else {
+        for (const auto &[target, logger] : m_loggers) {
+            if (hears(logger))
+                targets.append(target);
+        }
+        if (targets.isEmpty() && !m_loggers.empty()) {
+            log(QStringLiteral("   no logger listens at %1").arg(lineSettingsText(*line)));
+            return {};
+        }
+    } else if (const auto it = m_loggers.find(address); it == m_loggers.end()) {
         log(QStringLiteral("   no logger at %1").arg(address));
         return {};
+    } else if (!hears(it->second)) {
+        log(QStringLiteral("   logger %1 listens at %2, not at %3: no reply")
+                .arg(address)
+                .arg(lineSettingsText(it->second.lineSettings()), lineSettingsText(*line)));
+        return {};
+    } else {
+        targets.append(address);
     }
     ++m_counts[(address << 8) | function];
     syncClockLocked();
@@ -388,11 +403,13 @@ void LoggerSimulator::run() {
             logDiscarded();
             if (!frame)
                 break;
+            // Read per frame: a master may change its settings between two requests.
+            const std::optional<LineSettings> heard = m_line.heardSettings();
             std::optional<LineSettings> lineChange;
             SimResponse response;
             {
                 std::lock_guard lock(m_mutex);
-                response = respondLocked(*frame, &lineChange);
+                response = respondLocked(*frame, heard, &lineChange);
             }
             for (const ReplyChunk &chunk : response.chunks) {
                 if (chunk.pauseBefore.count() > 0 &&

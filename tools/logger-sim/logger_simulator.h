@@ -67,9 +67,16 @@ public:
     // (all pieces of a split reply joined), or nothing where a logger stays silent: a bad CRC,
     // an address without a logger, a broadcast (address 0: every logger acts, none answers), a
     // fault that suppresses the reply.
-    QByteArray handleRequest(const QByteArray &frame);
+    //
+    // line is the speed and parity the frame came at. A logger hears only frames at its own
+    // settings: at others it neither acts nor answers, and the frame does not count for it.
+    // Without line (a real device, whose UART sorts that out, or a test of the requests
+    // themselves) every logger hears every frame. On a pseudo-terminal the running simulator
+    // passes what the master has set there.
+    QByteArray handleRequest(const QByteArray &frame,
+                             std::optional<LineSettings> line = std::nullopt);
     // The same with the timing of the reply: its pieces and the pauses before them.
-    SimResponse respond(const QByteArray &frame);
+    SimResponse respond(const QByteArray &frame, std::optional<LineSettings> line = std::nullopt);
 
     int addFault(const FaultRule &rule);
     void removeFault(int id);
@@ -77,7 +84,9 @@ public:
     void setRandomFaults(double rate, std::uint32_t seed, const QList<FaultKind> &kinds = {});
 
     // Requests with a good CRC that reached a logger (or the broadcast address 0), by the
-    // address they were sent to and their function; -1 counts all.
+    // address they were sent to and their function; -1 counts all. A request at line settings
+    // other than its logger's does not reach it and does not count, nor does a broadcast that
+    // no logger heard for its line settings.
     int requestCount(int address = -1, int function = -1) const;
     // Every frame with a good CRC, in order, addressed to a logger or not (the last 10000).
     QList<QByteArray> receivedFrames() const;
@@ -97,7 +106,8 @@ public:
 private:
     struct Pending;
     void syncClockLocked() const;
-    SimResponse respondLocked(const QByteArray &frame, std::optional<LineSettings> *lineChange);
+    SimResponse respondLocked(const QByteArray &frame, const std::optional<LineSettings> &line,
+                              std::optional<LineSettings> *lineChange);
     void log(const QString &line) const;
     void run();
     bool waitForWake(int timeoutMs);

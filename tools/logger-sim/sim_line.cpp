@@ -43,7 +43,41 @@ speed_t speedConstant(int baud) {
     }
 }
 
+int baudOf(speed_t speed) {
+    switch (speed) {
+    case B300:
+        return 300;
+    case B1200:
+        return 1200;
+    case B2400:
+        return 2400;
+    case B4800:
+        return 4800;
+    case B9600:
+        return 9600;
+    case B19200:
+        return 19200;
+    case B38400:
+        return 38400;
+    default:
+        return 0;
+    }
+}
+
 } // namespace
+
+LineSettings lineSettingsOf(const termios &settings) {
+    LineSettings line;
+    line.speedCode = speedCodeOf(baudOf(cfgetospeed(&settings)));
+    const bool parity = (settings.c_cflag & PARENB) || (settings.c_iflag & INPCK);
+    if (settings.c_cflag & CMSPAR)
+        line.parityCode = kNoLineCode;
+    else if (!parity)
+        line.parityCode = 2;
+    else
+        line.parityCode = (settings.c_cflag & PARODD) ? 1 : 0;
+    return line;
+}
 
 SimLine::~SimLine() {
     close();
@@ -62,10 +96,13 @@ bool SimLine::openPty(QString *error) {
         ::close(fd);
         return false;
     }
-    // Raw mode from the start; a master that opens the slave sets its own mode anyway.
+    // Raw mode at a fresh logger's 9600 baud without parity from the start, so that a master
+    // that sets no line settings of its own (a plain terminal program) reaches default loggers.
     termios tio{};
     if (tcgetattr(fd, &tio) == 0) {
         cfmakeraw(&tio);
+        cfsetispeed(&tio, B9600);
+        cfsetospeed(&tio, B9600);
         tcsetattr(fd, TCSANOW, &tio);
     }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
@@ -126,6 +163,14 @@ bool SimLine::applySettings(const SerialSettings &settings, QString *error) {
         return false;
     }
     return true;
+}
+
+std::optional<LineSettings> SimLine::heardSettings() const {
+    termios tio{};
+    // The master side of a pseudo-terminal reports the settings of the slave side.
+    if (m_fd < 0 || !m_isPty || tcgetattr(m_fd, &tio) != 0)
+        return std::nullopt;
+    return lineSettingsOf(tio);
 }
 
 bool SimLine::createLink(const QString &linkPath, QString *error) {

@@ -1,6 +1,11 @@
 #pragma once
 
+#include "logger_model.h"
+
 #include <QString>
+
+#include <optional>
+#include <termios.h>
 
 namespace corvane {
 
@@ -9,6 +14,12 @@ struct SerialSettings {
     char parity = 'N'; // 'N', 'E' or 'O'
     int stopBits = 1;
 };
+
+// The speed and parity that termios settings put on the line, as a logger would hear them.
+// A pseudo-terminal clears PARENB, so parity counts as asked for when PARENB or INPCK is set
+// (a master may set INPCK for just that reason); PARODD then makes it odd. CMSPAR (mark or
+// space) and a speed other than the logger's seven give kNoLineCode, which no logger matches.
+LineSettings lineSettingsOf(const termios &settings);
 
 // The simulator's end of the line: the master side of a fresh pseudo-terminal, or a real
 // serial device. The descriptor is non-blocking; the line is closed, and a link it placed is
@@ -29,6 +40,10 @@ public:
     // Line settings of a real device; on a pseudo-terminal they mean nothing and are ignored.
     bool applySettings(const SerialSettings &settings, QString *error = nullptr);
     void close();
+    // What the master has set on a pseudo-terminal, read from this end. Nothing on a real
+    // device: its UART runs at the settings it was given, and what a master on the cable set
+    // cannot be seen.
+    std::optional<LineSettings> heardSettings() const;
 
     int fd() const { return m_fd; }
     bool isPty() const { return m_isPty; }

@@ -14,6 +14,13 @@ Each logger answers at its bus address only; without --slave one QTR-8D answers 
 Without --device the simulator creates a pseudo-terminal, prints its path on standard output
 and answers there until SIGINT or SIGTERM.
 
+Line settings (--line SPEED,PARITY after a --slave, e.g. --slave 9:QTR-4D --line 19200,even):
+SPEED is 300, 1200, 2400, 4800, 9600, 19200 or 38400, PARITY none, even or odd; a logger
+without --line listens at 9600,none. On the pseudo-terminal (which starts at 9600,none) a
+logger hears only a master that has set its speed and parity: at other settings it neither
+acts nor answers. The line service command changes them once its acknowledgement is out. On
+--device every logger hears the port's --speed and --parity.
+
 Faults (--fault, repeatable): KIND[=VALUE][,KEY=VALUE...]
   no-reply              stay silent
   delay=MS              answer MS milliseconds late (default 800)
@@ -53,7 +60,24 @@ std::optional<SlaveOption> parseSlave(const QString &text) {
     const auto model = modelFromName(parts[1].trimmed());
     if (!address || *address < 1 || *address > kHighestBusAddress || !model)
         return std::nullopt;
-    return SlaveOption{*address, *model};
+    return SlaveOption{*address, *model, LineSettings()};
+}
+
+// "19200,even": one of the logger's speeds and none, even or odd, in any case.
+std::optional<LineSettings> parseLine(const QString &text) {
+    const QStringList parts = text.split(u',');
+    if (parts.size() != 2)
+        return std::nullopt;
+    bool ok = false;
+    const int speedCode = speedCodeOf(parts[0].trimmed().toInt(&ok, 10));
+    const QString parity = parts[1].trimmed().toLower();
+    const int parityCode = parity == QLatin1String("even")   ? 0
+                           : parity == QLatin1String("odd")  ? 1
+                           : parity == QLatin1String("none") ? 2
+                                                             : kNoLineCode;
+    if (!ok || speedCode == kNoLineCode || parityCode == kNoLineCode)
+        return std::nullopt;
+    return LineSettings{parityCode, speedCode};
 }
 
 std::optional<RateOption> parseRate(const QString &text) {
@@ -94,6 +118,11 @@ ParseOutcome parseSimOptions(const QStringList &arguments, SimOptions &options, 
         QStringLiteral("Put a logger of MODEL (QTR-4D, QTR-6D, QTR-8D) at bus address ADDR "
                        "(1-250). Repeatable."),
         QStringLiteral("ADDR:MODEL"));
+    const QCommandLineOption line(
+        QStringLiteral("line"),
+        QStringLiteral("Line settings of the --slave just before: SPEED 300-38400, PARITY none, "
+                       "even or odd (default 9600,none; see below)."),
+        QStringLiteral("SPEED,PARITY"));
     const QCommandLineOption link(
         QStringLiteral("link"),
         QStringLiteral("Place a symbolic link to the port at PATH; removed at exit."),
@@ -140,8 +169,8 @@ ParseOutcome parseSimOptions(const QStringList &arguments, SimOptions &options, 
                                      QStringLiteral("Battery level in volts, 0 to 5 (default "
                                                     "3.61)."),
                                      QStringLiteral("VOLTS"));
-    parser.addOptions({help, slave, link, device, speed, parity, stopBits, quiet, fault, faultRate,
-                       seed, pulseRate, timeScale, clock, battery});
+    parser.addOptions({help, slave, line, link, device, speed, parity, stopBits, quiet, fault,
+                       faultRate, seed, pulseRate, timeScale, clock, battery});
 
     auto error = [&message](const QString &text) {
         message = text;
@@ -157,12 +186,41 @@ ParseOutcome parseSimOptions(const QStringList &arguments, SimOptions &options, 
         return error(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments()[0]));
 
     options = SimOptions();
-    for (const QString &text : parser.values(slave)) {
-        const auto option = parseSlave(text);
-        if (!option)
-            return error(
-                QStringLiteral("bad --slave \"%1\": expected ADDR:MODEL, e.g. 1:QTR-8D").arg(text));
-        options.slaves.append(*option);
+    // --line belongs to the --slave before it, so the two are taken in command-line order.
+    const QStringList slaveTexts = parser.values(slave);
+    const QStringList lineTexts = parser.values(line);
+    qsizetype slaveIndex = 0;
+    qsizetype lineIndex = 0;
+    bool lineGiven = false;
+    for (const QString &name : parser.optionNames()) {
+        if (name == QLatin1String("slave") && slaveIndex < slaveTexts.size()) {
+            const QString &text = slaveTexts[slaveIndex++];
+            const auto option = parseSlave(text);
+            if (!option)
+                return error(
+                    QStringLiteral("bad --slave \"%1\": expected ADDR:MODEL, e.g. 1:QTR-8D")
+                        .arg(text));
+            options.slaves.append(*option);
+            lineGiven = false;
+        } else if (name == QLatin1String("line") && lineIndex < lineTexts.size()) {
+            const QString &text = lineTexts[lineIndex++];
+            if (options.slaves.isEmpty())
+                return error(QStringLiteral("--line \"%1\" before any --slave: it sets the line "
+                                            "of the --slave given just before it")
+                                 .arg(text));
+            if (lineGiven)
+                return error(QStringLiteral("second --line \"%1\" for --slave %2")
+                                 .arg(text)
+                                 .arg(options.slaves.last().address));
+            const auto settings = parseLine(text);
+            if (!settings)
+                return error(QStringLiteral("bad --line \"%1\": expected SPEED,PARITY, e.g. "
+                                            "19200,even; SPEED 300, 1200, 2400, 4800, 9600, "
+                                            "19200 or 38400, PARITY none, even or odd")
+                                 .arg(text));
+            options.slaves.last().line = *settings;
+            lineGiven = true;
+        }
     }
     if (options.slaves.isEmpty())
         options.slaves.append(SlaveOption{});
@@ -243,6 +301,8 @@ bool applySimOptions(LoggerSimulator &sim, const SimOptions &options, QString &e
             error = QStringLiteral("bus address %1 is given twice").arg(option.address);
             return false;
         }
+        sim.withLogger(option.address,
+                       [&option](LoggerModel &logger) { logger.setLineSettings(option.line); });
     }
     for (const RateOption &rate : options.rates) {
         for (int address : sim.slaveAddresses()) {

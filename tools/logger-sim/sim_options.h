@@ -16,6 +16,7 @@ namespace corvane {
 struct SlaveOption {
     int address = 1;
     Model model = Model::Qtr8d;
+    LineSettings line;
 };
 
 // A pulse rate for one input of one logger; -1 stands for all of them.

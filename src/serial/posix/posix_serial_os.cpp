@@ -42,14 +42,18 @@ bool notSupported(int error) {
     return error == ENOTTY || error == EINVAL;
 }
 
+bool lacksModemLines(int fd) {
+    int lines = 0;
+    return ::ioctl(fd, TIOCMGET, &lines) != 0 && notSupported(errno);
+}
+
 // A pseudo-terminal has no parity generator and clears PARENB; the C library then reports the
 // whole change as failed. Everything else was applied, and a pty has nothing else to apply, so
 // such a device counts as set. A real UART that refuses parity still fails.
 bool parityIgnoredByPty(int fd, const termios &wanted) {
     if (errno != EINVAL || !(wanted.c_cflag & PARENB))
         return false;
-    int lines = 0;
-    if (::ioctl(fd, TIOCMGET, &lines) == 0 || !notSupported(errno))
+    if (!lacksModemLines(fd))
         return false;
     termios now{};
     if (::tcgetattr(fd, &now) != 0)
@@ -308,7 +312,10 @@ bool PosixSerialDevice::setCommState(const SerDcb &dcb) {
     settings.c_cflag |= parities[dcb.Parity];
     if (dcb.StopBits != 0)
         settings.c_cflag |= CSTOPB; // with 5 data bits a UART sends 1.5 stop bits
-    if (dcb.Flags & kDcbParity)
+    // The pty clears PARENB, so whatever sits at its far end (the simulated logger) could not
+    // tell even parity from none; INPCK survives and tells it. A pty never reports parity
+    // errors, so the check changes nothing there; a real UART keeps the check as configured.
+    if ((dcb.Flags & kDcbParity) || (dcb.Parity != 0 && lacksModemLines(m_fd)))
         settings.c_iflag |= INPCK;
     if (dcb.Flags & kDcbOutX)
         settings.c_iflag |= IXON;
