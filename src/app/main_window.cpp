@@ -142,7 +142,8 @@ TForm1::TForm1(AppServices services, QWidget *parent)
       m_files(
           m_session, *m_services.dialogs, *m_services.boxes,
           [this](int address) { ui.UD_addr->setValue(address); },
-          [this] { return m_settings.ExportSeparator; }) {
+          [this] { return m_settings.ExportSeparator; }),
+      m_scanPort(Comm1), m_scan(m_session, m_scanPort) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Corvane for QTR-8D/6D/4D"));
     // No minimise, maximise or close boxes: the program is left through File > Exit or the
@@ -178,6 +179,13 @@ TForm1::TForm1(AppServices services, QWidget *parent)
 
     Form2 = new TForm2(*this, m_services.autostartEntryPath, m_services.executablePath, this);
     Form3 = new TForm3(this);
+    FormFind = new FindLoggersDialog(
+        m_scan,
+        [this] {
+            return PortOpen ? m_scanPort.lineSetting()
+                            : LineSetting{m_settings.ComSpeed.toInt(), m_settings.ComParity};
+        },
+        [this](const FoundLogger &logger) { useScanResult(logger); }, this);
 
     connectHandlers();
     FormCreate();
@@ -218,6 +226,7 @@ void TForm1::connectHandlers() {
     menu(ui.N2, save);
     menu(ui.N3, [this] { N3Click(); });
     menu(ui.N5, [this] { BitBtn14Click(); });
+    menu(ui.N12, [this] { N12Click(); });
     menu(ui.N10, [this] { BitBtn16Click(); });
     menu(ui.N11, [this] { BitBtn15Click(); });
 
@@ -346,6 +355,40 @@ void TForm1::N3Click() {
             QStringLiteral("This will close the program, any unsaved data will be lost, are you "
                            "sure?")))
         close();
+}
+
+void TForm1::N12Click() {
+    FormFind->show();
+    FormFind->raise();
+    FormFind->activateWindow();
+}
+
+void TForm1::useScanResult(const FoundLogger &logger) {
+    if (m_session.runner.refuseIfBusy())
+        return;
+    const LineSetting options{m_settings.ComSpeed.toInt(), m_settings.ComParity};
+    const bool portDiffers = PortOpen && m_scanPort.lineSetting() != logger.line;
+    if (portDiffers || options != logger.line) {
+        const QString question =
+            QStringLiteral("Logger %1 answers at %2 baud, parity %3. Set the port and Options "
+                           "to these settings?")
+                .arg(logger.address)
+                .arg(logger.line.speed)
+                .arg(logger.line.parity);
+        if (!m_services.boxes->confirm(QStringLiteral("Find loggers"), question))
+            return;
+        Settings changed = m_settings;
+        changed.ComSpeed = QString::number(logger.line.speed);
+        changed.ComParity = logger.line.parity;
+        // A failed write stops here, before the port or the window take anything over.
+        writeSettings(m_services.settingsPath, changed);
+        takeSettings(changed);
+        if (PortOpen)
+            m_scanPort.applyLineSetting(logger.line);
+        log(QStringLiteral("Line settings set to ") + logger.line.text());
+    }
+    m_ops.adoptModel(logger.address, logger.model);
+    ui.UD_addr->setValue(logger.address);
 }
 
 void TForm1::Edit_addrChange() {

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "bus_scan.h"
 #include "device_operations.h"
 #include "device_session.h"
 #include "file_commands.h"
+#include "find_loggers_dialog.h"
 #include "grid_key_filter.h"
 #include "log_pane.h"
 #include "main_window_ui.h"
@@ -81,6 +83,7 @@ public:
     TSerComm Comm1;
     TForm2 *Form2 = nullptr;
     TForm3 *Form3 = nullptr;
+    FindLoggersDialog *FormFind = nullptr;
 
 public Q_SLOTS:
     void BitBtn13Click();
@@ -90,6 +93,12 @@ public Q_SLOTS:
     void BitBtn17Click();
     void BitBtn27Click();
     void N3Click();
+    // System > "Find loggers...".
+    void N12Click();
+    // A scan result double-clicked: its line settings, after asking, to the port and Options;
+    // then its address and model, as "Read type" would set them.
+    void useScanResult(const FoundLogger &logger);
+    BusScan &busScan() { return m_scan; }
     void Edit_addrChange();
     void Timer_timeTimer();
 
@@ -124,6 +133,8 @@ private:
     DeviceOperations m_ops;
     ServicePage m_service;
     FileCommands m_files;
+    SerCommScanPort m_scanPort;
+    BusScan m_scan;
     QTimer Timer_time;
     GridDelegate *m_gridDelegate = nullptr;
     LogPane *m_operatorLog = nullptr;

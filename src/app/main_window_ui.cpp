@@ -4,19 +4,19 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QPainter>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTableView>
-#include <QIcon>
-#include <QPainter>
-#include <QPixmap>
 #include <QToolButton>
 
 namespace corvane {
@@ -405,6 +405,7 @@ void MainWindowUi::setup(QMainWindow *window) {
     N3 = File1->addAction(QStringLiteral("Exit"));
     N4 = b.add(menu->addMenu(QStringLiteral("System")), QStringLiteral("N4"));
     N5 = N4->addAction(QStringLiteral("Options"));
+    N12 = N4->addAction(QStringLiteral("Find loggers..."));
     N9 = b.add(menu->addMenu(QStringLiteral("Help")), QStringLiteral("N9"));
     N10 = N9->addAction(QStringLiteral("About..."));
     N11 = N9->addAction(QStringLiteral("User manual"));
@@ -412,6 +413,7 @@ void MainWindowUi::setup(QMainWindow *window) {
     N2->setObjectName(QStringLiteral("N2"));
     N3->setObjectName(QStringLiteral("N3"));
     N5->setObjectName(QStringLiteral("N5"));
+    N12->setObjectName(QStringLiteral("N12"));
     N10->setObjectName(QStringLiteral("N10"));
     N11->setObjectName(QStringLiteral("N11"));
 

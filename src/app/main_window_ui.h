@@ -140,6 +140,8 @@ struct MainWindowUi {
     QAction *N3 = nullptr;
     QMenu *N4 = nullptr;
     QAction *N5 = nullptr;
+    // System > "Find loggers...": the bus scan.
+    QAction *N12 = nullptr;
     QMenu *N9 = nullptr;
     QAction *N10 = nullptr;
     QAction *N11 = nullptr;

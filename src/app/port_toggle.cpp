@@ -1,6 +1,7 @@
 #include "port_toggle.h"
 
 #include "file_ui.h"
+#include "line_names.h"
 #include "output.h"
 #include "ser_comm.h"
 #include "ser_comm_error.h"
@@ -93,30 +94,8 @@ void PortToggle::TogglePort(const QString &name, const QString &speed, const QSt
     // The settings are applied to the open port; any failure closes it again, so the port is
     // never left open with settings the operator did not ask for.
     try {
-        // clang-format off
-        switch (strictToInt(speed)) {
-        case 300: Comm1.SetBaudrate(br300); break;
-        case 1200: Comm1.SetBaudrate(br1200); break;
-        case 2400: Comm1.SetBaudrate(br2400); break;
-        case 4800: Comm1.SetBaudrate(br4800); break;
-        case 9600: Comm1.SetBaudrate(br9600); break;
-        case 14400: Comm1.SetBaudrate(br14400); break;
-        case 19200: Comm1.SetBaudrate(br19200); break;
-        case 38400: Comm1.SetBaudrate(br38400); break;
-        case 115200: Comm1.SetBaudrate(br115200); break;
-        default: break;
-        }
-        // clang-format on
-        if (parity == QLatin1String("None"))
-            Comm1.SetParity(paNone);
-        else if (parity == QLatin1String("Even"))
-            Comm1.SetParity(paEven);
-        else if (parity == QLatin1String("Odd"))
-            Comm1.SetParity(paOdd);
-        else if (parity == QLatin1String("Mark"))
-            Comm1.SetParity(paMark);
-        else if (parity == QLatin1String("Space"))
-            Comm1.SetParity(paSpace);
+        setPortSpeed(Comm1, strictToInt(speed));
+        setPortParity(Comm1, parity);
         if (stopBits == QLatin1String("1"))
             Comm1.SetStopbits(sb1);
         else if (stopBits == QLatin1String("2"))

@@ -150,7 +150,7 @@ void DecodeInputStatus(const ModbusReply &frame, DecodeContext &ctx) {
     ctx.out.showInputStatus(frame.at(kFirstRegisterLowPosition));
 }
 
-void DecodeDeviceId(const ModbusReply &frame, DecodeContext &ctx) {
+QString identificationText(const ModbusReply &frame) {
     // The byte just before the CRC is not part of the text.
     QString identification;
     for (int position = kIdentificationPosition; position < frame.end() - 1; ++position) {
@@ -158,6 +158,11 @@ void DecodeDeviceId(const ModbusReply &frame, DecodeContext &ctx) {
         identification.append(byte <= kHighestSpaceByte ? QChar(u' ')
                                                         : decodeWindows1251(char(byte)));
     }
+    return identification;
+}
+
+void DecodeDeviceId(const ModbusReply &frame, DecodeContext &ctx) {
+    const QString identification = identificationText(frame);
     ctx.out.showIdentification(identification);
 
     DeviceState &device = ctx.device;

@@ -45,6 +45,8 @@ void DecodeFreeText(const ModbusReply &reply, int input, DecodeContext &ctx);
 void DecodeClock(const ModbusReply &reply, DecodeContext &ctx);
 void DecodeBattery(const ModbusReply &reply, DecodeContext &ctx);
 void DecodeInputStatus(const ModbusReply &reply, DecodeContext &ctx);
+// The identification text of a device-identification reply, control bytes as spaces.
+QString identificationText(const ModbusReply &reply);
 // Model recognition: labels, DeviceType, the layout of a known model, and the model text of
 // the selected address's slot.
 void DecodeDeviceId(const ModbusReply &reply, DecodeContext &ctx);

@@ -375,6 +375,21 @@ void DeviceOperations::Edit_addrChange(int newAddress) {
     });
 }
 
+void DeviceOperations::adoptModel(int address, const QString &model) {
+    runGuarded([&] {
+        DeviceSession &s = m_session;
+        if (!AddressStore::isValidAddress(address))
+            return;
+        s.store.setModel(address, model.left(kModelTextLength));
+        if (s.selectedAddress() != address)
+            return;
+        s.device.DeviceType = model;
+        s.env.out.showModel(model);
+        if (const ModelInfo *info = findModel(model))
+            applyModelLayout(*info, s.tables.Grid_data, s.tables.Grid_data2, s.state, s.env.out);
+    });
+}
+
 void DeviceOperations::resetForStartup() {
     DeviceSession &s = m_session;
     s.state.RxBuffer.clear();

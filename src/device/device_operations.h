@@ -53,6 +53,11 @@ public:
     // ignored.
     void Edit_addrChange(int newAddress);
 
+    // A logger found elsewhere (a bus scan) is of this model: the address's slot takes it and,
+    // when that address is selected, the model is put in force as an identification would.
+    // Select the address afterwards, so the selector's change finds the model in the slot.
+    void adoptModel(int address, const QString &model);
+
     // The device part of the window's creation: every slot empty, no model, no register counts,
     // the table belonging to the selector's address.
     void resetForStartup();

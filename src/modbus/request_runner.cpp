@@ -34,13 +34,14 @@ RequestRunner::RequestRunner(EngineState &state, SerialLine &line, Output &out,
                       kDefaultResponseTime);
     setUpRequestTimer(Timer_service, this, "Timer_service", true, kDefaultResponseTime);
     setUpRequestTimer(Timer_code, this, "Timer_code", true, kCodeWindow);
+    setUpRequestTimer(Timer_probe, this, "Timer_probe", true, kDefaultResponseTime);
     setUpRequestTimer(Timer_read, this, "Timer_read", false, kStepInterval);
     setUpRequestTimer(Timer_decode_input, this, "Timer_decode_input", false, kStepInterval);
     setUpRequestTimer(Timer_write, this, "Timer_write", false, kStepInterval);
     setUpRequestTimer(Timer_readservice, this, "Timer_readservice", false, kStepInterval);
 
     for (QTimer *window : {&Timer_response, &Timer_response_program, &Timer_response_service,
-                           &Timer_service, &Timer_code})
+                           &Timer_service, &Timer_code, &Timer_probe})
         connect(window, &QTimer::timeout, this, &RequestRunner::windowClosed);
     for (QTimer *tick : {&Timer_read, &Timer_decode_input, &Timer_write, &Timer_readservice})
         connect(tick, &QTimer::timeout, this, &RequestRunner::stepTick);
@@ -66,6 +67,8 @@ const QTimer &RequestRunner::timer(Window window) const {
         return Timer_service;
     case Window::Code:
         return Timer_code;
+    case Window::Probe:
+        return Timer_probe;
     case Window::Response:
     case Window::None:
         break;
@@ -101,11 +104,25 @@ QTimer *RequestRunner::stepTimer() const {
 }
 
 int RequestRunner::currentAddress() const {
+    if (m_running && m_command.address)
+        return *m_command.address;
     return m_address ? m_address() : 0;
 }
 
 bool RequestRunner::isBusy() const {
-    return m_running;
+    return m_running || m_owner;
+}
+
+bool RequestRunner::reserve(const void *owner) {
+    if (m_running || (m_owner && m_owner != owner))
+        return false;
+    m_owner = owner;
+    return true;
+}
+
+void RequestRunner::release(const void *owner) {
+    if (m_owner == owner)
+        m_owner = nullptr;
 }
 
 bool RequestRunner::refuseIfBusy() {
@@ -133,13 +150,18 @@ void RequestRunner::reportNoReply() {
     case NoReply::LogEllipsis:
         m_out.log(text + QStringLiteral("..."));
         break;
+    case NoReply::Silent:
+        break;
     }
 }
 
 bool RequestRunner::run(const Command &command) {
-    if (refuseIfBusy())
+    const bool held = m_owner && m_owner != command.owner;
+    if ((m_running || held) && refuseIfBusy())
         return false;
     m_command = command;
+    if (m_command.window == Window::Probe)
+        Timer_probe.setInterval(m_command.probeWindow);
     m_running = true;
     m_step = 0;
     m_ready = true;
@@ -233,7 +255,7 @@ void RequestRunner::openWindow() {
     windowTimer()->start();
     // The reply may have arrived before the send was reported done. Looked at from the event
     // loop, so that a run of synchronous sends never nests one step inside the previous one.
-    if (m_fast)
+    if (fast())
         QTimer::singleShot(0, this, &RequestRunner::closeEarly);
 }
 
@@ -336,8 +358,8 @@ bool RequestRunner::stopForClosedPort() {
     if (!m_running)
         return false;
     for (QTimer *timer : {&Timer_response, &Timer_response_program, &Timer_response_service,
-                          &Timer_service, &Timer_code, &Timer_read, &Timer_decode_input,
-                          &Timer_write, &Timer_readservice})
+                          &Timer_service, &Timer_code, &Timer_probe, &Timer_read,
+                          &Timer_decode_input, &Timer_write, &Timer_readservice})
         timer->stop();
     m_running = false;
     m_sending = false;
@@ -386,7 +408,7 @@ void RequestRunner::Comm1RxChar(int Count) {
             }
             qCDebug(lcModbusHex).noquote() << "rx" << hexLine;
         }
-        if (m_fast)
+        if (fast())
             closeEarly();
     });
 }

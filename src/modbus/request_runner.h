@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace corvane {
@@ -61,9 +62,11 @@ public:
         StatusAndLog, // status panel 1, and the log with a trailing carriage return
         Log,          // the log only
         LogEllipsis,  // the log only, with "..." behind
+        Silent,       // nothing: a bus scan expects most addresses to stay quiet
     };
 
-    enum class Window { Response, ResponseProgram, ResponseService, Service, Code, None };
+    // Probe: the bus scan's window, of the length its command gives.
+    enum class Window { Response, ResponseProgram, ResponseService, Service, Code, Probe, None };
     enum class StepTimer { Read, DecodeInput, Write, ReadService, None };
 
     struct Command {
@@ -83,6 +86,14 @@ public:
         // The reply stays in RxBuffer after decoding, until the next request empties it.
         bool keepReply = true;
         NoReply noReply = NoReply::StatusAndLog;
+        // The slave every step goes to; unset: the address selector's value at each send.
+        std::optional<int> address;
+        // The length of a Probe window.
+        std::chrono::milliseconds probeWindow{kDefaultResponseTime};
+        // Windows close as soon as the reply is complete, whatever setFastReplies says.
+        bool fastReplies = false;
+        // Whoever holds the runner (reserve) may run this command meanwhile.
+        const void *owner = nullptr;
         // After the busy check, before anything is sent.
         std::function<void()> onStart;
         // When the last step has been decoded (sequences: at the final tick).
@@ -99,8 +110,8 @@ public:
     // Largest piece taken from the port in one read.
     static constexpr int kReadChunk = 1024;
 
-    RequestRunner(EngineState &state, SerialLine &line, Output &out,
-                  std::function<int()> address, QObject *parent = nullptr);
+    RequestRunner(EngineState &state, SerialLine &line, Output &out, std::function<int()> address,
+                  QObject *parent = nullptr);
 
     // The ResponseTime setting: every window but Timer_code's.
     void setResponseTime(std::chrono::milliseconds window);
@@ -118,11 +129,19 @@ public:
     // reported or decoded any more, and its onEnd runs. Returns whether anything was running.
     bool stopForClosedPort();
 
+    // Busy while a command is in flight, and while someone holds the runner between commands.
     bool isBusy() const;
     // Logs "Another request is in progress, please wait..." and returns true while busy.
     bool refuseIfBusy();
 
-    // The address selector's value now.
+    // Keeps every command but the owner's out until release, also between the owner's own
+    // commands: a bus scan runs one command per probe and must not let another slip in. Fails
+    // while anything runs or someone else holds the runner.
+    bool reserve(const void *owner);
+    void release(const void *owner);
+    bool isReserved() const { return m_owner != nullptr; }
+
+    // The slave of the running command: its own address, or the address selector's value now.
     int currentAddress() const;
 
     // "No response from device N", the text every empty response window reports.
@@ -160,6 +179,7 @@ private:
     // Fast mode: RxBuffer holds the whole reply, so its window closes now.
     void closeEarly();
     void reportNoReply();
+    bool fast() const { return m_fast || m_command.fastReplies; }
     void finish();
 
     EngineState &m_state;
@@ -167,6 +187,7 @@ private:
     Output &m_out;
     std::function<int()> m_address;
     bool m_fast = false;
+    const void *m_owner = nullptr;
 
     Command m_command;
     bool m_running = false;
@@ -182,6 +203,7 @@ private:
     QTimer Timer_response_service;
     QTimer Timer_service;
     QTimer Timer_code;
+    QTimer Timer_probe;
     QTimer Timer_read;
     QTimer Timer_decode_input;
     QTimer Timer_write;

@@ -10,8 +10,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
 #include <QSpinBox>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTest>
 #include <QToolButton>
 
@@ -74,6 +77,7 @@ private Q_SLOTS:
     void servicePageUnlocksAndLocksTheLogger();
     void workFileThroughToolbarAndMenu();
     void typedCellsReachFilesAndTheLogger();
+    void findLoggersSelectsAResult();
 };
 
 void TstWindowSim::readTypeThenReadFillsTheTable() {
@@ -326,6 +330,83 @@ void TstWindowSim::typedCellsReachFilesAndTheLogger() {
     QVERIFY(s.waitIdle());
     QTRY_VERIFY(ui.BitBtn2->isEnabled());
     QCOMPARE(s.sim.logger(1).initialValue(1), 55);
+    QVERIFY(s.fixture->errors.isEmpty());
+}
+
+// System > "Find loggers...", as an operator uses it: an all-settings scan finds a logger at
+// the port's setting and one at 19200 Even; a double click selects the first at once, and the
+// second only once the operator agrees to the new line settings, which then reach the port and
+// the settings file.
+void TstWindowSim::findLoggersSelectsAResult() {
+    SimWindow s(Model::Qtr6d);
+    QVERIFY(s.sim.removeSlave(1));
+    s.sim.addSlave(11, Model::Qtr6d);
+    s.sim.addSlave(12, Model::Qtr4d);
+    s.sim.withLogger(12, [](LoggerModel &m) { m.setLineSettings({0, 5}); });
+    TForm1 &w = s.window();
+    w.ui.N12->trigger();
+    FindLoggersDialog &find = *w.FormFind;
+    QVERIFY(QTest::qWaitForWindowExposed(&find));
+    QVERIFY(!find.isModal());
+    find.SpinBox_from->setValue(11);
+    find.SpinBox_to->setValue(12);
+    find.SpinBox_wait->setValue(60);
+    // On the button's circle: a radio button takes clicks on its circle and text only.
+    QTest::mouseClick(find.Radio_all, Qt::LeftButton, {}, QPoint(8, find.Radio_all->height() / 2));
+    QVERIFY(find.Radio_all->isChecked());
+    QTest::mouseClick(find.Button_start, Qt::LeftButton);
+    QVERIFY(!find.Button_start->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(find.Button_start->isEnabled(), 120000);
+    QCOMPARE(find.Grid_found->rowCount(), 2);
+    const auto row = [&find](int r) {
+        QStringList cells;
+        for (int c = 0; c < find.Grid_found->columnCount(); ++c)
+            cells << find.Grid_found->item(r, c)->text();
+        return cells.join(QLatin1Char(' '));
+    };
+    QCOMPARE(row(0), QStringLiteral("11 9600 None QTR-6D 12345678 6"));
+    QCOMPARE(row(1), QStringLiteral("12 19200 Even QTR-4D 12345678 4"));
+    QCOMPARE(SerCommScanPort(w.Comm1).lineSetting(), (LineSetting{9600, QStringLiteral("None")}));
+
+    const auto doubleClick = [&find](int r) {
+        // A double click is a click, then a second press that the system turns into one.
+        const QPoint at = find.Grid_found->visualItemRect(find.Grid_found->item(r, 0)).center();
+        QTest::mouseClick(find.Grid_found->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(find.Grid_found->viewport(), Qt::LeftButton, {}, at);
+    };
+    doubleClick(0);
+    QCOMPARE(w.ui.UD_addr->value(), 11);
+    QCOMPARE(w.ui.Label24->text(), QStringLiteral("Device type: QTR-6D"));
+    QVERIFY(s.fixture->boxes.confirmed.isEmpty());
+
+    s.fixture->boxes.answer = false;
+    doubleClick(1);
+    QCOMPARE(s.fixture->boxes.confirmed.size(), 1);
+    QCOMPARE(w.ui.UD_addr->value(), 11);
+    QCOMPARE(w.settings().ComSpeed, QStringLiteral("9600"));
+
+    s.fixture->boxes.answer = true;
+    doubleClick(1);
+    QCOMPARE(w.ui.UD_addr->value(), 12);
+    QCOMPARE(w.ui.Label24->text(), QStringLiteral("Device type: QTR-4D"));
+    QCOMPARE(SerCommScanPort(w.Comm1).lineSetting(), (LineSetting{19200, QStringLiteral("Even")}));
+    QSettings ini(s.fixture->settingsPath, QSettings::IniFormat);
+    QCOMPARE(ini.value(QStringLiteral("Com port/Speed")).toString(), QStringLiteral("19200"));
+    QCOMPARE(ini.value(QStringLiteral("Com port/Parity")).toString(), QStringLiteral("Even"));
+    // The logger now answers the window's own commands.
+    w.ui.BitBtn27->click();
+    QVERIFY(s.waitIdle());
+    QVERIFY(s.fixture->logLines().filter(QStringLiteral("No response")).isEmpty());
+
+    // Escape closes the dialog, and a scan nobody sees any more stops with it.
+    find.SpinBox_from->setValue(1);
+    find.SpinBox_to->setValue(250);
+    QTest::mouseClick(find.Button_start, Qt::LeftButton);
+    QVERIFY(w.busScan().isRunning());
+    QTest::keyClick(&find, Qt::Key_Escape);
+    QVERIFY(!find.isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(!w.busScan().isRunning(), 10000);
+    QVERIFY(w.busScan().summary().startsWith(QStringLiteral("Scan stopped: ")));
     QVERIFY(s.fixture->errors.isEmpty());
 }
 

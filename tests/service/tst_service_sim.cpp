@@ -125,8 +125,8 @@ private Q_SLOTS:
         QVERIFY(!s.texts().contains("Label19"));
     }
 
-    // The logger switches its line after the acknowledgement; a pseudo-terminal has no speed,
-    // so the next request still gets through.
+    // The logger switches its line after the acknowledgement: it no longer answers at the old
+    // settings, and does once the port follows it.
     void lineSettings_data() {
         QTest::addColumn<QString>("speed");
         QTest::addColumn<QString>("parity");
@@ -147,6 +147,13 @@ private Q_SLOTS:
         s.run(&ServicePage::Button1Click, {{"ComboBox1", speed}, {"ComboBox2", parity}});
         const LineSettings line = s.logger().lineSettings();
         QCOMPARE(line.parityCode * 16 + line.speedCode, codes);
+        s.run(&ServicePage::Button2Click);
+        QVERIFY(!s.texts().contains("Edit1"));
+        const QHash<QString, TSerBaudrate> bauds = {
+            {"300", br300},   {"1200", br1200},   {"2400", br2400},  {"4800", br4800},
+            {"9600", br9600}, {"19200", br19200}, {"38400", br38400}};
+        s.sim.comm.SetBaudrate(bauds.value(speed));
+        s.sim.comm.SetParity(parity == "Even" ? paEven : parity == "Odd" ? paOdd : paNone);
         s.run(&ServicePage::Button2Click);
         QCOMPARE(s.texts().value("Edit1"), QStringLiteral("1234"));
     }

@@ -1,0 +1,158 @@
+#pragma once
+
+#include "request_runner.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <optional>
+
+namespace corvane {
+
+class DeviceSession;
+struct ModbusReply;
+
+// A speed and parity as the port and the service page name them ("9600", "None").
+struct LineSetting {
+    int speed = 9600;
+    QString parity = QStringLiteral("None");
+
+    friend bool operator==(const LineSetting &, const LineSetting &) = default;
+    QString text() const { return QString::number(speed) + QLatin1Char(' ') + parity; }
+};
+
+// The seven speeds and three parities a logger can be set to, slowest first.
+QList<LineSetting> allLineSettings();
+// The setting of the logger's own codes (speed 0..6, parity 0 even, 1 odd, 2 none).
+std::optional<LineSetting> lineSettingFromCodes(int speedCode, int parityCode);
+
+// What the status query of the information read tells about a logger.
+struct LoggerStatus {
+    bool locked = false;
+    int inputs = 0;
+    int polarity = 0;
+    std::optional<LineSetting> line;
+    QString deviceId; // 8 decimal digits
+};
+// The status query's answer: lock state, number of inputs, polarity, line setting codes and the
+// device ID as four BCD bytes. Nothing for a reply of another length or sub-code.
+std::optional<LoggerStatus> parseStatusReply(const ModbusReply &reply);
+
+// A logger that answered a scan.
+struct FoundLogger {
+    int address = 0;
+    LineSetting line;
+    QString model;    // "QTR-8D", or the identification text when no model is recognised
+    QString deviceId; // empty when the status query went unanswered
+    int inputs = 0;
+};
+
+// The port a scan switches between line settings.
+class ScanPort {
+public:
+    virtual ~ScanPort() = default;
+    virtual LineSetting lineSetting() const = 0;
+    // Applies speed and parity to the open port; throws what the port throws.
+    virtual void applyLineSetting(const LineSetting &setting) = 0;
+};
+
+class TSerComm;
+
+// A scan's view of a serial port of the serial component.
+class SerCommScanPort : public ScanPort {
+public:
+    explicit SerCommScanPort(TSerComm &comm) : m_comm(comm) {}
+    LineSetting lineSetting() const override;
+    void applyLineSetting(const LineSetting &setting) override;
+
+private:
+    TSerComm &m_comm;
+};
+
+struct ScanOptions {
+    int from = 1;
+    int to = 250;
+    // Tried in this order; every address is probed at each.
+    QList<LineSetting> settings;
+    // Unset: derived from each setting's speed (defaultReplyWait).
+    std::optional<std::chrono::milliseconds> replyWait;
+};
+
+// The time of the longest probe reply at this speed plus 30 ms: long enough for a logger that
+// answers at once, short enough that 250 silent addresses do not take minutes.
+std::chrono::milliseconds defaultReplyWait(int speed);
+// The window of the identification requests, which only follow an answer: room for the longest
+// Modbus reply, since an identification text has no fixed length.
+std::chrono::milliseconds identificationWait(int speed, std::chrono::milliseconds replyWait);
+
+// "6 min 12 s", "45 s".
+QString durationText(std::chrono::milliseconds duration);
+
+// Finds the loggers on the line: at each line setting and address, the first request of the
+// information read; where it is answered, the status query and the device identification give
+// the ID and the model. Each probe is a command of its own on the session's runner, with the
+// early close of fast replies whatever the setting says, and the runner stays reserved between
+// probes, so no other command gets in while a scan runs and a scan does not start while one
+// does. Stop ends the scan after the probe in flight; the port then goes back to the setting
+// it had before the scan.
+class BusScan : public QObject {
+    Q_OBJECT
+public:
+    BusScan(DeviceSession &session, ScanPort &port, QObject *parent = nullptr);
+    ~BusScan() override;
+
+    // Refuses, with the log line of the refusal, when the port is closed, another request is in
+    // flight or the range is empty. The range is clamped to 1..250.
+    bool start(const ScanOptions &options);
+    void stop();
+    bool isRunning() const { return m_running; }
+
+    int probesDone() const { return m_done; }
+    int probesTotal() const { return m_total; }
+    // From the time the probes so far took, or from the timing model before the first.
+    std::chrono::milliseconds estimatedLeft() const;
+    // Pre-send delay, send and reply wait of one silent address at this setting.
+    std::chrono::milliseconds probeCost(const LineSetting &setting) const;
+    const QList<FoundLogger> &found() const { return m_found; }
+    // The summary line of the last scan.
+    QString summary() const { return m_summary; }
+
+Q_SIGNALS:
+    void loggerFound(const FoundLogger &logger);
+    void progressed(int done, int total);
+    void finished(bool stopped);
+
+private:
+    void next();
+    void probe();
+    void afterProbe();
+    void identify();
+    void afterIdentify();
+    void recordFound();
+    void end(bool stopped);
+    std::chrono::milliseconds replyWait() const;
+    RequestRunner::Command probeCommand(std::vector<RequestRunner::Step> steps,
+                                        std::chrono::milliseconds window);
+
+    DeviceSession &m_session;
+    ScanPort &m_port;
+    ScanOptions m_options;
+    bool m_running = false;
+    bool m_stopRequested = false;
+    int m_settingIndex = 0;
+    int m_address = 0;
+    int m_done = 0;
+    int m_total = 0;
+    std::optional<LineSetting> m_original;
+    bool m_answered = false;
+    std::optional<LoggerStatus> m_status;
+    QString m_identification;
+    QList<FoundLogger> m_found;
+    QString m_summary;
+    QElapsedTimer m_clock;
+};
+
+} // namespace corvane
