@@ -88,11 +88,14 @@ FindLoggersDialog::FindLoggersDialog(BusScan &scan, std::function<LineSetting()>
     buttons->addWidget(Button_start);
     buttons->addWidget(Button_stop);
     buttons->addWidget(ProgressBar_scan, 1);
-    buttons->addWidget(Label_left);
+    // The time left, and the summary at the end, on a line of their own so that a long summary
+    // does not push the dialog wider.
+    Label_left->setWordWrap(true);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(range);
     layout->addWidget(line);
     layout->addLayout(buttons);
+    layout->addWidget(Label_left);
     layout->addWidget(Grid_found, 1);
     resize(620, 440);
 
@@ -148,6 +151,7 @@ ScanOptions FindLoggersDialog::options() const {
 void FindLoggersDialog::startClicked() {
     if (m_scan.isRunning())
         return;
+    showDerivedWait();
     const ScanOptions wanted = options();
     if (!m_scan.start(wanted))
         return;

@@ -169,18 +169,24 @@ std::chrono::milliseconds BusScan::probeCost(const LineSetting &setting) const {
            wait;
 }
 
+// The model's cost of what is left, scaled by how the probes so far compared with their model:
+// the slow settings come first, so a plain average per probe would overstate the rest.
 std::chrono::milliseconds BusScan::estimatedLeft() const {
     if (!m_running)
         return std::chrono::milliseconds(0);
-    if (m_done > 0) {
-        const double perProbe = double(m_clock.elapsed()) / m_done;
-        return std::chrono::milliseconds(std::llround(perProbe * (m_total - m_done)));
-    }
     const int perSetting = m_options.to - m_options.from + 1;
+    std::chrono::milliseconds done{0};
     std::chrono::milliseconds left{0};
-    for (const LineSetting &setting : m_options.settings)
-        left += probeCost(setting) * perSetting;
-    return left;
+    for (int i = 0; i < int(m_options.settings.size()); ++i) {
+        const auto cost = probeCost(m_options.settings.at(i));
+        const int probed = std::clamp(m_done - i * perSetting, 0, perSetting);
+        done += cost * probed;
+        left += cost * (perSetting - probed);
+    }
+    if (done.count() <= 0)
+        return left;
+    const double pace = double(m_clock.elapsed()) / double(done.count());
+    return std::chrono::milliseconds(std::llround(double(left.count()) * pace));
 }
 
 std::chrono::milliseconds BusScan::replyWait() const {

@@ -112,7 +112,7 @@ public:
 
     int probesDone() const { return m_done; }
     int probesTotal() const { return m_total; }
-    // From the time the probes so far took, or from the timing model before the first.
+    // From the timing model, at the pace the probes so far kept against it.
     std::chrono::milliseconds estimatedLeft() const;
     // Pre-send delay, send and reply wait of one silent address at this setting.
     std::chrono::milliseconds probeCost(const LineSetting &setting) const;
