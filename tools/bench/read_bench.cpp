@@ -14,7 +14,7 @@
 #include "device_session.h"
 #include "frames.h"
 #include "logger_simulator.h"
-#include "named_controls.h"
+#include "bench_session.h"
 #include "register_map.h"
 #include "ser_comm.h"
 #include "sleeper.h"
@@ -37,29 +37,6 @@ using namespace corvane;
 using namespace std::chrono_literals;
 
 namespace {
-
-class CountingOutput : public NamedControlsView {
-public:
-    void log(const QString &line) override {
-        if (line.startsWith(QLatin1String("No response")) ||
-            line.startsWith(QLatin1String("Error")))
-            ++failures;
-    }
-    void traffic(const QString &) override {}
-    void setStatus(int, const QString &) override {}
-    int failures = 0;
-
-protected:
-    void setControlText(const QString &, const QString &) override {}
-    void setControlEnabled(const QString &, bool) override {}
-    void setControlVisible(const QString &, bool) override {}
-};
-
-class NoControls : public NamedControlReader {
-protected:
-    QString controlText(const QString &) const override { return {}; }
-    bool isControlChecked(const QString &) const override { return false; }
-};
 
 constexpr int kReadSteps = 21;
 constexpr int kFirstFileStep = 13;
@@ -196,22 +173,14 @@ int main(int argc, char *argv[]) {
         return 1;
     }
     TSerComm comm;
-    CountingOutput out;
-    NoControls controls;
+    bench::CountingOutput out;
+    bench::NoControls controls;
     DeviceSession session(SessionEnvironment{comm, defaultSleeper(), out, controls,
                                              [] { return 1; }, [] { return true; },
                                              [] { return QStringLiteral("."); }});
     DeviceOperations ops(session);
-    comm.SetDeviceName(sim.slavePath());
-    comm.SetBaudrate(br9600);
-    comm.SetDirectWrite(true);
-    comm.OnRxChar = [&session](TSerCustomComm *, int count) { session.runner.Comm1RxChar(count); };
-    try {
-        comm.OpenPort();
-    } catch (const std::exception &e) {
-        std::fprintf(stderr, "port did not open: %s\n", e.what());
+    if (!bench::openOnSimulator(comm, sim, session))
         return 1;
-    }
     session.store.setModel(1, QStringLiteral("QTR-8D"));
     ops.Edit_addrChange(1);
     applyFastMode(session, fast);

@@ -11,7 +11,7 @@
 #include "device_session.h"
 #include "frames.h"
 #include "logger_simulator.h"
-#include "named_controls.h"
+#include "bench_session.h"
 #include "register_map.h"
 #include "send_frame.h"
 #include "ser_comm.h"
@@ -30,24 +30,6 @@ using namespace corvane;
 using namespace std::chrono_literals;
 
 namespace {
-
-class QuietOutput : public NamedControlsView {
-public:
-    void log(const QString &) override {}
-    void traffic(const QString &) override {}
-    void setStatus(int, const QString &) override {}
-
-protected:
-    void setControlText(const QString &, const QString &) override {}
-    void setControlEnabled(const QString &, bool) override {}
-    void setControlVisible(const QString &, bool) override {}
-};
-
-class NoControls : public NamedControlReader {
-protected:
-    QString controlText(const QString &) const override { return {}; }
-    bool isControlChecked(const QString &) const override { return false; }
-};
 
 double lineMs(qsizetype bytes, const LineSetting &setting) {
     const int bits = setting.parity == QLatin1String("None") ? 10 : 11;
@@ -134,21 +116,13 @@ int main(int argc, char *argv[]) {
         return 1;
     }
     TSerComm comm;
-    QuietOutput out;
-    NoControls controls;
+    bench::CountingOutput out;
+    bench::NoControls controls;
     DeviceSession session(SessionEnvironment{comm, defaultSleeper(), out, controls,
                                              [] { return 1; }, [&comm] { return comm.IsOpen(); },
                                              [] { return QStringLiteral("."); }});
-    comm.SetDeviceName(sim.slavePath());
-    comm.SetBaudrate(br9600);
-    comm.SetDirectWrite(true);
-    comm.OnRxChar = [&session](TSerCustomComm *, int count) { session.runner.Comm1RxChar(count); };
-    try {
-        comm.OpenPort();
-    } catch (const std::exception &e) {
-        std::fprintf(stderr, "port did not open: %s\n", e.what());
+    if (!bench::openOnSimulator(comm, sim, session))
         return 1;
-    }
     SerCommScanPort port(comm);
     BusScan scan(session, port);
 
