@@ -8,8 +8,6 @@
 #include "sleeper.h"
 #include "value_encoding.h"
 
-#include <QRegularExpression>
-
 #include <cerrno>
 #include <chrono>
 
@@ -19,44 +17,7 @@ namespace {
 const QString kUnavailable =
     QStringLiteral("This COM port is used by another program or does not exists!");
 
-// The message box names neither the port nor the cause; the log line after it does both.
-QString openFailureText(const QString &name, const QString &device, int osError) {
-    if (name.isEmpty())
-        return QStringLiteral("Port could not be opened: no port name is set");
-    QString port = QStringLiteral("Port ") + name;
-    if (device != name)
-        port += QStringLiteral(" (%1)").arg(device);
-    QString reason;
-    switch (osError) {
-    case ENOENT:
-        reason = QStringLiteral("not found");
-        break;
-    case EBUSY:
-        reason = QStringLiteral("busy");
-        break;
-    case EACCES:
-    case EPERM:
-        reason = QStringLiteral("permission denied; the user must be a member of the 'dialout' "
-                                "group (log in again after adding it)");
-        break;
-    case ENOTTY:
-        reason = QStringLiteral("not a serial device");
-        break;
-    default:
-        reason = qt_error_string(osError);
-        break;
-    }
-    return port + QStringLiteral(" could not be opened: ") + reason;
-}
-
 } // namespace
-
-QString resolvePortName(const QString &name) {
-    static const QRegularExpression com(QStringLiteral("^COM([1-8])$"));
-    if (const auto match = com.match(name); match.hasMatch())
-        return QStringLiteral("/dev/ttyS%1").arg(match.captured(1).toInt() - 1);
-    return name;
-}
 
 void PortToggle::TogglePort(const QString &name, const QString &speed, const QString &parity,
                             const QString &dataBits, const QString &stopBits) {
@@ -83,7 +44,7 @@ void PortToggle::TogglePort(const QString &name, const QString &speed, const QSt
         if (e.kind() != ESerCommError::Kind::DeviceNotOpened)
             throw;
         boxes.inform(QStringLiteral("Corvane"), kUnavailable);
-        out.log(openFailureText(name, device, e.osError()));
+        out.log(portOpenFailureText(name, device, e.osError()));
         PortOpen = false;
         return;
     } catch (...) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "line_names.h"
+
 #include <QString>
 
 namespace corvane {
@@ -8,11 +10,6 @@ class MessageBoxes;
 class Output;
 class Sleeper;
 class TSerComm;
-
-// The port names the Options dialog offers: "COM1".."COM8" are the first eight on-board serial
-// ports (/dev/ttyS0../dev/ttyS7); a text starting with "/" is a device path (/dev/ttyUSB0,
-// /dev/serial/by-id/...). Anything else is tried as it is and will not be found.
-QString resolvePortName(const QString &name);
 
 // Opens or closes the serial port with the five settings texts and reports the result on status
 // panel 0. PortOpen mirrors the state for every other command.

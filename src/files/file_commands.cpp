@@ -6,10 +6,8 @@
 #include "error_display.h"
 #include "file_ui.h"
 #include "output.h"
-#include "regular_file.h"
 #include "work_file.h"
-
-#include <QFile>
+#include "work_file_io.h"
 
 #include <utility>
 
@@ -129,43 +127,24 @@ void FileCommands::load() {
 }
 
 bool FileCommands::readWorkFile(const QString &path, WorkFileContents &contents) {
-    QFile file;
-    switch (openRegularFile(file, path)) {
-    case RegularFileOpen::Opened:
-        break;
-    case RegularFileOpen::NotRegular:
+    WorkFileLoad load = loadWorkFile(path);
+    switch (load.status) {
+    case WorkFileLoad::Status::Loaded:
+        contents = std::move(load.contents);
+        return true;
+    case WorkFileLoad::Status::NotRegular:
         m_session.env.out.log(
             QStringLiteral("%1 is not a regular file, nothing was loaded").arg(path));
         return false;
-    case RegularFileOpen::Failed:
+    case WorkFileLoad::Status::NotOpened:
         m_session.env.out.log(QStringLiteral("File does not exists or is already open"));
         return false;
-    }
-    const auto refuse = [&path](const QString &problem) {
+    case WorkFileLoad::Status::Damaged:
         showError(QStringLiteral("The work file %1 was not loaded: %2. Nothing was changed.")
-                      .arg(path, problem));
+                      .arg(path, load.problem));
         return false;
-    };
-    // The length taken once, up front, and checked before reading: it bounds the reading even
-    // for a file that grows meanwhile.
-    const qint64 length = file.size();
-    const QString lengthProblem = workFileLengthProblem(length);
-    if (!lengthProblem.isEmpty())
-        return refuse(lengthProblem);
-
-    WorkFileParser parser;
-    QByteArray record(WorkFile::kRecordSize, '\0');
-    for (qint64 read = 0; read < length; read += WorkFile::kRecordSize) {
-        const qint64 got = file.read(record.data(), WorkFile::kRecordSize);
-        if (got < 0)
-            return refuse(QStringLiteral("reading it failed (%1)").arg(file.errorString()));
-        if (got != WorkFile::kRecordSize)
-            return refuse(QStringLiteral("it ended after %1 bytes, in the middle of a record")
-                              .arg(read + qMax<qint64>(got, 0)));
-        parser.addRecord(record);
     }
-    contents = parser.takeContents();
-    return true;
+    return false;
 }
 
 void FileCommands::applyLoaded(const WorkFileContents &contents) {

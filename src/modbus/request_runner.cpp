@@ -346,6 +346,7 @@ void RequestRunner::finish() {
     const auto ended = qScopeGuard([&] {
         if (onEnd)
             onEnd();
+        Q_EMIT commandEnded();
     });
     qCDebug(lcModbus) << "command" << m_command.name << "finished";
     if (onFinished)
@@ -369,6 +370,7 @@ bool RequestRunner::stopForClosedPort() {
     const std::function<void()> onEnd = m_command.onEnd;
     if (onEnd)
         onEnd();
+    Q_EMIT commandEnded();
     qCInfo(lcModbus) << "running command stopped: the port closed";
     return true;
 }

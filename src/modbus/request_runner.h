@@ -159,6 +159,11 @@ public:
     // 1-based step of the running or last command; 0 before its first send.
     int step() const { return m_step; }
 
+Q_SIGNALS:
+    // A command has ended in any way, after its onEnd: for callers that wait on the runner
+    // rather than on a command's own actions.
+    void commandEnded();
+
 public Q_SLOTS:
     // Received-bytes event: Count bytes are waiting in the port's input queue.
     void Comm1RxChar(int Count);

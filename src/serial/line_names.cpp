@@ -2,6 +2,10 @@
 
 #include "ser_comm.h"
 
+#include <QRegularExpression>
+
+#include <cerrno>
+
 namespace corvane {
 
 namespace {
@@ -52,6 +56,42 @@ QString portParity(const TSerComm &Comm1) {
             return QLatin1String(name.name);
     }
     return {};
+}
+
+QString resolvePortName(const QString &name) {
+    static const QRegularExpression com(QStringLiteral("^COM([1-8])$"));
+    if (const auto match = com.match(name); match.hasMatch())
+        return QStringLiteral("/dev/ttyS%1").arg(match.captured(1).toInt() - 1);
+    return name;
+}
+
+QString portOpenFailureText(const QString &name, const QString &device, int osError) {
+    if (name.isEmpty())
+        return QStringLiteral("Port could not be opened: no port name is set");
+    QString port = QStringLiteral("Port ") + name;
+    if (device != name)
+        port += QStringLiteral(" (%1)").arg(device);
+    QString reason;
+    switch (osError) {
+    case ENOENT:
+        reason = QStringLiteral("not found");
+        break;
+    case EBUSY:
+        reason = QStringLiteral("busy");
+        break;
+    case EACCES:
+    case EPERM:
+        reason = QStringLiteral("permission denied; the user must be a member of the 'dialout' "
+                                "group (log in again after adding it)");
+        break;
+    case ENOTTY:
+        reason = QStringLiteral("not a serial device");
+        break;
+    default:
+        reason = qt_error_string(osError);
+        break;
+    }
+    return port + QStringLiteral(" could not be opened: ") + reason;
 }
 
 } // namespace corvane

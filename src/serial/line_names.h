@@ -6,6 +6,15 @@ namespace corvane {
 
 class TSerComm;
 
+// The port names the Options dialog offers: "COM1".."COM8" are the first eight on-board serial
+// ports (/dev/ttyS0../dev/ttyS7); a text starting with "/" is a device path (/dev/ttyUSB0,
+// /dev/serial/by-id/...). Anything else is tried as it is and will not be found.
+QString resolvePortName(const QString &name);
+
+// "Port <name> (<device>) could not be opened: <reason>", the reason told in the operator's
+// terms (not found, busy, permission denied with what to do about it, not a serial device).
+QString portOpenFailureText(const QString &name, const QString &device, int osError);
+
 // Speed (bits per second) and parity ("None", "Even", "Odd", "Mark", "Space") as the Options
 // dialog names them. A value outside those lists leaves the port's setting as it was; the
 // readers give 0 and an empty text for a setting outside them.

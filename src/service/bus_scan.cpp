@@ -22,23 +22,12 @@
 namespace corvane {
 namespace {
 
-constexpr std::array<int, 7> kSpeeds{300, 1200, 2400, 4800, 9600, 19200, 38400};
-// Parity codes of the logger: 0 even, 1 odd, 2 none.
-constexpr std::array<const char *, 3> kParities{"Even", "Odd", "None"};
-// The order a scan tries them in: the usual setting first.
-constexpr std::array<int, 3> kScanParityOrder{2, 0, 1};
-
 // A read of the clock registers: address, function, byte count, two registers, CRC.
 constexpr int kProbeReplyBytes = 5 + 2 * kClockRegisterCount;
 constexpr int kProbeRequestBytes = 8;
 // The longest Modbus RTU frame.
 constexpr int kLongestReplyBytes = 256;
 constexpr std::chrono::milliseconds kReplyMargin{30};
-
-constexpr int kStatusSubCodePosition = 2;
-constexpr int kStatusLengthPosition = 3;
-constexpr int kStatusDataPosition = 4;
-constexpr int kStatusDataLength = 8;
 
 // Start, 8 data bits, parity when there is one, and a stop bit.
 // A port at a speed outside the known list counts as 9600.
@@ -54,39 +43,6 @@ QString loggerCount(int count) {
 }
 
 } // namespace
-
-QList<LineSetting> allLineSettings() {
-    QList<LineSetting> settings;
-    for (int speed : kSpeeds) {
-        for (int parity : kScanParityOrder)
-            settings.append({speed, QLatin1String(kParities[std::size_t(parity)])});
-    }
-    return settings;
-}
-
-std::optional<LineSetting> lineSettingFromCodes(int speedCode, int parityCode) {
-    if (speedCode < 0 || speedCode >= int(kSpeeds.size()) || parityCode < 0 ||
-        parityCode >= int(kParities.size()))
-        return std::nullopt;
-    return LineSetting{kSpeeds[std::size_t(speedCode)],
-                       QLatin1String(kParities[std::size_t(parityCode)])};
-}
-
-std::optional<LoggerStatus> parseStatusReply(const ModbusReply &reply) {
-    if (!reply.has(kStatusDataPosition + kStatusDataLength - 1) ||
-        reply.at(kStatusSubCodePosition) != kServiceStatusQuery ||
-        reply.at(kStatusLengthPosition) != kStatusDataLength)
-        return std::nullopt;
-    const auto byte = [&reply](int i) { return reply.at(kStatusDataPosition + i); };
-    LoggerStatus status;
-    status.locked = byte(0) != 0;
-    status.inputs = byte(1);
-    status.polarity = byte(2);
-    status.line = lineSettingFromCodes(byte(3) & 0x0F, byte(3) >> 4);
-    for (int i = 4; i < kStatusDataLength; ++i)
-        status.deviceId += QStringLiteral("%1").arg(byte(i), 2, 16, QLatin1Char('0'));
-    return status;
-}
 
 std::chrono::milliseconds defaultReplyWait(int speed) {
     return lineTime(kProbeReplyBytes, {speed, QStringLiteral("Even")}) + kReplyMargin;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "request_runner.h"
+#include "service_commands.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -13,33 +14,6 @@
 namespace corvane {
 
 class DeviceSession;
-struct ModbusReply;
-
-// A speed and parity as the port and the service page name them ("9600", "None").
-struct LineSetting {
-    int speed = 9600;
-    QString parity = QStringLiteral("None");
-
-    friend bool operator==(const LineSetting &, const LineSetting &) = default;
-    QString text() const { return QString::number(speed) + QLatin1Char(' ') + parity; }
-};
-
-// The seven speeds and three parities a logger can be set to, slowest first.
-QList<LineSetting> allLineSettings();
-// The setting of the logger's own codes (speed 0..6, parity 0 even, 1 odd, 2 none).
-std::optional<LineSetting> lineSettingFromCodes(int speedCode, int parityCode);
-
-// What the status query of the information read tells about a logger.
-struct LoggerStatus {
-    bool locked = false;
-    int inputs = 0;
-    int polarity = 0;
-    std::optional<LineSetting> line;
-    QString deviceId; // 8 decimal digits
-};
-// The status query's answer: lock state, number of inputs, polarity, line setting codes and the
-// device ID as four BCD bytes. Nothing for a reply of another length or sub-code.
-std::optional<LoggerStatus> parseStatusReply(const ModbusReply &reply);
 
 // A logger that answered a scan.
 struct FoundLogger {

@@ -1,10 +1,20 @@
 #include "service_commands.h"
 
+#include "modbus_reply.h"
+#include "register_map.h"
+
+#include <array>
 #include <iterator>
 #include <stdexcept>
 
 namespace corvane {
 namespace {
+
+constexpr std::array<int, 7> kLineSpeeds{300, 1200, 2400, 4800, 9600, 19200, 38400};
+// Parity codes of the logger: 0 even, 1 odd, 2 none.
+constexpr std::array<const char *, 3> kParities{"Even", "Odd", "None"};
+// The order a scan tries them in: the usual setting first.
+constexpr std::array<int, 3> kScanParityOrder{2, 0, 1};
 
 void appendTo(QByteArray &data, int value) {
     data.append(static_cast<char>(value & 0xFF));
@@ -21,9 +31,8 @@ int parityCode(const QString &text) {
 }
 
 int speedCode(const QString &text) {
-    static const char *const kSpeeds[] = {"300", "1200", "2400", "4800", "9600", "19200", "38400"};
-    for (int code = 0; code < int(std::size(kSpeeds)); ++code) {
-        if (text == QLatin1String(kSpeeds[code]))
+    for (int code = 0; code < int(kLineSpeeds.size()); ++code) {
+        if (text == QString::number(kLineSpeeds[std::size_t(code)]))
             return code;
     }
     return -1;
@@ -55,6 +64,11 @@ QByteArray menuCode(const QString &code) {
         throw std::invalid_argument("'" + code.toStdString() + "' is not a valid menu access code");
     return code.left(4).toLatin1();
 }
+
+constexpr int kStatusSubCodePosition = 2;
+constexpr int kStatusLengthPosition = 3;
+constexpr int kStatusDataPosition = 4;
+constexpr int kStatusDataLength = 8;
 
 } // namespace
 
@@ -141,6 +155,39 @@ ServiceCommandPlan serviceCommandPlan(int kind, const ServiceControls &controls,
     }
     plan.send = true;
     return plan;
+}
+
+QList<LineSetting> allLineSettings() {
+    QList<LineSetting> settings;
+    for (int speed : kLineSpeeds) {
+        for (int parity : kScanParityOrder)
+            settings.append({speed, QLatin1String(kParities[std::size_t(parity)])});
+    }
+    return settings;
+}
+
+std::optional<LineSetting> lineSettingFromCodes(int speedCode, int parityCode) {
+    if (speedCode < 0 || speedCode >= int(kLineSpeeds.size()) || parityCode < 0 ||
+        parityCode >= int(kParities.size()))
+        return std::nullopt;
+    return LineSetting{kLineSpeeds[std::size_t(speedCode)],
+                       QLatin1String(kParities[std::size_t(parityCode)])};
+}
+
+std::optional<LoggerStatus> parseStatusReply(const ModbusReply &reply) {
+    if (!reply.has(kStatusDataPosition + kStatusDataLength - 1) ||
+        reply.at(kStatusSubCodePosition) != kServiceStatusQuery ||
+        reply.at(kStatusLengthPosition) != kStatusDataLength)
+        return std::nullopt;
+    const auto byte = [&reply](int i) { return reply.at(kStatusDataPosition + i); };
+    LoggerStatus status;
+    status.locked = byte(0) != 0;
+    status.inputs = byte(1);
+    status.polarity = byte(2);
+    status.line = lineSettingFromCodes(byte(3) & 0x0F, byte(3) >> 4);
+    for (int i = 4; i < kStatusDataLength; ++i)
+        status.deviceId += QStringLiteral("%1").arg(byte(i), 2, 16, QLatin1Char('0'));
+    return status;
 }
 
 } // namespace corvane

@@ -95,7 +95,8 @@ void ServicePage::buildInfoRead() {
              master.SendServiceQuery(slave, kServiceStatusQuery);
              return true;
          },
-         m_session.decoder([](const ModbusReply &, DecodeContext &c) {
+         m_session.decoder([this](const ModbusReply &reply, DecodeContext &c) {
+             m_lastStatus = parseStatusReply(reply);
              DecodeServiceReply(kServiceKindLineSettings, c);
          }),
          true},
@@ -117,7 +118,8 @@ void ServicePage::buildInfoRead() {
     };
     s.announceAndGrey(read, QStringLiteral("Reading device No. "), true,
                       DeviceView::Command::DeviceInfo);
-    read.onStart = [&s, announce = read.onStart] {
+    read.onStart = [this, &s, announce = read.onStart] {
+        m_lastStatus.reset();
         announce();
         s.env.out.showInfoAddress(s.runner.currentAddress());
     };

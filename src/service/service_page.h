@@ -2,6 +2,7 @@
 
 #include "device_view.h"
 #include "request_runner.h"
+#include "service_commands.h"
 
 #include <QObject>
 #include <QString>
@@ -14,7 +15,6 @@ namespace corvane {
 
 class DeviceSession;
 struct DecodeContext;
-struct ServiceControls;
 
 // The service page without its widgets: the password gate, the five-step device-information
 // read (also behind the main window's "Read type") and the service commands. What it shows goes
@@ -30,6 +30,8 @@ public:
     bool isUnlocked() const { return m_unlocked; }
     // Whether any request is in flight.
     bool isBusy() const;
+    // What the last information read's status query told, if it was answered.
+    const std::optional<LoggerStatus> &lastStatus() const { return m_lastStatus; }
     // The information read's window.
     const QTimer &responseServiceTimer() const;
 
@@ -67,6 +69,7 @@ private:
     DeviceSession &m_session;
     bool m_unlocked = false;
     RequestRunner::Command m_infoRead;
+    std::optional<LoggerStatus> m_lastStatus;
 };
 
 } // namespace corvane

@@ -1,0 +1,313 @@
+#include "cli_options.h"
+
+#include "address_store.h"
+
+#include <QSet>
+
+namespace corvane {
+namespace {
+
+// The speeds the Options dialog offers.
+const QList<int> kSpeeds{300, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 115200};
+const QStringList kParities{QStringLiteral("None"), QStringLiteral("Even"), QStringLiteral("Odd"),
+                            QStringLiteral("Mark"), QStringLiteral("Space")};
+
+std::optional<int> wholeNumber(const QString &text) {
+    bool ok = false;
+    const int value = text.toInt(&ok, 10);
+    if (!ok || text.startsWith(QLatin1Char('+')) || text.trimmed() != text)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<int> address(const QString &text) {
+    const auto value = wholeNumber(text);
+    if (!value || !AddressStore::isValidAddress(*value))
+        return std::nullopt;
+    return value;
+}
+
+// Which flags each command takes besides the common ones.
+QStringList commandFlags(const QString &command) {
+    if (command == QLatin1String("read"))
+        return {QStringLiteral("--save")};
+    if (command == QLatin1String("write"))
+        return {QStringLiteral("--from"), QStringLiteral("--only")};
+    if (command == QLatin1String("set-clock"))
+        return {QStringLiteral("--time")};
+    if (command == QLatin1String("scan"))
+        return {QStringLiteral("--from"), QStringLiteral("--to"), QStringLiteral("--all-settings")};
+    if (command == QLatin1String("export"))
+        return {QStringLiteral("--csv")};
+    return {};
+}
+
+const QStringList kCommonFlags{
+    QStringLiteral("--port"),   QStringLiteral("--speed"), QStringLiteral("--parity"),
+    QStringLiteral("--window"), QStringLiteral("--fast"),  QStringLiteral("--address"),
+    QStringLiteral("--format"), QStringLiteral("--help"),  QStringLiteral("--version")};
+const QSet<QString> kSwitches{QStringLiteral("--fast"), QStringLiteral("--all-settings"),
+                              QStringLiteral("--help"), QStringLiteral("--version")};
+
+} // namespace
+
+std::optional<QList<int>> parseAddressList(const QString &text, QString *error) {
+    QList<int> addresses;
+    const auto fail = [&](const QString &problem) -> std::optional<QList<int>> {
+        if (error)
+            *error = problem;
+        return std::nullopt;
+    };
+    const QString range = QStringLiteral("addresses are 1 to 250");
+    for (const QString &part : text.split(QLatin1Char(','))) {
+        const qsizetype dash = part.indexOf(QLatin1Char('-'));
+        int first = 0;
+        int last = 0;
+        if (dash > 0) {
+            const auto a = address(part.left(dash));
+            const auto b = address(part.mid(dash + 1));
+            if (!a || !b || *a > *b)
+                return fail(QStringLiteral("bad address range '%1': %2").arg(part, range));
+            first = *a;
+            last = *b;
+        } else {
+            const auto a = address(part);
+            if (!a)
+                return fail(QStringLiteral("bad address '%1': %2").arg(part, range));
+            first = last = *a;
+        }
+        for (int value = first; value <= last; ++value) {
+            if (!addresses.contains(value))
+                addresses.append(value);
+        }
+    }
+    return addresses;
+}
+
+CliParse parseCliArguments(const QStringList &arguments) {
+    CliParse parse;
+    CliOptions options;
+    const auto fail = [&parse](const QString &problem) {
+        parse.error = problem;
+        return parse;
+    };
+    QStringList positional;
+    QSet<QString> seen;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        QString flag = arguments.at(i);
+        if (!flag.startsWith(QLatin1String("--"))) {
+            positional << flag;
+            if (options.command.isEmpty())
+                options.command = flag;
+            continue;
+        }
+        QString value;
+        bool inlineValue = false;
+        if (const qsizetype eq = flag.indexOf(QLatin1Char('=')); eq > 0) {
+            value = flag.mid(eq + 1);
+            flag = flag.left(eq);
+            inlineValue = true;
+        }
+        const bool known =
+            kCommonFlags.contains(flag) ||
+            (!options.command.isEmpty() && commandFlags(options.command).contains(flag));
+        if (!known)
+            return fail(options.command.isEmpty() || !kCliCommands.contains(options.command)
+                            ? QStringLiteral("unknown option %1").arg(flag)
+                            : QStringLiteral("%1 takes no option %2").arg(options.command, flag));
+        if (kSwitches.contains(flag)) {
+            if (inlineValue)
+                return fail(QStringLiteral("%1 takes no value").arg(flag));
+        } else if (!inlineValue) {
+            if (i + 1 >= arguments.size())
+                return fail(QStringLiteral("%1 needs a value").arg(flag));
+            value = arguments.at(++i);
+        }
+        if (seen.contains(flag))
+            return fail(QStringLiteral("%1 given twice").arg(flag));
+        seen.insert(flag);
+
+        if (flag == QLatin1String("--help")) {
+            options.help = true;
+        } else if (flag == QLatin1String("--version")) {
+            options.version = true;
+        } else if (flag == QLatin1String("--fast")) {
+            options.fast = true;
+        } else if (flag == QLatin1String("--all-settings")) {
+            options.allSettings = true;
+        } else if (flag == QLatin1String("--port")) {
+            if (value.isEmpty())
+                return fail(QStringLiteral("--port needs a device, such as /dev/ttyUSB0 or COM1"));
+            options.port = value;
+        } else if (flag == QLatin1String("--speed")) {
+            const auto speed = wholeNumber(value);
+            if (!speed || !kSpeeds.contains(*speed))
+                return fail(QStringLiteral("bad speed '%1': one of 300, 1200, 2400, 4800, 9600, "
+                                           "14400, 19200, 38400, 115200")
+                                .arg(value));
+            options.speed = *speed;
+        } else if (flag == QLatin1String("--parity")) {
+            QString parity;
+            for (const QString &name : kParities) {
+                if (value.compare(name, Qt::CaseInsensitive) == 0)
+                    parity = name;
+            }
+            if (parity.isEmpty())
+                return fail(
+                    QStringLiteral("bad parity '%1': none, even, odd, mark or space").arg(value));
+            options.parity = parity;
+        } else if (flag == QLatin1String("--window")) {
+            const auto window = wholeNumber(value);
+            if (!window || *window < 1 || *window > 60000)
+                return fail(QStringLiteral("bad window '%1': 1 to 60000 ms").arg(value));
+            options.windowMs = *window;
+            options.windowGiven = true;
+        } else if (flag == QLatin1String("--address")) {
+            QString problem;
+            const auto addresses = parseAddressList(value, &problem);
+            if (!addresses)
+                return fail(problem);
+            options.addresses = *addresses;
+        } else if (flag == QLatin1String("--format")) {
+            if (value == QLatin1String("text"))
+                options.format = CliOptions::Format::Text;
+            else if (value == QLatin1String("json"))
+                options.format = CliOptions::Format::Json;
+            else if (value == QLatin1String("csv"))
+                options.format = CliOptions::Format::Csv;
+            else
+                return fail(QStringLiteral("bad format '%1': text, json or csv").arg(value));
+        } else if (flag == QLatin1String("--save")) {
+            options.saveFile = value;
+        } else if (flag == QLatin1String("--only")) {
+            for (const QString &group : value.split(QLatin1Char(','))) {
+                if (!kWriteGroups.contains(group))
+                    return fail(QStringLiteral("bad group '%1' in --only: %2")
+                                    .arg(group, kWriteGroups.join(QLatin1Char(','))));
+                if (!options.only.contains(group))
+                    options.only << group;
+            }
+        } else if (flag == QLatin1String("--time")) {
+            const QDateTime time = QDateTime::fromString(value, Qt::ISODate);
+            if (!time.isValid())
+                return fail(QStringLiteral("bad time '%1': ISO 8601, such as 2026-03-29T03:00:00")
+                                .arg(value));
+            options.time = time;
+        } else if (flag == QLatin1String("--from") && options.command == QLatin1String("write")) {
+            options.fromFile = value;
+        } else if (flag == QLatin1String("--from") || flag == QLatin1String("--to")) {
+            const auto a = address(value);
+            if (!a)
+                return fail(QStringLiteral("bad address '%1' for %2: addresses are 1 to 250")
+                                .arg(value, flag));
+            (flag == QLatin1String("--from") ? options.scanFrom : options.scanTo) = *a;
+        } else if (flag == QLatin1String("--csv")) {
+            options.csvFile = value;
+        }
+    }
+
+    if (options.version || (options.help && options.command.isEmpty())) {
+        parse.options = options;
+        return parse;
+    }
+    if (options.command.isEmpty())
+        return fail(QStringLiteral("no command given: one of %1").arg(kCliCommands.join(u", ")));
+    if (!kCliCommands.contains(options.command))
+        return fail(QStringLiteral("unknown command '%1': one of %2")
+                        .arg(options.command, kCliCommands.join(u", ")));
+    if (options.help) {
+        parse.options = options;
+        return parse;
+    }
+    const bool exporting = options.command == QLatin1String("export");
+    if (positional.size() > (exporting ? 2 : 1))
+        return fail(QStringLiteral("unexpected argument '%1'").arg(positional.last()));
+    if (exporting) {
+        if (positional.size() < 2)
+            return fail(QStringLiteral("export needs a work file: export FILE.dat --csv OUT.csv"));
+        if (options.csvFile.isEmpty())
+            return fail(QStringLiteral("export needs --csv OUT.csv"));
+        options.exportFile = positional.at(1);
+    } else if (options.port.isEmpty()) {
+        return fail(QStringLiteral("--port is required"));
+    }
+    if (options.command == QLatin1String("write") && options.fromFile.isEmpty())
+        return fail(QStringLiteral("write needs --from FILE.dat"));
+    if (options.command == QLatin1String("scan") && options.scanFrom > options.scanTo)
+        return fail(
+            QStringLiteral("--from %1 is above --to %2").arg(options.scanFrom).arg(options.scanTo));
+    parse.options = options;
+    return parse;
+}
+
+QString cliUsage(const QString &command) {
+    const QString common = QStringLiteral(
+        "Common options:\n"
+        "  --port PATH          serial device (required); COM1..COM8 are /dev/ttyS0..7\n"
+        "  --speed N            300, 1200, 2400, 4800, 9600 (default), 14400, 19200, 38400, "
+        "115200\n"
+        "  --parity P           none (default), even, odd, mark, space\n"
+        "  --window MS          response window, default 500\n"
+        "  --fast               finish each request as soon as the reply is complete\n"
+        "  --address LIST       1 to 250, e.g. 7 or 1,7,20-25 (default 1)\n"
+        "  --format F           text (default), json or csv\n"
+        "  --help, --version\n"
+        "\n"
+        "Exit codes: 0 all went well, 1 a logger did not answer or refused, 2 usage error,\n"
+        "3 the port cannot be opened.\n");
+    if (command == QLatin1String("identify"))
+        return QStringLiteral("Usage: corvane-cli identify --port PATH [options]\n\n"
+                              "Reads the logger's information: model, device ID, line settings, "
+                              "lock state.\n\n") +
+               common;
+    if (command == QLatin1String("read"))
+        return QStringLiteral("Usage: corvane-cli read --port PATH [--save FILE.dat] [options]\n\n"
+                              "Reads the parameter table. --save adds or replaces each "
+                              "address's record in\nthe work file, which is created if "
+                              "missing.\n\n") +
+               common;
+    if (command == QLatin1String("counters"))
+        return QStringLiteral("Usage: corvane-cli counters --port PATH [options]\n\n"
+                              "Reads totals, tariff counters, battery, flow and input "
+                              "status.\n\n") +
+               common;
+    if (command == QLatin1String("write"))
+        return QStringLiteral(
+                   "Usage: corvane-cli write --port PATH --from FILE.dat "
+                   "[--only unit,constant,user,text,tariffs,initial] [options]\n\n"
+                   "Writes each address's record of the work file to its logger, with the "
+                   "window's\nchecks. One line per row written or refused.\n\n") +
+               common;
+    if (command == QLatin1String("set-clock"))
+        return QStringLiteral("Usage: corvane-cli set-clock --port PATH [--time ISO8601] "
+                              "[options]\n\n"
+                              "Sets the logger's clock, to the PC's clock unless --time "
+                              "says otherwise.\n\n") +
+               common;
+    if (command == QLatin1String("scan"))
+        return QStringLiteral("Usage: corvane-cli scan --port PATH [--from A] [--to B] "
+                              "[--all-settings] [options]\n\n"
+                              "Finds the loggers on the line, at the port's speed and parity or, "
+                              "with\n--all-settings, at all 21. One line per logger found. "
+                              "--window sets the reply\nwait per address; by default it follows "
+                              "the speed.\n\n") +
+               common;
+    if (command == QLatin1String("export"))
+        return QStringLiteral("Usage: corvane-cli export FILE.dat --csv OUT.csv\n\n"
+                              "Writes the parameter CSV of the work file, as the window's "
+                              "export does.\nNeeds no port.\n");
+    return QStringLiteral(
+               "Usage: corvane-cli COMMAND [options]\n\n"
+               "Commands:\n"
+               "  identify    model, device ID, line settings and lock state\n"
+               "  read        the parameter table (--save FILE.dat keeps it in a work file)\n"
+               "  counters    totals, tariff counters, battery, flow, input status\n"
+               "  write       a work file's record to the logger (--from FILE.dat)\n"
+               "  set-clock   the logger's clock (--time ISO8601, default the PC's clock)\n"
+               "  scan        find the loggers on the line\n"
+               "  export      a work file's parameter CSV (offline)\n\n"
+               "corvane-cli COMMAND --help tells more.\n\n") +
+           common;
+}
+
+} // namespace corvane

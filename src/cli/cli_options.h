@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace corvane {
+
+// The command line of corvane-cli, parsed and checked.
+struct CliOptions {
+    enum class Format { Text, Json, Csv };
+
+    QString command; // identify, read, counters, write, set-clock, scan, export
+    QString port;
+    int speed = 9600;
+    QString parity = QStringLiteral("None");
+    int windowMs = 500;
+    bool windowGiven = false;
+    bool fast = false;
+    QList<int> addresses{1};
+    Format format = Format::Text;
+
+    QString saveFile;              // read --save
+    QString fromFile;              // write --from
+    QStringList only;              // write --only, the groups' names; empty: all
+    std::optional<QDateTime> time; // set-clock --time
+    int scanFrom = 1;              // scan --from
+    int scanTo = 250;              // scan --to
+    bool allSettings = false;      // scan --all-settings
+    QString exportFile;            // export FILE.dat
+    QString csvFile;               // export --csv
+
+    bool help = false;
+    bool version = false;
+};
+
+struct CliParse {
+    std::optional<CliOptions> options;
+    // One line saying what is wrong, for a usage error.
+    QString error;
+};
+
+// arguments: without the program's name.
+CliParse parseCliArguments(const QStringList &arguments);
+
+// "1,7,20-25": each address 1..250 once, in the order given. Nothing, with the problem in
+// error, for anything else.
+std::optional<QList<int>> parseAddressList(const QString &text, QString *error);
+
+// The help of the program, or of one command.
+QString cliUsage(const QString &command = {});
+
+inline const QStringList kCliCommands{QStringLiteral("identify"),  QStringLiteral("read"),
+                                      QStringLiteral("counters"),  QStringLiteral("write"),
+                                      QStringLiteral("set-clock"), QStringLiteral("scan"),
+                                      QStringLiteral("export")};
+inline const QStringList kWriteGroups{QStringLiteral("unit"),    QStringLiteral("constant"),
+                                      QStringLiteral("user"),    QStringLiteral("text"),
+                                      QStringLiteral("tariffs"), QStringLiteral("initial")};
+
+} // namespace corvane
