@@ -5,11 +5,13 @@
 #include "cli_options.h"
 #include "cli_view.h"
 #include "csv_export.h"
+#include "decoders.h"
 #include "device_model.h"
 #include "device_operations.h"
 #include "device_session.h"
 #include "error_display.h"
 #include "line_names.h"
+#include "register_map.h"
 #include "ser_comm.h"
 #include "ser_comm_error.h"
 #include "service_page.h"
@@ -129,6 +131,7 @@ private:
         waitIdle();
     }
     bool identifyNow();
+    bool learnModel();
     void progress(int index);
 
     AddressResult identify(int address);
@@ -241,6 +244,23 @@ bool CliRun::identifyNow() {
     return findModel(m_session.device.DeviceType) != nullptr;
 }
 
+// The model alone, from the device identification: what "Read type" learns in its fourth step,
+// without the four requests around it that a read does not need.
+bool CliRun::learnModel() {
+    RequestRunner::Command command;
+    command.name = "device identification";
+    command.steps.push_back({[this](int slave) {
+                                 m_session.master.SendReadDeviceId(slave, kDeviceIdCode);
+                                 return true;
+                             },
+                             m_session.decoder(DecodeDeviceId), false});
+    runAndWait([&] {
+        if (m_session.checkPort())
+            m_session.runner.run(command);
+    });
+    return findModel(m_session.device.DeviceType) != nullptr;
+}
+
 AddressResult CliRun::identify(int address) {
     AddressResult result;
     result.address = address;
@@ -281,7 +301,7 @@ AddressResult CliRun::identify(int address) {
 AddressResult CliRun::read(int address) {
     AddressResult result;
     result.address = address;
-    if (!identifyNow()) {
+    if (!learnModel()) {
         result.error = m_view.failure().value_or(QStringLiteral("model unknown"));
         return result;
     }
@@ -322,7 +342,7 @@ AddressResult CliRun::read(int address) {
 AddressResult CliRun::counters(int address) {
     AddressResult result;
     result.address = address;
-    if (!identifyNow()) {
+    if (!learnModel()) {
         result.error = m_view.failure().value_or(QStringLiteral("model unknown"));
         return result;
     }
