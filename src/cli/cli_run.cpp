@@ -82,14 +82,16 @@ QString alignedTable(const QList<QStringList> &rows) {
 }
 
 // A cell's text as JSON: numbers as numbers where the row holds numbers.
+// A consumption cell ends in its unit, "1.0 m3", or in a blank when the unit is unknown.
 QJsonValue cellValue(const QString &text, bool numeric) {
-    if (!numeric || text.isEmpty())
+    const QString number = text.trimmed();
+    if (!numeric || number.isEmpty())
         return text;
     bool ok = false;
-    const qlonglong whole = text.toLongLong(&ok);
+    const qlonglong whole = number.toLongLong(&ok);
     if (ok)
         return whole;
-    const double value = QLocale::c().toDouble(text, &ok);
+    const double value = QLocale::c().toDouble(number, &ok);
     return ok ? QJsonValue(value) : QJsonValue(text);
 }
 
