@@ -6,8 +6,10 @@
 #include "file_ui.h"
 #include "options_dialog.h"
 #include "service_key_filter.h"
+#include "settings_file.h"
 #include "sleeper.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -23,13 +25,17 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QToolButton>
 
+#include <algorithm>
 #include <chrono>
+#include <optional>
 
 namespace corvane {
 namespace {
@@ -38,6 +44,17 @@ Q_LOGGING_CATEGORY(lcApp, "corvane.app")
 
 constexpr int kProgressPanelWidth = 515;
 constexpr int kProgressPanelNarrowest = 300;
+// How much of a window's top edge must lie on a screen for the operator to grab and move it.
+constexpr QSize kGrip{100, 20};
+
+bool grippable(const QRect &geometry) {
+    const QRect topEdge(geometry.left(), geometry.top(), geometry.width(), kGrip.height());
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    return std::any_of(screens.begin(), screens.end(), [&topEdge](const QScreen *screen) {
+        const QRect shown = screen->availableGeometry().intersected(topEdge);
+        return shown.width() >= kGrip.width() && shown.height() >= kGrip.height();
+    });
+}
 
 // Carriage returns end some log texts; a plain-text pane would show them as nothing useful.
 QString displayLine(QString line) {
@@ -120,6 +137,15 @@ public:
             Q_EMIT commitData(m_editor);
     }
 
+    // Ends the editing as leaving the cell does. A command that writes into the table must not
+    // find an editor still open: closing later, it would write its old text over the new value.
+    void closeOpenEditor() {
+        if (!m_editor)
+            return;
+        Q_EMIT commitData(m_editor);
+        Q_EMIT closeEditor(m_editor);
+    }
+
 private:
     std::function<QString()> m_decSeparator;
     GridSelection &m_selection;
@@ -146,14 +172,10 @@ TForm1::TForm1(AppServices services, QWidget *parent)
       m_scanPort(Comm1), m_scan(m_session, m_scanPort) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Corvane for QTR-8D/6D/4D"));
-    // No minimise, maximise or close boxes: the program is left through File > Exit or the
-    // toolbar.
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     ui.setup(this);
     m_operatorLog = new LogPane(ui.Memo_log, this);
     m_trafficLog = new LogPane(ui.Memo_log_uart, this);
-    ui.control(QStringLiteral("ClientArea"))->setFixedSize(1017, 645 - 19);
-    setFixedSize(sizeHint());
+    resize(sizeHint());
 
     layoutGrid(ui.Grid_data, m_session.tables.Grid_data, 176);
     layoutGrid(ui.Grid_data2, m_session.tables.Grid_data2, 180);
@@ -192,6 +214,10 @@ TForm1::TForm1(AppServices services, QWidget *parent)
 }
 
 TForm1::~TForm1() {
+    // Deleting the widgets moves the focus: nothing may then apply a typed address or scroll a
+    // page of a window that is going away.
+    ui.Edit_addr->disconnect(this);
+    disconnect(qApp, nullptr, this, nullptr);
     // The event thread must not hand anything to a window that is going away.
     Comm1.OnRxChar = nullptr;
     Comm1.OnError = nullptr;
@@ -259,6 +285,27 @@ void TForm1::connectHandlers() {
     for (QLineEdit *edit : {ui.Edit_id, ui.Edit1, ui.Edit_address})
         edit->installEventFilter(new KeyFilter(serviceDigitKeyPress, edit));
     ui.Edit_addr->installEventFilter(new KeyFilter(serviceDigitKeyPress, ui.Edit_addr));
+    connect(ui.Edit_addr, &QLineEdit::editingFinished, this,
+            [this] { runGuarded([this] { applyTypedAddress(); }); });
+    connect(ui.MaskEdit1, &QLineEdit::returnPressed, ui.BitBtn18, &QAbstractButton::click);
+    menu(ui.readAction, [this] {
+        if (finishTyping())
+            ui.BitBtn1->click();
+    });
+    menu(ui.exportAction, [this] {
+        if (finishTyping())
+            ui.BitBtn9->click();
+    });
+    // A control reached with the keyboard on a page scrolled out of view is brought into it.
+    // Not on a click: the control would move away from under the pointer before the release.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
+        if (!now || QGuiApplication::mouseButtons() != Qt::NoButton)
+            return;
+        for (QScrollArea *scroll : ui.pageScrolls) {
+            if (scroll->isAncestorOf(now) && now->height() <= scroll->viewport()->height())
+                scroll->ensureWidgetVisible(now);
+        }
+    });
 
     connect(ui.UD_addr, &QSpinBox::valueChanged, this,
             [this] { runGuarded([this] { Edit_addrChange(); }); });
@@ -273,6 +320,7 @@ void TForm1::connectHandlers() {
 void TForm1::FormCreate() {
     enterProgramFolder(m_services.executablePath);
     m_settings = readSettings(m_services.settingsPath);
+    restorePlacement();
     setResponseTimers(m_settings.ResponseTime);
     m_session.setFastReplies(m_settings.FastReplies);
     m_operatorLog->clear();
@@ -396,6 +444,58 @@ void TForm1::Edit_addrChange() {
     runGuarded([this] { m_ops.Edit_addrChange(ui.UD_addr->value()); });
 }
 
+bool TForm1::applyTypedAddress() {
+    const int current = ui.UD_addr->value();
+    const QString typed = ui.Edit_addr->text();
+    if (typed == QString::number(current))
+        return true;
+    bool ok = false;
+    const int address = typed.toInt(&ok);
+    if (!ok || address < ui.UD_addr->minimum() || address > ui.UD_addr->maximum()) {
+        log(QStringLiteral("Address must be between %1 and %2")
+                .arg(ui.UD_addr->minimum())
+                .arg(ui.UD_addr->maximum()));
+        ui.Edit_addr->setText(QString::number(current));
+        return false;
+    }
+    ui.UD_addr->setValue(address);
+    // "007" for the address already in force changes no value, but the box shows 7.
+    ui.Edit_addr->setText(QString::number(address));
+    return true;
+}
+
+bool TForm1::finishTyping() {
+    m_gridDelegate->closeOpenEditor();
+    return applyTypedAddress();
+}
+
+// The remembered place is taken when enough of the window's top edge lies on a screen; otherwise
+// only the size is, and the desktop places the window.
+void TForm1::restorePlacement() {
+    const std::optional<WindowPlacement> saved = readWindowPlacement(m_services.settingsPath);
+    if (!saved)
+        return;
+    const QRect geometry(saved->geometry.topLeft(),
+                         saved->geometry.size().expandedTo(minimumSizeHint()));
+    if (grippable(geometry))
+        setGeometry(geometry);
+    else
+        resize(geometry.size());
+    if (saved->maximized)
+        setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+// Not being able to remember the window's place is no reason to hold up the exit with a message:
+// the window then opens at its designed size.
+void TForm1::savePlacement() {
+    try {
+        enterProgramFolder(m_services.executablePath);
+        writeWindowPlacement(m_services.settingsPath, {normalGeometry(), isMaximized()});
+    } catch (const SettingsWriteError &error) {
+        qCWarning(lcApp) << "Window place not remembered:" << error.what();
+    }
+}
+
 void TForm1::Timer_timeTimer() {
     m_ops.Timer_timeTimer();
 }
@@ -409,6 +509,8 @@ void TForm1::FormClose() {
     if (m_closing)
         return;
     m_closing = true;
+    if (isVisible())
+        savePlacement();
     Timer_time.stop();
     if (PortOpen)
         BitBtn13Click();

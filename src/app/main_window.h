@@ -100,6 +100,10 @@ public Q_SLOTS:
     void useScanResult(const FoundLogger &logger);
     BusScan &busScan() { return m_scan; }
     void Edit_addrChange();
+    // What was typed into Edit_addr, applied as the arrows apply an address. A number outside
+    // the arrows' range changes nothing: the operator log gives the range and the box shows the
+    // address in force again. False then.
+    bool applyTypedAddress();
     void Timer_timeTimer();
 
 protected:
@@ -123,6 +127,12 @@ private:
     void commitTableEdits();
     void Comm1Error(int errors);
     bool stopRunningCommand();
+    // A key that stands for a button first ends the typing a click would end: the open cell
+    // editor hands its text to the table and closes, and a typed address is applied. False when
+    // the typed address was refused.
+    bool finishTyping();
+    void restorePlacement();
+    void savePlacement();
 
     AppServices m_services;
     Settings m_settings;

@@ -1,10 +1,12 @@
 #include "main_window_ui.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QIcon>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -13,14 +15,32 @@
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QResizeEvent>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QToolButton>
 
+#include <algorithm>
+
 namespace corvane {
 namespace {
+
+// The designed client area from top to bottom: the toolbar row, the pages, a gap, the logs and a
+// bottom margin.
+constexpr int kTopRowHeight = 40;
+constexpr int kPagesHeight = 449;
+constexpr int kPagesWidth = 993;
+constexpr int kLogsGap = 7;
+constexpr int kLogsHeight = 121;
+// The logs group around panes of about three lines: as far as the logs give way.
+constexpr int kLogsLowest = 76;
+// From the logs group's height to its panes'.
+constexpr int kLogsFrame = 32;
+constexpr int kMargin = 16;
 
 // Toolbar pictures: the desktop theme's icon where there is one, otherwise a simple drawing of
 // our own, so the buttons are never blank.
@@ -78,6 +98,40 @@ QIcon toolIcon(const char *themeName, int kind) {
         break;
     }
     return QIcon(pixmap);
+}
+
+// Takes the window's room: asks for the designed size, and fits the pages and logs to what it
+// gets.
+class ClientArea : public QWidget {
+public:
+    ClientArea(MainWindowUi &ui, QWidget *parent) : QWidget(parent), m_ui(ui) {}
+    QSize sizeHint() const override { return MainWindowUi::kDesignedClientSize; }
+    QSize minimumSizeHint() const override { return MainWindowUi::kMinimumClientSize; }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override {
+        m_ui.fitClientArea(event->size());
+        QWidget::resizeEvent(event);
+    }
+
+private:
+    MainWindowUi &m_ui;
+};
+
+// The height a page's controls need, hidden ones included: the service group appears only after
+// the password.
+int heightOfChildren(const QWidget *page) {
+    int height = 0;
+    for (const QWidget *child : page->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+        height = std::max(height, child->geometry().bottom() + 1);
+    return height;
+}
+
+QString captionOf(const QLabel *label) {
+    QString caption = label->text().trimmed();
+    if (caption.endsWith(QLatin1Char(':')))
+        caption.chop(1);
+    return caption.trimmed();
 }
 
 class Builder {
@@ -166,9 +220,16 @@ private:
 
 } // namespace
 
+void nameByLabel(QLabel *label, QWidget *field) {
+    label->setBuddy(field);
+    field->setAccessibleName(captionOf(label));
+}
+
 void MainWindowUi::setup(QMainWindow *window) {
     Builder b(*this);
-    auto *client = b.add(new QWidget(window), QStringLiteral("ClientArea"));
+    auto *client = b.add(new ClientArea(*this, window), QStringLiteral("ClientArea"));
+    client->setMinimumSize(kMinimumClientSize);
+    client->resize(kDesignedClientSize);
     window->setCentralWidget(client);
 
     // Toolbar: image buttons only, the command in the tooltip.
@@ -192,6 +253,7 @@ void MainWindowUi::setup(QMainWindow *window) {
         auto *w = b.add(new QToolButton(client), QString::fromLatin1(tool.name));
         w->setGeometry(left, 8, 25, 25);
         w->setToolTip(QString::fromLatin1(tool.tip));
+        w->setAccessibleName(QString::fromLatin1(tool.tip));
         w->setAutoRaise(true);
         w->setIcon(toolIcon(tool.icon, kind++));
         w->setIconSize(QSize(20, 20));
@@ -207,8 +269,12 @@ void MainWindowUi::setup(QMainWindow *window) {
     Label24->resize(148, Label24->height());
     Label1 = b.label(client, QStringLiteral("Label1"), 856, 16, QStringLiteral("Address: "));
     Edit_addr = b.edit(client, QStringLiteral("Edit_addr"), QRect(904, 8, 41, 21), 3);
-    Edit_addr->setReadOnly(true);
     Edit_addr->setText(QStringLiteral("1"));
+    // Digits only. The range is checked when the address is applied, so that a number outside
+    // it is answered with the range rather than with keys that silently do nothing.
+    Edit_addr->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), Edit_addr));
+    nameByLabel(Label1, Edit_addr);
     UD_addr = b.add(new QSpinBox(client), QStringLiteral("UD_addr"));
     UD_addr->setGeometry(945, 8, 17, 21);
     UD_addr->setRange(1, 250);
@@ -216,6 +282,8 @@ void MainWindowUi::setup(QMainWindow *window) {
     UD_addr->setWrapping(false);
     // Only the arrows show; the number is in Edit_addr beside them.
     UD_addr->setStyleSheet(QStringLiteral("QSpinBox { color: transparent; }"));
+    UD_addr->setAccessibleName(QStringLiteral("Address"));
+    UD_addr->setAccessibleDescription(QStringLiteral("Steps the address up or down"));
 
     PageControl1 = b.add(new QTabWidget(client), QStringLiteral("PageControl1"));
     PageControl1->setGeometry(16, 40, 993, 449);
@@ -223,9 +291,27 @@ void MainWindowUi::setup(QMainWindow *window) {
     TabSheet1 = b.add(new QWidget, QStringLiteral("TabSheet1"));
     TabSheet2 = b.add(new QWidget, QStringLiteral("TabSheet2"));
     TabSheet3 = b.add(new QWidget, QStringLiteral("TabSheet3"));
-    PageControl1->addTab(TabSheet1, QStringLiteral("Read and write parameters"));
-    PageControl1->addTab(TabSheet2, QStringLiteral("Read only parameters"));
-    PageControl1->addTab(TabSheet3, QStringLiteral("Service functions"));
+    const struct {
+        QWidget *page;
+        const char *caption;
+    } pages[] = {{TabSheet1, "Read and write parameters"},
+                 {TabSheet2, "Read only parameters"},
+                 {TabSheet3, "Service functions"}};
+    for (int i = 0; i < 3; ++i) {
+        auto *scroll = b.add(new QScrollArea, QStringLiteral("pageScroll%1").arg(i + 1));
+        scroll->setFrameShape(QFrame::NoFrame);
+        scroll->setFocusPolicy(Qt::NoFocus);
+        scroll->setWidgetResizable(true);
+        // The window is never narrower than designed. Beside a vertical scroll bar a page loses
+        // only the right edge of its group box's frame, which is no reason for a second bar.
+        scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        scroll->setWidget(pages[i].page);
+        // The page shows the tab's own background, as it did without the scroll area.
+        scroll->viewport()->setAutoFillBackground(false);
+        pages[i].page->setAutoFillBackground(false);
+        PageControl1->addTab(scroll, QString::fromLatin1(pages[i].caption));
+        pageScrolls[i] = scroll;
+    }
     PageControl1->setCurrentIndex(0);
 
     // First page: the parameter table and its commands.
@@ -294,6 +380,7 @@ void MainWindowUi::setup(QMainWindow *window) {
     Label8 = b.label(TabSheet3, QStringLiteral("Label8"), 32, 48, QStringLiteral("Enter passowrd"));
     MaskEdit1 = b.edit(TabSheet3, QStringLiteral("MaskEdit1"), QRect(32, 64, 145, 21), 16);
     MaskEdit1->setEchoMode(QLineEdit::Password);
+    nameByLabel(Label8, MaskEdit1);
     BitBtn18 = b.button(TabSheet3, QStringLiteral("BitBtn18"), QRect(32, 96, 145, 25),
                         QStringLiteral("Enter"));
     GroupBox4 = b.group(TabSheet3, QStringLiteral("GroupBox4"), QRect(200, 32, 673, 385),
@@ -318,6 +405,7 @@ void MainWindowUi::setup(QMainWindow *window) {
     Label12 = b.label(g4, QStringLiteral("Label12"), 24, 48, QStringLiteral("Device ID"));
     Edit_id = b.edit(g4, QStringLiteral("Edit_id"), QRect(24, 64, 121, 21), 8);
     Edit_id->setEnabled(false);
+    nameByLabel(Label12, Edit_id);
     BitBtn19 = b.button(g4, QStringLiteral("BitBtn19"), QRect(24, 88, 121, 25),
                         QStringLiteral("Change ID"));
     BitBtn19->setEnabled(false);
@@ -332,6 +420,8 @@ void MainWindowUi::setup(QMainWindow *window) {
     Label10 = b.label(GroupBox5, QStringLiteral("Label10"), 144, 24, QStringLiteral("Parity"));
     ComboBox2 = b.combo(GroupBox5, QStringLiteral("ComboBox2"), QRect(144, 40, 113, 23),
                         {QStringLiteral("None"), QStringLiteral("Even"), QStringLiteral("Odd")});
+    nameByLabel(Label9, ComboBox1);
+    nameByLabel(Label10, ComboBox2);
     Button1 = b.button(GroupBox5, QStringLiteral("Button1"), QRect(16, 88, 241, 25),
                        QStringLiteral("Change interface parameters"));
 
@@ -340,6 +430,7 @@ void MainWindowUi::setup(QMainWindow *window) {
     Label22 =
         b.label(GroupBox6, QStringLiteral("Label22"), 16, 24, QStringLiteral("Menu access code:"));
     Edit1 = b.edit(GroupBox6, QStringLiteral("Edit1"), QRect(16, 40, 113, 21), 4);
+    nameByLabel(Label22, Edit1);
     Button2 = b.button(GroupBox6, QStringLiteral("Button2"), QRect(16, 72, 113, 25),
                        QStringLiteral("Read code"));
     BitBtn20 = b.button(GroupBox6, QStringLiteral("BitBtn20"), QRect(144, 72, 113, 25),
@@ -353,6 +444,7 @@ void MainWindowUi::setup(QMainWindow *window) {
                       QStringLiteral("Number of inputs to display"));
     Combo_inputs = b.combo(g4, QStringLiteral("Combo_inputs"), QRect(472, 200, 97, 23),
                            {QStringLiteral("4"), QStringLiteral("6"), QStringLiteral("8")});
+    nameByLabel(Label11, Combo_inputs);
     BitBtn30 = b.button(g4, QStringLiteral("BitBtn30"), QRect(472, 224, 161, 25),
                         QStringLiteral("Set inputs display"));
     BitBtn23 =
@@ -360,6 +452,7 @@ void MainWindowUi::setup(QMainWindow *window) {
     BitBtn23->hide();
     Label18 = b.label(g4, QStringLiteral("Label18"), 24, 128, QStringLiteral("Set new address"));
     Edit_address = b.edit(g4, QStringLiteral("Edit_address"), QRect(24, 144, 49, 23), 3);
+    nameByLabel(Label18, Edit_address);
     BitBtn25 =
         b.button(g4, QStringLiteral("BitBtn25"), QRect(80, 144, 81, 25), QStringLiteral("Change"));
     Label23 = b.label(g4, QStringLiteral("Label23"), 24, 184, QStringLiteral("Pulse length"));
@@ -367,19 +460,26 @@ void MainWindowUi::setup(QMainWindow *window) {
         b.combo(g4, QStringLiteral("Combo_pulses"), QRect(24, 200, 137, 23),
                 {QStringLiteral("5 ms"), QStringLiteral("10 ms"), QStringLiteral("20 ms"),
                  QStringLiteral("50 ms"), QStringLiteral("100 ms")});
+    nameByLabel(Label23, Combo_pulses);
     BitBtn26 =
         b.button(g4, QStringLiteral("BitBtn26"), QRect(24, 224, 137, 25), QStringLiteral("Change"));
     Label25 = b.label(g4, QStringLiteral("Label25"), 24, 264, QStringLiteral("Polarity of inputs"));
     Combo_polarity = b.combo(g4, QStringLiteral("Combo_polarity"), QRect(24, 280, 137, 23),
                              {QStringLiteral("Positive"), QStringLiteral("Negative")});
+    nameByLabel(Label25, Combo_polarity);
     BitBtn29 = b.button(g4, QStringLiteral("BitBtn29"), QRect(24, 304, 137, 25),
                         QStringLiteral("Set polarity"));
+
+    for (int i = 0; i < 3; ++i)
+        pages[i].page->setMinimumHeight(heightOfChildren(pages[i].page));
 
     // Logs.
     GroupBox3 = b.group(client, QStringLiteral("GroupBox3"), QRect(16, 496, 993, 121),
                         QStringLiteral(" Logs "));
     Memo_log = b.memo(GroupBox3, QStringLiteral("Memo_log"), QRect(24, 24, 441, 89));
     Memo_log_uart = b.memo(GroupBox3, QStringLiteral("Memo_log_uart"), QRect(512, 24, 465, 89));
+    Memo_log->setAccessibleName(QStringLiteral("Operator log"));
+    Memo_log_uart->setAccessibleName(QStringLiteral("Received bytes"));
 
     // Status bar: port state, progress, PC clock.
     StatusBar1 = b.add(new QStatusBar(window), QStringLiteral("StatusBar1"));
@@ -399,16 +499,19 @@ void MainWindowUi::setup(QMainWindow *window) {
     // Menus.
     QMenuBar *menu = window->menuBar();
     menu->setObjectName(QStringLiteral("MainMenu1"));
-    File1 = b.add(menu->addMenu(QStringLiteral("File")), QStringLiteral("File1"));
-    N1 = File1->addAction(QStringLiteral("Open"));
-    N2 = File1->addAction(QStringLiteral("Save"));
-    N3 = File1->addAction(QStringLiteral("Exit"));
-    N4 = b.add(menu->addMenu(QStringLiteral("System")), QStringLiteral("N4"));
-    N5 = N4->addAction(QStringLiteral("Options"));
-    N12 = N4->addAction(QStringLiteral("Find loggers..."));
-    N9 = b.add(menu->addMenu(QStringLiteral("Help")), QStringLiteral("N9"));
-    N10 = N9->addAction(QStringLiteral("About..."));
-    N11 = N9->addAction(QStringLiteral("User manual"));
+    File1 = b.add(menu->addMenu(QStringLiteral("&File")), QStringLiteral("File1"));
+    N1 = File1->addAction(QStringLiteral("&Open"));
+    N1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    N2 = File1->addAction(QStringLiteral("&Save"));
+    N2->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    N3 = File1->addAction(QStringLiteral("E&xit"));
+    N3->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    N4 = b.add(menu->addMenu(QStringLiteral("&System")), QStringLiteral("N4"));
+    N5 = N4->addAction(QStringLiteral("&Options"));
+    N12 = N4->addAction(QStringLiteral("&Find loggers..."));
+    N9 = b.add(menu->addMenu(QStringLiteral("&Help")), QStringLiteral("N9"));
+    N10 = N9->addAction(QStringLiteral("&About..."));
+    N11 = N9->addAction(QStringLiteral("&User manual"));
     N1->setObjectName(QStringLiteral("N1"));
     N2->setObjectName(QStringLiteral("N2"));
     N3->setObjectName(QStringLiteral("N3"));
@@ -416,10 +519,59 @@ void MainWindowUi::setup(QMainWindow *window) {
     N12->setObjectName(QStringLiteral("N12"));
     N10->setObjectName(QStringLiteral("N10"));
     N11->setObjectName(QStringLiteral("N11"));
+    readAction = new QAction(window);
+    readAction->setObjectName(QStringLiteral("readAction"));
+    readAction->setShortcut(QKeySequence(Qt::Key_F5));
+    exportAction = new QAction(window);
+    exportAction->setObjectName(QStringLiteral("exportAction"));
+    exportAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    window->addAction(readAction);
+    window->addAction(exportAction);
+
+    // Tab goes as the eye reads: the top row, the tab bar, then each page down its columns and
+    // the columns from left to right, and the logs last.
+    const QList<QWidget *> tabOrder{
+        BitBtn11, BitBtn12, BitBtn13, BitBtn14, BitBtn15, BitBtn16, BitBtn17, BitBtn27, Edit_addr,
+        UD_addr, PageControl1,
+        // First page.
+        Grid_data, BitBtn1, BitBtn2, Check_unit, Check_constant, Check_user, Check_info,
+        Check_tariffs, Check_initial, BitBtn10, BitBtn3, BitBtn5, BitBtn9, BitBtn4,
+        // Second page.
+        Grid_data2, BitBtn6, BitBtn8, BitBtn7, BitBtn28, Grid_flow, BitBtn31,
+        // Service page: the password, then the left column, the two groups, the right column
+        // and the information read below them all.
+        MaskEdit1, BitBtn18, Edit_id, BitBtn19, Edit_address, BitBtn25, Combo_pulses, BitBtn26,
+        Combo_polarity, BitBtn29, ComboBox1, ComboBox2, Button1, Edit1, Button2, BitBtn20,
+        Combo_inputs, BitBtn30, BitBtn21, BitBtn22, BitBtn23, BitBtn24,
+        // Logs.
+        Memo_log, Memo_log_uart};
+    for (qsizetype i = 1; i < tabOrder.size(); ++i)
+        QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
     // Nothing in the two device groups can be used until a model is known.
     GroupBox1->setEnabled(false);
     GroupBox2->setEnabled(false);
+    fitClientArea(client->size());
+}
+
+void MainWindowUi::fitClientArea(QSize size) {
+    if (!GroupBox3)
+        return;
+    const int extraWidth = std::max(0, size.width() - kDesignedClientSize.width());
+    int logs = kLogsHeight + size.height() - kDesignedClientSize.height();
+    int pages = kPagesHeight;
+    if (logs < kLogsLowest) {
+        pages = std::max(0, pages - (kLogsLowest - logs));
+        logs = kLogsLowest;
+    }
+    PageControl1->setGeometry(kMargin, kTopRowHeight, kPagesWidth, pages);
+    GroupBox3->setGeometry(kMargin, kTopRowHeight + pages + kLogsGap, kPagesWidth + extraWidth,
+                           logs);
+    // The two panes share the extra width.
+    const int leftExtra = extraWidth / 2;
+    Memo_log->setGeometry(24, 24, 441 + leftExtra, logs - kLogsFrame);
+    Memo_log_uart->setGeometry(512 + leftExtra, 24, 465 + extraWidth - leftExtra,
+                               logs - kLogsFrame);
 }
 
 } // namespace corvane

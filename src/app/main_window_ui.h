@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QSize>
 #include <QString>
 
 class QCheckBox;
@@ -12,6 +13,7 @@ class QMainWindow;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
+class QScrollArea;
 class QSpinBox;
 class QStatusBar;
 class QTabWidget;
@@ -22,10 +24,25 @@ class QAction;
 
 namespace corvane {
 
+// Gives a field the caption of the label beside it: the label becomes its buddy, which a screen
+// reader on Linux follows, and the caption without its colon becomes its accessible name, which
+// the others read. Without either, a field is announced by its group box's title.
+void nameByLabel(QLabel *label, QWidget *field);
+
 // The controls of the main window, created with the object names, captions, positions and
-// sizes the operators know. Everything is placed absolutely: the window has a fixed size.
+// sizes the operators know. Everything is placed absolutely at the designed client size; a
+// larger window gives the extra room to the logs, a smaller one takes it from the logs and
+// then from the pages, which scroll.
 struct MainWindowUi {
+    static constexpr QSize kDesignedClientSize{1017, 626};
+    // Fits the work area of a 1366 x 768 screen at 125 % (1092 x 614 device-independent pixels)
+    // with room for a title bar and a taskbar: the designed width, and a height at which the
+    // toolbar row, the tab bar, a few log lines and the status bar all stay in view.
+    static constexpr QSize kMinimumClientSize{1017, 460};
+
     void setup(QMainWindow *window);
+    // Places the pages and the logs for a client area of this size.
+    void fitClientArea(QSize size);
 
     // Any control by its object name; nullptr when there is none.
     QWidget *control(const QString &name) const { return controls.value(name); }
@@ -49,6 +66,8 @@ struct MainWindowUi {
     QWidget *TabSheet1 = nullptr;
     QWidget *TabSheet2 = nullptr;
     QWidget *TabSheet3 = nullptr;
+    // Each page's scroll area, the tab's own widget, around its TabSheet.
+    QScrollArea *pageScrolls[3] = {nullptr, nullptr, nullptr};
 
     // First page.
     QGroupBox *GroupBox1 = nullptr;
@@ -145,6 +164,9 @@ struct MainWindowUi {
     QMenu *N9 = nullptr;
     QAction *N10 = nullptr;
     QAction *N11 = nullptr;
+    // Window keys without a menu item: F5 reads the parameters, Ctrl+E exports them.
+    QAction *readAction = nullptr;
+    QAction *exportAction = nullptr;
 };
 
 } // namespace corvane

@@ -58,27 +58,27 @@ TForm2::TForm2(TForm1 &main, QString autostartEntryPath, QString executablePath,
     auto *GroupBox1 = new QGroupBox(QStringLiteral(" Communication setup  "), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setGeometry(8, 8, 449, 145);
-    label(GroupBox1, "Label1", 16, 24, QStringLiteral("Port number"));
+    QLabel *Label1 = label(GroupBox1, "Label1", 16, 24, QStringLiteral("Port number"));
     QStringList names;
     for (int i = 1; i <= 8; ++i)
         names << QStringLiteral("COM%1").arg(i);
     Combo_com_name = comboBox(GroupBox1, "Combo_com_name", QRect(16, 40, 200, 23),
                               names + presentSerialDevices());
-    label(GroupBox1, "Label2", 232, 24, QStringLiteral("Speed, bps"));
+    QLabel *Label2 = label(GroupBox1, "Label2", 232, 24, QStringLiteral("Speed, bps"));
     Combo_com_speed =
         comboBox(GroupBox1, "Combo_com_speed", QRect(232, 40, 97, 23),
                  {QStringLiteral("300"), QStringLiteral("1200"), QStringLiteral("2400"),
                   QStringLiteral("4800"), QStringLiteral("9600"), QStringLiteral("14400"),
                   QStringLiteral("19200"), QStringLiteral("38400"), QStringLiteral("115200")});
-    label(GroupBox1, "Label3", 344, 24, QStringLiteral("Parity"));
+    QLabel *Label3 = label(GroupBox1, "Label3", 344, 24, QStringLiteral("Parity"));
     Combo_com_parity =
         comboBox(GroupBox1, "Combo_com_parity", QRect(344, 40, 89, 23),
                  {QStringLiteral("None"), QStringLiteral("Odd"), QStringLiteral("Even"),
                   QStringLiteral("Mark"), QStringLiteral("Space")});
-    label(GroupBox1, "Label4", 16, 72, QStringLiteral("Data bits"));
+    QLabel *Label4 = label(GroupBox1, "Label4", 16, 72, QStringLiteral("Data bits"));
     Combo_com_databits = comboBox(GroupBox1, "Combo_com_databits", QRect(16, 88, 97, 23),
                                   {QStringLiteral("7"), QStringLiteral("8")});
-    label(GroupBox1, "Label5", 128, 72, QStringLiteral("Stop bits"));
+    QLabel *Label5 = label(GroupBox1, "Label5", 128, 72, QStringLiteral("Stop bits"));
     Combo_com_sbits = comboBox(GroupBox1, "Combo_com_sbits", QRect(128, 88, 88, 23),
                                {QStringLiteral("1"), QStringLiteral("2")});
     Check_auto_open =
@@ -88,12 +88,12 @@ TForm2::TForm2(TForm1 &main, QString autostartEntryPath, QString executablePath,
     auto *GroupBox2 = new QGroupBox(QStringLiteral(" Other "), this);
     GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
     GroupBox2->setGeometry(8, 160, 449, 159);
-    label(GroupBox2, "Label6", 16, 26, QStringLiteral("Decimal separator:"));
+    QLabel *Label6 = label(GroupBox2, "Label6", 16, 26, QStringLiteral("Decimal separator:"));
     Edit_dec_separator = new QLineEdit(GroupBox2);
     Edit_dec_separator->setObjectName(QStringLiteral("Edit_dec_separator"));
     Edit_dec_separator->setMaxLength(1);
     Edit_dec_separator->setGeometry(150, 22, 33, 23);
-    label(GroupBox2, "Label7", 16, 58, QStringLiteral("Response time wait:"));
+    QLabel *Label7 = label(GroupBox2, "Label7", 16, 58, QStringLiteral("Response time wait:"));
     Edit_response_time = new QLineEdit(GroupBox2);
     Edit_response_time->setObjectName(QStringLiteral("Edit_response_time"));
     Edit_response_time->setReadOnly(true);
@@ -110,7 +110,7 @@ TForm2::TForm2(TForm1 &main, QString autostartEntryPath, QString executablePath,
     connect(UD_response_time, &QSpinBox::valueChanged, this,
             [this](int value) { Edit_response_time->setText(QString::number(value)); });
     label(GroupBox2, "Label9", 230, 58, QStringLiteral("ms"));
-    label(GroupBox2, "Label8", 16, 90, QStringLiteral("Export separator:"));
+    QLabel *Label8 = label(GroupBox2, "Label8", 16, 90, QStringLiteral("Export separator:"));
     Edit_export = new QLineEdit(GroupBox2);
     Edit_export->setObjectName(QStringLiteral("Edit_export"));
     Edit_export->setMaxLength(1);
@@ -124,6 +124,17 @@ TForm2::TForm2(TForm1 &main, QString autostartEntryPath, QString executablePath,
     Check_fast->setToolTip(QStringLiteral(
         "A read then takes about as long as the logger needs to answer. A missing or damaged "
         "reply still waits the whole response time."));
+
+    nameByLabel(Label1, Combo_com_name);
+    nameByLabel(Label2, Combo_com_speed);
+    nameByLabel(Label3, Combo_com_parity);
+    nameByLabel(Label4, Combo_com_databits);
+    nameByLabel(Label5, Combo_com_sbits);
+    nameByLabel(Label6, Edit_dec_separator);
+    nameByLabel(Label7, Edit_response_time);
+    UD_response_time->setAccessibleName(Edit_response_time->accessibleName());
+    UD_response_time->setAccessibleDescription(QStringLiteral("Steps the time up or down"));
+    nameByLabel(Label8, Edit_export);
 
     BitBtn2 = new QPushButton(QStringLiteral("Cancel"), this);
     BitBtn2->setObjectName(QStringLiteral("BitBtn2"));

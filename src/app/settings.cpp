@@ -3,11 +3,23 @@
 #include "settings_file.h"
 #include "value_encoding.h"
 
+#include <utility>
+#include <vector>
+
 namespace corvane {
 namespace {
 
 const QString kComPort = QStringLiteral("Com port");
 const QString kMisc = QStringLiteral("Misc");
+const QString kWindow = QStringLiteral("Window");
+// The largest window side X11 can describe.
+constexpr int kLargestWindowSide = 32767;
+
+std::optional<int> plainInt(const SettingsSnapshot &file, const QString &key) {
+    bool ok = false;
+    const int value = file.readString(kWindow, key).trimmed().toInt(&ok, 10);
+    return ok ? std::optional<int>(value) : std::nullopt;
+}
 
 } // namespace
 
@@ -64,6 +76,43 @@ void writeSettings(const QString &path, const Settings &s) {
     file.writeString(kMisc, QStringLiteral("Export separator"), s.ExportSeparator);
     file.writeInt(kMisc, QStringLiteral("Response Time"), s.ResponseTime);
     file.writeBool(kMisc, QStringLiteral("FastReplies"), s.FastReplies);
+}
+
+std::optional<WindowPlacement> readWindowPlacement(const QString &path) {
+    const SettingsSnapshot file(path);
+    const std::optional<int> left = plainInt(file, QStringLiteral("Left"));
+    const std::optional<int> top = plainInt(file, QStringLiteral("Top"));
+    const std::optional<int> width = plainInt(file, QStringLiteral("Width"));
+    const std::optional<int> height = plainInt(file, QStringLiteral("Height"));
+    if (!left || !top || !width || !height)
+        return std::nullopt;
+    const auto sideOk = [](int side) { return side >= 1 && side <= kLargestWindowSide; };
+    if (!sideOk(*width) || !sideOk(*height))
+        return std::nullopt;
+    WindowPlacement placement;
+    placement.geometry = QRect(*left, *top, *width, *height);
+    placement.maximized = plainInt(file, QStringLiteral("Maximized")).value_or(0) != 0;
+    return placement;
+}
+
+void writeWindowPlacement(const QString &path, const WindowPlacement &placement) {
+    const QRect &g = placement.geometry;
+    const std::pair<QString, int> keys[] = {
+        {QStringLiteral("Left"), g.left()},
+        {QStringLiteral("Top"), g.top()},
+        {QStringLiteral("Width"), g.width()},
+        {QStringLiteral("Height"), g.height()},
+        {QStringLiteral("Maximized"), placement.maximized ? 1 : 0}};
+    // A run that moved nothing leaves the file as it was.
+    std::vector<std::pair<QString, int>> changed;
+    const SettingsSnapshot before(path);
+    for (const auto &[key, value] : keys) {
+        if (before.readString(kWindow, key) != QString::number(value))
+            changed.emplace_back(key, value);
+    }
+    SettingsFile file(path);
+    for (const auto &[key, value] : changed)
+        file.writeInt(kWindow, key, value);
 }
 
 } // namespace corvane

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QRect>
 #include <QString>
+
+#include <optional>
 
 namespace corvane {
 
@@ -38,5 +41,25 @@ QString settingsProblem(const Settings &settings);
 // that cannot be written raises SettingsWriteError naming it; the keys before it are in the
 // file, the keys after it are not written.
 void writeSettings(const QString &path, const Settings &settings);
+
+// Where the main window was when the program was last left, kept in section "Window": its
+// geometry when not maximised (the client area, without the title bar and frame) and whether it
+// was maximised.
+struct WindowPlacement {
+    QRect geometry;
+    bool maximized = false;
+
+    bool operator==(const WindowPlacement &) const = default;
+};
+
+// Empty when any of Left, Top, Width and Height is missing or not a plain whole number, or when
+// the width or height is outside 1 to 32767 pixels. A missing or unreadable Maximized means not
+// maximised. Whether the place is on a screen is for the window to judge.
+std::optional<WindowPlacement> readWindowPlacement(const QString &path);
+
+// Writes those keys of section "Window" whose values differ from the file's, each as its own
+// update of the file; every other line of the file stays as it is. Throws SettingsWriteError as
+// writeSettings does.
+void writeWindowPlacement(const QString &path, const WindowPlacement &placement);
 
 } // namespace corvane

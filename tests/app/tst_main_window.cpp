@@ -5,18 +5,27 @@
 #include "pty_pair.h"
 #include "ser_comm.h"
 
+#include <QAccessible>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
 
 #include <sys/stat.h>
 #include <termios.h>
@@ -48,6 +57,39 @@ void setPortSettings(TForm1 &window, const QString &name, const QString &speed,
     window.takeSettings(s);
 }
 
+bool showActive(TForm1 &window) {
+    window.show();
+    window.activateWindow();
+    return QTest::qWaitForWindowActive(&window);
+}
+
+// Addresses 1 to 3 with a known model, 1 selected: the first page's buttons can be pressed.
+void knowModels(TForm1 &window) {
+    for (int address = 1; address <= 3; ++address)
+        window.session().store.setModel(address, QStringLiteral("QTR-4D"));
+    window.ui.UD_addr->setValue(2);
+    window.ui.UD_addr->setValue(1);
+}
+
+// The control the operator sees as focused: a combo box or a spin box rather than its line
+// edit, the page control rather than its tab bar.
+QWidget *focusedControl(const TForm1 &window) {
+    QWidget *focused = window.focusWidget();
+    QWidget *parent = focused ? focused->parentWidget() : nullptr;
+    if (qobject_cast<QComboBox *>(parent) || qobject_cast<QAbstractSpinBox *>(parent) ||
+        qobject_cast<QTabWidget *>(parent))
+        return parent;
+    return focused;
+}
+
+QByteArray fileBytes(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+const QString kExitQuestion = QStringLiteral("Exit confirmation: This will close the program, any "
+                                             "unsaved data will be lost, are you sure?");
+
 } // namespace
 
 class TstMainWindow : public QObject {
@@ -76,6 +118,15 @@ private Q_SLOTS:
     void logPanesFollowAndClockFits();
     void manualOpensBesideTheProgram_data();
     void manualOpensBesideTheProgram();
+    void windowResizesAroundItsTables();
+    void tabFollowsTheLayoutIntoView();
+    void typedAddress_data();
+    void typedAddress();
+    void keysRunTheirCommands();
+    void everyFieldIsNamedByItsLabel();
+    void windowPlaceKeptAcrossRuns();
+    void windowPlaceNonsenseIgnored_data();
+    void windowPlaceNonsenseIgnored();
 };
 
 void TstMainWindow::startsWithDefaultsWithoutSettingsFile() {
@@ -438,6 +489,19 @@ void TstMainWindow::exitAsksFirstToolbarClosesAtOnce() {
     g.window->BitBtn17Click();
     QVERIFY(!g.window->isVisible());
     QVERIFY(g.boxes.confirmed.isEmpty());
+
+    // The title bar's close box leaves as the toolbar button does: at once, the port closed.
+    PtyPair pty;
+    WindowFixture h;
+    setPortSettings(*h.window, pty.path(), QStringLiteral("9600"), QStringLiteral("None"));
+    h.window->BitBtn13Click();
+    QVERIFY(showActive(*h.window));
+    QCloseEvent titleBarClose;
+    QCoreApplication::sendEvent(h.window->windowHandle(), &titleBarClose);
+    QVERIFY(!h.window->isVisible());
+    QVERIFY(h.boxes.confirmed.isEmpty());
+    QVERIFY(!h.window->Comm1.IsOpen());
+    QCOMPARE(h.status(0), pty.path() + QStringLiteral(" is closed"));
 }
 
 void TstMainWindow::selectorRoundTripKeepsTexts() {
@@ -584,6 +648,337 @@ void TstMainWindow::manualOpensBesideTheProgram() {
     QTRY_VERIFY(desktop.findChildren<QProcess *>().isEmpty());
     QCOMPARE(f.boxes.informed,
              message.isEmpty() ? QStringList() : QStringList{message.arg(manual)});
+}
+
+// The title bar has all its boxes. The window opens at the designed size with every page whole;
+// a larger window gives its room to the logs, and the smallest one fits a 1366 x 768 screen at
+// 125 % (1092 x 614) under a title bar of about 31 and above a taskbar of 40, its pages
+// scrolling and a few log lines still in view.
+void TstMainWindow::windowResizesAroundItsTables() {
+    WindowFixture f;
+    TForm1 &w = *f.window;
+    const MainWindowUi &ui = w.ui;
+    for (Qt::WindowType box :
+         {Qt::WindowMinimizeButtonHint, Qt::WindowMaximizeButtonHint, Qt::WindowCloseButtonHint})
+        QVERIFY(w.windowFlags() & box);
+    QVERIFY(showActive(w));
+    QWidget *client = ui.control(QStringLiteral("ClientArea"));
+    QCOMPARE(client->size(), QSize(1017, 626));
+    for (QScrollArea *page : ui.pageScrolls) {
+        QCOMPARE(page->verticalScrollBar()->maximum(), 0);
+        QCOMPARE(page->horizontalScrollBar()->maximum(), 0);
+    }
+
+    const QRect pages = ui.PageControl1->geometry();
+    const QRect grid = ui.Grid_data->geometry();
+    const QRect flow = ui.Grid_flow->geometry();
+    const QRect logs = ui.GroupBox3->geometry();
+    const QRect memo = ui.Memo_log->geometry();
+    const QRect uart = ui.Memo_log_uart->geometry();
+    w.resize(w.size() + QSize(300, 200));
+    QTRY_COMPARE(client->size(), QSize(1317, 826));
+    QCOMPARE(ui.PageControl1->geometry(), pages);
+    QCOMPARE(ui.Grid_data->geometry(), grid);
+    QCOMPARE(ui.Grid_flow->geometry(), flow);
+    QCOMPARE(ui.GroupBox3->geometry(), logs.adjusted(0, 0, 300, 200));
+    QCOMPARE(ui.Memo_log->height(), memo.height() + 200);
+    QCOMPARE(ui.Memo_log_uart->height(), uart.height() + 200);
+    QCOMPARE(ui.Memo_log->width() + ui.Memo_log_uart->width(), memo.width() + uart.width() + 300);
+    QCOMPARE(ui.Memo_log_uart->geometry().right(), uart.right() + 300);
+
+    const QSize least = w.minimumSizeHint();
+    QVERIFY2(least.width() <= 1092 - 16 && least.height() <= 614 - 40 - 31,
+             qPrintable(QStringLiteral("%1 x %2").arg(least.width()).arg(least.height())));
+    w.resize(1, 1);
+    QTRY_COMPARE(w.size(), least);
+    QTRY_VERIFY(ui.pageScrolls[0]->verticalScrollBar()->isVisible());
+    QVERIFY(!ui.pageScrolls[0]->horizontalScrollBar()->isVisible());
+    QCOMPARE(ui.Grid_data->geometry(), grid);
+    QVERIFY(ui.PageControl1->tabBar()->isVisible());
+    QVERIFY(ui.Memo_log->height() >= 3 * ui.Memo_log->fontMetrics().lineSpacing());
+    QVERIFY(client->rect().contains(ui.GroupBox3->geometry()));
+    ui.pageScrolls[0]->verticalScrollBar()->setValue(
+        ui.pageScrolls[0]->verticalScrollBar()->maximum());
+    const QRect exportButton(ui.BitBtn9->mapTo(ui.pageScrolls[0]->viewport(), QPoint()),
+                             ui.BitBtn9->size());
+    QVERIFY(ui.pageScrolls[0]->viewport()->rect().contains(exportButton));
+}
+
+// Tab goes down each column of the service page and the columns from left to right, the
+// information read below them last; at the smallest size every control the keys reach, in either
+// direction, is scrolled into view.
+void TstMainWindow::tabFollowsTheLayoutIntoView() {
+    WindowFixture f;
+    TForm1 &w = *f.window;
+    MainWindowUi &ui = w.ui;
+    QVERIFY(showActive(w));
+    w.resize(1, 1);
+    QTRY_COMPARE(w.size(), w.minimumSizeHint());
+    ui.PageControl1->setCurrentIndex(2);
+    w.showServicePageOpen();
+    QScrollArea *page = ui.pageScrolls[2];
+    const auto inView = [page](QWidget *control) {
+        return page->viewport()->rect().contains(
+            QRect(control->mapTo(page->viewport(), QPoint()), control->size()));
+    };
+
+    ui.BitBtn27->setFocus();
+    const QStringList expected{
+        "Edit_addr", "UD_addr",        "PageControl1", "Edit_address",  "BitBtn25",  "Combo_pulses",
+        "BitBtn26",  "Combo_polarity", "BitBtn29",     "ComboBox1",     "ComboBox2", "Button1",
+        "Edit1",     "Button2",        "BitBtn20",     "Combo_inputs",  "BitBtn30",  "BitBtn21",
+        "BitBtn22",  "BitBtn24",       "Memo_log",     "Memo_log_uart", "BitBtn11"};
+    QStringList visited;
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        QTest::keyClick(w.focusWidget(), Qt::Key_Tab);
+        QWidget *control = focusedControl(w);
+        visited << control->objectName();
+        if (page->isAncestorOf(control))
+            QVERIFY2(inView(control), qPrintable(control->objectName()));
+    }
+    QCOMPARE(visited, expected);
+
+    // Back from the logs into the bottom of the page, scrolled to its top before.
+    page->verticalScrollBar()->setValue(0);
+    ui.Memo_log->setFocus();
+    QTest::keyClick(ui.Memo_log, Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(focusedControl(w), ui.BitBtn24);
+    QVERIFY(inView(ui.BitBtn24));
+}
+
+// Typed into the address box: digits only, applied on Enter, on leaving the box and before F5
+// reads; outside 1 to 250 the range is given, the address stays and so does the box's text.
+void TstMainWindow::typedAddress_data() {
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<QString>("finish"); // Return, "leave" the box, or F5
+    QTest::addColumn<int>("address");
+    QTest::addColumn<QStringList>("log");
+    const QStringList none;
+    const QStringList range{QStringLiteral("Address must be between 1 and 250")};
+    const QStringList read{QStringLiteral("Serial COM port is not opened")};
+    QTest::newRow("Enter") << "7"
+                           << "Return" << 7 << none;
+    QTest::newRow("leading zeros") << "007"
+                                   << "Return" << 7 << none;
+    QTest::newRow("highest") << "250"
+                             << "Return" << 250 << none;
+    QTest::newRow("letters dropped") << "1a2b"
+                                     << "Return" << 12 << none;
+    QTest::newRow("box left") << "12"
+                              << "leave" << 12 << none;
+    QTest::newRow("F5 after typing") << "3"
+                                     << "F5" << 3 << read;
+    QTest::newRow("above the range") << "251"
+                                     << "Return" << 1 << range;
+    QTest::newRow("zero") << "0"
+                          << "Return" << 1 << range;
+    QTest::newRow("emptied") << ""
+                             << "Return" << 1 << range;
+    QTest::newRow("above, box left") << "999"
+                                     << "leave" << 1 << range;
+    QTest::newRow("above, F5 reads nothing") << "300"
+                                             << "F5" << 1 << range;
+}
+
+void TstMainWindow::typedAddress() {
+    QFETCH(QString, keys);
+    QFETCH(QString, finish);
+    QFETCH(int, address);
+    QFETCH(QStringList, log);
+    WindowFixture f;
+    TForm1 &w = *f.window;
+    QLineEdit *box = w.ui.Edit_addr;
+    QVERIFY(showActive(w));
+    knowModels(w);
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(box, Qt::Key_Backspace);
+    QTest::keyClicks(box, keys);
+    if (finish == QLatin1String("Return"))
+        QTest::keyClick(box, Qt::Key_Return);
+    else if (finish == QLatin1String("F5"))
+        QTest::keyClick(box, Qt::Key_F5);
+    else
+        w.ui.BitBtn27->setFocus();
+    QCOMPARE(w.ui.UD_addr->value(), address);
+    QCOMPARE(box->text(), QString::number(address));
+    QCOMPARE(w.session().store.CurrentAddress, address);
+    QCOMPARE(f.logLines(), log);
+
+    // The arrows go on from there.
+    w.ui.UD_addr->stepUp();
+    QCOMPARE(box->text(), QString::number(std::min(address + 1, 250)));
+}
+
+// The menus open on their letters, and the keys run the commands of their buttons and menu
+// items: nothing while a button is greyed, its own refusal when the port is closed.
+void TstMainWindow::keysRunTheirCommands() {
+    WindowFixture f;
+    TForm1 &w = *f.window;
+    MainWindowUi &ui = w.ui;
+    QVERIFY(showActive(w));
+
+    QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+    QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
+    QCOMPARE(f.dialogs.asked, (QStringList{"open", "save dat"}));
+    // Read and Export are greyed until a model is known, and so are their keys.
+    QTest::keyClick(&w, Qt::Key_F5);
+    QTest::keyClick(&w, Qt::Key_E, Qt::ControlModifier);
+    QCOMPARE(f.dialogs.asked.size(), 2);
+    QVERIFY(f.logLines().isEmpty());
+    knowModels(w);
+    QTest::keyClick(&w, Qt::Key_F5);
+    QCOMPARE(f.logLines(), QStringList{QStringLiteral("Serial COM port is not opened")});
+    QTest::keyClick(&w, Qt::Key_E, Qt::ControlModifier);
+    QCOMPARE(f.dialogs.asked.last(), QStringLiteral("save csv"));
+
+    QTest::keyClick(&w, Qt::Key_Q, Qt::ControlModifier);
+    QCOMPARE(f.boxes.confirmed, QStringList{kExitQuestion});
+    QVERIFY(w.isVisible());
+    QTest::keyClick(&w, Qt::Key_F, Qt::AltModifier);
+    QTRY_VERIFY(ui.File1->isVisible());
+    QTest::keyClick(ui.File1, Qt::Key_X);
+    QCOMPARE(f.boxes.confirmed, (QStringList{kExitQuestion, kExitQuestion}));
+    QTRY_VERIFY(!ui.File1->isVisible());
+    QVERIFY(w.isVisible());
+
+    // Enter in the password box presses its button.
+    ui.PageControl1->setCurrentIndex(2);
+    ui.MaskEdit1->setFocus();
+    QTest::keyClicks(ui.MaskEdit1, QStringLiteral("guess"));
+    QTest::keyClick(ui.MaskEdit1, Qt::Key_Return);
+    QCOMPARE(f.status(StatusPanel::Progress), QStringLiteral("Incorrect password"));
+    QVERIFY(ui.GroupBox4->isHidden());
+    QTest::keyClicks(ui.MaskEdit1, QStringLiteral("tovrek"));
+    QTest::keyClick(ui.MaskEdit1, Qt::Key_Enter, Qt::KeypadModifier);
+    QVERIFY(!ui.GroupBox4->isHidden());
+
+    f.boxes.answer = true;
+    QTest::keyClick(&w, Qt::Key_Q, Qt::ControlModifier);
+    QVERIFY(!w.isVisible());
+    QVERIFY(f.errors.isEmpty());
+}
+
+// A screen reader announces each field by the label beside it, not by its group box's title:
+// every field has an accessible name or a buddy label, in the Options and Find loggers dialogs
+// too. The toolbar's picture buttons are named by what their tooltips say.
+void TstMainWindow::everyFieldIsNamedByItsLabel() {
+    WindowFixture f;
+    TForm1 &w = *f.window;
+    QList<QWidget *> fields;
+    for (QWidget *widget : w.findChildren<QWidget *>()) {
+        QWidget *parent = widget->parentWidget();
+        const bool part =
+            qobject_cast<QComboBox *>(parent) || qobject_cast<QAbstractSpinBox *>(parent);
+        if ((qobject_cast<QLineEdit *>(widget) && !part) || qobject_cast<QComboBox *>(widget) ||
+            qobject_cast<QAbstractSpinBox *>(widget))
+            fields << widget;
+    }
+    QVERIFY(fields.size() >= 23);
+    for (QWidget *field : fields) {
+        QAccessibleInterface *spoken = QAccessible::queryAccessibleInterface(field);
+        QVERIFY(spoken);
+        const auto labels = spoken->relations(QAccessible::Label);
+        const bool buddy =
+            !labels.isEmpty() && qobject_cast<QLabel *>(labels.first().first->object());
+        QVERIFY2(buddy || !field->accessibleName().isEmpty(), qPrintable(field->objectName()));
+        const auto *group = qobject_cast<QGroupBox *>(field->parentWidget());
+        if (group && !qobject_cast<QComboBox *>(field))
+            QVERIFY2(spoken->text(QAccessible::Name) != group->title(),
+                     qPrintable(field->objectName()));
+    }
+    QCOMPARE(QAccessible::queryAccessibleInterface(w.ui.Edit1)->text(QAccessible::Name),
+             QStringLiteral("Menu access code"));
+    QCOMPARE(w.ui.Edit_addr->accessibleName(), QStringLiteral("Address"));
+    for (QToolButton *tool : w.ui.control(QStringLiteral("ClientArea"))
+                                 ->findChildren<QToolButton *>(Qt::FindDirectChildrenOnly)) {
+        QVERIFY(!tool->toolTip().isEmpty());
+        QCOMPARE(tool->accessibleName(), tool->toolTip());
+    }
+}
+
+// The window's place and size go to section "Window" on the way out and come back at the next
+// start; every other byte of the file stays as it was, and a run that moves nothing writes
+// nothing.
+void TstMainWindow::windowPlaceKeptAcrossRuns() {
+    const QByteArray ini("; set up by hand\r\n[Com port]\r\nName=COM3\r\n\r\n[Misc]\r\n"
+                         "Separator=,\r\n");
+    const QByteArray placed = ini + "[Window]\r\nLeft=40\r\nTop=50\r\nWidth=1100\r\n"
+                                    "Height=700\r\nMaximized=0\r\n";
+    {
+        WindowFixture f(ini);
+        QVERIFY(showActive(*f.window));
+        f.window->setGeometry(40, 50, 1100, 700);
+        QTRY_COMPARE(f.window->geometry(), QRect(40, 50, 1100, 700));
+        f.window->BitBtn17Click();
+        QCOMPARE(fileBytes(f.settingsPath), placed);
+    }
+    {
+        WindowFixture f(placed);
+        QCOMPARE(f.window->geometry(), QRect(40, 50, 1100, 700));
+        QVERIFY(!f.window->isMaximized());
+        QVERIFY(showActive(*f.window));
+        f.window->BitBtn17Click();
+        QCOMPARE(fileBytes(f.settingsPath), placed);
+    }
+    {
+        QByteArray maximized = placed;
+        maximized.replace("Maximized=0", "Maximized=1");
+        WindowFixture f(maximized);
+        QVERIFY(f.window->isMaximized());
+        QCOMPARE(f.window->normalGeometry(), QRect(40, 50, 1100, 700));
+        QVERIFY(showActive(*f.window));
+        f.window->BitBtn17Click();
+        QCOMPARE(fileBytes(f.settingsPath), maximized);
+    }
+}
+
+// A missing or damaged section gives the designed size; a place on no screen is left to the
+// desktop, and a size below the smallest the window allows becomes that.
+void TstMainWindow::windowPlaceNonsenseIgnored_data() {
+    QTest::addColumn<QByteArray>("window");
+    QTest::addColumn<QString>("size"); // designed, saved (1100 x 700) or minimum
+    QTest::addColumn<bool>("placed");  // at 40, 50
+    // clang-format off
+    QTest::newRow("no section") << QByteArray() << "designed" << false;
+    QTest::newRow("empty section") << QByteArray("[Window]\n") << "designed" << false;
+    QTest::newRow("no height") << QByteArray("[Window]\nLeft=40\nTop=50\nWidth=1100\n")
+                               << "designed" << false;
+    QTest::newRow("width in words") << QByteArray("[Window]\nLeft=40\nTop=50\nWidth=wide\n"
+                                                  "Height=700\n") << "designed" << false;
+    QTest::newRow("width with a unit") << QByteArray("[Window]\nLeft=40\nTop=50\nWidth=1100px\n"
+                                                     "Height=700\n") << "designed" << false;
+    QTest::newRow("zero width") << QByteArray("[Window]\nLeft=40\nTop=50\nWidth=0\nHeight=700\n")
+                                << "designed" << false;
+    QTest::newRow("negative height") << QByteArray("[Window]\nLeft=40\nTop=50\nWidth=1100\n"
+                                                   "Height=-700\n") << "designed" << false;
+    QTest::newRow("beyond any screen") << QByteArray("[Window]\nLeft=40\nTop=50\nWidth=99999\n"
+                                                     "Height=700\n") << "designed" << false;
+    QTest::newRow("off every screen") << QByteArray("[Window]\nLeft=-9000\nTop=50\nWidth=1100\n"
+                                                    "Height=700\n") << "saved" << false;
+    QTest::newRow("too small") << QByteArray("[Window]\nLeft=40\nTop=50\nWidth=300\nHeight=200\n")
+                               << "minimum" << true;
+    QTest::newRow("maximised in words") << QByteArray("[Window]\nLeft=40\nTop=50\nWidth=1100\n"
+                                                      "Height=700\nMaximized=yes\n")
+                                        << "saved" << true;
+    // clang-format on
+}
+
+void TstMainWindow::windowPlaceNonsenseIgnored() {
+    QFETCH(QByteArray, window);
+    QFETCH(QString, size);
+    QFETCH(bool, placed);
+    WindowFixture f(QByteArray("[Misc]\nSeparator=.\n") + window);
+    TForm1 &w = *f.window;
+    const QSize expected = size == QLatin1String("designed") ? w.sizeHint()
+                           : size == QLatin1String("saved")  ? QSize(1100, 700)
+                                                             : w.minimumSizeHint();
+    QCOMPARE(w.size(), expected);
+    QCOMPARE(w.pos() == QPoint(40, 50), placed);
+    if (size == QLatin1String("saved") && !placed)
+        QVERIFY(w.pos() != QPoint(-9000, 50));
+    QVERIFY(!w.isMaximized());
+    QVERIFY(f.errors.isEmpty());
 }
 
 QTEST_MAIN(TstMainWindow)

@@ -70,6 +70,7 @@ class TstWindowSim : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void readTypeThenReadFillsTheTable();
+    void readKeyWithACellOpen();
     void editWriteAndReadBack();
     void secondCommandDuringSequenceIsRefused();
     void closedPortStopsTheRunningCommand_data();
@@ -102,6 +103,32 @@ void TstWindowSim::readTypeThenReadFillsTheTable() {
     QCOMPARE(grid.cell(1, 4), QStringLiteral("Input 1"));
     QCOMPARE(grid.cell(6, 4), QStringLiteral("Input 6"));
     QVERIFY(s.window().ui.Label6->text().startsWith(QStringLiteral("Time: ")));
+    QVERIFY(s.fixture->errors.isEmpty());
+}
+
+// F5 pressed while a cell is being edited reads as a click on "Read" does: the editor closes
+// first. A value read that equals the one before leaves the table unchanged, so an editor still
+// open would keep the typed text and write it over the value read when it closed.
+void TstWindowSim::readKeyWithACellOpen() {
+    SimWindow s(Model::Qtr4d);
+    TForm1 &w = s.window();
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    w.ui.BitBtn27->click();
+    QVERIFY(s.waitIdle());
+    QTest::keyClick(&w, Qt::Key_F5);
+    QVERIFY(s.waitIdle());
+    QTRY_VERIFY(w.ui.BitBtn1->isEnabled());
+    QCOMPARE(w.session().tables.Grid_data.cell(1, kRowFreeText), QStringLiteral("Input 1"));
+    QLineEdit *editor = openCell(w, 1, kRowFreeText);
+    QVERIFY(editor);
+    QTest::keyClicks(editor, QStringLiteral("Typed"));
+    QTest::keyClick(editor, Qt::Key_F5);
+    QVERIFY(s.waitIdle());
+    QTRY_VERIFY(w.ui.BitBtn1->isEnabled());
+    w.ui.BitBtn27->setFocus();
+    QCOMPARE(w.session().tables.Grid_data.cell(1, kRowFreeText), QStringLiteral("Input 1"));
     QVERIFY(s.fixture->errors.isEmpty());
 }
 

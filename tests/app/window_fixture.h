@@ -36,10 +36,18 @@ public:
 
 class ScriptedDialogs : public FileDialogs {
 public:
-    QString saveFileName(const QString &, const QString &) override { return savePath; }
-    QString openFileName(const QString &) override { return openPath; }
+    QString saveFileName(const QString &, const QString &defaultSuffix) override {
+        asked << QStringLiteral("save ") + defaultSuffix;
+        return savePath;
+    }
+    QString openFileName(const QString &) override {
+        asked << QStringLiteral("open");
+        return openPath;
+    }
     QString savePath;
     QString openPath;
+    // "open", or "save" and the suffix offered, for every dialog asked for.
+    QStringList asked;
 };
 
 class RecordingOpener : public DesktopOpener {
