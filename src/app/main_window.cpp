@@ -512,10 +512,12 @@ void TForm1::FormClose() {
     if (isVisible())
         savePlacement();
     Timer_time.stop();
+    m_scan.stop();
     if (PortOpen)
         BitBtn13Click();
     Form2->hide();
     Form3->hide();
+    FormFind->hide();
 }
 
 void TForm1::Comm1Error(int errors) {
