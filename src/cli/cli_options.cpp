@@ -188,7 +188,12 @@ CliParse parseCliArguments(const QStringList &arguments) {
                     options.only << group;
             }
         } else if (flag == QLatin1String("--time")) {
-            const QDateTime time = QDateTime::fromString(value, Qt::ISODate);
+            // The logger's clock knows no zone and no daylight saving: a time without an
+            // offset is the wall-clock time it is to show, also one that the PC's zone skips
+            // when its clocks go forward.
+            QDateTime time = QDateTime::fromString(value + QLatin1Char('Z'), Qt::ISODate);
+            if (!time.isValid())
+                time = QDateTime::fromString(value, Qt::ISODate);
             if (!time.isValid())
                 return fail(QStringLiteral("bad time '%1': ISO 8601, such as 2026-03-29T03:00:00")
                                 .arg(value));

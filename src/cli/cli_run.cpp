@@ -11,6 +11,7 @@
 #include "device_session.h"
 #include "error_display.h"
 #include "line_names.h"
+#include "payload.h"
 #include "register_map.h"
 #include "ser_comm.h"
 #include "ser_comm_error.h"
@@ -81,10 +82,10 @@ QString alignedTable(const QList<QStringList> &rows) {
     return lines.join(QLatin1Char('\n'));
 }
 
-// A cell's text as JSON: numbers as numbers where the row holds numbers.
-// A consumption cell ends in its unit, "1.0 m3", or in a blank when the unit is unknown.
+// A cell's text as JSON: numbers as numbers where the row holds numbers. A unit behind the
+// number ("12.5 l/s", "3.0 m3") is left to the row's title and the parameters.
 QJsonValue cellValue(const QString &text, bool numeric) {
-    const QString number = text.trimmed();
+    const QString number = text.section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty);
     if (!numeric || number.isEmpty())
         return text;
     bool ok = false;
@@ -290,7 +291,7 @@ AddressResult CliRun::identify(int address) {
             json.insert(QStringLiteral("parity"), parity);
         }
     }
-    json.insert(QStringLiteral("battery"), m_view.battery);
+    json.insert(QStringLiteral("battery"), cellValue(m_view.battery, true));
     json.insert(QStringLiteral("clock"), m_view.clock);
     json.insert(QStringLiteral("pulseLength"), m_view.pulseLength);
     json.insert(QStringLiteral("language"), m_view.language);
@@ -335,9 +336,13 @@ AddressResult CliRun::read(int address) {
     result.json = QJsonObject{{QStringLiteral("address"), address},
                               {QStringLiteral("model"), m_session.device.DeviceType},
                               {QStringLiteral("parameters"), rows}};
+    // From the address's slot, as the window's export writes it: the table's columns beyond
+    // this model's inputs may still hold another address's texts.
+    const AddressStore &store = m_session.store;
     result.csv = csvBlock(
         address, kParameterRows, [&grid](int row) { return grid.cell(0, row); },
-        [&grid](int col, int row) { return grid.cell(col, row); }, QStringLiteral(";"));
+        [&store, address](int col, int row) { return store.cell(address, col, row); },
+        QStringLiteral(";"));
     return result;
 }
 
@@ -382,11 +387,12 @@ AddressResult CliRun::counters(int address) {
     result.rows << QStringList{QStringLiteral("Battery status"), m_view.battery}
                 << QStringList{
                        QStringLiteral("Input status"),
-                       QStringLiteral("0x%1").arg(status, 2, 16, QLatin1Char('0')).toUpper()};
+                       QStringLiteral("0x") +
+                           QStringLiteral("%1").arg(status, 2, 16, QLatin1Char('0')).toUpper()};
     result.json = QJsonObject{{QStringLiteral("address"), address},
                               {QStringLiteral("model"), m_session.device.DeviceType},
                               {QStringLiteral("counters"), rows},
-                              {QStringLiteral("battery"), m_view.battery},
+                              {QStringLiteral("battery"), cellValue(m_view.battery, true)},
                               {QStringLiteral("inputStatus"), status}};
     result.csv = countersExport(grid, address, QStringLiteral(";"));
     return result;
@@ -442,11 +448,29 @@ AddressResult CliRun::write(int address) {
     return result;
 }
 
+// The window sends the clock and never looks at the logger's acknowledgement. A script has to
+// learn whether the logger took the time, and an acknowledgement left unread would reach the
+// next program that opens the port in front of its first reply; so here the write waits for
+// the acknowledgement and checks it like any other reply.
 AddressResult CliRun::setClock(int address) {
     AddressResult result;
     result.address = address;
     const QDateTime time = m_options.time.value_or(QDateTime::currentDateTime());
-    runAndWait([this] { m_ops.BitBtn10Click(); });
+    runAndWait([this, &time] {
+        if (!m_session.checkPort())
+            return;
+        RequestRunner::Command clock;
+        clock.name = "clock write";
+        clock.noReply = RequestRunner::NoReply::Log;
+        const QByteArray payload = clockPayload(time);
+        clock.steps.push_back({[this, payload](int slave) {
+                                   m_session.master.SendWriteClock(slave, payload);
+                                   return true;
+                               },
+                               {},
+                               true});
+        m_session.runner.run(clock);
+    });
     if (const auto failure = m_view.failure()) {
         result.error = failure;
         return result;
