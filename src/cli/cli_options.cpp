@@ -9,6 +9,8 @@ namespace {
 
 // The speeds the Options dialog offers.
 const QList<int> kSpeeds{300, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 115200};
+// The speeds a logger can be set to.
+const QList<int> kLoggerSpeeds{300, 1200, 2400, 4800, 9600, 19200, 38400};
 const QStringList kParities{QStringLiteral("None"), QStringLiteral("Even"), QStringLiteral("Odd"),
                             QStringLiteral("Mark"), QStringLiteral("Space")};
 
@@ -39,7 +41,16 @@ QStringList commandFlags(const QString &command) {
         return {QStringLiteral("--from"), QStringLiteral("--to"), QStringLiteral("--all-settings")};
     if (command == QLatin1String("export"))
         return {QStringLiteral("--csv")};
-    return {};
+    QStringList flags;
+    if (kServiceCommands.contains(command))
+        flags << QStringLiteral("--service-password");
+    if (command == QLatin1String("set-address"))
+        flags << QStringLiteral("--new-address");
+    if (command == QLatin1String("set-line"))
+        flags << QStringLiteral("--new-speed") << QStringLiteral("--new-parity");
+    if (command == QLatin1String("set-code"))
+        flags << QStringLiteral("--code");
+    return flags;
 }
 
 const QStringList kCommonFlags{
@@ -208,6 +219,35 @@ CliParse parseCliArguments(const QStringList &arguments) {
             (flag == QLatin1String("--from") ? options.scanFrom : options.scanTo) = *a;
         } else if (flag == QLatin1String("--csv")) {
             options.csvFile = value;
+        } else if (flag == QLatin1String("--service-password")) {
+            options.servicePassword = value;
+        } else if (flag == QLatin1String("--new-address")) {
+            const auto a = address(value);
+            if (!a)
+                return fail(QStringLiteral("bad address '%1' for --new-address: addresses are 1 "
+                                           "to 250")
+                                .arg(value));
+            options.newAddress = *a;
+        } else if (flag == QLatin1String("--new-speed")) {
+            const auto speed = wholeNumber(value);
+            if (!speed || !kLoggerSpeeds.contains(*speed))
+                return fail(QStringLiteral("bad speed '%1' for --new-speed: one of 300, 1200, "
+                                           "2400, 4800, 9600, 19200, 38400")
+                                .arg(value));
+            options.newSpeed = *speed;
+        } else if (flag == QLatin1String("--new-parity")) {
+            for (const QString &name : kParities.first(3)) {
+                if (value.compare(name, Qt::CaseInsensitive) == 0)
+                    options.newParity = name;
+            }
+            if (options.newParity.isEmpty())
+                return fail(QStringLiteral("bad parity '%1' for --new-parity: none, even or odd")
+                                .arg(value));
+        } else if (flag == QLatin1String("--code")) {
+            if (value.size() != 4)
+                return fail(QStringLiteral("bad code '%1': the menu access code has 4 characters")
+                                .arg(value));
+            options.code = value;
         }
     }
 
@@ -236,6 +276,20 @@ CliParse parseCliArguments(const QStringList &arguments) {
     } else if (options.port.isEmpty()) {
         return fail(QStringLiteral("--port is required"));
     }
+    if (kServiceCommands.contains(options.command) && options.servicePassword.isEmpty())
+        return fail(QStringLiteral("%1 needs --service-password").arg(options.command));
+    if (options.command == QLatin1String("set-address")) {
+        if (options.newAddress == 0)
+            return fail(QStringLiteral("set-address needs --new-address N"));
+        if (options.addresses.size() != 1)
+            return fail(QStringLiteral("set-address takes one --address: two loggers cannot "
+                                       "share the new one"));
+    }
+    if (options.command == QLatin1String("set-line") &&
+        (options.newSpeed == 0 || options.newParity.isEmpty()))
+        return fail(QStringLiteral("set-line needs --new-speed N and --new-parity P"));
+    if (options.command == QLatin1String("set-code") && options.code.isEmpty())
+        return fail(QStringLiteral("set-code needs --code NNNN"));
     if (options.command == QLatin1String("write") && options.fromFile.isEmpty())
         return fail(QStringLiteral("write needs --from FILE.dat"));
     if (options.command == QLatin1String("scan") && options.scanFrom > options.scanTo)
@@ -280,8 +334,9 @@ QString cliUsage(const QString &command) {
         return QStringLiteral(
                    "Usage: corvane-cli write --port PATH --from FILE.dat "
                    "[--only unit,constant,user,text,tariffs,initial] [options]\n\n"
-                   "Writes each address's record of the work file to its logger, with the "
-                   "window's\nchecks. One line per row written or refused.\n\n") +
+                   "Writes the work file's record of each address given (--address) to its "
+                   "logger,\nwith the window's checks. One line per row written or "
+                   "refused.\n\n") +
                common;
     if (command == QLatin1String("set-clock"))
         return QStringLiteral("Usage: corvane-cli set-clock --port PATH [--time ISO8601] "
@@ -301,6 +356,37 @@ QString cliUsage(const QString &command) {
         return QStringLiteral("Usage: corvane-cli export FILE.dat --csv OUT.csv\n\n"
                               "Writes the parameter CSV of the work file, as the window's "
                               "export does.\nNeeds no port.\n");
+    const QString service = QStringLiteral(
+        "Service commands need --service-password, the service page's password, and change\n"
+        "nothing without the right one.\n\n");
+    if (command == QLatin1String("set-address"))
+        return QStringLiteral("Usage: corvane-cli set-address --port PATH --address N "
+                              "--new-address M --service-password PASS [options]\n\n"
+                              "Moves the logger at N to bus address M. The logger does not "
+                              "acknowledge it;\nidentify it at M to check.\n\n") +
+               service + common;
+    if (command == QLatin1String("set-line"))
+        return QStringLiteral("Usage: corvane-cli set-line --port PATH --new-speed N "
+                              "--new-parity none|even|odd --service-password PASS [options]\n\n"
+                              "Sets the logger's speed and parity. It answers at the old "
+                              "settings, then\nswitches: talk to it at the new ones "
+                              "afterwards.\n\n") +
+               service + common;
+    if (command == QLatin1String("lock") || command == QLatin1String("unlock"))
+        return QStringLiteral("Usage: corvane-cli %1 --port PATH --service-password PASS "
+                              "[options]\n\n%2 the logger's keys.\n\n")
+                   .arg(command, command == QLatin1String("lock") ? QStringLiteral("Locks")
+                                                                  : QStringLiteral("Unlocks")) +
+               service + common;
+    if (command == QLatin1String("read-code"))
+        return QStringLiteral("Usage: corvane-cli read-code --port PATH --service-password PASS "
+                              "[options]\n\nReads the logger's menu access code.\n\n") +
+               service + common;
+    if (command == QLatin1String("set-code"))
+        return QStringLiteral("Usage: corvane-cli set-code --port PATH --code NNNN "
+                              "--service-password PASS [options]\n\n"
+                              "Sets the logger's menu access code (4 characters).\n\n") +
+               service + common;
     return QStringLiteral(
                "Usage: corvane-cli COMMAND [options]\n\n"
                "Commands:\n"
@@ -311,6 +397,11 @@ QString cliUsage(const QString &command) {
                "  set-clock   the logger's clock (--time ISO8601, default the PC's clock)\n"
                "  scan        find the loggers on the line\n"
                "  export      a work file's parameter CSV (offline)\n\n"
+               "Service commands (--service-password):\n"
+               "  set-address the logger's bus address (--new-address M)\n"
+               "  set-line    the logger's speed and parity (--new-speed, --new-parity)\n"
+               "  lock, unlock  the logger's keys\n"
+               "  read-code, set-code  the menu access code (--code NNNN)\n\n"
                "corvane-cli COMMAND --help tells more.\n\n") +
            common;
 }

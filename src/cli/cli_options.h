@@ -33,6 +33,13 @@ struct CliOptions {
     QString exportFile;            // export FILE.dat
     QString csvFile;               // export --csv
 
+    // The service commands'.
+    QString servicePassword;
+    int newAddress = 0; // set-address --new-address
+    int newSpeed = 0;   // set-line --new-speed
+    QString newParity;  // set-line --new-parity
+    QString code;       // set-code --code
+
     bool help = false;
     bool version = false;
 };
@@ -53,10 +60,16 @@ std::optional<QList<int>> parseAddressList(const QString &text, QString *error);
 // The help of the program, or of one command.
 QString cliUsage(const QString &command = {});
 
-inline const QStringList kCliCommands{QStringLiteral("identify"),  QStringLiteral("read"),
-                                      QStringLiteral("counters"),  QStringLiteral("write"),
-                                      QStringLiteral("set-clock"), QStringLiteral("scan"),
-                                      QStringLiteral("export")};
+inline const QStringList kCliCommands{
+    QStringLiteral("identify"), QStringLiteral("read"),        QStringLiteral("counters"),
+    QStringLiteral("write"),    QStringLiteral("set-clock"),   QStringLiteral("scan"),
+    QStringLiteral("export"),   QStringLiteral("set-address"), QStringLiteral("set-line"),
+    QStringLiteral("lock"),     QStringLiteral("unlock"),      QStringLiteral("read-code"),
+    QStringLiteral("set-code")};
+// The commands behind the service page's password.
+inline const QStringList kServiceCommands{
+    QStringLiteral("set-address"), QStringLiteral("set-line"),  QStringLiteral("lock"),
+    QStringLiteral("unlock"),      QStringLiteral("read-code"), QStringLiteral("set-code")};
 inline const QStringList kWriteGroups{QStringLiteral("unit"),    QStringLiteral("constant"),
                                       QStringLiteral("user"),    QStringLiteral("text"),
                                       QStringLiteral("tariffs"), QStringLiteral("initial")};

@@ -22,6 +22,7 @@
 
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -43,10 +44,12 @@ struct AddressResult {
     QList<QStringList> rows;
 };
 
+// The service page's entries and the write's check boxes, as the command line gives them.
 class CliControls : public ControlReader {
 public:
-    QString text(Field) const override { return {}; }
+    QString text(Field field) const override { return fields.value(field); }
     bool isChecked(WriteGroup group) const override { return groups.contains(group); }
+    QHash<Field, QString> fields;
     QList<WriteGroup> groups;
 };
 
@@ -142,6 +145,7 @@ private:
     AddressResult counters(int address);
     AddressResult write(int address);
     AddressResult setClock(int address);
+    AddressResult service(int address);
     int scan();
     int exportCsv();
     int report(const QList<AddressResult> &results, const QStringList &header);
@@ -482,6 +486,60 @@ AddressResult CliRun::setClock(int address) {
     return result;
 }
 
+// The service page's commands, behind its password (checked once, before the loop).
+AddressResult CliRun::service(int address) {
+    AddressResult result;
+    result.address = address;
+    const QString &command = m_options.command;
+    QString outcome;
+    if (command == QLatin1String("set-address")) {
+        // The window sends this write without waiting; a script must see the echo, or the next
+        // program to open the port would take it for the start of its own reply.
+        runAndWait([this] {
+            if (!m_session.checkPort())
+                return;
+            RequestRunner::Command write;
+            write.name = "bus address write";
+            write.noReply = RequestRunner::NoReply::Log;
+            write.steps.push_back({[this](int slave) {
+                                       m_session.master.SendWriteSingle(slave, kRegBusAddress,
+                                                                        m_options.newAddress, 1);
+                                       return true;
+                                   },
+                                   {},
+                                   true});
+            m_session.runner.run(write);
+        });
+        outcome = QStringLiteral("moved to %1").arg(m_options.newAddress);
+    } else if (command == QLatin1String("set-line")) {
+        runAndWait([this] { m_page.Button1Click(); });
+        outcome = QStringLiteral("%1 %2").arg(m_options.newSpeed).arg(m_options.newParity);
+    } else if (command == QLatin1String("lock")) {
+        runAndWait([this] { m_page.BitBtn21Click(); });
+        outcome = QStringLiteral("locked");
+    } else if (command == QLatin1String("unlock")) {
+        runAndWait([this] { m_page.BitBtn22Click(); });
+        outcome = QStringLiteral("unlocked");
+    } else if (command == QLatin1String("read-code")) {
+        runAndWait([this] { m_page.Button2Click(); });
+        outcome = m_view.menuCode;
+    } else if (command == QLatin1String("set-code")) {
+        runAndWait([this] { m_page.BitBtn20Click(); });
+        outcome = QStringLiteral("set to ") + m_options.code;
+    }
+    if (const auto failure = m_view.failure()) {
+        result.error = failure;
+        return result;
+    }
+    result.json = QJsonObject{{QStringLiteral("address"), address},
+                              {QStringLiteral("command"), command},
+                              {QStringLiteral("result"), outcome}};
+    if (command == QLatin1String("read-code"))
+        result.json.insert(QStringLiteral("code"), outcome);
+    result.rows = {{QString::number(address), outcome}};
+    return result;
+}
+
 int CliRun::scan() {
     SerCommScanPort port(m_comm);
     BusScan scan(m_session, port);
@@ -627,6 +685,19 @@ int CliRun::exec() {
         if (const int code = loadInto(m_options.saveFile, true); code != CliExit::Ok)
             return code;
     }
+    if (kServiceCommands.contains(command)) {
+        using Field = ControlReader::Field;
+        m_controls.fields = {{Field::NewAddress, QString::number(m_options.newAddress)},
+                             {Field::Speed, QString::number(m_options.newSpeed)},
+                             {Field::Parity, m_options.newParity},
+                             {Field::MenuCode, m_options.code}};
+        m_page.BitBtn18Click(m_options.servicePassword);
+        if (!m_page.isUnlocked()) {
+            printLine(m_err, QStringLiteral("%1: wrong service password, nothing was changed")
+                                 .arg(QLatin1String(kProgram)));
+            return CliExit::Usage;
+        }
+    }
     if (const int code = openPort(); code != CliExit::Ok)
         return code;
     const auto closePort = qScopeGuard([this] { m_comm.ClosePort(); });
@@ -648,6 +719,8 @@ int CliRun::exec() {
             results << write(address);
         else if (command == QLatin1String("set-clock"))
             results << setClock(address);
+        else
+            results << service(address);
     }
     if (m_progress)
         std::fputc('\n', m_err);
@@ -661,6 +734,10 @@ int CliRun::exec() {
         header = {QStringLiteral("Address"), QStringLiteral("Row"), QStringLiteral("Result")};
     else if (command == QLatin1String("set-clock"))
         header = {QStringLiteral("Address"), QStringLiteral("Time written")};
+    else if (command == QLatin1String("read-code"))
+        header = {QStringLiteral("Address"), QStringLiteral("Menu code")};
+    else
+        header = {QStringLiteral("Address"), QStringLiteral("Result")};
     int code = report(results, header);
 
     if (command == QLatin1String("read") && !m_options.saveFile.isEmpty()) {

@@ -438,6 +438,7 @@ private Q_SLOTS:
     void writeGivesBackWhatWasRead();
     void readSaveAddsAndReplacesRecords();
     void exportIsTheWindowsExport();
+    void serviceCommandsBehindThePassword();
 
 private:
     QTemporaryDir m_dir;
@@ -526,6 +527,26 @@ void TstCli::usageErrors_data() {
         << QStringList{"export", "w.dat"} << QStringLiteral("export needs --csv OUT.csv");
     QTest::newRow("export without work file")
         << QStringList{"export", "--csv", "out.csv"} << QStringLiteral("export needs a work file");
+    QTest::newRow("service command without password")
+        << QStringList{"lock"} + port << QStringLiteral("lock needs --service-password");
+    QTest::newRow("logger speed not settable")
+        << QStringList{"set-line", "--new-speed",        "115200", "--new-parity",
+                       "none",     "--service-password", "x"} +
+               port
+        << QStringLiteral("bad speed '115200' for --new-speed");
+    QTest::newRow("mark parity not settable")
+        << QStringList{"set-line", "--new-speed",        "9600", "--new-parity",
+                       "mark",     "--service-password", "x"} +
+               port
+        << QStringLiteral("bad parity 'mark' for --new-parity");
+    QTest::newRow("short menu code")
+        << QStringList{"set-code", "--code", "123", "--service-password", "x"} + port
+        << QStringLiteral("bad code '123'");
+    QTest::newRow("two loggers to one address")
+        << QStringList{"set-address", "--address",          "3,4", "--new-address",
+                       "9",           "--service-password", "x"} +
+               port
+        << QStringLiteral("set-address takes one --address");
     QTest::newRow("write from a missing file")
         << QStringList{"write", "--from", "/nonexistent/w.dat"} + port
         << QStringLiteral("work file /nonexistent/w.dat: it cannot be opened");
@@ -979,6 +1000,52 @@ void TstCli::exportIsTheWindowsExport() {
     QCOMPARE(refused.exitCode, 2);
     QCOMPARE(refused.errLines().size(), 1);
     QVERIFY2(refused.errLines().first().contains(nowhere), refused.err.constData());
+}
+
+// Nothing reaches the line without the right password; with it, each command changes the
+// logger, and the next program finds the line clean (a write's echo is not left behind).
+void TstCli::serviceCommandsBehindThePassword() {
+    START_BUS(bus, {{4, Model::Qtr8d}, {6, Model::Qtr6d}});
+    const QStringList good{QStringLiteral("--service-password"), QStringLiteral("tovrek")};
+    RUN_CLI(wrong, bus.command(QStringLiteral("lock"),
+                               {QStringLiteral("--address"), QStringLiteral("4"),
+                                QStringLiteral("--service-password"), QStringLiteral("guess")}));
+    QCOMPARE(wrong.exitCode, 2);
+    QCOMPARE(wrong.errLines(),
+             QStringList{"corvane-cli: wrong service password, nothing was changed"});
+    QCOMPARE(bus.sim.requestCount(), 0);
+
+    RUN_CLI(lock, bus.command(QStringLiteral("lock"), QStringList{"--address", "4,5,6"} + good));
+    QCOMPARE(lock.exitCode, 1);
+    QCOMPARE(lock.errLines(), QStringList{"corvane-cli: address 5: no reply"});
+    QVERIFY(bus.sim.logger(4).isLocked());
+    QVERIFY(bus.sim.logger(6).isLocked());
+
+    RUN_CLI(code, bus.command(QStringLiteral("set-code"),
+                              QStringList{"--address", "4", "--code", "4321"} + good));
+    QCOMPARE(code.exitCode, 0);
+    RUN_CLI(readCode, bus.command(QStringLiteral("read-code"),
+                                  QStringList{"--address", "4", "--format", "json"} + good));
+    QCOMPARE(readCode.exitCode, 0);
+    const QJsonObject first =
+        QJsonDocument::fromJson(readCode.out).object().value("results").toArray().at(0).toObject();
+    QCOMPARE(first.value("code").toString(), QStringLiteral("4321"));
+
+    RUN_CLI(line,
+            bus.command(QStringLiteral("set-line"), QStringList{"--address", "6", "--new-speed",
+                                                                "19200", "--new-parity", "even"} +
+                                                        good));
+    QCOMPARE(line.exitCode, 0);
+    QCOMPARE(bus.sim.logger(6).lineSettings(), (LineSettings{0, 5}));
+
+    RUN_CLI(move, bus.command(QStringLiteral("set-address"),
+                              QStringList{"--address", "4", "--new-address", "14"} + good));
+    QCOMPARE(move.exitCode, 0);
+    QVERIFY(bus.sim.hasSlave(14));
+    RUN_CLI(after, bus.command(QStringLiteral("identify"),
+                               {QStringLiteral("--address"), QStringLiteral("14")}));
+    QCOMPARE(after.exitCode, 0);
+    QVERIFY2(after.out.contains("QTR-8D"), after.out.constData());
 }
 
 QTEST_GUILESS_MAIN(TstCli)
