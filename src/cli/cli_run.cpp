@@ -138,6 +138,12 @@ private:
     }
     bool identifyNow();
     bool learnModel();
+    // The model first, then the commands; the first failure of them all, if any.
+    std::optional<QString> runWithModel(const std::vector<std::function<void()>> &clicks);
+    QStringList tableHeader(const QString &first) const;
+    // One table row, to the text rows and, numbers as numbers where numeric, to the JSON rows.
+    void addTableRow(AddressResult &result, QJsonArray &rows, const StringGrid &table, int row,
+                     bool numeric) const;
     void progress(int index);
 
     AddressResult identify(int address);
@@ -305,38 +311,46 @@ AddressResult CliRun::identify(int address) {
     return result;
 }
 
+std::optional<QString> CliRun::runWithModel(const std::vector<std::function<void()>> &clicks) {
+    if (!learnModel())
+        return m_view.failure().value_or(QStringLiteral("model unknown"));
+    m_view.reset();
+    for (const auto &click : clicks)
+        runAndWait(click);
+    return m_view.failure();
+}
+
+QStringList CliRun::tableHeader(const QString &first) const {
+    QStringList header{first};
+    for (int input = 1; input <= m_session.state.InputCount; ++input)
+        header << inputTitle(input);
+    return header;
+}
+
+void CliRun::addTableRow(AddressResult &result, QJsonArray &rows, const StringGrid &table, int row,
+                         bool numeric) const {
+    QJsonArray values;
+    QStringList line{table.cell(0, row)};
+    for (int input = 1; input <= m_session.state.InputCount; ++input) {
+        values.append(cellValue(table.cell(input, row), numeric));
+        line << table.cell(input, row);
+    }
+    rows.append(QJsonObject{{QStringLiteral("row"), table.cell(0, row)},
+                            {QStringLiteral("values"), values}});
+    result.rows << line;
+}
+
 AddressResult CliRun::read(int address) {
     AddressResult result;
     result.address = address;
-    if (!learnModel()) {
-        result.error = m_view.failure().value_or(QStringLiteral("model unknown"));
+    result.error = runWithModel({[this] { m_ops.BitBtn1Click(); }});
+    if (result.error)
         return result;
-    }
-    m_view.reset();
-    runAndWait([this] { m_ops.BitBtn1Click(); });
-    if (const auto failure = m_view.failure()) {
-        result.error = failure;
-        return result;
-    }
     const StringGrid &grid = m_session.tables.Grid_data;
-    const int inputs = m_session.state.InputCount;
     QJsonArray rows;
-    QStringList header{QStringLiteral("Parameter")};
-    for (int input = 1; input <= inputs; ++input)
-        header << inputTitle(input);
-    result.rows << header;
-    for (int row = 1; row <= kParameterRows; ++row) {
-        const bool numeric = row != kRowUnit && row != kRowFreeText;
-        QJsonArray values;
-        QStringList line{grid.cell(0, row)};
-        for (int input = 1; input <= inputs; ++input) {
-            values.append(cellValue(grid.cell(input, row), numeric));
-            line << grid.cell(input, row);
-        }
-        rows.append(QJsonObject{{QStringLiteral("row"), grid.cell(0, row)},
-                                {QStringLiteral("values"), values}});
-        result.rows << line;
-    }
+    result.rows << tableHeader(QStringLiteral("Parameter"));
+    for (int row = 1; row <= kParameterRows; ++row)
+        addTableRow(result, rows, grid, row, row != kRowUnit && row != kRowFreeText);
     result.json = QJsonObject{{QStringLiteral("address"), address},
                               {QStringLiteral("model"), m_session.device.DeviceType},
                               {QStringLiteral("parameters"), rows}};
@@ -353,40 +367,17 @@ AddressResult CliRun::read(int address) {
 AddressResult CliRun::counters(int address) {
     AddressResult result;
     result.address = address;
-    if (!learnModel()) {
-        result.error = m_view.failure().value_or(QStringLiteral("model unknown"));
+    result.error =
+        runWithModel({[this] { m_ops.BitBtn6Click(); }, [this] { m_ops.BitBtn31Click(); },
+                      [this] { m_ops.BitBtn28Click(); }});
+    if (result.error)
         return result;
-    }
-    m_view.reset();
-    runAndWait([this] { m_ops.BitBtn6Click(); });
-    runAndWait([this] { m_ops.BitBtn31Click(); });
-    runAndWait([this] { m_ops.BitBtn28Click(); });
-    if (const auto failure = m_view.failure()) {
-        result.error = failure;
-        return result;
-    }
     const StringGrid &grid = m_session.tables.Grid_data2;
-    const StringGrid &flow = m_session.tables.Grid_flow;
-    const int inputs = m_session.state.InputCount;
-    QStringList header{QStringLiteral("Value")};
-    for (int input = 1; input <= inputs; ++input)
-        header << inputTitle(input);
-    result.rows << header;
     QJsonArray rows;
-    const auto addRow = [&](const StringGrid &table, int row) {
-        QJsonArray values;
-        QStringList line{table.cell(0, row)};
-        for (int input = 1; input <= inputs; ++input) {
-            values.append(cellValue(table.cell(input, row), true));
-            line << table.cell(input, row);
-        }
-        rows.append(QJsonObject{{QStringLiteral("row"), table.cell(0, row)},
-                                {QStringLiteral("values"), values}});
-        result.rows << line;
-    };
+    result.rows << tableHeader(QStringLiteral("Value"));
     for (int row = 1; row <= kCounterRows; ++row)
-        addRow(grid, row);
-    addRow(flow, kRowFlow);
+        addTableRow(result, rows, grid, row, true);
+    addTableRow(result, rows, m_session.tables.Grid_flow, kRowFlow, true);
     const int status = m_view.inputStatus.value_or(0);
     result.rows << QStringList{QStringLiteral("Battery status"), m_view.battery}
                 << QStringList{

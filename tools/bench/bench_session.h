@@ -3,10 +3,12 @@
 // What the benchmarks share: a view that shows nothing but counts failed requests, no controls,
 // and a port opened on the simulator's pseudo-terminal feeding a session's runner.
 
+#include "device_operations.h"
 #include "device_session.h"
 #include "logger_simulator.h"
 #include "named_controls.h"
 #include "ser_comm.h"
+#include "sleeper.h"
 
 #include <cstdio>
 
@@ -49,5 +51,28 @@ inline bool openOnSimulator(TSerComm &comm, const LoggerSimulator &sim, DeviceSe
     }
     return true;
 }
+
+// A session at address 1 on the simulator's port, the port open (see open), with the operations
+// of the window's first two pages. model, when given, is put in force as "Read type" would.
+struct SimSession {
+    SimSession(const LoggerSimulator &sim, const QString &model = {})
+        : session(SessionEnvironment{comm, defaultSleeper(), out, controls, [] { return 1; },
+                                     [this] { return comm.IsOpen(); },
+                                     [] { return QStringLiteral("."); }}),
+          ops(session) {
+        open = openOnSimulator(comm, sim, session);
+        if (!model.isEmpty()) {
+            session.store.setModel(1, model);
+            ops.Edit_addrChange(1);
+        }
+    }
+
+    TSerComm comm;
+    CountingOutput out;
+    NoControls controls;
+    DeviceSession session;
+    DeviceOperations ops;
+    bool open = false;
+};
 
 } // namespace corvane::bench

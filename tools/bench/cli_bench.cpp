@@ -67,20 +67,12 @@ int main(int argc, char *argv[]) {
     for (int run = 1; run <= repetitions; ++run) {
         qint64 windowMs = 0;
         {
-            TSerComm comm;
-            bench::CountingOutput out;
-            bench::NoControls controls;
-            DeviceSession session(SessionEnvironment{comm, defaultSleeper(), out, controls,
-                                                     [] { return 1; }, [] { return true; },
-                                                     [] { return QStringLiteral("."); }});
-            DeviceOperations ops(session);
-            if (!bench::openOnSimulator(comm, sim, session))
+            bench::SimSession bench(sim, QStringLiteral("QTR-8D"));
+            if (!bench.open)
                 return 1;
-            session.store.setModel(1, QStringLiteral("QTR-8D"));
-            ops.Edit_addrChange(1);
-            session.setFastReplies(true);
-            windowMs = windowRead(session, ops);
-            comm.ClosePort();
+            bench.session.setFastReplies(true);
+            windowMs = windowRead(bench.session, bench.ops);
+            bench.comm.ClosePort();
         }
         int exitCode = 0;
         const qint64 cliMs = cliRead(sim.slavePath(), &exitCode);

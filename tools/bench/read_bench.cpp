@@ -10,11 +10,11 @@
 // time the thread spends blocked (in the send, say) shows up as lateness.
 //
 //     corvane-read-bench [repetitions] [--fast]
+#include "bench_session.h"
 #include "device_operations.h"
 #include "device_session.h"
 #include "frames.h"
 #include "logger_simulator.h"
-#include "bench_session.h"
 #include "register_map.h"
 #include "ser_comm.h"
 #include "sleeper.h"
@@ -172,17 +172,12 @@ int main(int argc, char *argv[]) {
         std::fprintf(stderr, "simulator did not start: %s\n", qPrintable(error));
         return 1;
     }
-    TSerComm comm;
-    bench::CountingOutput out;
-    bench::NoControls controls;
-    DeviceSession session(SessionEnvironment{comm, defaultSleeper(), out, controls,
-                                             [] { return 1; }, [] { return true; },
-                                             [] { return QStringLiteral("."); }});
-    DeviceOperations ops(session);
-    if (!bench::openOnSimulator(comm, sim, session))
+    bench::SimSession bench(sim, QStringLiteral("QTR-8D"));
+    if (!bench.open)
         return 1;
-    session.store.setModel(1, QStringLiteral("QTR-8D"));
-    ops.Edit_addrChange(1);
+    DeviceSession &session = bench.session;
+    DeviceOperations &ops = bench.ops;
+    bench::CountingOutput &out = bench.out;
     applyFastMode(session, fast);
 
     const auto sends = stepSendTimes();
@@ -248,7 +243,7 @@ int main(int argc, char *argv[]) {
     for (const StallFigures &stall : stalls)
         std::printf("%10lld %10zu %10.3f %10.3f %10.3f\n", stall.window, stall.samples, stall.p50,
                     stall.p99, stall.max);
-    comm.ClosePort();
+    bench.comm.ClosePort();
     sim.stop();
     return 0;
 }

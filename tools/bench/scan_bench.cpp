@@ -7,11 +7,11 @@
 // The first scan covers addresses 1 to 250 at the current setting (9600 None), with loggers at
 // 1, 7 and 250. The second tries all 21 line settings over A..B (default 1..10), with a logger at
 // 7 set to 19200 Even.
+#include "bench_session.h"
 #include "bus_scan.h"
 #include "device_session.h"
 #include "frames.h"
 #include "logger_simulator.h"
-#include "bench_session.h"
 #include "register_map.h"
 #include "send_frame.h"
 #include "ser_comm.h"
@@ -115,14 +115,11 @@ int main(int argc, char *argv[]) {
         std::fprintf(stderr, "simulator did not start: %s\n", qPrintable(error));
         return 1;
     }
-    TSerComm comm;
-    bench::CountingOutput out;
-    bench::NoControls controls;
-    DeviceSession session(SessionEnvironment{comm, defaultSleeper(), out, controls,
-                                             [] { return 1; }, [&comm] { return comm.IsOpen(); },
-                                             [] { return QStringLiteral("."); }});
-    if (!bench::openOnSimulator(comm, sim, session))
+    bench::SimSession bench(sim);
+    if (!bench.open)
         return 1;
+    TSerComm &comm = bench.comm;
+    DeviceSession &session = bench.session;
     SerCommScanPort port(comm);
     BusScan scan(session, port);
 
