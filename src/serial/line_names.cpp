@@ -1,10 +1,12 @@
 #include "line_names.h"
 
+#include "network_port.h"
 #include "ser_comm.h"
 
 #include <QRegularExpression>
 
 #include <cerrno>
+#include <chrono>
 
 namespace corvane {
 
@@ -87,8 +89,21 @@ QString portOpenFailureText(const QString &name, const QString &device, int osEr
     case ENOTTY:
         reason = QStringLiteral("not a serial device");
         break;
+    case ECONNREFUSED:
+        reason = QStringLiteral("connection refused");
+        break;
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+        reason = QStringLiteral("host unreachable");
+        break;
+    case ETIMEDOUT:
+        reason = QStringLiteral("no answer within %1 s")
+                     .arg(std::chrono::duration<double>(kNetworkConnectTimeout).count());
+        break;
     default:
-        reason = qt_error_string(osError);
+        reason = networkPortErrorText(osError);
+        if (reason.isEmpty())
+            reason = qt_error_string(osError);
         break;
     }
     return port + QStringLiteral(" could not be opened: ") + reason;

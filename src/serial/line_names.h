@@ -8,11 +8,14 @@ class TSerComm;
 
 // The port names the Options dialog offers: "COM1".."COM8" are the first eight on-board serial
 // ports (/dev/ttyS0../dev/ttyS7); a text starting with "/" is a device path (/dev/ttyUSB0,
-// /dev/serial/by-id/...). Anything else is tried as it is and will not be found.
+// /dev/serial/by-id/...); "tcp://HOST:PORT" is a serial gateway on the network
+// (network_port.h). Anything else is tried as it is and will not be found.
 QString resolvePortName(const QString &name);
 
 // "Port <name> (<device>) could not be opened: <reason>", the reason told in the operator's
-// terms (not found, busy, permission denied with what to do about it, not a serial device).
+// terms (not found, busy, permission denied with what to do about it, not a serial device; for
+// a network port: connection refused, host unreachable, no answer in time, host name not
+// resolved, or what is wrong with the name).
 QString portOpenFailureText(const QString &name, const QString &device, int osError);
 
 // Speed (bits per second) and parity ("None", "Even", "Odd", "Mark", "Space") as the Options

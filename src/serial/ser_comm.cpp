@@ -3,6 +3,7 @@
 #include "error_display.h"
 #include "ser_comm_threads.h"
 #include "keyed_sender.h"
+#include "network_port.h"
 
 #include <QFile>
 #include <QLoggingCategory>
@@ -84,6 +85,10 @@ TSerCustomComm::~TSerCustomComm() {
 
 QString TSerCustomComm::ResolvedDeviceName() const {
     return formatMessage(m_deviceName, {QString::number(m_portNum)});
+}
+
+bool TSerCustomComm::IsNetworkPort() const {
+    return isNetworkPortName(ResolvedDeviceName());
 }
 
 void TSerCustomComm::Loaded() {
@@ -341,6 +346,14 @@ bool TSerCustomComm::SendKeyedAsync(const KeyedFrame &frame,
                                     std::function<void(bool ok, const QString &error)> done) {
     if (!IsOpen())
         return false;
+    if (IsNetworkPort() && frame.byteGap.count() != 0) {
+        // Pauses between the bytes keep nothing apart over TCP; they would only make the frame
+        // leave in one packet per byte, which a gateway may put on the bus with gaps of its own.
+        KeyedFrame whole = frame;
+        whole.byteGap = std::chrono::milliseconds(0);
+        m_keyedSender->post(whole, std::move(done));
+        return true;
+    }
     m_keyedSender->post(frame, std::move(done));
     return true;
 }

@@ -54,7 +54,8 @@ public:
     int WriteBlock(const QByteArray &bytes) override;
     void WaitSent(std::chrono::milliseconds limit) override;
     // While open, frames go out on the component's sending thread, one after another; closing
-    // the port abandons what has not left yet.
+    // the port abandons what has not left yet. On a network port each frame goes out as one
+    // write whatever its byte gap.
     bool SendKeyedAsync(const KeyedFrame &frame,
                         std::function<void(bool ok, const QString &error)> done) override;
 
@@ -67,6 +68,9 @@ public:
 
     // DeviceName with "%d" replaced by PortNum: "COM%d" and 3 give "COM3".
     QString ResolvedDeviceName() const;
+    // The device name stands for a serial gateway on the network ("tcp://HOST:PORT"): the line
+    // settings are then the gateway's own, RTS keys nothing, and frames go out whole.
+    bool IsNetworkPort() const;
     // The OS events of MonitorEvents, as computed at the last open.
     std::uint32_t EventMask() const { return m_eventMask; }
     // The line settings the properties stand for, as ApplyLineSettings passes them on.

@@ -9,9 +9,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <arpa/inet.h>
 #include <chrono>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -88,6 +91,47 @@ private:
     bool m_owned = true;
 };
 
+// A master on a serial gateway's TCP port, talking raw bytes.
+class TcpClient {
+public:
+    explicit TcpClient(std::uint16_t port) {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(port);
+        if (::connect(m_fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~TcpClient() { close(); }
+    bool isOpen() const { return m_fd >= 0; }
+    void close() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+    bool send(const QByteArray &bytes) {
+        return ::send(m_fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL) == bytes.size();
+    }
+    QByteArray receive(qsizetype count) { return PortClient(m_fd).receive(count); }
+    // Whether anything has arrived, without waiting.
+    bool hasInput() const {
+        char byte;
+        return ::recv(m_fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+    }
+    // Whether the other side has closed the connection, waiting for it up to 10 s.
+    bool closedByPeer() const {
+        pollfd in{m_fd, POLLIN, 0};
+        char byte;
+        return ::poll(&in, 1, 10000) == 1 && ::recv(m_fd, &byte, 1, MSG_DONTWAIT) == 0;
+    }
+
+private:
+    int m_fd = -1;
+};
+
 bool runningInCi() {
     const QString ci = qEnvironmentVariable("CI");
     return !ci.isEmpty() && ci != QLatin1String("0") &&
@@ -136,6 +180,8 @@ private Q_SLOTS:
     void answersOnASerialDevice();
     void independentMasterAgrees();
     void programRunsUntilTerminated();
+    void servesOneTcpClientAtATime();
+    void programServesOverTcp();
     void lineOptions_data();
     void lineOptions();
     void commandLineErrors_data();
@@ -371,6 +417,69 @@ void TstLoggerLine::programRunsUntilTerminated() {
     QVERIFY(!QFileInfo(link).isSymLink());
 }
 
+// As a gateway in transparent mode: every logger hears every frame whatever its line settings,
+// one client is served at a time, and a dropped client makes way for the next.
+void TstLoggerLine::servesOneTcpClientAtATime() {
+    sim().withLogger(2, [](LoggerModel &logger) { logger.setLineSettings({0, 5}); });
+    QString error;
+    QVERIFY2(sim().startTcp(0, &error), qPrintable(error));
+    QVERIFY(sim().tcpPort() != 0);
+    const QByteArray toEven19200 = frame("020380150001");
+    const QByteArray even19200Reply = frame("0203020004");
+
+    TcpClient first(sim().tcpPort());
+    QVERIFY(first.isOpen());
+    QVERIFY(first.send(kReadUnits));
+    QCOMPARE(first.receive(kUnitsReply.size()).toHex(' '), kUnitsReply.toHex(' '));
+    TcpClient second(sim().tcpPort());
+    QVERIFY(second.isOpen());
+    QVERIFY(second.send(toEven19200));
+    // The second client's request came first, but only the first client is heard.
+    QVERIFY(first.send(toEven19200));
+    QCOMPARE(first.receive(even19200Reply.size()).toHex(' '), even19200Reply.toHex(' '));
+    QVERIFY(!second.hasInput());
+
+    sim().dropTcpClient();
+    QVERIFY(first.closedByPeer());
+    QCOMPARE(second.receive(even19200Reply.size()).toHex(' '), even19200Reply.toHex(' '));
+    QCOMPARE(sim().requestCount(2), 2);
+
+    // The pseudo-terminal beside it still sorts frames by line settings.
+    PortClient port(sim().slavePath());
+    QVERIFY(port.isOpen());
+    QVERIFY(port.sendSlowly(toEven19200 + kReadUnits));
+    QCOMPARE(port.receive(kUnitsReply.size()).toHex(' '), kUnitsReply.toHex(' '));
+}
+
+void TstLoggerLine::programServesOverTcp() {
+    QProcess program;
+    program.start(QStringLiteral(CORVANE_LOGGER_SIM_EXE),
+                  {QStringLiteral("--tcp-listen"), QStringLiteral("0"), QStringLiteral("--slave"),
+                   QStringLiteral("1:QTR-8D"), QStringLiteral("--slave"),
+                   QStringLiteral("3:QTR-6D"), QStringLiteral("--line"),
+                   QStringLiteral("19200,even"), QStringLiteral("--quiet")});
+    QVERIFY(program.waitForStarted());
+    while (!program.canReadLine() && program.waitForReadyRead(10000)) {
+    }
+    const QString printed = QString::fromLocal8Bit(program.readLine()).trimmed();
+    bool ok = false;
+    const uint port = printed.toUInt(&ok);
+    QVERIFY2(ok && port > 0 && port <= 65535, qPrintable(printed));
+
+    {
+        TcpClient client{std::uint16_t(port)};
+        QVERIFY(client.isOpen());
+        QVERIFY(client.send(frame("030380150001") + kReadUnits));
+        const QByteArray replies = frame("0303020006") + kUnitsReply;
+        QCOMPARE(client.receive(replies.size()).toHex(' '), replies.toHex(' '));
+    }
+
+    program.terminate();
+    QVERIFY(program.waitForFinished(10000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+}
+
 void TstLoggerLine::lineOptions_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QStringList>("slaves");
@@ -417,6 +526,11 @@ void TstLoggerLine::commandLineErrors_data() {
     QTest::newRow("line without parity") << QStringList{"--slave", "1:QTR-8D", "--line", "9600"};
     QTest::newRow("line twice for one slave")
         << QStringList{"--slave", "1:QTR-8D", "--line", "9600,none", "--line", "19200,odd"};
+    QTest::newRow("TCP port 65536") << QStringList{"--tcp-listen", "65536"};
+    QTest::newRow("TCP port not a number") << QStringList{"--tcp-listen", "gw"};
+    QTest::newRow("TCP port negative") << QStringList{"--tcp-listen", "-1"};
+    QTest::newRow("TCP and a device") << QStringList{"--tcp-listen", "0", "--device", "/dev/null"};
+    QTest::newRow("TCP and a link") << QStringList{"--tcp-listen", "0", "--link", "/tmp/x"};
 }
 
 void TstLoggerLine::commandLineErrors() {

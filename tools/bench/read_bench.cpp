@@ -9,7 +9,11 @@
 // While each read runs, a 2 ms precise timer on the GUI thread measures how late it fires: the
 // time the thread spends blocked (in the send, say) shows up as lateness.
 //
-//     corvane-read-bench [repetitions] [--fast]
+// With --tcp every run is made twice in turn, on the pseudo-terminal and through the
+// simulator's TCP service on the loopback interface (a serial gateway's port,
+// tcp://127.0.0.1:PORT), and the medians of both are compared at the end.
+//
+//     corvane-read-bench [repetitions] [--fast] [--tcp]
 #include "bench_session.h"
 #include "device_operations.h"
 #include "device_session.h"
@@ -154,13 +158,16 @@ int main(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
     int repetitions = 3;
     bool fast = false;
+    bool overTcp = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--fast") == 0) {
             fast = true;
+        } else if (std::strcmp(argv[i], "--tcp") == 0) {
+            overTcp = true;
         } else if (argv[i][0] != '-') {
             repetitions = std::max(1, std::atoi(argv[i]));
         } else {
-            std::fprintf(stderr, "usage: corvane-read-bench [repetitions] [--fast]\n");
+            std::fprintf(stderr, "usage: corvane-read-bench [repetitions] [--fast] [--tcp]\n");
             return 2;
         }
     }
@@ -168,13 +175,16 @@ int main(int argc, char *argv[]) {
     LoggerSimulator sim;
     sim.addSlave(1, Model::Qtr8d);
     QString error;
-    if (!sim.start({}, &error)) {
+    if (!sim.start({}, &error) || (overTcp && !sim.startTcp(0, &error))) {
         std::fprintf(stderr, "simulator did not start: %s\n", qPrintable(error));
         return 1;
     }
+    const QString ptyName = sim.slavePath();
+    const QString tcpName = QStringLiteral("tcp://127.0.0.1:%1").arg(sim.tcpPort());
     bench::SimSession bench(sim, QStringLiteral("QTR-8D"));
     if (!bench.open)
         return 1;
+    TSerComm &comm = bench.comm;
     DeviceSession &session = bench.session;
     DeviceOperations &ops = bench.ops;
     bench::CountingOutput &out = bench.out;
@@ -194,8 +204,27 @@ int main(int argc, char *argv[]) {
                 static_cast<long long>(lineBytes.requests),
                 static_cast<long long>(lineBytes.replies), kBitsPerByte, kLineBaud, kReadSteps,
                 static_cast<long long>(kPreSend.count()), lineModel);
-    std::printf("%10s %10s %10s %7s %13s %7s %11s %7s %9s\n", "window ms", "wall ms", "model ms",
-                "ratio", "tick-aligned", "ratio", "line model", "ratio", "failures");
+    std::printf("%10s %5s %10s %10s %7s %13s %7s %11s %7s %9s\n", "window ms", "port", "wall ms",
+                "model ms", "ratio", "tick-aligned", "ratio", "line model", "ratio", "failures");
+    // The same port object changes device between runs, as the operator's port button does.
+    const auto switchTo = [&comm](const QString &name) {
+        if (comm.ResolvedDeviceName() == name && comm.IsOpen())
+            return true;
+        comm.ClosePort();
+        comm.SetDeviceName(name);
+        try {
+            comm.OpenPort();
+        } catch (const std::exception &e) {
+            std::fprintf(stderr, "%s did not open: %s\n", qPrintable(name), e.what());
+            return false;
+        }
+        return true;
+    };
+    struct PortRuns {
+        long long window;
+        std::vector<qint64> pty, tcp;
+    };
+    std::vector<PortRuns> portRuns;
     struct StallFigures {
         long long window;
         std::size_t samples;
@@ -209,7 +238,11 @@ int main(int argc, char *argv[]) {
         std::chrono::milliseconds aligned{0};
         for (const auto stepSend : sends)
             aligned += tick * ((stepSend + window + tick - 1ms) / tick);
-        for (int run = 0; run < repetitions; ++run) {
+        portRuns.push_back({static_cast<long long>(window.count()), {}, {}});
+        for (int run = 0; run < repetitions * (overTcp ? 2 : 1); ++run) {
+            const bool tcpRun = overTcp && run % 2 == 1;
+            if (!switchTo(tcpRun ? tcpName : ptyName))
+                return 1;
             out.failures = 0;
             QEventLoop loop;
             QTimer poll;
@@ -226,9 +259,11 @@ int main(int argc, char *argv[]) {
             loop.exec();
             probe.stop();
             const qint64 wall = clock.elapsed();
-            std::printf("%10lld %10lld %10lld %7.3f %13lld %7.3f %11.0f %7.3f %9d\n",
-                        static_cast<long long>(window.count()), static_cast<long long>(wall),
-                        static_cast<long long>(model.count()), double(wall) / double(model.count()),
+            (tcpRun ? portRuns.back().tcp : portRuns.back().pty).push_back(wall);
+            std::printf("%10lld %5s %10lld %10lld %7.3f %13lld %7.3f %11.0f %7.3f %9d\n",
+                        static_cast<long long>(window.count()), tcpRun ? "tcp" : "pty",
+                        static_cast<long long>(wall), static_cast<long long>(model.count()),
+                        double(wall) / double(model.count()),
                         static_cast<long long>(aligned.count()),
                         double(wall) / double(aligned.count()), lineModel, double(wall) / lineModel,
                         out.failures);
@@ -243,7 +278,21 @@ int main(int argc, char *argv[]) {
     for (const StallFigures &stall : stalls)
         std::printf("%10lld %10zu %10.3f %10.3f %10.3f\n", stall.window, stall.samples, stall.p50,
                     stall.p99, stall.max);
-    bench.comm.ClosePort();
+    if (overTcp) {
+        const auto median = [](std::vector<qint64> walls) {
+            std::sort(walls.begin(), walls.end());
+            const std::size_t n = walls.size();
+            return n % 2 ? double(walls[n / 2]) : (walls[n / 2 - 1] + walls[n / 2]) / 2.0;
+        };
+        std::printf("Median wall time, TCP on the loopback beside the pseudo-terminal\n");
+        std::printf("%10s %10s %10s %10s\n", "window ms", "pty ms", "tcp ms", "tcp/pty");
+        for (const PortRuns &runs : portRuns) {
+            const double pty = median(runs.pty);
+            const double tcp = median(runs.tcp);
+            std::printf("%10lld %10.0f %10.0f %10.3f\n", runs.window, pty, tcp, tcp / pty);
+        }
+    }
+    comm.ClosePort();
     sim.stop();
     return 0;
 }

@@ -19,6 +19,8 @@
 
 namespace corvane {
 
+class RequestFramer;
+
 // Where the simulated line goes: a fresh pseudo-terminal (devicePath empty) or a real serial
 // device, and an optional symbolic link to it.
 struct LineOptions {
@@ -98,10 +100,26 @@ public:
 
     // Opens the line and answers on it from a thread of its own.
     bool start(const LineOptions &options = {}, QString *error = nullptr);
+    // Ends the line of start() and the TCP service of startTcp().
     void stop();
     bool isRunning() const { return m_thread.joinable(); }
     // What a master opens: the pseudo-terminal's slave path or the device.
     QString slavePath() const;
+
+    // Serves the loggers over TCP on 127.0.0.1, from a thread of its own, as a serial-to-Ethernet
+    // gateway in transparent mode does: the bytes of the connection are the bus, and every
+    // logger hears every frame whatever its line settings. Port 0 lets the system choose;
+    // tcpPort() tells the port. One client at a time: while one is connected, the system
+    // completes a second one's connection, which then waits unanswered in the listen queue
+    // until the first one closes. Runs beside start()'s line or alone.
+    bool startTcp(std::uint16_t port = 0, QString *error = nullptr);
+    // 0 while not listening.
+    std::uint16_t tcpPort() const { return m_tcpPort; }
+    bool hasTcpClient() const { return m_tcpClient; }
+    // Closes the client's connection, as a gateway that drops it; a request being answered
+    // gets no reply. The next client is accepted as usual. Safe from any thread and from the
+    // traffic log, which runs while a request is handled.
+    void dropTcpClient();
 
 private:
     struct Pending;
@@ -109,9 +127,15 @@ private:
     SimResponse respondLocked(const QByteArray &frame, const std::optional<LineSettings> &line,
                               std::optional<LineSettings> *lineChange);
     void log(const QString &line) const;
+    void logDiscarded(RequestFramer &framer);
+    bool openWake(QString *error);
     void run();
+    void serveTcp();
+    // Answers every whole frame the framer holds, on fd. False when the simulator stops, or
+    // over TCP when the client is to be dropped.
+    bool answerFrames(RequestFramer &framer, int fd, bool overTcp);
     bool waitForWake(int timeoutMs);
-    bool writeAll(const QByteArray &bytes);
+    bool writeAll(int fd, const QByteArray &bytes, bool socket);
 
     mutable std::mutex m_mutex;
     mutable std::map<int, LoggerModel> m_loggers;
@@ -128,6 +152,13 @@ private:
     std::atomic<bool> m_stopping{false};
     int m_wakeRead = -1;
     int m_wakeWrite = -1;
+
+    std::thread m_tcpThread;
+    int m_listenFd = -1;
+    int m_tcpKick = -1; // wakes the TCP thread for a drop
+    std::atomic<std::uint16_t> m_tcpPort{0};
+    std::atomic<bool> m_tcpClient{false};
+    std::atomic<bool> m_dropTcpClient{false};
 };
 
 } // namespace corvane

@@ -42,11 +42,17 @@ int main(int argc, char *argv[]) {
         });
     }
     QString error;
-    if (!applySimOptions(sim, options, error) || !sim.start(options.line, &error)) {
+    const bool started = applySimOptions(sim, options, error) &&
+                         (options.tcpListen ? sim.startTcp(*options.tcpListen, &error)
+                                            : sim.start(options.line, &error));
+    if (!started) {
         std::fprintf(stderr, "corvane-logger-sim: %s\n", qPrintable(error));
         return 1;
     }
-    std::printf("%s\n", qPrintable(sim.slavePath()));
+    if (options.tcpListen)
+        std::printf("%u\n", unsigned(sim.tcpPort()));
+    else
+        std::printf("%s\n", qPrintable(sim.slavePath()));
     std::fflush(stdout);
 
     int signal = 0;

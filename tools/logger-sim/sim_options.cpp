@@ -14,6 +14,12 @@ Each logger answers at its bus address only; without --slave one QTR-8D answers 
 Without --device the simulator creates a pseudo-terminal, prints its path on standard output
 and answers there until SIGINT or SIGTERM.
 
+With --tcp-listen it acts as a serial-to-Ethernet gateway in transparent mode instead: it
+listens on 127.0.0.1 at PORT (0: a free port), prints the port on standard output, and the
+bytes of the connection are the bus (Corvane's port name tcp://127.0.0.1:PORT). Every logger
+hears every frame, whatever its --line. One client at a time: a second connection is accepted
+by the system but waits, unanswered, until the first one closes.
+
 Line settings (--line SPEED,PARITY after a --slave, e.g. --slave 9:QTR-4D --line 19200,even):
 SPEED is 300, 1200, 2400, 4800, 9600, 19200 or 38400, PARITY none, even or odd; a logger
 without --line listens at 9600,none. On the pseudo-terminal (which starts at 9600,none) a
@@ -131,6 +137,11 @@ ParseOutcome parseSimOptions(const QStringList &arguments, SimOptions &options, 
         QStringLiteral("device"),
         QStringLiteral("Answer on this serial device instead of a pseudo-terminal."),
         QStringLiteral("PATH"));
+    const QCommandLineOption tcpListen(
+        QStringLiteral("tcp-listen"),
+        QStringLiteral("Serve over TCP on 127.0.0.1 at PORT (0: a free port) instead of a "
+                       "pseudo-terminal; see below."),
+        QStringLiteral("PORT"));
     const QCommandLineOption speed(QStringLiteral("speed"),
                                    QStringLiteral("Line speed of --device (default 9600)."),
                                    QStringLiteral("BAUD"), QStringLiteral("9600"));
@@ -169,8 +180,8 @@ ParseOutcome parseSimOptions(const QStringList &arguments, SimOptions &options, 
                                      QStringLiteral("Battery level in volts, 0 to 5 (default "
                                                     "3.61)."),
                                      QStringLiteral("VOLTS"));
-    parser.addOptions({help, slave, line, link, device, speed, parity, stopBits, quiet, fault,
-                       faultRate, seed, pulseRate, timeScale, clock, battery});
+    parser.addOptions({help, slave, line, link, device, tcpListen, speed, parity, stopBits, quiet,
+                       fault, faultRate, seed, pulseRate, timeScale, clock, battery});
 
     auto error = [&message](const QString &text) {
         message = text;
@@ -227,6 +238,17 @@ ParseOutcome parseSimOptions(const QStringList &arguments, SimOptions &options, 
 
     options.line.linkPath = parser.value(link);
     options.line.devicePath = parser.value(device);
+    if (parser.isSet(tcpListen)) {
+        const QString text = parser.value(tcpListen);
+        bool ok = false;
+        const uint port = text.toUInt(&ok, 10);
+        if (!ok || port > 65535)
+            return error(QStringLiteral("bad --tcp-listen \"%1\": a port 0 to 65535").arg(text));
+        if (parser.isSet(device) || parser.isSet(link))
+            return error(QStringLiteral("--tcp-listen serves over TCP; it takes no --device "
+                                        "or --link"));
+        options.tcpListen = std::uint16_t(port);
+    }
     const auto baud = parseInt(parser.value(speed));
     if (!baud || *baud <= 0)
         return error(QStringLiteral("bad --speed \"%1\"").arg(parser.value(speed)));

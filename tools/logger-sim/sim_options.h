@@ -30,6 +30,8 @@ struct RateOption {
 struct SimOptions {
     QList<SlaveOption> slaves;
     LineOptions line;
+    // Serve over TCP on 127.0.0.1 at this port (0: the system chooses) instead of a line.
+    std::optional<std::uint16_t> tcpListen;
     bool quiet = false;
     QList<FaultRule> faults;
     double faultRate = 0;

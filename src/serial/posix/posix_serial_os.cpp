@@ -1,6 +1,7 @@
 #include "posix_serial_os.h"
 
 #include "posix_termios2.h"
+#include "routing_serial_os.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -742,7 +743,8 @@ namespace corvane {
 
 SerialOs &defaultSerialOs() {
     // Never destroyed: a thread that is still winding down at exit may use it.
-    static auto *os = new posix::PosixSerialOs;
+    static auto *serial = new posix::PosixSerialOs;
+    static auto *os = new RoutingSerialOs(*serial);
     return *os;
 }
 
