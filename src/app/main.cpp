@@ -1,9 +1,9 @@
+#include "autostart.h"
 #include "desktop_services.h"
 #include "error_display.h"
 #include "main_window.h"
 #include "settings_file.h"
 #include "sleeper.h"
-#include "autostart.h"
 
 #include <QApplication>
 #include <QFont>

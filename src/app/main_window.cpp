@@ -4,6 +4,7 @@
 #include "desktop_services.h"
 #include "error_display.h"
 #include "file_ui.h"
+#include "network_port.h"
 #include "options_dialog.h"
 #include "service_key_filter.h"
 #include "settings_file.h"
@@ -416,7 +417,9 @@ void TForm1::useScanResult(const FoundLogger &logger) {
         return;
     const LineSetting options{m_settings.ComSpeed.toInt(), m_settings.ComParity};
     const bool portDiffers = PortOpen && m_scanPort.lineSetting() != logger.line;
-    if (portDiffers || options != logger.line) {
+    // A gateway's line settings are its own: there is nothing to switch here.
+    const bool gateway = isNetworkPortName(m_settings.ComName);
+    if (!gateway && (portDiffers || options != logger.line)) {
         const QString question =
             QStringLiteral("Logger %1 answers at %2 baud, parity %3. Set the port and Options "
                            "to these settings?")

@@ -64,6 +64,9 @@ TForm2::TForm2(TForm1 &main, QString autostartEntryPath, QString executablePath,
         names << QStringLiteral("COM%1").arg(i);
     Combo_com_name = comboBox(GroupBox1, "Combo_com_name", QRect(16, 40, 200, 23),
                               names + presentSerialDevices());
+    Combo_com_name->setToolTip(QStringLiteral(
+        "A serial port (COM1..COM8, /dev/ttyUSB0, ...) or a serial-to-Ethernet gateway as "
+        "tcp://HOST:PORT, whose line settings are its own"));
     QLabel *Label2 = label(GroupBox1, "Label2", 232, 24, QStringLiteral("Speed, bps"));
     Combo_com_speed =
         comboBox(GroupBox1, "Combo_com_speed", QRect(232, 40, 97, 23),
@@ -123,7 +126,8 @@ TForm2::TForm2(TForm1 &main, QString autostartEntryPath, QString executablePath,
                           QStringLiteral("Finish each request as soon as the reply is complete"));
     Check_fast->setToolTip(QStringLiteral(
         "A read then takes about as long as the logger needs to answer. A missing or damaged "
-        "reply still waits the whole response time."));
+        "reply still waits the whole response time. Recommended for a network port "
+        "(tcp://HOST:PORT), where the gateway adds its own delays."));
 
     nameByLabel(Label1, Combo_com_name);
     nameByLabel(Label2, Combo_com_speed);

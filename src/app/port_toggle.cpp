@@ -72,6 +72,9 @@ void PortToggle::TogglePort(const QString &name, const QString &speed, const QSt
     }
 
     out.setStatus(StatusPanel::Port, name + QStringLiteral(" is open"));
+    // A gateway talks to the line at the speed and parity set in it; the port's are not sent.
+    if (Comm1.IsNetworkPort())
+        out.log(QStringLiteral("Line settings are the gateway's own"));
     PortOpen = true;
 }
 

@@ -148,7 +148,8 @@ CliParse parseCliArguments(const QStringList &arguments) {
             options.allSettings = true;
         } else if (flag == QLatin1String("--port")) {
             if (value.isEmpty())
-                return fail(QStringLiteral("--port needs a device, such as /dev/ttyUSB0 or COM1"));
+                return fail(QStringLiteral("--port needs a device, such as /dev/ttyUSB0, COM1 or "
+                                           "tcp://HOST:PORT"));
             options.port = value;
         } else if (flag == QLatin1String("--speed")) {
             const auto speed = wholeNumber(value);
@@ -302,7 +303,8 @@ CliParse parseCliArguments(const QStringList &arguments) {
 QString cliUsage(const QString &command) {
     const QString common = QStringLiteral(
         "Common options:\n"
-        "  --port PATH          serial device (required); COM1..COM8 are /dev/ttyS0..7\n"
+        "  --port PATH          serial device (required); COM1..COM8 are /dev/ttyS0..7;\n"
+        "                       tcp://HOST:PORT is a serial-to-Ethernet gateway\n"
         "  --speed N            300, 1200, 2400, 4800, 9600 (default), 14400, 19200, 38400, "
         "115200\n"
         "  --parity P           none (default), even, odd, mark, space\n"

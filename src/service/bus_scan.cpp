@@ -10,6 +10,7 @@
 #include "modbus_reply.h"
 #include "register_map.h"
 #include "send_frame.h"
+#include "ser_comm.h"
 
 #include <QPointer>
 #include <QScopeGuard>
@@ -70,6 +71,10 @@ void SerCommScanPort::applyLineSetting(const LineSetting &setting) {
     setPortParity(m_comm, setting.parity);
 }
 
+bool SerCommScanPort::fixedLineSetting() const {
+    return m_comm.IsNetworkPort();
+}
+
 BusScan::BusScan(DeviceSession &session, ScanPort &port, QObject *parent)
     : QObject(parent), m_session(session), m_port(port) {}
 
@@ -89,6 +94,11 @@ bool BusScan::start(const ScanOptions &options) {
     checked.to = std::min(checked.to, AddressStore::kLastAddress);
     if (checked.settings.isEmpty())
         checked.settings = {m_port.lineSetting()};
+    if (m_port.fixedLineSetting() && checked.settings.size() > 1) {
+        checked.settings = {m_port.lineSetting()};
+        m_session.env.out.log(
+            QStringLiteral("Line settings are the gateway's own: one setting is scanned"));
+    }
     if (checked.from > checked.to) {
         m_session.env.out.log(QStringLiteral("No address to scan: the range is empty"));
         return false;
@@ -278,6 +288,9 @@ void BusScan::recordFound() {
     if (m_status) {
         logger.deviceId = m_status->deviceId;
         logger.inputs = m_status->inputs;
+        // Behind a gateway the port's setting says nothing of the line's; the logger's does.
+        if (m_port.fixedLineSetting() && m_status->line)
+            logger.line = *m_status->line;
     }
     if (logger.inputs == 0) {
         if (const ModelInfo *model = findModel(logger.model))

@@ -31,6 +31,9 @@ public:
     virtual LineSetting lineSetting() const = 0;
     // Applies speed and parity to the open port; throws what the port throws.
     virtual void applyLineSetting(const LineSetting &setting) = 0;
+    // A serial gateway's port: the line runs at the gateway's own settings, whatever the port
+    // is set to, so trying other settings finds nothing new.
+    virtual bool fixedLineSetting() const { return false; }
 };
 
 class TSerComm;
@@ -41,6 +44,7 @@ public:
     explicit SerCommScanPort(TSerComm &comm) : m_comm(comm) {}
     LineSetting lineSetting() const override;
     void applyLineSetting(const LineSetting &setting) override;
+    bool fixedLineSetting() const override;
 
 private:
     TSerComm &m_comm;

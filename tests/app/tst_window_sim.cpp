@@ -3,15 +3,18 @@
 #include "window_fixture.h"
 
 #include "logger_simulator.h"
+#include "options_dialog.h"
 #include "table_rows.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QTableView>
 #include <QTableWidget>
@@ -79,6 +82,7 @@ private Q_SLOTS:
     void workFileThroughToolbarAndMenu();
     void typedCellsReachFilesAndTheLogger();
     void findLoggersSelectsAResult();
+    void gatewayPortThroughOptions();
 };
 
 void TstWindowSim::readTypeThenReadFillsTheTable() {
@@ -434,6 +438,52 @@ void TstWindowSim::findLoggersSelectsAResult() {
     QVERIFY(!find.isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(!w.busScan().isRunning(), 10000);
     QVERIFY(w.busScan().summary().startsWith(QStringLiteral("Scan stopped: ")));
+    QVERIFY(s.fixture->errors.isEmpty());
+}
+
+// A serial gateway's address typed into Options: kept in the settings file, opened by the port
+// button with its one log line, answering "Read type", and scanned at one line setting only.
+void TstWindowSim::gatewayPortThroughOptions() {
+    SimWindow s(Model::Qtr6d);
+    QString error;
+    QVERIFY2(s.sim.startTcp(0, &error), qPrintable(error));
+    const QString gateway = QStringLiteral("tcp://127.0.0.1:%1").arg(s.sim.tcpPort());
+    TForm1 &w = s.window();
+    w.ui.BitBtn13->click();
+    QVERIFY(!w.portOpen());
+    w.ui.BitBtn14->click();
+    TForm2 &options = *w.Form2;
+    QVERIFY(QTest::qWaitForWindowActive(&options));
+    QVERIFY(options.Combo_com_name->isEnabled());
+    options.Combo_com_name->setFocus();
+    options.Combo_com_name->lineEdit()->selectAll();
+    QTest::keyClicks(options.Combo_com_name, gateway);
+    options.BitBtn1->click();
+    QCOMPARE(w.settings().ComName, gateway);
+    QSettings ini(s.fixture->settingsPath, QSettings::IniFormat);
+    QCOMPARE(ini.value(QStringLiteral("Com port/Name")).toString(), gateway);
+
+    w.ui.BitBtn13->click();
+    QVERIFY(w.portOpen());
+    QCOMPARE(s.fixture->status(0), gateway + QStringLiteral(" is open"));
+    QVERIFY(s.fixture->logLines().contains(QStringLiteral("Line settings are the gateway's own")));
+    w.ui.BitBtn27->click();
+    QVERIFY(s.waitIdle());
+    QCOMPARE(w.ui.Label24->text(), QStringLiteral("Device type: QTR-6D"));
+
+    // The gateway's line is at its own setting: an all-settings scan tries one, and tells the
+    // logger's own setting, not the port's.
+    s.sim.withLogger(1, [](LoggerModel &m) { m.setLineSettings({0, 5}); });
+    QSignalSpy done(&w.busScan(), &BusScan::finished);
+    ScanOptions all;
+    all.from = 1;
+    all.to = 2;
+    all.settings = allLineSettings();
+    QVERIFY(w.busScan().start(all));
+    QVERIFY(done.wait(30000));
+    QCOMPARE(w.busScan().probesTotal(), 2);
+    QCOMPARE(w.busScan().found().size(), 1);
+    QCOMPARE(w.busScan().found().at(0).line, (LineSetting{19200, QStringLiteral("Even")}));
     QVERIFY(s.fixture->errors.isEmpty());
 }
 

@@ -439,6 +439,7 @@ private Q_SLOTS:
     void readSaveAddsAndReplacesRecords();
     void exportIsTheWindowsExport();
     void serviceCommandsBehindThePassword();
+    void overAGateway();
 
 private:
     QTemporaryDir m_dir;
@@ -1046,6 +1047,26 @@ void TstCli::serviceCommandsBehindThePassword() {
                                {QStringLiteral("--address"), QStringLiteral("14")}));
     QCOMPARE(after.exitCode, 0);
     QVERIFY2(after.out.contains("QTR-8D"), after.out.constData());
+}
+
+// A gateway's port gives what the serial line gives, byte for byte.
+void TstCli::overAGateway() {
+    START_BUS(bus, {{3, Model::Qtr6d}});
+    bus.fill(3, fillLogger);
+    QString error;
+    QVERIFY2(bus.sim.startTcp(0, &error), qPrintable(error));
+    const QString gateway = QStringLiteral("tcp://127.0.0.1:%1").arg(bus.sim.tcpPort());
+    for (const QString &command : {QStringLiteral("identify"), QStringLiteral("read")}) {
+        const QStringList more{QStringLiteral("--address"), QStringLiteral("3"),
+                               QStringLiteral("--format"), QStringLiteral("json")};
+        RUN_CLI(serial, bus.command(command, more));
+        RUN_CLI(network,
+                QStringList{command, QStringLiteral("--port"), gateway, QStringLiteral("--fast")} +
+                    more);
+        QCOMPARE(network.exitCode, 0);
+        QCOMPARE(network.err, QByteArray());
+        QCOMPARE(network.out, serial.out);
+    }
 }
 
 QTEST_GUILESS_MAIN(TstCli)
