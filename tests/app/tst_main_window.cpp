@@ -212,6 +212,16 @@ void TstMainWindow::unusablePortGivesMessageAndClosedState_data() {
     QTest::newRow("regular file") << QStringLiteral("file") << notSerial;
     QTest::newRow("null device") << QStringLiteral("/dev/null") << notSerial;
     QTest::newRow("FIFO") << QStringLiteral("fifo") << notSerial;
+    QTest::newRow("gateway refusing")
+        << QStringLiteral("tcp://127.0.0.1:1") << QStringLiteral("connection refused");
+    QTest::newRow("gateway without port")
+        << QStringLiteral("tcp://127.0.0.1")
+        << QStringLiteral("no port number after the host (tcp://HOST:PORT)");
+    QTest::newRow("gateway port too high")
+        << QStringLiteral("tcp://127.0.0.1:70000") << QStringLiteral("the port must be 1 to 65535");
+    QTest::newRow("gateway without host")
+        << QStringLiteral("tcp://:4001")
+        << QStringLiteral("no host before the port (tcp://HOST:PORT)");
 }
 
 void TstMainWindow::unusablePortGivesMessageAndClosedState() {
