@@ -30,6 +30,22 @@ constexpr int kNoClientRetryMs = 50;
 // Connections the system completes while a client is served; they wait for their turn.
 constexpr int kTcpBacklog = 4;
 
+// Gives the framer what the polled descriptor holds. False when the peer has gone: the master
+// closed the pseudo-terminal, or the client the connection.
+bool feedFramer(const pollfd &polled, std::array<char, 4096> &buffer, RequestFramer &framer,
+                std::chrono::steady_clock::time_point &lastByte) {
+    if (polled.revents & POLLIN) {
+        const ssize_t got = ::read(polled.fd, buffer.data(), buffer.size());
+        if (got > 0) {
+            framer.feed(QByteArray(buffer.data(), got));
+            lastByte = std::chrono::steady_clock::now();
+            return true;
+        }
+        return got < 0 && (errno == EAGAIN || errno == EINTR);
+    }
+    return !(polled.revents & (POLLHUP | POLLERR | POLLNVAL));
+}
+
 QString hex(const QByteArray &bytes) {
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
@@ -485,18 +501,7 @@ void LoggerSimulator::run() {
         if (fds[1].revents != 0)
             continue; // woken to stop
 
-        bool noClient = false;
-        if (fds[0].revents & POLLIN) {
-            const ssize_t got = ::read(m_line.fd(), buffer.data(), buffer.size());
-            if (got > 0) {
-                framer.feed(QByteArray(buffer.data(), got));
-                lastByte = Clock::now();
-            } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
-                noClient = true;
-            }
-        } else if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-            noClient = true;
-        }
+        const bool noClient = !feedFramer(fds[0], buffer, framer, lastByte);
         if (noClient) {
             // A master that closed the port in the middle of a frame will not finish it; the
             // next one starts afresh.
@@ -579,18 +584,7 @@ void LoggerSimulator::serveTcp() {
             continue;
         }
 
-        bool gone = false;
-        if (fds[0].revents & POLLIN) {
-            const ssize_t got = ::recv(client, buffer.data(), buffer.size(), 0);
-            if (got > 0) {
-                framer.feed(QByteArray(buffer.data(), got));
-                lastByte = Clock::now();
-            } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
-                gone = true;
-            }
-        } else if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-            gone = true;
-        }
+        const bool gone = !feedFramer(fds[0], buffer, framer, lastByte);
         if (gone) {
             closeClient();
             continue;
