@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include "about_box.h"
+#include "atomic_file.h"
 #include "desktop_services.h"
 #include "error_display.h"
 #include "file_ui.h"
@@ -254,6 +255,11 @@ void TForm1::connectHandlers() {
     menu(ui.N3, [this] { N3Click(); });
     menu(ui.N5, [this] { BitBtn14Click(); });
     menu(ui.N12, [this] { N12Click(); });
+    menu(ui.N13, [this] { N13Click(); });
+    menu(ui.N14, [this] {
+        m_operatorLog->clear();
+        m_trafficLog->clear();
+    });
     menu(ui.N10, [this] { BitBtn16Click(); });
     menu(ui.N11, [this] { BitBtn15Click(); });
 
@@ -404,6 +410,29 @@ void TForm1::N3Click() {
             QStringLiteral("This will close the program, any unsaved data will be lost, are you "
                            "sure?")))
         close();
+}
+
+// Both panes, as shown, into one UTF-8 text file; the file is replaced only once all of it is
+// written.
+void TForm1::N13Click() {
+    const QString path = m_services.dialogs->saveFileName(QStringLiteral("Text files (*.txt)"),
+                                                          QStringLiteral("txt"));
+    if (path.isEmpty())
+        return;
+    flushLogs();
+    const QByteArray text = (QStringLiteral("Operator log\n") + ui.Memo_log->toPlainText() +
+                             QStringLiteral("\n\nReceived bytes\n") +
+                             ui.Memo_log_uart->toPlainText() + QLatin1Char('\n'))
+                                .toUtf8();
+    AtomicFile file(path);
+    if (!file.open() || !file.commit(text)) {
+        showError(QStringLiteral("The logs could not be saved to %1: %2")
+                      .arg(path, file.errorString().isEmpty()
+                                     ? QStringLiteral("it is not a file that can be written")
+                                     : file.errorString()));
+        return;
+    }
+    log(QStringLiteral("Logs saved to ") + path);
 }
 
 void TForm1::N12Click() {

@@ -95,6 +95,8 @@ public Q_SLOTS:
     void N3Click();
     // System > "Find loggers...".
     void N12Click();
+    // File > "Save logs...".
+    void N13Click();
     // A scan result double-clicked: its line settings, after asking, to the port and Options;
     // then its address and model, as "Read type" would set them.
     void useScanResult(const FoundLogger &logger);

@@ -504,6 +504,10 @@ void MainWindowUi::setup(QMainWindow *window) {
     N1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     N2 = File1->addAction(QStringLiteral("&Save"));
     N2->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    File1->addSeparator();
+    N13 = File1->addAction(QStringLiteral("Save &logs..."));
+    N14 = File1->addAction(QStringLiteral("&Clear logs"));
+    File1->addSeparator();
     N3 = File1->addAction(QStringLiteral("E&xit"));
     N3->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     N4 = b.add(menu->addMenu(QStringLiteral("&System")), QStringLiteral("N4"));
@@ -517,6 +521,8 @@ void MainWindowUi::setup(QMainWindow *window) {
     N3->setObjectName(QStringLiteral("N3"));
     N5->setObjectName(QStringLiteral("N5"));
     N12->setObjectName(QStringLiteral("N12"));
+    N13->setObjectName(QStringLiteral("N13"));
+    N14->setObjectName(QStringLiteral("N14"));
     N10->setObjectName(QStringLiteral("N10"));
     N11->setObjectName(QStringLiteral("N11"));
     readAction = new QAction(window);

@@ -161,6 +161,9 @@ struct MainWindowUi {
     QAction *N5 = nullptr;
     // System > "Find loggers...": the bus scan.
     QAction *N12 = nullptr;
+    // File > "Save logs..." and "Clear logs": both panes to a text file, and emptied.
+    QAction *N13 = nullptr;
+    QAction *N14 = nullptr;
     QMenu *N9 = nullptr;
     QAction *N10 = nullptr;
     QAction *N11 = nullptr;

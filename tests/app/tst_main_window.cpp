@@ -115,6 +115,7 @@ private Q_SLOTS:
     void exitAsksFirstToolbarClosesAtOnce();
     void selectorRoundTripKeepsTexts();
     void everyTypedShowAndEntryHasItsControl();
+    void logsSavedAndCleared();
     void logPanesFollowAndClockFits();
     void manualOpensBesideTheProgram_data();
     void manualOpensBesideTheProgram();
@@ -586,6 +587,33 @@ void TstMainWindow::everyTypedShowAndEntryHasItsControl() {
     }
     QCOMPARE(w.text(Field::MenuCode), QStringLiteral("1234"));
     QCOMPARE(w.ui.Label24->text(), QStringLiteral("Device type: QTR-6D"));
+}
+
+// Both panes into one UTF-8 file, through the File menu; a place that cannot take a file is
+// reported and leaves nothing behind; "Clear logs" empties both panes.
+void TstMainWindow::logsSavedAndCleared() {
+    WindowFixture f;
+    f.window->log(QStringLiteral("Reading device No. 1..."));
+    f.window->log(QStringLiteral("Вода 2"));
+    f.window->traffic(QStringLiteral("01h 03h 04h "));
+    f.dialogs.savePath = f.dir.filePath(QStringLiteral("logs.txt"));
+    f.window->ui.N13->trigger();
+    QFile saved(f.dialogs.savePath);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(saved.readAll()),
+             QStringLiteral("Operator log\nReading device No. 1...\nВода 2\n\n"
+                            "Received bytes\n01h 03h 04h \n"));
+    QVERIFY(f.errors.isEmpty());
+
+    f.dialogs.savePath = f.dir.path();
+    f.window->ui.N13->trigger();
+    QCOMPARE(f.errors.size(), 1);
+    QVERIFY2(f.errors.first().contains(f.dir.path()), qPrintable(f.errors.first()));
+
+    f.window->ui.N14->trigger();
+    f.window->flushLogs();
+    QVERIFY(f.window->ui.Memo_log->toPlainText().isEmpty());
+    QVERIFY(f.window->ui.Memo_log_uart->toPlainText().isEmpty());
 }
 
 // The received-bytes pane keeps its newest line in view once long lines bring a horizontal scroll
