@@ -1,6 +1,7 @@
 #include "posix_serial_os.h"
 
 #include "posix_termios2.h"
+#include "posix_wait.h"
 #include "routing_serial_os.h"
 
 #include <algorithm>
@@ -25,7 +26,8 @@
 namespace corvane::posix {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = posix::Clock;
+using posix::remainingMs;
 
 // While bytes sit unread in the input queue, POLLIN stays ready, so the wait cannot block on it
 // without spinning. It looks for new bytes this often instead.
@@ -67,11 +69,6 @@ bool parityIgnoredByPty(int fd, const termios &wanted) {
 // Errors after which the descriptor is of no further use.
 bool deviceGone(int error) {
     return error == EIO || error == ENXIO || error == ENODEV || error == EBADF;
-}
-
-int remainingMs(Clock::time_point deadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left < 0 ? 0 : int(std::min<long long>(left, INT_MAX));
 }
 
 speed_t standardSpeed(std::uint32_t rate) {
@@ -475,27 +472,17 @@ SerWriteResult PosixSerialDevice::writeFile(const void *data, int count, int &do
         if (timeoutMs != kSerInfinite && Clock::now() >= deadline)
             return SerWriteResult::TimedOut;
 
-        // Wake handles first, so a stop is seen before the descriptor is touched again.
-        std::vector<pollfd> fds;
-        fds.reserve(wake.size() + 1);
-        for (SerHandle handle : wake)
-            fds.push_back({int(handle), POLLIN, 0});
-        fds.push_back({fd, POLLOUT, 0});
-        const int ready = ::poll(fds.data(), nfds_t(fds.size()),
-                                 timeoutMs == kSerInfinite ? -1 : remainingMs(deadline));
-        if (ready < 0) {
-            if (errno == EINTR)
-                continue;
+        switch (posix::waitWritable(fd, wake, timeoutMs, deadline, wokenIndex)) {
+        case posix::WritableWait::Retry:
+            break;
+        case posix::WritableWait::Woken:
+            return SerWriteResult::Woken;
+        case posix::WritableWait::HungUp:
+            hungUp = true;
+            break;
+        case posix::WritableWait::Failed:
             return SerWriteResult::Failed;
         }
-        for (std::size_t i = 0; i < wake.size(); ++i) {
-            if (fds[i].revents & POLLIN) {
-                wokenIndex = int(i);
-                return SerWriteResult::Woken;
-            }
-        }
-        if (fds.back().revents & (POLLHUP | POLLERR | POLLNVAL))
-            hungUp = true;
     }
 }
 

@@ -1,5 +1,7 @@
 #include "posix_tcp_device.h"
 
+#include "posix_wait.h"
+
 #include "network_port.h"
 
 #include <QFile>
@@ -30,7 +32,8 @@
 namespace corvane::posix {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = posix::Clock;
+using posix::remainingMs;
 
 // As on a terminal: while bytes sit unread, POLLIN stays ready, so the wait looks for new ones
 // this often instead of spinning on it.
@@ -39,11 +42,6 @@ constexpr int kUnreadPollMs = 10;
 constexpr int kTxEmptyPollMs = 2;
 
 constexpr std::uint32_t kInputEvents = EV_RXCHAR | EV_RX80FULL;
-
-int remainingMs(Clock::time_point deadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left < 0 ? 0 : int(std::min<long long>(left, INT_MAX));
-}
 
 // What a connected stream socket reports once its connection is over.
 bool connectionEnded(int error) {
@@ -232,25 +230,16 @@ SerWriteResult TcpSerialDevice::writeFile(const void *data, int count, int &done
         if (timeoutMs != kSerInfinite && Clock::now() >= deadline)
             return SerWriteResult::TimedOut;
 
-        std::vector<pollfd> fds;
-        fds.reserve(wake.size() + 1);
-        for (SerHandle handle : wake)
-            fds.push_back({int(handle), POLLIN, 0});
-        fds.push_back({fd, POLLOUT, 0});
-        const int ready = ::poll(fds.data(), nfds_t(fds.size()),
-                                 timeoutMs == kSerInfinite ? -1 : remainingMs(deadline));
-        if (ready < 0) {
-            if (errno == EINTR)
-                continue;
+        switch (posix::waitWritable(fd, wake, timeoutMs, deadline, wokenIndex)) {
+        case posix::WritableWait::Retry:
+        case posix::WritableWait::HungUp:
+            // A connection that ended makes the next send fail with its reason.
+            break;
+        case posix::WritableWait::Woken:
+            return SerWriteResult::Woken;
+        case posix::WritableWait::Failed:
             return SerWriteResult::Failed;
         }
-        for (std::size_t i = 0; i < wake.size(); ++i) {
-            if (fds[i].revents & POLLIN) {
-                wokenIndex = int(i);
-                return SerWriteResult::Woken;
-            }
-        }
-        // A connection that ended makes the next send fail with its reason.
     }
 }
 
