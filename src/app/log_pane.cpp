@@ -1,7 +1,10 @@
 #include "log_pane.h"
 
+#include <algorithm>
+
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QTime>
 
 namespace corvane {
 
@@ -20,8 +23,23 @@ LogPane::LogPane(QPlainTextEdit *pane, QObject *parent) : QObject(parent), m_pan
     });
 }
 
-void LogPane::append(const QString &line) {
-    m_pending.append(line);
+void LogPane::append(const QString &line, QStringView marker) {
+    if (line.isEmpty() || (marker.isEmpty() && !m_clock)) {
+        m_pending.append(line);
+    } else {
+        QString stamped;
+        if (m_clock)
+            stamped = m_clock().toString(QStringLiteral("hh:mm:ss.zzz "));
+        if (!marker.isEmpty()) {
+            stamped += marker;
+            stamped += QLatin1Char(' ');
+        }
+        m_pending.append(stamped + line);
+    }
+    // Under a flood with a limit, lines that the pane would drop at once are not kept waiting.
+    const int limit = m_pane->maximumBlockCount();
+    if (limit > 0 && m_pending.size() > limit)
+        m_pending.remove(0, m_pending.size() - limit);
     if (!m_flush.isActive())
         m_flush.start();
 }
@@ -35,6 +53,10 @@ void LogPane::flush() {
     m_pending.clear();
     if (following)
         m_pane->verticalScrollBar()->setValue(m_pane->verticalScrollBar()->maximum());
+}
+
+void LogPane::setLineLimit(int lines) {
+    m_pane->setMaximumBlockCount(std::max(lines, 0));
 }
 
 void LogPane::clear() {

@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <functional>
 
 class QPlainTextEdit;
 
@@ -23,16 +24,23 @@ public:
 
     explicit LogPane(QPlainTextEdit *pane, QObject *parent = nullptr);
 
-    void append(const QString &line);
+    // A non-empty marker ("TX", "RX") goes before the line, the time before both. Empty lines
+    // stay empty: they separate replies and belong to no moment.
+    void append(const QString &line, QStringView marker = {});
     // The gathered lines into the pane now.
     void flush();
     // Empties the pane, dropping the lines not yet shown.
     void clear();
+    // The clock gives each line its time (hh:mm:ss.zzz); none leaves the lines as given.
+    void setClock(std::function<QTime()> clock) { m_clock = std::move(clock); }
+    // The oldest lines leave the pane beyond this many; 0 keeps every line.
+    void setLineLimit(int lines);
 
 private:
     QPlainTextEdit *m_pane;
     QStringList m_pending;
     QTimer m_flush;
+    std::function<QTime()> m_clock;
     // Whether the pane shows its newest line: true until the operator scrolls away from it.
     bool m_following = true;
 };

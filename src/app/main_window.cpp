@@ -17,6 +17,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -27,6 +28,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QScrollArea>
 #include <QSpinBox>
@@ -61,6 +63,15 @@ bool grippable(const QRect &geometry) {
 // Carriage returns end some log texts; a plain-text pane would show them as nothing useful.
 QString displayLine(QString line) {
     line.remove(QLatin1Char('\r'));
+    return line;
+}
+
+// A sent frame as the received bytes are shown.
+QString hexBytes(const QByteArray &frame) {
+    QString line;
+    for (const char byte : frame)
+        line += QString::number(quint8(byte), 16).toUpper().rightJustified(2, QLatin1Char('0')) +
+                QLatin1String("h ");
     return line;
 }
 
@@ -200,6 +211,10 @@ TForm1::TForm1(AppServices services, QWidget *parent)
         runGuarded([&] { m_session.runner.Comm1RxChar(count); });
     };
     Comm1.OnError = [this](TSerCustomComm *, int errors) { Comm1Error(errors); };
+    m_session.master.setFrameObserver([this](const QByteArray &frame) {
+        if (m_settings.LogSentFrames)
+            m_trafficLog->append(hexBytes(frame), u"TX");
+    });
 
     Form2 = new TForm2(*this, m_services.autostartEntryPath, m_services.executablePath, this);
     Form3 = new TForm3(this);
@@ -322,6 +337,8 @@ void TForm1::connectHandlers() {
             });
     connect(&Timer_time, &QTimer::timeout, this,
             [this] { runGuarded([this] { Timer_timeTimer(); }); });
+    m_reopen.setInterval(std::chrono::milliseconds(500));
+    connect(&m_reopen, &QTimer::timeout, this, [this] { reopenLostPort(); });
 }
 
 void TForm1::FormCreate() {
@@ -330,17 +347,26 @@ void TForm1::FormCreate() {
     restorePlacement();
     setResponseTimers(m_settings.ResponseTime);
     m_session.setFastReplies(m_settings.FastReplies);
+    applyLogSettings();
     m_operatorLog->clear();
     m_trafficLog->clear();
     m_ops.resetForStartup();
     PortOpen = false;
-    if (m_settings.OpenAtStart) {
-        runGuarded([this] {
-            m_port.TogglePort(m_settings.ComName, m_settings.ComSpeed, m_settings.ComParity,
-                              m_settings.ComDataBits, m_settings.ComStopBits);
-        });
-    }
-    runGuarded([this] { Comm1.SetRtsLine(false); });
+    const auto openPort = [this] {
+        if (m_settings.OpenAtStart && !PortOpen && !m_closing) {
+            runGuarded([this] {
+                m_port.TogglePort(m_settings.ComName, m_settings.ComSpeed, m_settings.ComParity,
+                                  m_settings.ComDataBits, m_settings.ComStopBits);
+            });
+        }
+        runGuarded([this] { Comm1.SetRtsLine(false); });
+    };
+    // Left to the event loop, which runs once the window is shown: the message box of a port
+    // that cannot be opened then appears over the window rather than before it.
+    if (m_settings.OpenAtStart)
+        QTimer::singleShot(0, this, openPort);
+    else
+        openPort();
     Timer_time.setObjectName(QStringLiteral("Timer_time"));
     Timer_time.start(1000);
 }
@@ -360,6 +386,20 @@ void TForm1::takeSettings(const Settings &settings) {
     m_settings = settings;
     setResponseTimers(m_settings.ResponseTime);
     m_session.setFastReplies(m_settings.FastReplies);
+    applyLogSettings();
+}
+
+void TForm1::applyLogSettings() {
+    std::function<QTime()> clock;
+    if (m_settings.LogTimestamps) {
+        clock = [this] {
+            return (m_services.now ? m_services.now() : QDateTime::currentDateTime()).time();
+        };
+    }
+    for (LogPane *pane : {m_operatorLog, m_trafficLog}) {
+        pane->setClock(clock);
+        pane->setLineLimit(m_settings.LogLineLimit);
+    }
 }
 
 void TForm1::BitBtn13Click() {
@@ -544,6 +584,7 @@ void TForm1::FormClose() {
     if (isVisible())
         savePlacement();
     Timer_time.stop();
+    m_reopen.stop();
     m_scan.stop();
     if (PortOpen)
         BitBtn13Click();
@@ -564,6 +605,39 @@ void TForm1::Comm1Error(int errors) {
             : QStringLiteral("Serial device %1 is no longer available, the port was closed");
     log(text.arg(m_port.displayName));
     BitBtn13Click();
+    // A gateway has no device node that could be seen coming back.
+    if (m_settings.ReopenPort && !isNetworkPortName(m_port.displayName)) {
+        m_lostPort = m_port.displayName;
+        m_reopen.start();
+    }
+}
+
+// Tried without a word on failure: a device node that has just appeared may not be usable yet,
+// and a message box every half second would bury the window. Another port chosen, the setting
+// turned off or the port opened by hand ends the wait.
+void TForm1::reopenLostPort() {
+    if (PortOpen || m_closing || !m_settings.ReopenPort || m_settings.ComName != m_lostPort) {
+        m_reopen.stop();
+        return;
+    }
+    if (!QFileInfo::exists(resolvePortName(m_lostPort)))
+        return;
+    runGuarded([this] {
+        m_port.reportFailures = false;
+        const auto restore = qScopeGuard([this] { m_port.reportFailures = true; });
+        try {
+            m_port.TogglePort(m_settings.ComName, m_settings.ComSpeed, m_settings.ComParity,
+                              m_settings.ComDataBits, m_settings.ComStopBits);
+        } catch (...) {
+            // Every later attempt would fail alike: reported once, and no more attempts.
+            m_reopen.stop();
+            throw;
+        }
+    });
+    if (PortOpen) {
+        m_reopen.stop();
+        log(QStringLiteral("Serial device %1 is back, the port was reopened").arg(m_lostPort));
+    }
 }
 
 void TForm1::log(const QString &line) {
@@ -571,7 +645,7 @@ void TForm1::log(const QString &line) {
 }
 
 void TForm1::traffic(const QString &line) {
-    m_trafficLog->append(displayLine(line));
+    m_trafficLog->append(displayLine(line), m_settings.LogSentFrames ? u"RX" : QStringView());
 }
 
 void TForm1::flushLogs() {

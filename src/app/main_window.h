@@ -135,6 +135,8 @@ private:
     bool finishTyping();
     void restorePlacement();
     void savePlacement();
+    void applyLogSettings();
+    void reopenLostPort();
 
     AppServices m_services;
     Settings m_settings;
@@ -148,6 +150,9 @@ private:
     SerCommScanPort m_scanPort;
     BusScan m_scan;
     QTimer Timer_time;
+    // Polls for a lost device's return while "Reopen the port when the device returns" is on.
+    QTimer m_reopen;
+    QString m_lostPort;
     GridDelegate *m_gridDelegate = nullptr;
     LogPane *m_operatorLog = nullptr;
     LogPane *m_trafficLog = nullptr;

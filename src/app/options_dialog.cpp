@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QEvent>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -53,17 +54,22 @@ TForm2::TForm2(TForm1 &main, QString autostartEntryPath, QString executablePath,
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint);
     setModal(false);
-    setFixedSize(465, 367);
+    // Taller than designed by the reopen box and the " Logs " group.
+    setFixedSize(465, 469);
 
     auto *GroupBox1 = new QGroupBox(QStringLiteral(" Communication setup  "), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
-    GroupBox1->setGeometry(8, 8, 449, 145);
+    GroupBox1->setGeometry(8, 8, 449, 160);
     QLabel *Label1 = label(GroupBox1, "Label1", 16, 24, QStringLiteral("Port number"));
-    QStringList names;
-    for (int i = 1; i <= 8; ++i)
-        names << QStringLiteral("COM%1").arg(i);
-    Combo_com_name = comboBox(GroupBox1, "Combo_com_name", QRect(16, 40, 200, 23),
-                              names + presentSerialDevices());
+    Combo_com_name = comboBox(GroupBox1, "Combo_com_name", QRect(16, 40, 200, 23), {});
+    refreshPortList();
+    // A listed device shows its stored name in the box, not the item text.
+    const auto showName = [this](int index) {
+        if (const QVariant name = Combo_com_name->itemData(index); name.isValid())
+            Combo_com_name->setEditText(name.toString());
+    };
+    connect(Combo_com_name, &QComboBox::activated, this, showName);
+    connect(Combo_com_name, &QComboBox::currentIndexChanged, this, showName);
     Combo_com_name->setToolTip(QStringLiteral(
         "A serial port (COM1..COM8, /dev/ttyUSB0, ...) or a serial-to-Ethernet gateway as "
         "tcp://HOST:PORT, whose line settings are its own"));
@@ -87,10 +93,15 @@ TForm2::TForm2(TForm1 &main, QString autostartEntryPath, QString executablePath,
     Check_auto_open =
         checkBox(GroupBox1, "Check_auto_open", 232, 84, QStringLiteral("Open automatically"));
     Check_rts = checkBox(GroupBox1, "Check_rts", 232, 108, QStringLiteral("Control RTS line"));
+    Check_reopen = checkBox(GroupBox1, "Check_reopen", 16, 132,
+                            QStringLiteral("Reopen the port when the device returns"));
+    Check_reopen->setToolTip(
+        QStringLiteral("After a USB adapter was pulled out, the port opens again by itself once "
+                       "the adapter is back"));
 
     auto *GroupBox2 = new QGroupBox(QStringLiteral(" Other "), this);
     GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
-    GroupBox2->setGeometry(8, 160, 449, 159);
+    GroupBox2->setGeometry(8, 175, 449, 159);
     QLabel *Label6 = label(GroupBox2, "Label6", 16, 26, QStringLiteral("Decimal separator:"));
     Edit_dec_separator = new QLineEdit(GroupBox2);
     Edit_dec_separator->setObjectName(QStringLiteral("Edit_dec_separator"));
@@ -129,6 +140,25 @@ TForm2::TForm2(TForm1 &main, QString autostartEntryPath, QString executablePath,
         "reply still waits the whole response time. Recommended for a network port "
         "(tcp://HOST:PORT), where the gateway adds its own delays."));
 
+    auto *GroupBox3 = new QGroupBox(QStringLiteral(" Logs "), this);
+    GroupBox3->setObjectName(QStringLiteral("GroupBox3"));
+    GroupBox3->setGeometry(8, 341, 449, 80);
+    Check_log_time =
+        checkBox(GroupBox3, "Check_log_time", 16, 24, QStringLiteral("Time on each log line"));
+    Check_log_sent = checkBox(GroupBox3, "Check_log_sent", 16, 48,
+                              QStringLiteral("Sent frames in the received-bytes log"));
+    Check_log_sent->setToolTip(
+        QStringLiteral("Requests appear as TX lines, and the bytes received as RX lines"));
+    QLabel *Label10 =
+        label(GroupBox3, "Label10", 264, 24, QStringLiteral("Lines kept in each log (0: all):"));
+    UD_log_lines = new QSpinBox(GroupBox3);
+    UD_log_lines->setObjectName(QStringLiteral("UD_log_lines"));
+    UD_log_lines->setRange(0, 1000000);
+    UD_log_lines->setSingleStep(1000);
+    UD_log_lines->setGeometry(264, 42, 97, 23);
+    UD_log_lines->setToolTip(
+        QStringLiteral("Beyond this many lines the oldest leave the log; 0 keeps them all"));
+
     nameByLabel(Label1, Combo_com_name);
     nameByLabel(Label2, Combo_com_speed);
     nameByLabel(Label3, Combo_com_parity);
@@ -139,13 +169,14 @@ TForm2::TForm2(TForm1 &main, QString autostartEntryPath, QString executablePath,
     UD_response_time->setAccessibleName(Edit_response_time->accessibleName());
     UD_response_time->setAccessibleDescription(QStringLiteral("Steps the time up or down"));
     nameByLabel(Label8, Edit_export);
+    nameByLabel(Label10, UD_log_lines);
 
     BitBtn2 = new QPushButton(QStringLiteral("Cancel"), this);
     BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
-    BitBtn2->setGeometry(8, 330, 105, 27);
+    BitBtn2->setGeometry(8, 432, 105, 27);
     BitBtn1 = new QPushButton(QStringLiteral("Apply"), this);
     BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
-    BitBtn1->setGeometry(352, 330, 105, 27);
+    BitBtn1->setGeometry(352, 432, 105, 27);
 
     connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
     connect(BitBtn2, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
@@ -153,17 +184,44 @@ TForm2::TForm2(TForm1 &main, QString autostartEntryPath, QString executablePath,
             [this](bool checked) { Check_autoloadClick(checked); });
 }
 
-QStringList TForm2::presentSerialDevices() {
-    QStringList found;
-    const QDir byId(QStringLiteral("/dev/serial/by-id"));
-    for (const QString &entry : byId.entryList(QDir::System | QDir::Files, QDir::Name))
-        found << byId.filePath(entry);
-    const QDir dev(QStringLiteral("/dev"));
+QList<TForm2::PortItem> TForm2::presentSerialDevices(const DeviceFolders &folders) {
+    QList<PortItem> found;
+    const QDir byId(folders.byId);
+    for (const QString &entry : byId.entryList(QDir::System | QDir::Files, QDir::Name)) {
+        const QString link = byId.filePath(entry);
+        const QString device = QFileInfo(link).canonicalFilePath();
+        if (!device.isEmpty())
+            found.append({link + QStringLiteral(" (%1)").arg(QFileInfo(device).fileName()), link});
+    }
+    const QDir dev(folders.dev);
     for (const QString &entry :
          dev.entryList({QStringLiteral("ttyUSB*"), QStringLiteral("ttyACM*")},
                        QDir::System | QDir::Files, QDir::Name))
-        found << dev.filePath(entry);
+        found.append({dev.filePath(entry), dev.filePath(entry)});
     return found;
+}
+
+void TForm2::refreshPortList() {
+    const QString shown = Combo_com_name->currentText();
+    const QSignalBlocker quiet(Combo_com_name);
+    Combo_com_name->clear();
+    for (int i = 1; i <= 8; ++i)
+        Combo_com_name->addItem(QStringLiteral("COM%1").arg(i));
+    for (const PortItem &item : presentSerialDevices(m_folders))
+        Combo_com_name->addItem(item.text, item.name);
+    Combo_com_name->setEditText(shown);
+}
+
+QString TForm2::chosenPortName() const {
+    const QString text = Combo_com_name->currentText();
+    const int index = Combo_com_name->findText(text, Qt::MatchExactly);
+    const QVariant name = index >= 0 ? Combo_com_name->itemData(index) : QVariant();
+    return name.isValid() ? name.toString() : text;
+}
+
+void TForm2::showEvent(QShowEvent *e) {
+    runGuarded([this] { refreshPortList(); });
+    QDialog::showEvent(e);
 }
 
 bool TForm2::event(QEvent *e) {
@@ -186,6 +244,10 @@ void TForm2::LoadOptions() {
     // A change of state here counts as a click: the autostart entry follows at once.
     Check_autoload->setChecked(s.StartWithWindows);
     Check_fast->setChecked(s.FastReplies);
+    Check_reopen->setChecked(s.ReopenPort);
+    Check_log_time->setChecked(s.LogTimestamps);
+    Check_log_sent->setChecked(s.LogSentFrames);
+    UD_log_lines->setValue(s.LogLineLimit);
     UD_response_time->setValue(static_cast<qint16>(s.ResponseTime & 0xFFFF));
     Edit_export->setText(s.ExportSeparator);
     const bool portFree = !m_main.portOpen();
@@ -198,7 +260,7 @@ void TForm2::LoadOptions() {
 void TForm2::BitBtn1Click() {
     runGuarded([this] {
         Settings s;
-        s.ComName = Combo_com_name->currentText();
+        s.ComName = chosenPortName();
         s.ComSpeed = Combo_com_speed->currentText();
         s.ComParity = Combo_com_parity->currentText();
         s.ComDataBits = Combo_com_databits->currentText();
@@ -207,6 +269,10 @@ void TForm2::BitBtn1Click() {
         s.OpenAtStart = Check_auto_open->isChecked();
         s.StartWithWindows = Check_autoload->isChecked();
         s.FastReplies = Check_fast->isChecked();
+        s.ReopenPort = Check_reopen->isChecked();
+        s.LogTimestamps = Check_log_time->isChecked();
+        s.LogSentFrames = Check_log_sent->isChecked();
+        s.LogLineLimit = UD_log_lines->value();
         s.LoadLastWorkFile = Check_last->isChecked();
         s.DecSeparator = Edit_dec_separator->text();
         s.ExportSeparator = Edit_export->text();

@@ -21,8 +21,21 @@ public:
     TForm2(TForm1 &main, QString autostartEntryPath, QString executablePath,
            QWidget *parent = nullptr);
 
-    // The port names offered besides COM1..COM8: the serial devices present now.
-    static QStringList presentSerialDevices();
+    // Where the port list looks for serial devices; tests point it at folders of their own.
+    struct DeviceFolders {
+        QString byId = QStringLiteral("/dev/serial/by-id");
+        QString dev = QStringLiteral("/dev");
+    };
+    // A port offered besides COM1..COM8: the text shown and the name stored when it is chosen.
+    struct PortItem {
+        QString text;
+        QString name;
+    };
+    // The serial devices present now: each by-id link with the device it leads to, as
+    // "/dev/serial/by-id/usb-...-port0 (ttyUSB0)", then the ttyUSB and ttyACM devices. A link
+    // that leads nowhere is left out.
+    static QList<PortItem> presentSerialDevices(const DeviceFolders &folders);
+    void setDeviceFolders(DeviceFolders folders) { m_folders = std::move(folders); }
 
     QComboBox *Combo_com_name = nullptr;
     QComboBox *Combo_com_speed = nullptr;
@@ -31,6 +44,7 @@ public:
     QComboBox *Combo_com_sbits = nullptr;
     QCheckBox *Check_auto_open = nullptr;
     QCheckBox *Check_rts = nullptr;
+    QCheckBox *Check_reopen = nullptr;
     QLineEdit *Edit_dec_separator = nullptr;
     QLineEdit *Edit_response_time = nullptr;
     QSpinBox *UD_response_time = nullptr;
@@ -38,6 +52,9 @@ public:
     QCheckBox *Check_autoload = nullptr;
     QCheckBox *Check_fast = nullptr;
     QCheckBox *Check_last = nullptr;
+    QCheckBox *Check_log_time = nullptr;
+    QCheckBox *Check_log_sent = nullptr;
+    QSpinBox *UD_log_lines = nullptr;
     QPushButton *BitBtn2 = nullptr;
     QPushButton *BitBtn1 = nullptr;
 
@@ -49,8 +66,15 @@ public Q_SLOTS:
 
 protected:
     bool event(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
+    // The list as the devices stand now, the text in the box kept.
+    void refreshPortList();
+    // The port name the box stands for: a listed device's name rather than its item text.
+    QString chosenPortName() const;
+
+    DeviceFolders m_folders;
     TForm1 &m_main;
     QString m_autostartEntryPath;
     QString m_executablePath;

@@ -43,8 +43,10 @@ void PortToggle::TogglePort(const QString &name, const QString &speed, const QSt
         showClosed();
         if (e.kind() != ESerCommError::Kind::DeviceNotOpened)
             throw;
-        boxes.inform(QStringLiteral("Corvane"), kUnavailable);
-        out.log(portOpenFailureText(name, device, e.osError()));
+        if (reportFailures) {
+            boxes.inform(QStringLiteral("Corvane"), kUnavailable);
+            out.log(portOpenFailureText(name, device, e.osError()));
+        }
         PortOpen = false;
         return;
     } catch (...) {

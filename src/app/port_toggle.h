@@ -33,6 +33,9 @@ struct PortToggle {
 
     // The name the operator knows the port by, shown in the status bar.
     QString displayName;
+    // Off, a device that cannot be opened gives neither the message box nor the log line: for
+    // attempts the program makes on its own, again and again.
+    bool reportFailures = true;
 };
 
 } // namespace corvane

@@ -24,7 +24,7 @@ std::optional<int> plainInt(const SettingsSnapshot &file, const QString &key) {
 } // namespace
 
 Settings readSettings(const QString &path) {
-    // One reading of the file for all thirteen keys.
+    // One reading of the file for all seventeen keys.
     const SettingsSnapshot file(path);
     const Settings defaults;
     Settings s;
@@ -44,6 +44,10 @@ Settings readSettings(const QString &path) {
         file.readString(kMisc, QStringLiteral("Export separator"), defaults.ExportSeparator);
     s.ResponseTime = file.readInt(kMisc, QStringLiteral("Response Time"), defaults.ResponseTime);
     s.FastReplies = file.readBool(kMisc, QStringLiteral("FastReplies"), defaults.FastReplies);
+    s.LogTimestamps = file.readBool(kMisc, QStringLiteral("LogTimestamps"), defaults.LogTimestamps);
+    s.LogSentFrames = file.readBool(kMisc, QStringLiteral("LogSentFrames"), defaults.LogSentFrames);
+    s.LogLineLimit = file.readInt(kMisc, QStringLiteral("LogLineLimit"), defaults.LogLineLimit);
+    s.ReopenPort = file.readBool(kComPort, QStringLiteral("Reopen"), defaults.ReopenPort);
     return s;
 }
 
@@ -76,6 +80,10 @@ void writeSettings(const QString &path, const Settings &s) {
     file.writeString(kMisc, QStringLiteral("Export separator"), s.ExportSeparator);
     file.writeInt(kMisc, QStringLiteral("Response Time"), s.ResponseTime);
     file.writeBool(kMisc, QStringLiteral("FastReplies"), s.FastReplies);
+    file.writeBool(kMisc, QStringLiteral("LogTimestamps"), s.LogTimestamps);
+    file.writeBool(kMisc, QStringLiteral("LogSentFrames"), s.LogSentFrames);
+    file.writeInt(kMisc, QStringLiteral("LogLineLimit"), s.LogLineLimit);
+    file.writeBool(kComPort, QStringLiteral("Reopen"), s.ReopenPort);
 }
 
 std::optional<WindowPlacement> readWindowPlacement(const QString &path) {

@@ -24,11 +24,17 @@ struct Settings {
     int ResponseTime = 500; // milliseconds, used as read: no range check
     // A response window closes as soon as the reply is complete; off keeps the designed timing.
     bool FastReplies = false;
+    // Additions to the logs; all off keeps the panes as designed. A line limit of 0 keeps all.
+    bool LogTimestamps = false;
+    bool LogSentFrames = false;
+    int LogLineLimit = 0;
+    // After the device is lost, reopen the port when it appears again.
+    bool ReopenPort = false;
 
     bool operator==(const Settings &) const = default;
 };
 
-// Reads the thirteen keys; a missing file, key or unconvertible value gives the field's default.
+// Reads the seventeen keys; a missing file, key or unconvertible value gives the field's default.
 Settings readSettings(const QString &path);
 
 // Why the Options dialog must not take these settings, naming the field; empty when it may. A
@@ -37,7 +43,7 @@ Settings readSettings(const QString &path);
 // never open the port. An empty speed stays allowed: the port may simply not be set up yet.
 QString settingsProblem(const Settings &settings);
 
-// Writes the thirteen keys one after the other, each as its own update of the file. The first key
+// Writes the seventeen keys one after the other, each as its own update of the file. The first key
 // that cannot be written raises SettingsWriteError naming it; the keys before it are in the
 // file, the keys after it are not written.
 void writeSettings(const QString &path, const Settings &settings);

@@ -23,6 +23,8 @@ void ModbusMaster::send(const QByteArray &frame, std::chrono::milliseconds preSe
         m_state.RequestAddress = static_cast<std::uint8_t>(frame.at(0));
         m_state.RequestFunction = static_cast<std::uint8_t>(frame.at(1));
     }
+    if (m_frameObserver)
+        m_frameObserver(frame);
     if (m_observer.queued && m_observer.finished) {
         SerialLine::KeyedFrame keyed = keyedFrame(frame, preSendDelay, m_wholeFrames);
         keyed.queryOutputRoomAfter = queryOutputRoomAfter;

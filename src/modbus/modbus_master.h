@@ -33,6 +33,10 @@ public:
     ModbusMaster(SerialLine &line, Sleeper &sleeper, EngineState &state);
 
     void setSendObserver(SendObserver observer) { m_observer = std::move(observer); }
+    // Told of every request frame as it is handed to the line, before any of it is sent.
+    void setFrameObserver(std::function<void(const QByteArray &frame)> observer) {
+        m_frameObserver = std::move(observer);
+    }
     // Fast mode: each request as one write, with RTS held until the output has drained.
     void setWholeFrames(bool whole) { m_wholeFrames = whole; }
 
@@ -62,6 +66,7 @@ private:
     Sleeper &m_sleeper;
     EngineState &m_state;
     SendObserver m_observer;
+    std::function<void(const QByteArray &frame)> m_frameObserver;
     bool m_wholeFrames = false;
 };
 

@@ -99,7 +99,7 @@ private Q_SLOTS:
     void specialSettingsFileLeftAlone_data();
     void specialSettingsFileLeftAlone();
     void responseTimeReachesEveryWindow();
-    void autoOpenOpensThePortAtStart();
+    void autoOpenWaitsForTheWindow();
     void unusablePortGivesMessageAndClosedState_data();
     void unusablePortGivesMessageAndClosedState();
     void settingsAppliedToOpenedPort();
@@ -112,10 +112,13 @@ private Q_SLOTS:
     void optionsApplyRefusesUnusableFields();
     void optionsCancelAndStartWithWindows();
     void optionsFirstActivationRewritesAutostart();
+    void optionsPortListFollowsTheDevices();
     void exitAsksFirstToolbarClosesAtOnce();
     void selectorRoundTripKeepsTexts();
     void everyTypedShowAndEntryHasItsControl();
     void logsSavedAndCleared();
+    void logLineOptions_data();
+    void logLineOptions();
     void logPanesFollowAndClockFits();
     void manualOpensBesideTheProgram_data();
     void manualOpensBesideTheProgram();
@@ -191,13 +194,25 @@ void TstMainWindow::responseTimeReachesEveryWindow() {
     QCOMPARE(junk.window->session().runner.responseTime(), 500ms);
 }
 
-void TstMainWindow::autoOpenOpensThePortAtStart() {
+// The port opens once the window is up, so that a port that cannot be opened has its message
+// box over the window rather than before it.
+void TstMainWindow::autoOpenWaitsForTheWindow() {
     PtyPair pty;
     QVERIFY(pty.isValid());
     WindowFixture f(portIni(pty.path(), QStringLiteral("9600"), QStringLiteral("None"), true));
-    QVERIFY(f.window->portOpen());
+    f.window->show();
+    QTRY_VERIFY(f.window->portOpen());
     QVERIFY(f.window->Comm1.IsOpen());
     QCOMPARE(f.status(0), pty.path() + QStringLiteral(" is open"));
+
+    WindowFixture g(portIni(QStringLiteral("/dev/corvane-no-such-port"), QStringLiteral("9600"),
+                            QStringLiteral("None"), true));
+    QVERIFY(g.boxes.informed.isEmpty());
+    g.window->show();
+    QTRY_COMPARE(g.boxes.informed,
+                 QStringList{QStringLiteral("Corvane: This COM port is used by another program "
+                                            "or does not exists!")});
+    QVERIFY(!g.window->portOpen());
 }
 
 // Names in the table that are made by the test: a pty held by another opener, a regular file
@@ -482,6 +497,36 @@ void TstMainWindow::optionsFirstActivationRewritesAutostart() {
     QVERIFY(file.readAll().contains(QFile::encodeName(f.services.executablePath)));
 }
 
+// A USB adapter plugged in while the dialog was closed is offered the next time it opens, under
+// its by-id name and the device it leads to; chosen, its by-id name is what is kept and opened.
+void TstMainWindow::optionsPortListFollowsTheDevices() {
+    PtyPair pty;
+    QTemporaryDir byId;
+    QTemporaryDir dev;
+    WindowFixture f;
+    TForm2 &d = *f.window->Form2;
+    d.setDeviceFolders({byId.path(), dev.path()});
+    d.show();
+    QCOMPARE(d.Combo_com_name->count(), 8);
+    d.hide();
+
+    const QString link = byId.filePath(QStringLiteral("usb-FTDI_FT232R_USB_UART_A1-if00-port0"));
+    QVERIFY(QFile::link(pty.path(), link));
+    QVERIFY(QFile::link(byId.filePath(QStringLiteral("gone")), byId.filePath(QStringLiteral("x"))));
+    d.show();
+    d.LoadOptions();
+    QCOMPARE(d.Combo_com_name->count(), 9);
+    QCOMPARE(d.Combo_com_name->itemText(8), link + QStringLiteral(" (%1)").arg(pty.number()));
+    d.Combo_com_name->setCurrentIndex(8);
+    QCOMPARE(d.Combo_com_name->currentText(), link);
+    d.Combo_com_speed->setEditText(QStringLiteral("9600"));
+    d.BitBtn1Click();
+    QCOMPARE(f.window->settings().ComName, link);
+    f.window->BitBtn13Click();
+    QVERIFY(f.window->portOpen());
+    QCOMPARE(f.status(0), link + QStringLiteral(" is open"));
+}
+
 void TstMainWindow::exitAsksFirstToolbarClosesAtOnce() {
     WindowFixture f;
     f.window->show();
@@ -614,6 +659,54 @@ void TstMainWindow::logsSavedAndCleared() {
     f.window->flushLogs();
     QVERIFY(f.window->ui.Memo_log->toPlainText().isEmpty());
     QVERIFY(f.window->ui.Memo_log_uart->toPlainText().isEmpty());
+}
+
+// The log options as Options applies them. Both boxes off and no limit leave the lines exactly
+// as given; an empty line, which ends a reply, stays empty.
+void TstMainWindow::logLineOptions_data() {
+    QTest::addColumn<bool>("time");
+    QTest::addColumn<bool>("sent");
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<QString>("operatorLog");
+    QTest::addColumn<QString>("trafficLog");
+    QTest::newRow("as designed") << false << false << 0 << "one\ntwo\nthree"
+                                 << "01h 03h \n\n04h ";
+    QTest::newRow("time") << true << false << 0
+                          << "09:08:07.065 one\n09:08:07.065 two\n09:08:07.065 three"
+                          << "09:08:07.065 01h 03h \n\n09:08:07.065 04h ";
+    QTest::newRow("received marked") << false << true << 0 << "one\ntwo\nthree"
+                                     << "RX 01h 03h \n\nRX 04h ";
+    QTest::newRow("both, two lines kept")
+        << true << true << 2 << "09:08:07.065 two\n09:08:07.065 three"
+        << "\n09:08:07.065 RX 04h ";
+}
+
+void TstMainWindow::logLineOptions() {
+    QFETCH(bool, time);
+    QFETCH(bool, sent);
+    QFETCH(int, limit);
+    QFETCH(QString, operatorLog);
+    QFETCH(QString, trafficLog);
+    WindowFixture f;
+    f.fixedNow = QDateTime(QDate(2026, 6, 5), QTime(9, 8, 7, 65));
+    TForm2 &d = *f.window->Form2;
+    d.show();
+    d.LoadOptions();
+    d.Check_log_time->setChecked(time);
+    d.Check_log_sent->setChecked(sent);
+    d.UD_log_lines->setValue(limit);
+    d.BitBtn1Click();
+    // Across batches: the limit holds for the pane, not only for one batch.
+    f.window->log(QStringLiteral("one"));
+    f.window->log(QStringLiteral("two"));
+    f.window->traffic(QStringLiteral("01h 03h "));
+    f.window->flushLogs();
+    f.window->log(QStringLiteral("three"));
+    f.window->traffic(QStringLiteral("\r"));
+    f.window->traffic(QStringLiteral("04h "));
+    f.window->flushLogs();
+    QCOMPARE(f.window->ui.Memo_log->toPlainText(), operatorLog);
+    QCOMPARE(f.window->ui.Memo_log_uart->toPlainText(), trafficLog);
 }
 
 // The received-bytes pane keeps its newest line in view once long lines bring a horizontal scroll

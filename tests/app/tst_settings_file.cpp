@@ -1,7 +1,7 @@
+#include "file_nodes.h"
 #include "file_size_limit.h"
 #include "settings.h"
 #include "settings_file.h"
-#include "file_nodes.h"
 
 #include <QDir>
 #include <QFile>
@@ -101,8 +101,8 @@ void TstSettingsFile::read_data() {
     open("boolean 1", "1", true);
     open("boolean 2", "2", true);
     open("boolean 0", "0", false);
-    QTest::newRow("fast replies on") << QByteArray("[Misc]\nFastReplies=1\n") << "FastReplies"
-                                     << QVariant(true);
+    QTest::newRow("fast replies on")
+        << QByteArray("[Misc]\nFastReplies=1\n") << "FastReplies" << QVariant(true);
     QTest::newRow("fast replies off by default")
         << QByteArray("[Misc]\nResponse Time=100\n") << "FastReplies" << QVariant(false);
     const auto name = [](const char *row, const QByteArray &content, const QString &expected) {
@@ -197,11 +197,16 @@ void TstSettingsFile::writeSettingsIntoNewFile() {
     s.LoadLastWorkFile = true;
     s.ExportSeparator = QStringLiteral(",");
     s.ResponseTime = 2500;
+    s.LogSentFrames = true;
+    s.LogLineLimit = 1000;
+    s.ReopenPort = true;
     writeSettings(m_ini, s);
-    QCOMPARE(readBytes(m_ini), QByteArray("[Com port]\nName=/dev/ttyUSB0\nSpeed=9600\nParity=None\n"
-                                          "Data bits=8\nStop bits=1\nRTS=0\nAutoOpen=1\n[Misc]\n"
-                                          "AutoLoad=0\nAutoRead=1\nSeparator=.\n"
-                                          "Export separator=,\nResponse Time=2500\nFastReplies=0\n"));
+    QCOMPARE(readBytes(m_ini),
+             QByteArray("[Com port]\nName=/dev/ttyUSB0\nSpeed=9600\nParity=None\n"
+                        "Data bits=8\nStop bits=1\nRTS=0\nAutoOpen=1\nReopen=1\n[Misc]\n"
+                        "AutoLoad=0\nAutoRead=1\nSeparator=.\n"
+                        "Export separator=,\nResponse Time=2500\nFastReplies=0\n"
+                        "LogTimestamps=0\nLogSentFrames=1\nLogLineLimit=1000\n"));
     QCOMPARE(readSettings(m_ini), s);
 }
 

@@ -18,6 +18,7 @@
 #include <QSpinBox>
 #include <QTableView>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 
@@ -26,18 +27,23 @@ using namespace corvane::test;
 
 namespace {
 
-QByteArray simIni(const QString &port) {
+QByteArray simIni(const QString &port, bool reopen) {
     return QStringLiteral("[Com port]\nName=%1\nSpeed=9600\nParity=None\nData bits=8\n"
-                          "Stop bits=1\nAutoOpen=1\n[Misc]\nResponse Time=100\n")
+                          "Stop bits=1\nAutoOpen=1\nReopen=%2\n[Misc]\nResponse Time=100\n")
         .arg(port)
+        .arg(reopen ? 1 : 0)
         .toUtf8();
 }
 
 struct SimWindow {
-    explicit SimWindow(Model model) {
+    // With a link, the window knows the logger's line by the link and reopens it when it returns.
+    explicit SimWindow(Model model, const QString &link = QString()) {
         sim.addSlave(1, model);
-        started = sim.start();
-        fixture = std::make_unique<WindowFixture>(simIni(sim.slavePath()));
+        started = sim.start(LineOptions{QString(), SerialSettings(), link});
+        fixture = std::make_unique<WindowFixture>(
+            simIni(link.isEmpty() ? sim.slavePath() : link, !link.isEmpty()));
+        // The port opens once the event loop runs.
+        started = started && QTest::qWaitFor([this] { return window().portOpen(); });
     }
     ~SimWindow() {
         fixture.reset();
@@ -62,6 +68,13 @@ QLineEdit *openCell(TForm1 &window, int col, int row) {
     return qobject_cast<QLineEdit *>(view->indexWidget(index));
 }
 
+QString hexLine(const QByteArray &frame) {
+    QString line;
+    for (const char byte : frame)
+        line += QString::asprintf("%02Xh ", quint8(byte));
+    return line;
+}
+
 QByteArray fileBytes(const QString &path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -83,6 +96,8 @@ private Q_SLOTS:
     void typedCellsReachFilesAndTheLogger();
     void findLoggersSelectsAResult();
     void gatewayPortThroughOptions();
+    void sentFramesBesideTheReplies();
+    void portReopensWhenTheDeviceReturns();
 };
 
 void TstWindowSim::readTypeThenReadFillsTheTable() {
@@ -484,6 +499,55 @@ void TstWindowSim::gatewayPortThroughOptions() {
     QCOMPARE(w.busScan().probesTotal(), 2);
     QCOMPARE(w.busScan().found().size(), 1);
     QCOMPARE(w.busScan().found().at(0).line, (LineSetting{19200, QStringLiteral("Even")}));
+    QVERIFY(s.fixture->errors.isEmpty());
+}
+
+// Each request in the received-bytes pane as it went out, before its reply, both with the time.
+void TstWindowSim::sentFramesBesideTheReplies() {
+    SimWindow s(Model::Qtr4d);
+    QVERIFY(s.window().portOpen());
+    s.fixture->fixedNow = QDateTime(QDate(2026, 6, 5), QTime(9, 8, 7, 65));
+    Settings settings = s.window().settings();
+    settings.LogTimestamps = true;
+    settings.LogSentFrames = true;
+    s.window().takeSettings(settings);
+    s.window().ui.BitBtn27->click();
+    QVERIFY(s.waitIdle());
+    s.window().flushLogs();
+    const QStringList lines =
+        s.window().ui.Memo_log_uart->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QStringList sent;
+    for (const QByteArray &frame : s.sim.receivedFrames())
+        sent << QStringLiteral("09:08:07.065 TX ") + hexLine(frame);
+    QVERIFY(!sent.isEmpty());
+    QCOMPARE(lines.filter(QStringLiteral(" TX ")), sent);
+    QCOMPARE(lines.first(), sent.first());
+    QVERIFY(lines.at(1).startsWith(QStringLiteral("09:08:07.065 RX ")));
+    QCOMPARE(lines.filter(QStringLiteral(" RX ")).size() + sent.size(), lines.size());
+}
+
+// The logger's line goes away and comes back under the same name: the port opens again by itself,
+// with one line, and the logger answers.
+void TstWindowSim::portReopensWhenTheDeviceReturns() {
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("logger"));
+    SimWindow s(Model::Qtr4d, link);
+    QVERIFY(s.started);
+    QVERIFY(s.window().portOpen());
+    s.sim.stop();
+    QTRY_VERIFY(!s.window().portOpen());
+    QVERIFY(s.sim.start(LineOptions{QString(), SerialSettings(), link}));
+    QTRY_VERIFY(s.window().portOpen());
+    QCOMPARE(s.fixture->status(0), link + QStringLiteral(" is open"));
+    QCOMPARE(
+        s.fixture->logLines().filter(link),
+        (QStringList{QStringLiteral("Serial device %1 is no longer available, the port was "
+                                    "closed")
+                         .arg(link),
+                     QStringLiteral("Serial device %1 is back, the port was reopened").arg(link)}));
+    s.window().ui.BitBtn27->click();
+    QVERIFY(s.waitIdle());
+    QCOMPARE(s.window().ui.Label24->text(), QStringLiteral("Device type: QTR-4D"));
     QVERIFY(s.fixture->errors.isEmpty());
 }
 

@@ -8,6 +8,7 @@
 #include "main_window.h"
 #include "sleeper.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -91,6 +92,9 @@ struct WindowFixture {
         services.executablePath = dir.filePath(QStringLiteral("corvane"));
         services.manualFolder = dir.path();
         services.locale = QLocale(QLocale::English, QLocale::UnitedStates);
+        services.now = [this] {
+            return fixedNow.isValid() ? fixedNow : QDateTime::currentDateTime();
+        };
         window = std::make_unique<TForm1>(services);
     }
     ~WindowFixture() {
@@ -111,6 +115,8 @@ struct WindowFixture {
     RecordingOpener opener;
     NoSleep sleeper;
     QStringList errors;
+    // The window's clock when set.
+    QDateTime fixedNow;
     ErrorSink previousSink;
     AppServices services;
     std::unique_ptr<TForm1> window;
