@@ -33,6 +33,8 @@ struct PortToggle {
 
     // The name the operator knows the port by, shown in the status bar.
     QString displayName;
+    // Whether the log has told how to join the 'dialout' group, after a permission denied.
+    bool dialoutHintGiven = false;
 };
 
 } // namespace corvane
