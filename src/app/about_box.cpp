@@ -1,6 +1,7 @@
 #include "about_box.h"
 
 #include "about_picture.h"
+#include "corvane_version.h"
 
 #include <QLabel>
 #include <QPixmap>
@@ -20,7 +21,7 @@ TForm3::TForm3(QWidget *parent) : QDialog(parent) {
     Image1->setGeometry(64, 8, 185, 41);
     Image1->setPixmap(QPixmap::fromImage(aboutPicture()));
 
-    Label1 = new QLabel(QStringLiteral("Corvane v1.0.1.72"), this);
+    Label1 = new QLabel(QStringLiteral("Corvane v") + QLatin1String(kVersion), this);
     Label1->setObjectName(QStringLiteral("Label1"));
     QFont bold(QStringLiteral("Arial"), 10);
     bold.setBold(true);
@@ -32,7 +33,7 @@ TForm3::TForm3(QWidget *parent) : QDialog(parent) {
         QStringLiteral("The Corvane project"),
         QStringLiteral("Configuration tool for QTR-8D/6D/4D loggers"),
         QStringLiteral("Modbus RTU over RS-485"),
-        QStringLiteral("Documentation: UsrMan.pdf beside the program"),
+        QStringLiteral("Documentation: Help > User manual (UsrMan.pdf)"),
         QStringLiteral("Issues: the project's issue tracker"),
         QStringLiteral("Free to use for service and training"),
     };

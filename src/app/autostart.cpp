@@ -1,6 +1,7 @@
 #include "autostart.h"
 
 #include "atomic_file.h"
+#include "settings_file.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -24,10 +25,7 @@ Autostart::Autostart(QString entryPath, QString executablePath)
     : m_entryPath(std::move(entryPath)), m_executablePath(std::move(executablePath)) {}
 
 QString Autostart::defaultEntryPath() {
-    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (config.isEmpty() || !QDir::isAbsolutePath(config))
-        config = QDir::homePath() + QStringLiteral("/.config");
-    return config + QStringLiteral("/autostart/") + kName + QStringLiteral(".desktop");
+    return configHome() + QStringLiteral("/autostart/") + kName + QStringLiteral(".desktop");
 }
 
 Autostart Autostart::forThisProgram() {

@@ -1,22 +1,30 @@
 #include "autostart.h"
+#include "corvane_version.h"
 #include "desktop_services.h"
 #include "error_display.h"
 #include "main_window.h"
+#include "manual_renderer.h"
 #include "settings_file.h"
 #include "sleeper.h"
 
 #include <QApplication>
 #include <QFont>
+#include <QIcon>
 #include <QMessageBox>
 
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvane"));
-    QApplication::setApplicationVersion(QStringLiteral("1.0.1.72"));
+    QApplication::setApplicationVersion(QLatin1String(corvane::kVersion));
     // The window is laid out in fixed pixels; this size lets every caption fit.
     QFont font = QApplication::font();
     font.setPixelSize(11);
     QApplication::setFont(font);
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/corvane/icons/%1.png").arg(size), QSize(size, size));
+    QApplication::setWindowIcon(icon);
+    QApplication::setDesktopFileName(QStringLiteral("corvane"));
 
     corvane::DesktopMessageBoxes boxes;
     corvane::DesktopFileDialogs dialogs;
@@ -29,7 +37,7 @@ int main(int argc, char *argv[]) {
     services.executablePath = QApplication::applicationFilePath();
     services.settingsPath = corvane::SettingsFile::defaultPath();
     services.autostartEntryPath = corvane::Autostart::defaultEntryPath();
-    services.manualFolder = QApplication::applicationDirPath();
+    services.manualFolder = corvane::manualFolder(QApplication::applicationDirPath());
 
     corvane::TForm1 Form1(services);
     boxes.setParent(&Form1);

@@ -3,6 +3,7 @@
 #include "atomic_file.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
 #include <QFont>
 #include <QMarginsF>
@@ -47,6 +48,18 @@ QString renderManualFile(const QString &source, const QString &target) {
     if (!replaceFile(target, pdf))
         return QStringLiteral("cannot write %1").arg(target);
     return QString();
+}
+
+QString manualFolder(const QString &programFolder) {
+    const QString name = QStringLiteral("UsrMan.pdf");
+    const QDir beside(programFolder);
+    if (beside.exists(name))
+        return programFolder;
+    const QString installed =
+        QDir::cleanPath(beside.absoluteFilePath(QStringLiteral("../share/doc/corvane")));
+    if (QDir(installed).exists(name))
+        return installed;
+    return programFolder;
 }
 
 } // namespace corvane

@@ -12,4 +12,10 @@ QByteArray renderManualPdf(const QString &markdown, const QString &title);
 // Returns an empty text on success, otherwise what went wrong.
 QString renderManualFile(const QString &source, const QString &target);
 
+// The folder holding UsrMan.pdf for the program in programFolder: that folder when the manual
+// is beside the program, as in the build and a portable copy; else the package's documentation
+// folder, share/doc/corvane under the program's prefix (/usr/bin gives /usr/share/doc/corvane);
+// when neither holds it, programFolder, so that the report names the designed place.
+QString manualFolder(const QString &programFolder);
+
 } // namespace corvane

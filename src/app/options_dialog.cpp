@@ -16,6 +16,8 @@
 #include <QPushButton>
 #include <QSpinBox>
 
+#include <algorithm>
+
 namespace corvane {
 namespace {
 
@@ -129,8 +131,14 @@ TForm2::TForm2(TForm1 &main, QString autostartEntryPath, QString executablePath,
     Edit_export->setObjectName(QStringLiteral("Edit_export"));
     Edit_export->setMaxLength(1);
     Edit_export->setGeometry(150, 86, 33, 23);
-    Check_autoload =
-        checkBox(GroupBox2, "Check_autoload", 264, 24, QStringLiteral("Start with Windows"));
+#ifdef Q_OS_WIN
+    const QString autoloadText = QStringLiteral("Start with Windows");
+#else
+    const QString autoloadText = QStringLiteral("Start with the desktop session");
+#endif
+    Check_autoload = checkBox(GroupBox2, "Check_autoload", 264, 24, autoloadText);
+    // The longer caption moves left as far as it must to stay inside the group.
+    Check_autoload->move(std::min(264, GroupBox2->width() - Check_autoload->width() - 8), 24);
     Check_last = checkBox(GroupBox2, "Check_last", 16, 112,
                           QStringLiteral("Load last saved work file automatically"));
     Check_fast = checkBox(GroupBox2, "Check_fast", 16, 134,

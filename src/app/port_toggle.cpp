@@ -16,6 +16,9 @@ namespace {
 
 const QString kUnavailable =
     QStringLiteral("This COM port is used by another program or does not exists!");
+const QString kDialoutHint =
+    QStringLiteral("To join the 'dialout' group: sudo usermod -aG dialout $USER, then log out "
+                   "and in again");
 
 } // namespace
 
@@ -46,6 +49,12 @@ void PortToggle::TogglePort(const QString &name, const QString &speed, const QSt
         if (reportFailures) {
             boxes.inform(QStringLiteral("Corvane"), kUnavailable);
             out.log(portOpenFailureText(name, device, e.osError()));
+            // How to join the group, once: the failure repeats at every attempt until the user has
+            // logged in again.
+            if ((e.osError() == EACCES || e.osError() == EPERM) && !dialoutHintGiven) {
+                dialoutHintGiven = true;
+                out.log(kDialoutHint);
+            }
         }
         PortOpen = false;
         return;

@@ -36,6 +36,8 @@ struct PortToggle {
     // Off, a device that cannot be opened gives neither the message box nor the log line: for
     // attempts the program makes on its own, again and again.
     bool reportFailures = true;
+    // Whether the log has told how to join the 'dialout' group, after a permission denied.
+    bool dialoutHintGiven = false;
 };
 
 } // namespace corvane

@@ -4,6 +4,7 @@
 #include "regular_file.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
@@ -11,6 +12,8 @@
 #include <limits>
 #include <optional>
 #include <utility>
+
+#include <unistd.h>
 
 namespace corvane {
 namespace {
@@ -242,8 +245,29 @@ QString SettingsFile::pathForExecutable(const QString &executablePath) {
     return executablePath.left(executablePath.size() - suffix.size()) + QStringLiteral("ini");
 }
 
+QString configHome() {
+    const QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (config.isEmpty() || !QDir::isAbsolutePath(config))
+        return QDir::homePath() + QStringLiteral("/.config");
+    return config;
+}
+
+QString SettingsFile::locate(const QString &executablePath,
+                             const std::function<bool(const QString &folder)> &folderWritable) {
+    if (folderWritable(QFileInfo(executablePath).absolutePath()))
+        return pathForExecutable(executablePath);
+    return configHome() + QStringLiteral("/corvane/corvane.ini");
+}
+
+bool SettingsFile::folderWritable(const QString &folder) {
+    const QString clean = QDir::cleanPath(QDir(folder).absolutePath());
+    if (clean == QLatin1String("/usr") || clean.startsWith(QLatin1String("/usr/")))
+        return false;
+    return ::access(QFile::encodeName(clean).constData(), W_OK | X_OK) == 0;
+}
+
 QString SettingsFile::defaultPath() {
-    return pathForExecutable(QCoreApplication::applicationFilePath());
+    return locate(QCoreApplication::applicationFilePath(), &SettingsFile::folderWritable);
 }
 
 QString SettingsFile::readString(const QString &section, const QString &key,
@@ -294,7 +318,7 @@ void SettingsFile::writeString(const QString &section, const QString &key, const
     if (!document.load(m_path))
         throw SettingsWriteError(m_path, section, key);
     document.setValue(section, key, value);
-    if (!replaceFile(m_path, document.bytes()))
+    if (!QDir().mkpath(QFileInfo(m_path).absolutePath()) || !replaceFile(m_path, document.bytes()))
         throw SettingsWriteError(m_path, section, key);
 }
 

@@ -4,10 +4,15 @@
 #include <QString>
 
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 
 namespace corvane {
+
+// The user's configuration folder: $XDG_CONFIG_HOME, or ~/.config when the variable is unset or
+// not an absolute path (such a value is invalid and ignored).
+QString configHome();
 
 // Raised when the settings file cannot be written. what() is the text the operator sees,
 // "Unable to write to " followed by the file's path; section() and key() name the entry whose
@@ -27,7 +32,8 @@ private:
     QByteArray m_message;
 };
 
-// The settings file beside the executable, read and written with the semantics of the Windows
+// The settings file, beside the executable or in the user's configuration folder, read and
+// written with the semantics of the Windows
 // profile-file functions so that a file carried over from a Windows installation reads the same:
 //
 // - Section and key names match case-insensitively; new ones are written as given. The first
@@ -60,7 +66,15 @@ public:
     // The executable's path with its extension replaced by ".ini" (added when it has none):
     // /opt/corvane/corvane gives /opt/corvane/corvane.ini.
     static QString pathForExecutable(const QString &executablePath);
-    // pathForExecutable() of the running program.
+    // Where the program keeps its settings: pathForExecutable() when folderWritable says the
+    // executable's folder can be written, which keeps a portable copy's settings with it;
+    // otherwise, as for an installed program, configHome()/corvane/corvane.ini.
+    static QString locate(const QString &executablePath,
+                          const std::function<bool(const QString &folder)> &folderWritable);
+    // Whether the user may create files in the folder. A folder under /usr never is: that is
+    // where the system's programs are installed, and root's settings do not belong there.
+    static bool folderWritable(const QString &folder);
+    // locate() of the running program.
     static QString defaultPath();
 
     QString path() const { return m_path; }
@@ -70,7 +84,8 @@ public:
     int readInt(const QString &section, const QString &key, int defaultValue) const;
     bool readBool(const QString &section, const QString &key, bool defaultValue) const;
 
-    // Each throws SettingsWriteError and leaves the file untouched when it cannot be written.
+    // Each creates the file's folder when it is missing, and throws SettingsWriteError and
+    // leaves the file untouched when it cannot be written.
     void writeString(const QString &section, const QString &key, const QString &value);
     void writeInt(const QString &section, const QString &key, int value);
     void writeBool(const QString &section, const QString &key, bool value);

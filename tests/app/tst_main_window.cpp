@@ -27,8 +27,11 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <termios.h>
+#include <unistd.h>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -102,6 +105,7 @@ private Q_SLOTS:
     void autoOpenWaitsForTheWindow();
     void unusablePortGivesMessageAndClosedState_data();
     void unusablePortGivesMessageAndClosedState();
+    void permissionDeniedTellsOnceHowToJoinDialout();
     void settingsAppliedToOpenedPort();
     void unlistedSpeedKeepsThePreviousOne();
     void portClosesThroughButtonAndOnExit();
@@ -272,6 +276,32 @@ void TstMainWindow::unusablePortGivesMessageAndClosedState() {
     QVERIFY(!f.window->portOpen());
     QVERIFY(!f.window->Comm1.IsOpen());
     QVERIFY(f.errors.isEmpty());
+}
+
+// A sysfs file without a write routine refuses a read-write open with EACCES, even to root,
+// which no chmod can make a test do.
+void TstMainWindow::permissionDeniedTellsOnceHowToJoinDialout() {
+    const QString name = QStringLiteral("/sys/devices/system/cpu/online");
+    const int fd = ::open(QFile::encodeName(name).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const int error = errno;
+    if (fd >= 0)
+        ::close(fd);
+    if (fd >= 0 || error != EACCES)
+        QSKIP("No file here refuses a read-write open with EACCES");
+    WindowFixture f;
+    setPortSettings(*f.window, name, QStringLiteral("9600"), QStringLiteral("None"));
+    const QString denied = QStringLiteral("Port ") + name +
+                           QStringLiteral(" could not be opened: permission denied; the user must "
+                                          "be a member of the 'dialout' group (log in again "
+                                          "after adding it)");
+    f.window->BitBtn13Click();
+    QCOMPARE(f.logLines(), (QStringList{denied, QStringLiteral("To join the 'dialout' group: sudo "
+                                                               "usermod -aG dialout $USER, then "
+                                                               "log out and in again")}));
+    f.window->BitBtn13Click();
+    QCOMPARE(f.logLines().mid(2), QStringList{denied});
+    QCOMPARE(f.boxes.informed.size(), 2);
+    QVERIFY(!f.window->portOpen());
 }
 
 void TstMainWindow::settingsAppliedToOpenedPort() {

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -63,6 +64,8 @@ private Q_SLOTS:
     void writeFails_data();
     void writeFails();
     void writeSettingsStopsAtFirstFailingKey();
+    void locatedBesideProgramOrInConfigHome_data();
+    void locatedBesideProgramOrInConfigHome();
 
 private:
     QTemporaryDir m_dir;
@@ -213,7 +216,7 @@ void TstSettingsFile::writeSettingsIntoNewFile() {
 void TstSettingsFile::writeFails_data() {
     QTest::addColumn<QString>("how");
     QTest::newRow("path is a folder") << "folder";
-    QTest::newRow("folder missing") << "missing";
+    QTest::newRow("file in place of the folder") << "blocked";
     QTest::newRow("disk full") << "full";
     // Never read (a FIFO would block), so they also give the defaults.
     for (const QString &kind : corvane::test::specialFileKinds())
@@ -229,9 +232,10 @@ void TstSettingsFile::writeFails() {
     const QByteArray old = "[Com port]\nName=COM1\n";
     if (how == QLatin1String("folder"))
         QVERIFY(QDir(m_dir.path()).mkpath(path));
-    else if (how == QLatin1String("missing"))
-        path = m_dir.filePath(QStringLiteral("gone/corvane.ini"));
-    else if (how == QLatin1String("full"))
+    else if (how == QLatin1String("blocked")) {
+        path = m_dir.filePath(QStringLiteral("blocker/corvane.ini"));
+        writeBytes(m_dir.filePath(QStringLiteral("blocker")), old);
+    } else if (how == QLatin1String("full"))
         writeBytes(path, old);
     else
         QVERIFY(corvane::test::makeSpecialFile(how, path));
@@ -263,6 +267,7 @@ void TstSettingsFile::writeFails() {
         QFile::remove(path + QStringLiteral(".fifo"));
     }
     QDir(path).removeRecursively();
+    QFile::remove(m_dir.filePath(QStringLiteral("blocker")));
 }
 
 void TstSettingsFile::writeSettingsStopsAtFirstFailingKey() {
@@ -291,6 +296,61 @@ void TstSettingsFile::writeSettingsStopsAtFirstFailingKey() {
     QCOMPARE(failedKey, QStringLiteral("Com port/Data bits"));
     QCOMPARE(readBytes(m_ini), afterThree);
     QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), QStringList{"corvane.ini"});
+}
+
+// A portable copy keeps its settings beside it; an installed one, whose folder the user cannot
+// write, in the configuration folder, which the first write creates. The writability check is
+// the test's to decide: as root every folder is writable.
+void TstSettingsFile::locatedBesideProgramOrInConfigHome_data() {
+    QTest::addColumn<bool>("writable");
+    QTest::addColumn<QString>("xdgConfigHome"); // "<dir>" stands for a scratch folder
+    QTest::addColumn<QString>("expected");      // "<dir>" likewise, "<home>" the home folder
+    QTest::newRow("portable") << true << "<dir>/xdg"
+                              << "<dir>/prog/corvane.ini";
+    QTest::newRow("read-only, XDG_CONFIG_HOME") << false << "<dir>/xdg"
+                                                << "<dir>/xdg/corvane/corvane.ini";
+    QTest::newRow("read-only, XDG_CONFIG_HOME unset")
+        << false << QString() << "<home>/.config/corvane/corvane.ini";
+    QTest::newRow("read-only, XDG_CONFIG_HOME relative") << false << "xdg"
+                                                         << "<home>/.config/corvane/corvane.ini";
+}
+
+void TstSettingsFile::locatedBesideProgramOrInConfigHome() {
+    QFETCH(bool, writable);
+    QFETCH(QString, xdgConfigHome);
+    QFETCH(QString, expected);
+    QTemporaryDir scratch;
+    const QString dir = scratch.path();
+    QVERIFY(QDir(dir).mkpath(QStringLiteral("prog")) && QDir(dir).mkpath(QStringLiteral("home")));
+    const QByteArray oldHome = qgetenv("HOME");
+    const QByteArray oldXdg = qgetenv("XDG_CONFIG_HOME");
+    const auto restore = qScopeGuard([&] {
+        qputenv("HOME", oldHome);
+        oldXdg.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", oldXdg);
+    });
+    qputenv("HOME", QFile::encodeName(dir + QStringLiteral("/home")));
+    if (xdgConfigHome.isNull())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(xdgConfigHome.replace("<dir>", dir)));
+    expected.replace("<dir>", dir).replace("<home>", dir + QStringLiteral("/home"));
+
+    QString asked;
+    const QString path =
+        SettingsFile::locate(dir + QStringLiteral("/prog/corvane"), [&](const QString &folder) {
+            asked = folder;
+            return writable;
+        });
+    QCOMPARE(asked, dir + QStringLiteral("/prog"));
+    QCOMPARE(path, expected);
+    Settings s;
+    s.ComName = QStringLiteral("/dev/ttyUSB0");
+    writeSettings(path, s);
+    QCOMPARE(readSettings(path), s);
+
+    QVERIFY(SettingsFile::folderWritable(dir));
+    QVERIFY(!SettingsFile::folderWritable(dir + QStringLiteral("/none")));
+    QVERIFY(!SettingsFile::folderWritable(QStringLiteral("/usr/bin")));
 }
 
 QTEST_GUILESS_MAIN(TstSettingsFile)
