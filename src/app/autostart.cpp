@@ -7,6 +7,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#ifdef Q_OS_WIN
+#include <QSettings>
+#endif
 
 #include <algorithm>
 #include <utility>
@@ -15,6 +18,19 @@ namespace corvane {
 namespace {
 
 const QString kReserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
+
+#ifdef Q_OS_WIN
+// The user's own Run key. The machine's key (HKEY_LOCAL_MACHINE) needs administrator rights; a
+// normal user's write there fails without a word, or lands in a virtualised copy that Windows
+// never starts anything from.
+const QString kRunKey =
+    QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
+
+// The command of the Run value: the executable with native separators, quoted for its blanks.
+QString runCommand(const QString &executablePath) {
+    return u'"' + QDir::toNativeSeparators(executablePath) + u'"';
+}
+#endif
 
 } // namespace
 
@@ -25,7 +41,11 @@ Autostart::Autostart(QString entryPath, QString executablePath)
     : m_entryPath(std::move(entryPath)), m_executablePath(std::move(executablePath)) {}
 
 QString Autostart::defaultEntryPath() {
+#ifdef Q_OS_WIN
+    return kRunKey;
+#else
     return configHome() + QStringLiteral("/autostart/") + kName + QStringLiteral(".desktop");
+#endif
 }
 
 Autostart Autostart::forThisProgram() {
@@ -75,19 +95,41 @@ QByteArray Autostart::entryText() const {
 }
 
 void Autostart::enable() const {
+#ifdef Q_OS_WIN
+    // The value is read back: the registry may refuse a write without an error status.
+    QSettings run(m_entryPath, QSettings::NativeFormat);
+    const QString command = runCommand(m_executablePath);
+    run.setValue(kName, command);
+    run.sync();
+    if (run.status() != QSettings::NoError || run.value(kName).toString() != command)
+        throw AutostartError();
+#else
     if (!QDir().mkpath(QFileInfo(m_entryPath).absolutePath()))
         throw AutostartError();
     if (!replaceFile(m_entryPath, entryText()))
         throw AutostartError();
+#endif
 }
 
 bool Autostart::disable() const {
+#ifdef Q_OS_WIN
+    {
+        QSettings run(m_entryPath, QSettings::NativeFormat);
+        run.remove(kName);
+        run.sync();
+    }
+#else
     QFile::remove(m_entryPath);
+#endif
     return !isEnabled();
 }
 
 bool Autostart::isEnabled() const {
+#ifdef Q_OS_WIN
+    return QSettings(m_entryPath, QSettings::NativeFormat).contains(kName);
+#else
     return QFileInfo::exists(m_entryPath);
+#endif
 }
 
 } // namespace corvane

@@ -18,7 +18,9 @@ private:
 };
 
 // "Start with Windows" on a Linux desktop: an XDG autostart entry named Corvane that starts
-// the executable when the user logs in.
+// the executable when the user logs in. On Windows the entry is the value Corvane of the user's
+// Run key (entryPath() is then the key, "HKEY_CURRENT_USER\...\Run"), holding the quoted
+// executable.
 class Autostart {
 public:
     static inline const QString kName = QStringLiteral("Corvane");

@@ -61,10 +61,15 @@ QString portParity(const TSerComm &Comm1) {
 }
 
 QString resolvePortName(const QString &name) {
+#ifdef Q_OS_WIN
+    // The system knows its COM ports by these names; the backend opens them as \\.\COMn.
+    return name;
+#else
     static const QRegularExpression com(QStringLiteral("^COM([1-8])$"));
     if (const auto match = com.match(name); match.hasMatch())
         return QStringLiteral("/dev/ttyS%1").arg(match.captured(1).toInt() - 1);
     return name;
+#endif
 }
 
 QString portOpenFailureText(const QString &name, const QString &device, int osError) {
@@ -74,6 +79,31 @@ QString portOpenFailureText(const QString &name, const QString &device, int osEr
     if (device != name)
         port += QStringLiteral(" (%1)").arg(device);
     QString reason;
+#ifdef Q_OS_WIN
+    // The system's own codes (winerror.h): another program holding the port is "access denied".
+    switch (osError) {
+    case 2: // ERROR_FILE_NOT_FOUND
+    case 3: // ERROR_PATH_NOT_FOUND
+        reason = QStringLiteral("not found");
+        break;
+    case 5:  // ERROR_ACCESS_DENIED
+    case 32: // ERROR_SHARING_VIOLATION
+        reason = QStringLiteral("busy");
+        break;
+    case 1:  // ERROR_INVALID_FUNCTION: no line settings, not a port
+    case 87: // ERROR_INVALID_PARAMETER
+        reason = QStringLiteral("not a serial device");
+        break;
+    case 50: // ERROR_NOT_SUPPORTED
+        reason = QStringLiteral("network ports are not supported on Windows yet");
+        break;
+    default:
+        reason = networkPortErrorText(osError);
+        if (reason.isEmpty())
+            reason = qt_error_string(osError);
+        break;
+    }
+#else
     switch (osError) {
     case ENOENT:
         reason = QStringLiteral("not found");
@@ -106,6 +136,7 @@ QString portOpenFailureText(const QString &name, const QString &device, int osEr
             reason = qt_error_string(osError);
         break;
     }
+#endif
     return port + QStringLiteral(" could not be opened: ") + reason;
 }
 

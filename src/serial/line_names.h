@@ -7,9 +7,9 @@ namespace corvane {
 class TSerComm;
 
 // The port names the Options dialog offers: "COM1".."COM8" are the first eight on-board serial
-// ports (/dev/ttyS0../dev/ttyS7); a text starting with "/" is a device path (/dev/ttyUSB0,
-// /dev/serial/by-id/...); "tcp://HOST:PORT" is a serial gateway on the network
-// (network_port.h). Anything else is tried as it is and will not be found.
+// ports (/dev/ttyS0../dev/ttyS7; on Windows they stay as they are); a text starting with "/" is
+// a device path (/dev/ttyUSB0, /dev/serial/by-id/...); "tcp://HOST:PORT" is a serial gateway on
+// the network (network_port.h). Anything else is tried as it is and will not be found.
 QString resolvePortName(const QString &name);
 
 // "Port <name> (<device>) could not be opened: <reason>", the reason told in the operator's

@@ -1,9 +1,9 @@
 #include "ser_comm.h"
 
 #include "error_display.h"
-#include "ser_comm_threads.h"
 #include "keyed_sender.h"
 #include "network_port.h"
+#include "ser_comm_threads.h"
 
 #include <QFile>
 #include <QLoggingCategory>
@@ -116,7 +116,8 @@ void TSerCustomComm::CheckCommResult(bool ok, const QString &format) const {
 
 void TSerCustomComm::RaiseCommError(const QString &format) const {
     const int code = m_os.lastError();
-    throw ESerCommError(formatMessage(format, {QString::number(code), m_os.errorText(code)}),
+    throw ESerCommError(formatMessage(format, {QString::number(code),
+                                               QString::fromStdString(m_os.errorText(code))}),
                         ESerCommError::Kind::Other, code);
 }
 
@@ -144,7 +145,7 @@ void TSerCustomComm::OpenPort() {
 
 void TSerCustomComm::OpenDevice() {
     const QString name = ResolvedDeviceName();
-    std::shared_ptr<SerialDevice> device = m_os.createFile(QFile::encodeName(name));
+    std::shared_ptr<SerialDevice> device = m_os.createFile(QFile::encodeName(name).toStdString());
     if (!device) {
         const int code = m_os.lastError();
         if (m_os.isNotFound(code))
@@ -152,8 +153,9 @@ void TSerCustomComm::OpenDevice() {
                 formatMessage(QStringLiteral("Specified device not found (%s)."), {name}),
                 ESerCommError::Kind::DeviceNotOpened, code);
         throw ESerCommError(
-            formatMessage(QStringLiteral("Can't open specified device %s (Error %d, %s)"),
-                          {name, QString::number(code), m_os.errorText(code)}),
+            formatMessage(
+                QStringLiteral("Can't open specified device %s (Error %d, %s)"),
+                {name, QString::number(code), QString::fromStdString(m_os.errorText(code))}),
             ESerCommError::Kind::DeviceNotOpened, code);
     }
     m_device = std::move(device);
@@ -464,7 +466,8 @@ bool TSerCustomComm::DispatchError() {
 }
 
 void TSerCustomComm::DeliverDeviceLost(int errorCode) {
-    qCWarning(lcSerial).noquote() << ResolvedDeviceName() << "is gone:" << m_os.errorText(errorCode)
+    qCWarning(lcSerial).noquote() << ResolvedDeviceName()
+                                  << "is gone:" << QString::fromStdString(m_os.errorText(errorCode))
                                   << "- no more line events until it is reopened";
     m_pendingErrors |= kSerDeviceLost;
     runGuarded([this] { DispatchEvents(EV_ERR); });
@@ -472,7 +475,7 @@ void TSerCustomComm::DeliverDeviceLost(int errorCode) {
 
 void TSerCustomComm::DeliverWriteFailure(int errorCode) {
     qCWarning(lcSerial).noquote() << "Queued write to" << ResolvedDeviceName()
-                                  << "failed:" << m_os.errorText(errorCode);
+                                  << "failed:" << QString::fromStdString(m_os.errorText(errorCode));
     m_pendingErrors |= CE_IOE;
     runGuarded([this] { DispatchEvents(EV_ERR); });
 }

@@ -2,19 +2,18 @@
 
 #include "ser_comm_types.h"
 
-#include <QByteArray>
-#include <QString>
-
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 
 namespace corvane {
 
 // Everything the serial component asks of the operating system. The calls keep the shape of the
 // Win32 communications API (CreateFile, SetCommState, WaitCommEvent, ...), so a Win32 backend
 // can sit beside the POSIX one in posix/. A failing call returns false (or an invalid result)
-// and leaves its reason in lastError(), which must be read before anything else runs.
+// and leaves its reason in lastError(), which must be read before anything else runs. It takes
+// standard types only, so that the backends build without Qt.
 
 // A file descriptor here, a HANDLE on Windows.
 using SerHandle = std::intptr_t;
@@ -113,8 +112,9 @@ class SerialOs {
 public:
     virtual ~SerialOs() = default;
 
-    // Opens the device for exclusive use; null on failure.
-    virtual std::shared_ptr<SerialDevice> createFile(const QByteArray &name) = 0;
+    // Opens the device for exclusive use; null on failure. The name is in the encoding the
+    // system takes file names in (UTF-8 on Linux, the ANSI code page on Windows).
+    virtual std::shared_ptr<SerialDevice> createFile(const std::string &name) = 0;
 
     // Event objects: manual reset, created not signalled.
     virtual SerHandle createEvent() = 0;
@@ -125,7 +125,8 @@ public:
     virtual bool closeHandle(SerHandle handle) = 0;
 
     virtual int lastError() const = 0;
-    virtual QString errorText(int code) const = 0;
+    // The system's text for an error code, in UTF-8.
+    virtual std::string errorText(int code) const = 0;
     // The error that means "no such device" (it has its own message).
     virtual bool isNotFound(int code) const = 0;
 

@@ -219,7 +219,7 @@ void TstNetworkPort::goodNames() {
     QFETCH(QString, name);
     NetworkPortAddress address;
     QCOMPARE(parseNetworkPortName(name, address), 0);
-    QTEST(address.host, "host");
+    QTEST(QByteArray::fromStdString(address.host), "host");
     QTEST(int(address.port), "port");
 }
 

@@ -2,7 +2,6 @@
 
 #include "posix_termios2.h"
 #include "posix_wait.h"
-#include "routing_serial_os.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -615,8 +614,8 @@ SerWaitResult PosixSerialDevice::waitCommEvent(std::uint32_t &events, SerHandle 
 
 } // namespace
 
-std::shared_ptr<SerialDevice> PosixSerialOs::createFile(const QByteArray &name) {
-    const int fd = ::open(name.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+std::shared_ptr<SerialDevice> PosixSerialOs::createFile(const std::string &name) {
+    const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return nullptr;
     // A regular file, /dev/null or a FIFO opens as readily as a port, and only the line settings
@@ -694,9 +693,9 @@ int PosixSerialOs::lastError() const {
     return errno;
 }
 
-QString PosixSerialOs::errorText(int code) const {
+std::string PosixSerialOs::errorText(int code) const {
     char buffer[256];
-    return QString::fromLocal8Bit(::strerror_r(code, buffer, sizeof buffer));
+    return ::strerror_r(code, buffer, sizeof buffer);
 }
 
 bool PosixSerialOs::isNotFound(int code) const {
@@ -725,14 +724,3 @@ void PosixSerialOs::setThreadPriority(std::int64_t threadId, TThreadPriority pri
 }
 
 } // namespace corvane::posix
-
-namespace corvane {
-
-SerialOs &defaultSerialOs() {
-    // Never destroyed: a thread that is still winding down at exit may use it.
-    static auto *serial = new posix::PosixSerialOs;
-    static auto *os = new RoutingSerialOs(*serial);
-    return *os;
-}
-
-} // namespace corvane

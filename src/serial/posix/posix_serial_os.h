@@ -8,7 +8,7 @@ namespace corvane::posix {
 // Exclusive use is an flock plus TIOCEXCL; event objects are eventfds.
 class PosixSerialOs final : public SerialOs {
 public:
-    std::shared_ptr<SerialDevice> createFile(const QByteArray &name) override;
+    std::shared_ptr<SerialDevice> createFile(const std::string &name) override;
 
     SerHandle createEvent() override;
     bool setEvent(SerHandle event) override;
@@ -17,7 +17,7 @@ public:
     bool closeHandle(SerHandle handle) override;
 
     int lastError() const override;
-    QString errorText(int code) const override;
+    std::string errorText(int code) const override;
     bool isNotFound(int code) const override;
 
     std::int64_t currentThreadId() const override;

@@ -2,9 +2,7 @@
 
 #include "posix_wait.h"
 
-#include "network_port.h"
-
-#include <QFile>
+#include "network_port_name.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -16,6 +14,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <string>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -364,15 +363,15 @@ struct Lookup {
     }
 };
 
-void resolve(const std::shared_ptr<Lookup> &lookup, const QByteArray &host,
-             const QByteArray &port) {
+void resolve(const std::shared_ptr<Lookup> &lookup, const std::string &host,
+             const std::string &port) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_protocol = IPPROTO_TCP;
     hints.ai_flags = AI_NUMERICSERV;
     addrinfo *result = nullptr;
-    const int status = ::getaddrinfo(host.constData(), port.constData(), &hints, &result);
+    const int status = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &result);
     std::lock_guard lock(lookup->mutex);
     lookup->status = status;
     lookup->result = status == 0 ? result : nullptr;
@@ -383,7 +382,7 @@ void resolve(const std::shared_ptr<Lookup> &lookup, const QByteArray &host,
 // The lookup's result, or null (errno set) when the name does not resolve in time.
 std::shared_ptr<Lookup> lookUp(const NetworkPortAddress &address, Clock::time_point deadline) {
     auto lookup = std::make_shared<Lookup>();
-    const QByteArray port = QByteArray::number(address.port);
+    const std::string port = std::to_string(address.port);
     try {
         std::thread([lookup, host = address.host, port] { resolve(lookup, host, port); }).detach();
     } catch (const std::system_error &) {
@@ -442,10 +441,10 @@ int connectToAny(const addrinfo *addresses, Clock::time_point deadline) {
 
 } // namespace
 
-std::shared_ptr<SerialDevice> openTcpDevice(const QByteArray &name,
+std::shared_ptr<SerialDevice> openTcpDevice(const std::string &name,
                                             std::chrono::milliseconds timeout) {
     NetworkPortAddress address;
-    if (const int problem = parseNetworkPortName(QFile::decodeName(name), address)) {
+    if (const int problem = parseNetworkPortName(name, address)) {
         errno = problem;
         return nullptr;
     }

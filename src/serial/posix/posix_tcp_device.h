@@ -4,10 +4,11 @@
 
 #include <chrono>
 #include <memory>
+#include <string>
 
 namespace corvane::posix {
 
-// Opens a network port ("tcp://HOST:PORT", see network_port.h) as a serial device: one TCP
+// Opens a network port ("tcp://HOST:PORT", see network_port_name.h) as a serial device: one TCP
 // connection to a serial-to-Ethernet gateway in transparent mode, with TCP_NODELAY so that
 // every write leaves at once. Looking the host up and connecting together take at most timeout.
 // Null on failure, with the reason in errno: an errno value (ECONNREFUSED, EHOSTUNREACH,
@@ -18,7 +19,7 @@ namespace corvane::posix {
 // sizes and timeouts are accepted and change nothing, keying RTS or DTR succeeds without effect,
 // the modem lines never change and no line errors occur. Received bytes raise EV_RXCHAR (and
 // EV_RX80FULL) as on a terminal; the connection closing ends the event wait with Lost once.
-std::shared_ptr<SerialDevice> openTcpDevice(const QByteArray &name,
+std::shared_ptr<SerialDevice> openTcpDevice(const std::string &name,
                                             std::chrono::milliseconds timeout);
 
 } // namespace corvane::posix
