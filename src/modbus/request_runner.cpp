@@ -174,10 +174,10 @@ bool RequestRunner::run(const Command &command) {
         m_command.onStart();
     qCDebug(lcModbus) << "command" << m_command.name << "started";
     QTimer *const tick = stepTimer();
-    if (tick)
+    if (tick) {
         Q_EMIT stoppableChanged(true);
-    if (tick)
         tick->start();
+    }
     if (m_command.firstStepOnTick && tick)
         return true;
     m_step = 1;
@@ -247,7 +247,7 @@ void RequestRunner::sendDone(bool ok) {
         return;
     // Nothing to wait for: no window, a request that never left whole, or a window that
     // closed while the request was still going out.
-    if (!ok && window) {
+    if (!ok && window && !windowOpenedBeforeSend()) {
         ++m_silent;
         stepMissed();
     }
