@@ -31,6 +31,7 @@
 #include <QScopeGuard>
 #include <QScreen>
 #include <QScrollArea>
+#include <QShortcut>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QStyledItemDelegate>
@@ -109,6 +110,8 @@ private:
 
 void layoutGrid(QTableView *view, StringGrid &model, int titleWidth) {
     view->setModel(&model);
+    // Values a read could not renew.
+    model.setStaleForeground(view->palette().color(QPalette::Disabled, QPalette::Text));
     view->verticalHeader()->setFixedWidth(titleWidth);
     view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     view->horizontalHeader()->setDefaultSectionSize(70);
@@ -265,6 +268,15 @@ void TForm1::connectHandlers() {
     click(ui.BitBtn16, [this] { BitBtn16Click(); });
     click(ui.BitBtn17, [this] { BitBtn17Click(); });
     click(ui.BitBtn27, [this] { BitBtn27Click(); });
+    // Stop, and Esc while a sequence runs: at other times Esc stays with the focused control.
+    auto *stopKey = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    stopKey->setEnabled(false);
+    connect(stopKey, &QShortcut::activated, ui.BitBtnStop, &QAbstractButton::click);
+    click(ui.BitBtnStop, [this] { m_session.runner.stopByUser(); });
+    connect(&m_session.runner, &RequestRunner::stoppableChanged, this, [this, stopKey](bool on) {
+        ui.BitBtnStop->setEnabled(on);
+        stopKey->setEnabled(on);
+    });
     menu(ui.N1, [this] { m_files.BitBtn5Click(); });
     menu(ui.N2, save);
     menu(ui.N3, [this] { N3Click(); });

@@ -91,10 +91,14 @@ QIcon toolIcon(const char *themeName, int kind) {
         p.drawLine(QPointF(10, 9), QPointF(10, 14.5));
         p.drawPoint(QPointF(10, 6));
         break;
-    default: // exit: a cross
+    case 6: // exit: a cross
         p.setPen(QPen(QColor(190, 50, 40), 2.5));
         p.drawLine(QPointF(5, 5), QPointF(15, 15));
         p.drawLine(QPointF(15, 5), QPointF(5, 15));
+        break;
+    default: // stop: a red square
+        p.setBrush(QColor(200, 60, 50));
+        p.drawRoundedRect(QRectF(4.5, 4.5, 11, 11), 1.5, 1.5);
         break;
     }
     return QIcon(pixmap);
@@ -246,6 +250,7 @@ void MainWindowUi::setup(QMainWindow *window) {
         {&MainWindowUi::BitBtn15, "BitBtn15", "User manual", "help-contents"},
         {&MainWindowUi::BitBtn16, "BitBtn16", "About...", "help-about"},
         {&MainWindowUi::BitBtn17, "BitBtn17", "Exit", "application-exit"},
+        {&MainWindowUi::BitBtnStop, "BitBtnStop", "Stop", "process-stop"},
     };
     int kind = 0;
     int left = 16;
@@ -260,6 +265,10 @@ void MainWindowUi::setup(QMainWindow *window) {
         this->*(tool.member) = w;
         left += 32;
     }
+    // Usable only while a sequence runs.
+    BitBtnStop->setEnabled(false);
+    BitBtnStop->setAccessibleDescription(
+        QStringLiteral("Ends the running command after its current step (Esc)"));
 
     Memo1 = b.memo(client, QStringLiteral("Memo1"), QRect(472, 8, 65, 25));
     Memo1->hide();
@@ -537,8 +546,8 @@ void MainWindowUi::setup(QMainWindow *window) {
     // Tab goes as the eye reads: the top row, the tab bar, then each page down its columns and
     // the columns from left to right, and the logs last.
     const QList<QWidget *> tabOrder{
-        BitBtn11, BitBtn12, BitBtn13, BitBtn14, BitBtn15, BitBtn16, BitBtn17, BitBtn27, Edit_addr,
-        UD_addr, PageControl1,
+        BitBtn11, BitBtn12, BitBtn13, BitBtn14, BitBtn15, BitBtn16, BitBtn17, BitBtnStop, BitBtn27,
+        Edit_addr, UD_addr, PageControl1,
         // First page.
         Grid_data, BitBtn1, BitBtn2, Check_unit, Check_constant, Check_user, Check_info,
         Check_tariffs, Check_initial, BitBtn10, BitBtn3, BitBtn5, BitBtn9, BitBtn4,

@@ -56,6 +56,7 @@ struct MainWindowUi {
     QToolButton *BitBtn15 = nullptr;
     QToolButton *BitBtn16 = nullptr;
     QToolButton *BitBtn17 = nullptr;
+    QToolButton *BitBtnStop = nullptr;
     QPlainTextEdit *Memo1 = nullptr;
     QPushButton *BitBtn27 = nullptr;
     QLabel *Label24 = nullptr;

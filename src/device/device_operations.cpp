@@ -98,6 +98,29 @@ bool modelHasInput(const QString &DeviceType, int input) {
     return DeviceType == kQtr8d;
 }
 
+// The cells one step of a read fills: rows firstRow..lastRow, of one input or (input 0) of all.
+struct StepCells {
+    int firstRow = 0;
+    int lastRow = -1;
+    int input = 0;
+};
+
+// A step that got no usable reply leaves its cells as they were: shown greyed, they don't pass
+// for values just read.
+std::function<void(int)> greyOnMiss(StringGrid &grid, std::vector<StepCells> cells) {
+    return [&grid, cells = std::move(cells)](int step) {
+        if (step < 1 || step > int(cells.size()))
+            return;
+        const StepCells &c = cells[std::size_t(step - 1)];
+        const int firstCol = c.input > 0 ? c.input : 1;
+        const int lastCol = c.input > 0 ? c.input : grid.gridColumnCount() - 1;
+        for (int row = c.firstRow; row <= c.lastRow; ++row) {
+            for (int col = firstCol; col <= lastCol; ++col)
+                grid.setStale(col, row, true);
+        }
+    };
+}
+
 } // namespace
 
 DeviceOperations::DeviceOperations(DeviceSession &session, Clock clock)
@@ -115,7 +138,9 @@ void DeviceOperations::buildReadCommand() {
     read.name = "parameter read";
     read.stepTimer = RequestRunner::StepTimer::Read;
     read.window = RequestRunner::Window::Response;
+    std::vector<StepCells> cells;
     for (const WordReadStep &step : kWordReadSteps) {
+        cells.push_back({step.row, isTariffStartRow(step.row) ? step.row + 1 : step.row});
         read.steps.push_back(
             {[&s, start = step.start](int slave) {
                  s.master.SendReadHolding(slave, start, s.state.InputCount);
@@ -127,6 +152,7 @@ void DeviceOperations::buildReadCommand() {
              true});
     }
     for (const WordReadStep &step : kLongReadSteps) {
+        cells.push_back({step.row, step.row});
         read.steps.push_back(
             {[&s, start = step.start](int slave) {
                  s.master.SendReadHolding(slave, start, s.state.LongRegisterCount);
@@ -138,6 +164,7 @@ void DeviceOperations::buildReadCommand() {
              true});
     }
     for (int input = 1; input <= kMaxInputs; ++input) {
+        cells.push_back({kRowFreeText, kRowFreeText, input});
         read.steps.push_back({[&s, input](int slave) {
                                   if (!modelHasInput(s.device.DeviceType, input))
                                       return false;
@@ -157,6 +184,8 @@ void DeviceOperations::buildReadCommand() {
                           m_session.decoder(DecodeClock), false});
     m_session.announceAndGrey(read, QStringLiteral("Reading device No. "), true,
                               DeviceView::Command::Read);
+    read.finished = "Read finished";
+    read.missed = greyOnMiss(s.tables.Grid_data, std::move(cells));
     read.onFinished = [&s] { s.store.tableToStore(s.tables.Grid_data); };
 }
 
@@ -174,7 +203,9 @@ void DeviceOperations::buildMeasureCommands() {
     m_counters.window = RequestRunner::Window::Response;
     // The first window opens before the send, so it includes the send time.
     m_counters.windowBeforeSend = true;
+    std::vector<StepCells> cells;
     for (const WordReadStep &step : kCounterSteps) {
+        cells.push_back({step.row, step.row});
         m_counters.steps.push_back(
             {readInput(step.start, &s.state.LongRegisterCount),
              m_session.decoder([row = step.row](const ModbusReply &r, DecodeContext &c) {
@@ -186,6 +217,8 @@ void DeviceOperations::buildMeasureCommands() {
                                 m_session.decoder(DecodeBattery), false});
     m_session.announceAndGrey(m_counters, QStringLiteral("Reading device No. "), true,
                               DeviceView::Command::Counters);
+    m_counters.finished = "Counters finished";
+    m_counters.missed = greyOnMiss(s.tables.Grid_data2, std::move(cells));
 
     m_flow.name = "flow";
     m_flow.steps.push_back({readInput(kInRegFlow, &s.state.LongRegisterCount),
@@ -271,6 +304,7 @@ void DeviceOperations::buildWriteCommand() {
     m_write.window = RequestRunner::Window::ResponseProgram;
     m_write.firstStepOnTick = true;
     m_write.markReplyEnd = false;
+    m_write.finished = "Write finished";
     DeviceView &view = s.env.out;
     m_write.onStart = [&view] { view.setCommandEnabled(DeviceView::Command::Write, false); };
     m_write.onEnd = [&view] { view.setCommandEnabled(DeviceView::Command::Write, true); };

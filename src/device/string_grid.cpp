@@ -8,6 +8,7 @@ StringGrid::StringGrid(int columnCapacity, int gridRows, bool editable, QObject 
     : QAbstractTableModel(parent), m_capacity(std::max(1, columnCapacity)),
       m_rows(std::max(1, gridRows)), m_visibleColumns(m_capacity), m_editable(editable) {
     m_cells.resize(qsizetype(m_capacity) * m_rows);
+    m_stale.resize(m_cells.size());
 }
 
 void StringGrid::setGridColumnCount(int columns) {
@@ -39,6 +40,7 @@ QString StringGrid::cell(int col, int row) const {
 void StringGrid::setCell(int col, int row, const QString &text) {
     if (!inStorage(col, row))
         return;
+    setStale(col, row, false);
     QString &stored = m_cells[offset(col, row)];
     if (stored == text)
         return;
@@ -57,13 +59,29 @@ void StringGrid::setCell(int col, int row, const QString &text) {
 
 void StringGrid::clearContents() {
     for (int row = 1; row < m_rows; ++row) {
-        for (int col = 1; col < m_capacity; ++col)
+        for (int col = 1; col < m_capacity; ++col) {
             m_cells[offset(col, row)].clear();
+            m_stale[offset(col, row)] = false;
+        }
     }
     if (m_rows > 1 && m_visibleColumns > 1) {
         Q_EMIT dataChanged(index(0, 0), index(m_rows - 2, m_visibleColumns - 2),
-                           {Qt::DisplayRole, Qt::EditRole});
+                           {Qt::DisplayRole, Qt::EditRole, Qt::ForegroundRole});
     }
+}
+
+void StringGrid::setStale(int col, int row, bool stale) {
+    if (!inStorage(col, row) || col == 0 || row == 0 || m_stale[offset(col, row)] == stale)
+        return;
+    m_stale[offset(col, row)] = stale;
+    if (col < m_visibleColumns) {
+        const QModelIndex changed = index(row - 1, col - 1);
+        Q_EMIT dataChanged(changed, changed, {Qt::ForegroundRole});
+    }
+}
+
+bool StringGrid::isStale(int col, int row) const {
+    return inStorage(col, row) && m_stale.at(offset(col, row));
 }
 
 int StringGrid::rowCount(const QModelIndex &parent) const {
@@ -77,6 +95,8 @@ int StringGrid::columnCount(const QModelIndex &parent) const {
 QVariant StringGrid::data(const QModelIndex &index, int role) const {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid))
         return {};
+    if (role == Qt::ForegroundRole)
+        return isStale(index.column() + 1, index.row() + 1) ? m_staleForeground : QVariant();
     if (role != Qt::DisplayRole && role != Qt::EditRole)
         return {};
     return cell(index.column() + 1, index.row() + 1);

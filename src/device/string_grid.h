@@ -31,6 +31,13 @@ public:
     // Empties every cell outside the title row and column, hidden columns included.
     void clearContents();
 
+    // A stale cell holds a value older than the read that should have renewed it. Writing the
+    // cell, by a read or an edit, makes it fresh again.
+    void setStale(int col, int row, bool stale);
+    bool isStale(int col, int row) const;
+    // What Qt::ForegroundRole gives for a stale cell (a grey brush); nothing by default.
+    void setStaleForeground(const QVariant &foreground) { m_staleForeground = foreground; }
+
     bool isEditable() const { return m_editable; }
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -50,6 +57,8 @@ private:
     int m_visibleColumns;
     bool m_editable;
     QStringList m_cells;
+    QList<bool> m_stale;
+    QVariant m_staleForeground;
 };
 
 } // namespace corvane

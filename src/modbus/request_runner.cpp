@@ -166,14 +166,18 @@ bool RequestRunner::run(const Command &command) {
     m_step = 0;
     m_ready = true;
     m_sending = false;
+    m_stopRequested = false;
+    m_sent = m_answered = m_silent = 0;
     if (m_command.clearRxBuffer)
         m_state.RxBuffer.clear();
     if (m_command.onStart)
         m_command.onStart();
     qCDebug(lcModbus) << "command" << m_command.name << "started";
     QTimer *const tick = stepTimer();
-    if (tick)
+    if (tick) {
+        Q_EMIT stoppableChanged(true);
         tick->start();
+    }
     if (m_command.firstStepOnTick && tick)
         return true;
     m_step = 1;
@@ -210,6 +214,8 @@ bool RequestRunner::sendStep() {
     });
     m_sending = false;
     sent = m_command.steps[index].send(currentAddress());
+    if (sent)
+        ++m_sent;
     // A send that went out synchronously is done; a queued one reports through sendFinished.
     if (sent && !m_sending)
         sendDone(true);
@@ -241,6 +247,10 @@ void RequestRunner::sendDone(bool ok) {
         return;
     // Nothing to wait for: no window, a request that never left whole, or a window that
     // closed while the request was still going out.
+    if (!ok && window && !windowOpenedBeforeSend()) {
+        ++m_silent;
+        stepMissed();
+    }
     m_ready = true;
     if (!stepTimer())
         finish();
@@ -283,6 +293,8 @@ void RequestRunner::windowClosed() {
                 finish();
         });
         if (m_state.RxBuffer.isEmpty()) {
+            ++m_silent;
+            stepMissed();
             reportNoReply();
             return;
         }
@@ -297,11 +309,17 @@ void RequestRunner::windowClosed() {
         const Step &step = m_command.steps[index];
         const CheckedResponse checked =
             CheckResponse(raw, step.reportLeadingZero, m_out, m_state.RequestAddress);
-        if (checked.otherDevice)
+        if (checked.otherDevice) {
+            ++m_silent;
             reportNoReply();
-        if (!checked || !step.decode)
+        }
+        if (!checked) {
+            stepMissed();
             return;
-        step.decode(ModbusReply::fromChecked(raw, checked));
+        }
+        ++m_answered;
+        if (step.decode)
+            step.decode(ModbusReply::fromChecked(raw, checked));
     });
 }
 
@@ -309,6 +327,10 @@ void RequestRunner::stepTick() {
     runGuarded([this] {
         if (!m_running || !m_ready || m_sending)
             return;
+        if (m_stopRequested) {
+            endStopped();
+            return;
+        }
         ++m_step;
         if (m_step > int(m_command.steps.size())) {
             finish();
@@ -349,15 +371,80 @@ void RequestRunner::finish() {
         Q_EMIT commandEnded();
     });
     qCDebug(lcModbus) << "command" << m_command.name << "finished";
+    if (sequence) {
+        Q_EMIT stoppableChanged(false);
+        if (m_command.finished) {
+            const QString done = completionText();
+            m_out.log(done);
+            m_out.setStatus(StatusPanel::Progress, done);
+        }
+    }
     if (onFinished)
         onFinished();
     if (lineError)
         std::rethrow_exception(lineError);
 }
 
+QString RequestRunner::completionText() const {
+    QString text = QStringLiteral("%1: %2 of %3 replies")
+                       .arg(QLatin1String(m_command.finished))
+                       .arg(m_answered)
+                       .arg(m_sent);
+    if (m_silent > 0)
+        text += QStringLiteral(", %1 without reply").arg(m_silent);
+    // CRC errors, exceptions and the like: answered, but nothing to decode.
+    if (const int rejected = m_sent - m_answered - m_silent; rejected > 0)
+        text += QStringLiteral(", %1 rejected").arg(rejected);
+    return text;
+}
+
+void RequestRunner::stepMissed() {
+    if (m_command.missed)
+        m_command.missed(m_step);
+}
+
+bool RequestRunner::stopByUser() {
+    if (!isStoppable())
+        return false;
+    qCInfo(lcModbus) << "command" << m_command.name << "stopped by the operator at step" << m_step;
+    m_stopRequested = true;
+    Q_EMIT stoppableChanged(false);
+    // Between two steps nothing is outstanding; otherwise the next tick after the window has
+    // closed ends it.
+    if (m_ready && !m_sending)
+        runGuarded([this] { endStopped(); });
+    return true;
+}
+
+void RequestRunner::endStopped() {
+    if (QTimer *tick = stepTimer())
+        tick->stop();
+    if (QTimer *window = windowTimer())
+        window->stop();
+    m_running = false;
+    m_ready = true;
+    m_sending = false;
+    m_stopRequested = false;
+    m_state.RxBuffer.clear();
+    const QString text = QStringLiteral("Stopped by user after step %1 of %2")
+                             .arg(m_step)
+                             .arg(m_command.steps.size());
+    m_out.log(text);
+    m_out.setStatus(StatusPanel::Progress, text);
+    const std::function<void()> onEnd = m_command.onEnd;
+    const auto ended = qScopeGuard([&] {
+        if (onEnd)
+            onEnd();
+        Q_EMIT commandEnded();
+    });
+    // As at the end of a finished sequence: the line's pending errors are cleared.
+    m_line.InputRoom();
+}
+
 bool RequestRunner::stopForClosedPort() {
     if (!m_running)
         return false;
+    const bool stoppable = isStoppable();
     for (QTimer *timer : {&Timer_response, &Timer_response_program, &Timer_response_service,
                           &Timer_service, &Timer_code, &Timer_probe, &Timer_read,
                           &Timer_decode_input, &Timer_write, &Timer_readservice})
@@ -366,6 +453,9 @@ bool RequestRunner::stopForClosedPort() {
     m_sending = false;
     m_ready = true;
     m_state.RxBuffer.clear();
+    m_stopRequested = false;
+    if (stoppable)
+        Q_EMIT stoppableChanged(false);
     // A stopped command is not finished: only its controls come back.
     const std::function<void()> onEnd = m_command.onEnd;
     if (onEnd)

@@ -92,8 +92,14 @@ public:
         std::chrono::milliseconds probeWindow{kDefaultResponseTime};
         // Windows close as soon as the reply is complete, whatever setFastReplies says.
         bool fastReplies = false;
+        // A sequence with a name here ends with "<finished>: N of M replies" in the log and on
+        // status panel 1.
+        const char *finished = nullptr;
         // Whoever holds the runner (reserve) may run this command meanwhile.
         const void *owner = nullptr;
+        // The request of this step (1-based) went out, but nothing came back that could be
+        // decoded: whatever the step shows is now older than the rest.
+        std::function<void(int step)> missed;
         // After the busy check, before anything is sent.
         std::function<void()> onStart;
         // When the last step has been decoded (sequences: at the final tick).
@@ -129,6 +135,14 @@ public:
     // reported or decoded any more, and its onEnd runs. Returns whether anything was running.
     bool stopForClosedPort();
 
+    // The operator's Stop: a running sequence ends once the step in flight has been answered or
+    // its window has closed; nothing more is sent, its onFinished does not run, and the log and
+    // status panel 1 say "Stopped by user after step N of M". Returns whether a sequence was
+    // running. Single requests are too short to need it.
+    bool stopByUser();
+    // A sequence is running, so stopByUser has something to stop.
+    bool isStoppable() const { return m_running && stepTimer() && !m_stopRequested; }
+
     // Busy while a command is in flight, and while someone holds the runner between commands.
     bool isBusy() const;
     // Logs "Another request is in progress, please wait..." and returns true while busy.
@@ -163,6 +177,8 @@ Q_SIGNALS:
     // A command has ended in any way, after its onEnd: for callers that wait on the runner
     // rather than on a command's own actions.
     void commandEnded();
+    // isStoppable() changed: a sequence started, or ended in any way (before its onEnd).
+    void stoppableChanged(bool stoppable);
 
 public Q_SLOTS:
     // Received-bytes event: Count bytes are waiting in the port's input queue.
@@ -186,6 +202,10 @@ private:
     void reportNoReply();
     bool fast() const { return m_fast || m_command.fastReplies; }
     void finish();
+    // The end of a sequence the operator stopped.
+    void endStopped();
+    void stepMissed();
+    QString completionText() const;
 
     EngineState &m_state;
     SerialLine &m_line;
@@ -202,6 +222,12 @@ private:
     // A send is on its way out; the window opens when it has left, if it opens after the send.
     bool m_sending = false;
     std::uint64_t m_sendTicket = 0;
+    bool m_stopRequested = false;
+    // Of the running or last command: requests that went out, replies decoded, windows that
+    // stayed empty (or heard another device).
+    int m_sent = 0;
+    int m_answered = 0;
+    int m_silent = 0;
 
     QTimer Timer_response;
     QTimer Timer_response_program;

@@ -84,6 +84,7 @@ void ServicePage::buildInfoRead() {
     RequestRunner::Command &read = m_infoRead;
     read.name = "device information";
     read.stepTimer = RequestRunner::StepTimer::ReadService;
+    read.finished = "Information read finished";
     read.window = RequestRunner::Window::ResponseService;
     read.steps = {
         {[&master](int slave) {

@@ -4,6 +4,7 @@
 
 #include "logger_simulator.h"
 #include "options_dialog.h"
+#include "register_map.h"
 #include "table_rows.h"
 
 #include <QCheckBox>
@@ -91,6 +92,10 @@ private Q_SLOTS:
     void secondCommandDuringSequenceIsRefused();
     void closedPortStopsTheRunningCommand_data();
     void closedPortStopsTheRunningCommand();
+    void stopEndsTheSequenceAfterItsStep_data();
+    void stopEndsTheSequenceAfterItsStep();
+    void completionLineEndsEachSequence_data();
+    void completionLineEndsEachSequence();
     void servicePageUnlocksAndLocksTheLogger();
     void workFileThroughToolbarAndMenu();
     void typedCellsReachFilesAndTheLogger();
@@ -249,6 +254,130 @@ void TstWindowSim::closedPortStopsTheRunningCommand() {
     QVERIFY(window.ui.control(button)->isEnabled());
     // No window or step timer is left that could report or decode anything later.
     QVERIFY(!engine.isBusy());
+}
+
+// The operator stops a sequence right after its second reply has been decoded: nothing more is
+// sent, the rows read stay on the screen but not in the address's slot, and the buttons are back.
+void TstWindowSim::stopEndsTheSequenceAfterItsStep_data() {
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<bool>("escape");
+    QTest::addColumn<int>("steps");
+    QTest::newRow("read, Esc") << "BitBtn1"
+                               << "BitBtn1" << true << 21;
+    QTest::newRow("read, Stop button") << "BitBtn1"
+                                       << "BitBtn1" << false << 21;
+    QTest::newRow("read type, Esc") << "BitBtn27"
+                                    << "BitBtn24" << true << 5;
+}
+
+void TstWindowSim::stopEndsTheSequenceAfterItsStep() {
+    QFETCH(QString, command);
+    QFETCH(QString, button);
+    QFETCH(bool, escape);
+    QFETCH(int, steps);
+    SimWindow s(Model::Qtr8d);
+    TForm1 &w = s.window();
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    w.ui.BitBtn27->click();
+    QVERIFY(s.waitIdle());
+    QVERIFY(!w.ui.BitBtnStop->isEnabled());
+    s.sim.resetCounters();
+
+    const RequestRunner &engine = w.session().runner;
+    bool stopped = false;
+    bool stopEnabled = false;
+    const auto stopNow = [&] {
+        if (stopped || engine.step() != 2)
+            return;
+        stopped = true;
+        stopEnabled = w.ui.BitBtnStop->isEnabled();
+        if (escape)
+            QTest::keyClick(&w, Qt::Key_Escape);
+        else
+            w.ui.BitBtnStop->click();
+    };
+    QObject watch;
+    connect(&engine.timer(RequestRunner::Window::Response), &QTimer::timeout, &watch, stopNow);
+    connect(&w.servicePage().responseServiceTimer(), &QTimer::timeout, &watch, stopNow);
+    qobject_cast<QAbstractButton *>(w.ui.control(command))->click();
+    QTRY_VERIFY(stopped);
+    QVERIFY(s.waitIdle());
+
+    const QString line = QStringLiteral("Stopped by user after step 2 of %1").arg(steps);
+    QVERIFY(stopEnabled);
+    QCOMPARE(s.fixture->logLines().last(), line);
+    QCOMPARE(s.fixture->status(1), line);
+    QCOMPARE(s.sim.requestCount(1), 2);
+    QVERIFY(w.ui.control(button)->isEnabled());
+    QVERIFY(!w.ui.BitBtnStop->isEnabled());
+    const StringGrid &grid = w.session().tables.Grid_data;
+    if (command == QLatin1String("BitBtn1")) {
+        QVERIFY(!grid.cell(1, kRowPulseConstant).isEmpty());
+        QCOMPARE(w.session().store.cell(1, 1, kRowPulseConstant), QString());
+    }
+    QVERIFY(s.fixture->errors.isEmpty());
+}
+
+// Every sequence ends with one line that counts its replies, also on status panel 1. The cells
+// of a step left without reply are greyed until read again or edited.
+void TstWindowSim::completionLineEndsEachSequence_data() {
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("silentUnits");
+    QTest::addColumn<QString>("line");
+    // clang-format off
+    QTest::newRow("read") << "BitBtn1" << false << "Read finished: 21 of 21 replies";
+    QTest::newRow("read, units silent")
+        << "BitBtn1" << true << "Read finished: 20 of 21 replies, 1 without reply";
+    QTest::newRow("write") << "BitBtn2" << false << "Write finished: 1 of 1 replies";
+    QTest::newRow("counters") << "BitBtn6" << false << "Counters finished: 7 of 7 replies";
+    QTest::newRow("read type") << "BitBtn27" << false << "Information read finished: 5 of 5 replies";
+    // clang-format on
+}
+
+void TstWindowSim::completionLineEndsEachSequence() {
+    QFETCH(QString, command);
+    QFETCH(bool, silentUnits);
+    QFETCH(QString, line);
+    SimWindow s(Model::Qtr8d);
+    TForm1 &w = s.window();
+    w.ui.BitBtn27->click();
+    QVERIFY(s.waitIdle());
+    if (command == QLatin1String("BitBtn2")) {
+        w.ui.BitBtn1->click();
+        QVERIFY(s.waitIdle());
+        w.ui.Check_unit->setChecked(true);
+    }
+    if (silentUnits) {
+        FaultRule silence;
+        silence.function = 0x03;
+        silence.target = kRegUnits;
+        s.sim.addFault(silence);
+    }
+    qobject_cast<QAbstractButton *>(w.ui.control(command))->click();
+    QVERIFY(s.waitIdle());
+    QCOMPARE(s.fixture->logLines().last(), line);
+    QCOMPARE(s.fixture->status(1), line);
+    QVERIFY(s.fixture->errors.isEmpty());
+    if (!silentUnits)
+        return;
+
+    StringGrid &grid = w.session().tables.Grid_data;
+    for (int col = 1; col <= 8; ++col)
+        QVERIFY(grid.isStale(col, kRowUnit));
+    QVERIFY(!grid.isStale(1, kRowPulseConstant));
+    const QModelIndex unit1 = grid.index(kRowUnit - 1, 0);
+    QVERIFY(grid.data(unit1, Qt::ForegroundRole).isValid());
+    QVERIFY(!grid.data(grid.index(kRowPulseConstant - 1, 0), Qt::ForegroundRole).isValid());
+    grid.setData(unit1, QStringLiteral("kWh"));
+    QVERIFY(!grid.isStale(1, kRowUnit));
+    QVERIFY(grid.isStale(2, kRowUnit));
+    s.sim.clearFaults();
+    w.ui.BitBtn1->click();
+    QVERIFY(s.waitIdle());
+    QVERIFY(!grid.isStale(2, kRowUnit));
 }
 
 void TstWindowSim::servicePageUnlocksAndLocksTheLogger() {

@@ -172,7 +172,9 @@ void TstDeviceOpsSim::readFillsTable() {
              expected[3 * inputs + inputs - 1]);
     QCOMPARE(rig.sim.out.texts.value("Label6"), "Time: 09:05");
     QCOMPARE(rig.sim.out.texts.value("Label7"), "Date: 06.12.26");
-    QCOMPARE(rig.log(), QStringList{"Reading device No. 1..."});
+    QCOMPARE(rig.log(),
+             (QStringList{"Reading device No. 1...",
+                          QStringLiteral("Read finished: %1 of %1 replies").arg(requests)}));
     QCOMPARE(rig.sim.out.isEnabled("BitBtn1"), true);
 }
 
@@ -188,7 +190,8 @@ void TstDeviceOpsSim::silentDevice() {
 
     QCOMPARE(rig.sim.sim.requestCount(1), 17);
     QCOMPARE(rig.log().count(kNoResponse), 17);
-    QCOMPARE(rig.sim.out.status.value(StatusPanel::Progress), "No response from device 1");
+    QCOMPARE(rig.sim.out.status.value(StatusPanel::Progress),
+             "Read finished: 0 of 17 replies, 17 without reply");
     for (int row = 1; row <= kParameterRows; ++row)
         for (int input = 1; input <= 4; ++input)
             QCOMPARE(rig.table().cell(input, row), "old");
@@ -351,7 +354,10 @@ void TstDeviceOpsSim::writeOneGroup() {
     QCOMPARE(rig.sim.out.isEnabled("BitBtn2"), false);
     QVERIFY(rig.sim.waitIdle());
 
-    QCOMPARE(rig.log(), messages);
+    QCOMPARE(
+        rig.log(),
+        messages +
+            QStringList{QStringLiteral("Write finished: %1 of %1 replies").arg(messages.size())});
     QCOMPARE(rig.sim.sim.requestCount(1), messages.size());
     QCOMPARE(loggerCells(rig.sim.sim.logger(1), rows, inputs), asRead(rig.table(), rows, inputs));
     QCOMPARE(rig.sim.out.isEnabled("BitBtn2"), true);
@@ -373,7 +379,8 @@ void TstDeviceOpsSim::freeTextSkipped() {
     QCOMPARE(
         rig.log(),
         (QStringList{"Programming input 1 info...", "Info for input 2 not entered, skipping...",
-                     "Programming input 3 info...", "Info for input 4 not entered, skipping..."}));
+                     "Programming input 3 info...", "Info for input 4 not entered, skipping...",
+                     "Write finished: 2 of 2 replies"}));
     QCOMPARE(rig.sim.sim.requestCount(1, 21), 2);
     const LoggerModel logger = rig.sim.sim.logger(1);
     QCOMPARE(logger.freeText(1), "First");
@@ -399,7 +406,8 @@ void TstDeviceOpsSim::invalidCellSkipsItsRow() {
     QVERIFY2(errors.first().contains("'abc'"), qPrintable(errors.first()));
     QCOMPARE(rig.log(), (QStringList{"Programming tariff 1 start time and duration...",
                                      "Programming tariff 3 start time and duration...",
-                                     "Programming tariff 4 start time and duration..."}));
+                                     "Programming tariff 4 start time and duration...",
+                                     "Write finished: 3 of 3 replies"}));
     const LoggerModel after = rig.sim.sim.logger(1);
     const QList<int> written{6, 7, 10, 11, 12, 13};
     QCOMPARE(loggerCells(after, written, 8), asRead(rig.table(), written, 8));
@@ -421,7 +429,8 @@ void TstDeviceOpsSim::roundTrip() {
             rig.table().setCell(input, row, "spoilt");
     rig.log().clear();
     QVERIFY(rig.run(&DeviceOperations::BitBtn1Click));
-    QCOMPARE(rig.log(), QStringList{"Reading device No. 1..."});
+    QCOMPARE(rig.log(),
+             (QStringList{"Reading device No. 1...", "Read finished: 19 of 19 replies"}));
     QCOMPARE(asRead(rig.table(), allRows(), 6), written);
 }
 
@@ -486,8 +495,8 @@ void TstDeviceOpsSim::fastRepliesChangeNothingButTime() {
     QStringList outcome[2];
     for (const bool fast : {false, true}) {
         Rig rig(Model::Qtr8d);
-        rig.sim.sim.setClockSource(
-            std::make_shared<ManualClockSource>(QDateTime(QDate(2026, 12, 6), QTime(9, 5), Qt::UTC)));
+        rig.sim.sim.setClockSource(std::make_shared<ManualClockSource>(
+            QDateTime(QDate(2026, 12, 6), QTime(9, 5), Qt::UTC)));
         rig.sim.sim.withLogger(1, fillLogger);
         if (faulty)
             rig.sim.sim.addFault(fault);

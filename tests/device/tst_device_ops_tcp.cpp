@@ -201,7 +201,8 @@ void TstDeviceOpsTcp::connectionDroppedDuringARead() {
     QVERIFY(rig.run(&DeviceOperations::BitBtn1Click));
     QCOMPARE(rig.sim.sim.requestCount(1), 5 + 21);
     QCOMPARE(rig.table().cell(1, kRowPulseConstant), "101");
-    QCOMPARE(rig.sim.out.logLines, QStringList{"Reading device No. 1..."});
+    QCOMPARE(rig.sim.out.logLines,
+             (QStringList{"Reading device No. 1...", "Read finished: 21 of 21 replies"}));
     QCOMPARE(lost, 1);
 }
 

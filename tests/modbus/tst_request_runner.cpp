@@ -144,6 +144,7 @@ private Q_SLOTS:
     void faultsDoNotStrandACommand();
     void closedPortStopsTheCommand_data();
     void closedPortStopsTheCommand();
+    void stopWaitsForTheStepInFlight();
 };
 
 void TstRequestRunner::receivePath_data() {
@@ -411,6 +412,31 @@ void TstRequestRunner::closedPortStopsTheCommand() {
     QVERIFY(!r.engine.stopForClosedPort());
     // A fresh command starts at once.
     QVERIFY(starts[command]());
+}
+
+// Stop pressed while a reply is awaited: the window still closes and its reply is decoded, then
+// the sequence ends without a further request and without counting as finished.
+void TstRequestRunner::stopWaitsForTheStepInFlight() {
+    Rig r;
+    r.answerEveryFrame();
+    QVERIFY(!r.engine.stopByUser());
+    QVERIFY(r.startRead());
+    QVERIFY(r.engine.isStoppable());
+    QVERIFY(r.engine.stopByUser());
+    QVERIFY(!r.engine.isStoppable());
+    r.engine.stepTick();
+    QVERIFY(r.engine.isBusy());
+    r.run(RequestRunner::StepTimer::Read);
+    QVERIFY(!r.engine.isBusy());
+    QCOMPARE(r.line.frames.size(), 1);
+    QCOMPARE(r.decoded.size(), 1);
+    QCOMPARE(r.readFinished, 0);
+    QCOMPARE(r.out.logLines.last(), QStringLiteral("Stopped by user after step 1 of 21"));
+    QCOMPARE(r.out.status.value(StatusPanel::Progress), r.out.logLines.last());
+    QVERIFY(r.out.isEnabled(QStringLiteral("BitBtn1")));
+    // A single request has nothing to stop.
+    QVERIFY(r.startFlow());
+    QVERIFY(!r.engine.stopByUser());
 }
 
 QTEST_GUILESS_MAIN(TstRequestRunner)

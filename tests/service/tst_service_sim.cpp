@@ -79,7 +79,8 @@ private Q_SLOTS:
         QVERIFY(s.texts().value("Label16").startsWith("Battery status: "));
         QCOMPARE(s.texts().value("Label15"), QStringLiteral("Pulse length: 20 ms"));
         QCOMPARE(s.texts().value("Label14"), QStringLiteral("Language: Bulgarian"));
-        QCOMPARE(s.sim.out.logLines, QStringList{"Reading device No. 23..."});
+        QCOMPARE(s.sim.out.logLines, (QStringList{"Reading device No. 23...",
+                                                  "Information read finished: 5 of 5 replies"}));
         QVERIFY(s.sim.out.isEnabled("BitBtn24", false));
     }
 
