@@ -8,6 +8,9 @@
 
 #include <QObject>
 
+#include <cstring>
+#include <memory>
+
 using namespace corvane;
 using namespace corvane::test;
 
@@ -85,8 +88,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     const CheckedResponse checked =
         CheckResponse(raw, (selector & 0x80) != 0, out, engine.RequestAddress);
-    if (checked)
-        decode(selector & 0x0F, parameter, ModbusReply::fromChecked(raw, checked), ctx);
+    if (checked) {
+        ModbusReply reply = ModbusReply::fromChecked(raw, checked);
+        // The payload in a block of its own size, so that the sanitizer catches a read past it.
+        const auto block = std::make_unique<char[]>(std::size_t(reply.payload.size()));
+        std::memcpy(block.get(), reply.payload.constData(), std::size_t(reply.payload.size()));
+        reply.payload = QByteArray::fromRawData(block.get(), reply.payload.size());
+        decode(selector & 0x0F, parameter, reply, ctx);
+    }
 
     // A rejected reply changes nothing; whatever was decoded leaves the model consistent.
     if (!checked) {
