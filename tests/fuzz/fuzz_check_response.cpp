@@ -1,0 +1,80 @@
+// The reply checker on a logger's reply as it arrived, and on the same bytes closed with their
+// CRC (once with the filler byte the line may add), so that mutations get past the CRC test.
+#include "check_response.h"
+#include "crc16.h"
+#include "fuzz_check.h"
+#include "modbus_reply.h"
+#include "output.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+using namespace corvane;
+
+namespace {
+
+class NullOutput : public Output {
+public:
+    void log(const QString &) override {}
+    void traffic(const QString &) override {}
+    void setStatus(int, const QString &) override {}
+};
+
+int byteAt(const QByteArray &bytes, int index) {
+    return static_cast<std::uint8_t>(bytes.at(index));
+}
+
+void checkReply(const QByteArray &made) {
+    const auto block = std::make_unique<char[]>(std::size_t(std::max<qsizetype>(made.size(), 1)));
+    std::memcpy(block.get(), made.constData(), std::size_t(made.size()));
+    const QByteArray reply = QByteArray::fromRawData(block.get(), made.size());
+    const int size = int(reply.size());
+    NullOutput out;
+
+    const int first = size > 0 ? byteAt(reply, 0) : 0;
+    for (const bool reportLeadingZero : {false, true}) {
+        for (const int expected : {0, first, first ^ 1}) {
+            const CheckedResponse checked = CheckResponse(reply, reportLeadingZero, out, expected);
+            const bool foreign = expected != 0 && size > 0 && first != expected;
+            FUZZ_CHECK(!(checked.accepted && checked.otherDevice));
+            FUZZ_CHECK(!checked.otherDevice || foreign);
+            if (!checked)
+                continue;
+            FUZZ_CHECK(!foreign);
+            FUZZ_CHECK(first != 0);
+            FUZZ_CHECK(byteAt(reply, 1) < 0x80);
+            // The frame ends with its CRC, followed at most by a 0x00 filler.
+            const int crc = checked.crcPosition;
+            FUZZ_CHECK(crc >= 1 && (crc + 2 == size || (crc + 3 == size && reply.back() == 0)));
+            FUZZ_CHECK(Crc16(reply.left(crc + 2)) == 0);
+            const ModbusReply parts = ModbusReply::fromChecked(reply, checked);
+            FUZZ_CHECK(parts.end() == std::max(crc, int(ModbusReply::kPayloadPosition)));
+        }
+    }
+
+    // The receiver's completeness test and the checks agree on a whole reply: it is accepted,
+    // and where its header tells the length the CRC sits where the header says.
+    if (size < 2)
+        return;
+    const int function = byteAt(reply, 1);
+    if (first == 0 || function >= 0x80 || !isCompleteReply(reply, first, function))
+        return;
+    const CheckedResponse checked = CheckResponse(reply, true, out, first);
+    FUZZ_CHECK(checked.accepted);
+    if (function == 0x03 || function == 0x04 || function == 0x14 || function == 0x06 ||
+        function == 0x10)
+        FUZZ_CHECK(checked.crcPosition == expectedReplyLength(reply) - 2);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    const QByteArray raw(reinterpret_cast<const char *>(data), qsizetype(size));
+    checkReply(raw);
+    QByteArray closed = raw;
+    appendCrc(closed);
+    checkReply(closed);
+    checkReply(closed + '\0');
+    return 0;
+}
