@@ -442,8 +442,9 @@ void TSerCustomComm::DispatchEvents(std::uint32_t mask) {
         {EV_RING, &OnRing},     {EV_RLSD, &OnRlsd},    {EV_TXEMPTY, &OnTxEmpty},
         {EV_BREAK, &OnBreak},   {EV_PERR, &OnPErr},    {EV_RX80FULL, &OnRx80Full},
         {EV_EVENT1, &OnEvent1}, {EV_EVENT2, &OnEvent2}};
-    for (const auto &[flag, handler] : handlers) {
-        if ((mask & flag) && *handler)
+    for (const auto &entry : handlers) {
+        TSerNotifyEvent *handler = entry.second;
+        if ((mask & entry.first) && *handler)
             runGuarded([this, handler] { (*handler)(this); });
     }
 }
