@@ -59,7 +59,6 @@ constexpr std::array<WordReadStep, 6> kCounterSteps{{
     {5, kInRegTariff4Pulses, kRowTariff4Pulses},
     {6, kInRegConsumption, kRowTotalConsumption},
 }};
-constexpr int kBatteryStep = 7;
 
 // Writes of whole table rows. The messages are the logger tool's own, spelling included.
 struct RowWriteStep {
