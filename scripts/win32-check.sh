@@ -8,9 +8,8 @@
 # when missing, and receives win32/win32_serial_check.exe. Installs the cross compiler and Wine
 # when they are missing. Where Wine cannot run, prints one line "Win32 serial check skipped:
 # <reason>" and exits 0; a check that runs and fails exits 1. Every step has a time limit.
-set -euo pipefail
-
-ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$(dirname "$0")/common.sh"
+ROOT="$CORVANE_ROOT"
 BUILD_DIR="$(realpath -m "${1:-${CORVANE_BUILD_DIR:-$ROOT/build}}")"
 CXX_WIN=x86_64-w64-mingw32-g++
 PACKAGES=(g++-mingw-w64-x86-64-posix wine64 wine)
@@ -20,24 +19,9 @@ skip() {
     exit 0
 }
 
-install_packages() {
-    local missing=()
-    for pkg in "${PACKAGES[@]}"; do
-        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' ||
-            missing+=("$pkg")
-    done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    command -v apt-get >/dev/null || return 1
-    echo "Installing: ${missing[*]}"
-    local sudo=()
-    [ "$(id -u)" -ne 0 ] && sudo=(sudo -n)
-    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive timeout 600 apt-get update -qq &&
-        "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive timeout 1200 apt-get install -y -qq \
-            -o DPkg::Lock::Timeout=300 --no-install-recommends "${missing[@]}" >/dev/null
-}
-
 command -v "$CXX_WIN" >/dev/null && command -v wine >/dev/null ||
-    install_packages || skip "the packages ${PACKAGES[*]} could not be installed"
+    (CORVANE_PACKAGES=("${PACKAGES[@]}") && corvane_install_deps) ||
+    skip "the packages ${PACKAGES[*]} could not be installed"
 command -v "$CXX_WIN" >/dev/null || skip "no MinGW-w64 cross compiler ($CXX_WIN)"
 command -v wine >/dev/null || skip "no wine command"
 

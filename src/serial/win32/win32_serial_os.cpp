@@ -318,8 +318,12 @@ SerWaitResult Win32SerialDevice::waitCommEvent(std::uint32_t &events, SerHandle 
         if (!GetOverlappedResult(handle, &op.ov, &unused, FALSE)) {
             // A close ends the wait this way, and so does Wine every wait on a port without
             // modem lines (a pseudo-terminal); the next round sees the handle gone or waits again.
-            if (GetLastError() == ERROR_OPERATION_ABORTED)
+            // The pause, spent listening for the wake, keeps the second case from spinning.
+            if (GetLastError() == ERROR_OPERATION_ABORTED) {
+                if (WaitForSingleObject(toHandle(wake), 1) == WAIT_OBJECT_0)
+                    return SerWaitResult::Woken;
                 continue;
+            }
             return failure();
         }
         if (happened != 0) {

@@ -113,10 +113,12 @@ struct EventWait {
     SerHandle stop;
     SerWaitResult result = SerWaitResult::Failed;
     std::uint32_t events = 0;
+    DWORD error = 0;
 };
 DWORD WINAPI waitForEvents(void *parameter) {
     auto *wait = static_cast<EventWait *>(parameter);
     wait->result = wait->port->waitCommEvent(wait->events, wait->stop);
+    wait->error = GetLastError();
     return 0;
 }
 
@@ -234,9 +236,9 @@ void exchange(SerialDevice &port, SerHandle stop, const std::string &label) {
             fail(label + ": overlapped WaitCommEvent made with the reply queued",
                  "result " + std::to_string(int(waited)) + ", events " + std::to_string(events));
     } else {
-        fail(label + ": reply awaited", "wait ended with result " +
-                                            std::to_string(int(wait.result)) + ", events " +
-                                            std::to_string(wait.events));
+        fail(label + ": reply awaited",
+             "wait ended with result " + std::to_string(int(wait.result)) + ", events " +
+                 std::to_string(wait.events) + ", " + g_os.errorText(int(wait.error)));
         return;
     }
 
