@@ -346,13 +346,7 @@ void RequestRunner::stepTick() {
 // query, so a vanished adapter never leaves a command greyed out; the error is shown afterwards.
 void RequestRunner::finish() {
     const bool sequence = stepTimer() != nullptr;
-    if (QTimer *tick = stepTimer())
-        tick->stop();
-    if (QTimer *window = windowTimer())
-        window->stop();
-    m_running = false;
-    m_ready = true;
-    m_sending = false;
+    becomeIdle();
     std::exception_ptr lineError;
     if (sequence) {
         m_state.RxBuffer.clear();
@@ -416,7 +410,7 @@ bool RequestRunner::stopByUser() {
     return true;
 }
 
-void RequestRunner::endStopped() {
+void RequestRunner::becomeIdle() {
     if (QTimer *tick = stepTimer())
         tick->stop();
     if (QTimer *window = windowTimer())
@@ -425,6 +419,10 @@ void RequestRunner::endStopped() {
     m_ready = true;
     m_sending = false;
     m_stopRequested = false;
+}
+
+void RequestRunner::endStopped() {
+    becomeIdle();
     m_state.RxBuffer.clear();
     const QString text = QStringLiteral("Stopped by user after step %1 of %2")
                              .arg(m_step)

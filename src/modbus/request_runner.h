@@ -204,6 +204,8 @@ private:
     void finish();
     // The end of a sequence the operator stopped.
     void endStopped();
+    // The step and window timers stopped, nothing outstanding, ready for the next command.
+    void becomeIdle();
     void stepMissed();
     QString completionText() const;
 

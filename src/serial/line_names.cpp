@@ -97,11 +97,6 @@ QString portOpenFailureText(const QString &name, const QString &device, int osEr
     case 50: // ERROR_NOT_SUPPORTED
         reason = QStringLiteral("network ports are not supported on Windows yet");
         break;
-    default:
-        reason = networkPortErrorText(osError);
-        if (reason.isEmpty())
-            reason = qt_error_string(osError);
-        break;
     }
 #else
     switch (osError) {
@@ -130,13 +125,12 @@ QString portOpenFailureText(const QString &name, const QString &device, int osEr
         reason = QStringLiteral("no answer within %1 s")
                      .arg(std::chrono::duration<double>(kNetworkConnectTimeout).count());
         break;
-    default:
-        reason = networkPortErrorText(osError);
-        if (reason.isEmpty())
-            reason = qt_error_string(osError);
-        break;
     }
 #endif
+    if (reason.isEmpty())
+        reason = networkPortErrorText(osError);
+    if (reason.isEmpty())
+        reason = qt_error_string(osError);
     return port + QStringLiteral(" could not be opened: ") + reason;
 }
 
