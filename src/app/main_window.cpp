@@ -176,10 +176,10 @@ void enterProgramFolder(const QString &executablePath) {
 TForm1::TForm1(AppServices services, QWidget *parent)
     : QMainWindow(parent), m_services(std::move(services)),
       m_port{Comm1, PortOpen, *this, *m_services.boxes, *m_services.sleeper, QString()},
-      m_session(SessionEnvironment{Comm1, *m_services.sleeper, *this, *this,
-                                   [this] { return ui.UD_addr->value(); },
-                                   [this] { return PortOpen; },
-                                   [this] { return m_settings.DecSeparator; }, m_services.locale}),
+      m_session(SessionEnvironment{
+          Comm1, *m_services.sleeper, *this, *this, [this] { return ui.UD_addr->value(); },
+          [this] { return PortOpen; }, [this] { return m_settings.DecSeparator; },
+          m_services.locale, m_services.now}),
       m_ops(m_session, m_services.now), m_service(m_session),
       m_files(
           m_session, *m_services.dialogs, *m_services.boxes,
@@ -291,31 +291,31 @@ void TForm1::connectHandlers() {
     menu(ui.N11, [this] { BitBtn15Click(); });
 
     // First page.
-    click(ui.BitBtn1, [this] { m_ops.BitBtn1Click(); });
-    click(ui.BitBtn2, [this] { m_ops.BitBtn2Click(); });
-    click(ui.BitBtn10, [this] { m_ops.BitBtn10Click(); });
+    click(ui.BitBtn1, [this] { BitBtn1Click(); });
+    click(ui.BitBtn2, [this] { BitBtn2Click(); });
+    click(ui.BitBtn10, [this] { BitBtn10Click(); });
     click(ui.BitBtn3, save);
     click(ui.BitBtn5, [this] { m_files.BitBtn5Click(); });
     click(ui.BitBtn9, fromScreen(&FileCommands::BitBtn9Click));
     // Second page.
-    click(ui.BitBtn6, [this] { m_ops.BitBtn6Click(); });
+    click(ui.BitBtn6, [this] { BitBtn6Click(); });
     click(ui.BitBtn8, fromScreen(&FileCommands::BitBtn8Click));
-    click(ui.BitBtn28, [this] { m_ops.BitBtn28Click(); });
-    click(ui.BitBtn31, [this] { m_ops.BitBtn31Click(); });
+    click(ui.BitBtn28, [this] { BitBtn28Click(); });
+    click(ui.BitBtn31, [this] { BitBtn31Click(); });
     // Service page.
-    click(ui.BitBtn18, [this] { m_service.BitBtn18Click(ui.MaskEdit1->text()); });
-    click(ui.BitBtn24, [this] { m_service.BitBtn24Click(); });
-    click(ui.BitBtn19, [this] { m_service.BitBtn19Click(); });
-    click(ui.Button1, [this] { m_service.Button1Click(); });
-    click(ui.Button2, [this] { m_service.Button2Click(); });
-    click(ui.BitBtn20, [this] { m_service.BitBtn20Click(); });
-    click(ui.BitBtn21, [this] { m_service.BitBtn21Click(); });
-    click(ui.BitBtn22, [this] { m_service.BitBtn22Click(); });
-    click(ui.BitBtn23, [this] { m_service.BitBtn23Click(); });
-    click(ui.BitBtn25, [this] { m_service.BitBtn25Click(); });
-    click(ui.BitBtn26, [this] { m_service.BitBtn26Click(); });
-    click(ui.BitBtn29, [this] { m_service.BitBtn29Click(); });
-    click(ui.BitBtn30, [this] { m_service.BitBtn30Click(); });
+    click(ui.BitBtn18, [this] { BitBtn18Click(); });
+    click(ui.BitBtn24, [this] { BitBtn24Click(); });
+    click(ui.BitBtn19, [this] { BitBtn19Click(); });
+    click(ui.Button1, [this] { Button1Click(); });
+    click(ui.Button2, [this] { Button2Click(); });
+    click(ui.BitBtn20, [this] { BitBtn20Click(); });
+    click(ui.BitBtn21, [this] { BitBtn21Click(); });
+    click(ui.BitBtn22, [this] { BitBtn22Click(); });
+    click(ui.BitBtn23, [this] { BitBtn23Click(); });
+    click(ui.BitBtn25, [this] { BitBtn25Click(); });
+    click(ui.BitBtn26, [this] { BitBtn26Click(); });
+    click(ui.BitBtn29, [this] { BitBtn29Click(); });
+    click(ui.BitBtn30, [this] { BitBtn30Click(); });
     for (QLineEdit *edit : {ui.Edit_id, ui.Edit1, ui.Edit_address})
         edit->installEventFilter(new KeyFilter(serviceDigitKeyPress, edit));
     ui.Edit_addr->installEventFilter(new KeyFilter(serviceDigitKeyPress, ui.Edit_addr));
@@ -452,8 +452,65 @@ void TForm1::BitBtn17Click() {
     close();
 }
 
+void TForm1::BitBtn1Click() {
+    m_ops.readParameters();
+}
+void TForm1::BitBtn2Click() {
+    m_ops.writeParameters();
+}
+void TForm1::BitBtn10Click() {
+    m_ops.setClock();
+}
+void TForm1::BitBtn6Click() {
+    m_ops.readCounters();
+}
+void TForm1::BitBtn28Click() {
+    m_ops.readInputStatus();
+}
+void TForm1::BitBtn31Click() {
+    m_ops.readFlow();
+}
+void TForm1::BitBtn18Click() {
+    m_service.enterPassword(ui.MaskEdit1->text());
+}
+void TForm1::BitBtn24Click() {
+    m_service.readDeviceInfo();
+}
 void TForm1::BitBtn27Click() {
-    m_service.BitBtn27Click();
+    m_service.readDeviceInfo();
+}
+void TForm1::BitBtn19Click() {
+    m_service.changeDeviceId();
+}
+void TForm1::Button1Click() {
+    m_service.changeLineSettings();
+}
+void TForm1::Button2Click() {
+    m_service.readMenuCode();
+}
+void TForm1::BitBtn20Click() {
+    m_service.changeMenuCode();
+}
+void TForm1::BitBtn21Click() {
+    m_service.lockDevice();
+}
+void TForm1::BitBtn22Click() {
+    m_service.unlockDevice();
+}
+void TForm1::BitBtn23Click() {
+    m_service.setInputCount();
+}
+void TForm1::BitBtn25Click() {
+    m_service.changeAddress();
+}
+void TForm1::BitBtn26Click() {
+    m_service.changePulseLength();
+}
+void TForm1::BitBtn29Click() {
+    m_service.setPolarity();
+}
+void TForm1::BitBtn30Click() {
+    m_service.setDisplayedInputs();
 }
 
 void TForm1::N3Click() {
@@ -525,7 +582,7 @@ void TForm1::useScanResult(const FoundLogger &logger) {
 
 void TForm1::Edit_addrChange() {
     ui.Edit_addr->setText(QString::number(ui.UD_addr->value()));
-    runGuarded([this] { m_ops.Edit_addrChange(ui.UD_addr->value()); });
+    runGuarded([this] { m_ops.selectAddress(ui.UD_addr->value()); });
 }
 
 bool TForm1::applyTypedAddress() {
@@ -581,7 +638,7 @@ void TForm1::savePlacement() {
 }
 
 void TForm1::Timer_timeTimer() {
-    m_ops.Timer_timeTimer();
+    m_ops.showPcClock();
 }
 
 void TForm1::closeEvent(QCloseEvent *event) {

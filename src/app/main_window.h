@@ -86,6 +86,28 @@ public:
     FindLoggersDialog *FormFind = nullptr;
 
 public Q_SLOTS:
+    // Parameters page: Read, Write, Set clock.
+    void BitBtn1Click();
+    void BitBtn2Click();
+    void BitBtn10Click();
+    // Measured values page: counters, input status, flow.
+    void BitBtn6Click();
+    void BitBtn28Click();
+    void BitBtn31Click();
+    // Service page.
+    void BitBtn18Click();
+    void BitBtn24Click();
+    void BitBtn19Click();
+    void Button1Click();
+    void Button2Click();
+    void BitBtn20Click();
+    void BitBtn21Click();
+    void BitBtn22Click();
+    void BitBtn23Click();
+    void BitBtn25Click();
+    void BitBtn26Click();
+    void BitBtn29Click();
+    void BitBtn30Click();
     void BitBtn13Click();
     void BitBtn14Click();
     void BitBtn15Click();

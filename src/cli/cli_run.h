@@ -1,5 +1,7 @@
 #pragma once
 
+#include "cli_view.h"
+
 #include <QStringList>
 
 #include <cstdio>
@@ -15,6 +17,7 @@ inline constexpr int PortFailed = 3;
 
 // Runs corvane-cli with these arguments (without the program's name), writing results to out
 // and errors, one line each, to err. Returns the exit code. Needs a QCoreApplication.
-int runCli(const QStringList &arguments, std::FILE *out, std::FILE *err);
+// operatorLog receives the operator log's lines; logToCategory when left empty.
+int runCli(const QStringList &arguments, std::FILE *out, std::FILE *err, LogSink operatorLog = {});
 
 } // namespace corvane

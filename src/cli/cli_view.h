@@ -2,30 +2,35 @@
 
 #include "device_view.h"
 
-#include <QStringList>
-
-#include <optional>
+#include <functional>
 
 namespace corvane {
 
-// What the core shows, kept for the command line: the values of the typed view, every log line
-// and every message for the error display, since the last reset.
+// Where the operator log's lines go on the command line; results and failures come from the
+// readings and step outcomes, never from these lines.
+using LogSink = std::function<void(const QString &line)>;
+
+// The core's view on the command line: what it shows is taken from the readings, so only the
+// operator log goes anywhere, to the sink.
 class CliView : public DeviceView {
 public:
-    void log(const QString &line) override { lines << line; }
+    explicit CliView(LogSink sink) : m_sink(std::move(sink)) {}
+
+    void log(const QString &line) override {
+        if (m_sink)
+            m_sink(line);
+    }
     void traffic(const QString &) override {}
     void setStatus(int, const QString &) override {}
 
-    void showModel(const QString &deviceType) override { model = deviceType; }
-    void showIdentification(const QString &text) override { identification = text; }
-    void showClock(const QString &time, const QString &date) override {
-        clock = date + QLatin1Char(' ') + time;
-    }
-    void showBattery(const QString &level) override { battery = level; }
-    void showInputStatus(int bits) override { inputStatus = bits; }
-    void showMenuCode(const QString &code) override { menuCode = code; }
-    void showPulseLength(const QString &length) override { pulseLength = length; }
-    void showLanguage(const QString &name) override { language = name; }
+    void showModel(const QString &) override {}
+    void showIdentification(const QString &) override {}
+    void showClock(const QString &, const QString &) override {}
+    void showBattery(const QString &) override {}
+    void showInputStatus(int) override {}
+    void showMenuCode(const QString &) override {}
+    void showPulseLength(const QString &) override {}
+    void showLanguage(const QString &) override {}
     void showLockState(bool) override {}
     void showInfoAddress(int) override {}
     void enableModelPages() override {}
@@ -33,24 +38,12 @@ public:
     void showPasswordRefused() override {}
     void showServicePageOpen() override {}
 
-    void reset();
-    // The first thing that went wrong since the reset, in a script's words ("no reply", "CRC
-    // error", the exception's text...), or nothing.
-    std::optional<QString> failure() const;
-
-    QStringList lines;
-    QStringList errors;
-    QString model;
-    QString identification;
-    QString clock;
-    QString battery;
-    std::optional<int> inputStatus;
-    QString menuCode;
-    QString pulseLength;
-    QString language;
+private:
+    LogSink m_sink;
 };
 
-// The reason behind one operator-log line, when the line reports a failure.
-std::optional<QString> failureOfLogLine(const QString &line);
+// The default sink: the lines as debug messages of the category corvane.cli.log, off unless
+// QT_LOGGING_RULES enables it.
+void logToCategory(const QString &line);
 
 } // namespace corvane

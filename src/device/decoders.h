@@ -1,9 +1,10 @@
 #pragma once
 
+#include "readings.h"
+#include "register_map.h"
+
 #include <QByteArray>
 #include <QLocale>
-
-#include <functional>
 
 namespace corvane {
 
@@ -11,25 +12,25 @@ class AddressStore;
 class DeviceView;
 struct DeviceState;
 struct DeviceTables;
-struct EngineState;
 struct ModbusReply;
 
-// Everything a decoder writes into. selectedAddress is the address selector's value when the
-// reply is decoded; locale supplies the decimal separator of tenths and the battery level.
+// Everything a decoder writes into: the reading of the command in progress, and the window's
+// tables and labels, which show what the reading got. selectedAddress is the address selector's
+// value when the reply is decoded; locale supplies the decimal separator of tenths and the
+// battery level.
 struct DecodeContext {
     DeviceView &out;
-    EngineState &engine;
     DeviceState &device;
     DeviceTables &tables;
     AddressStore &store;
+    DeviceReading &reading;
     int selectedAddress = 1;
     QLocale locale = QLocale::system();
 };
 
-// Decoders get a reply that has passed the checks (RequestRunner runs them once per reply) and
-// read only its payload, the bytes before the CRC: a value of which any byte is missing is left
-// out, and a decoder with a fixed layout changes nothing when one of its bytes is missing.
-// Positions below count from the reply's address byte.
+// Decoders get a reply that has passed the checks (RequestRunner runs them once per reply). Each
+// takes its values apart (reply_values.h), records them in the reading, and shows the reading's
+// new values where the window shows them. A value the reply lacks is neither recorded nor shown.
 
 // One 16-bit value per input into Grid_data row 1, 2, 3, or a tariff pair into rows 6/7, 8/9,
 // 10/11, 12/13.
@@ -45,14 +46,12 @@ void DecodeFreeText(const ModbusReply &reply, int input, DecodeContext &ctx);
 void DecodeClock(const ModbusReply &reply, DecodeContext &ctx);
 void DecodeBattery(const ModbusReply &reply, DecodeContext &ctx);
 void DecodeInputStatus(const ModbusReply &reply, DecodeContext &ctx);
-// The identification text of a device-identification reply, control bytes as spaces.
-QString identificationText(const ModbusReply &reply);
 // Model recognition: labels, DeviceType, the layout of a known model, and the model text of
 // the selected address's slot.
 void DecodeDeviceId(const ModbusReply &reply, DecodeContext &ctx);
 void DecodeMenuCode(const ModbusReply &reply, DecodeContext &ctx);
 void DecodePulseSettings(const ModbusReply &reply, DecodeContext &ctx);
-// A service command of the given kind was acknowledged; the reply's content is not examined.
-void DecodeServiceReply(int kind, DecodeContext &ctx);
+// A service command was acknowledged; the reply's content is not examined.
+void DecodeServiceReply(ServiceCommand command, DecodeContext &ctx);
 
 } // namespace corvane

@@ -1,7 +1,6 @@
 #include "device_model.h"
 
 #include "device_view.h"
-#include "engine_state.h"
 #include "string_grid.h"
 
 namespace corvane {
@@ -41,12 +40,12 @@ QString recognizeModel(const QString &identification) {
 }
 
 void applyModelLayout(const ModelInfo &model, StringGrid &Grid_data, StringGrid &Grid_data2,
-                      EngineState &engine, DeviceView &view) {
+                      DeviceState &device, DeviceView &view) {
     view.enableModelPages();
     Grid_data.setGridColumnCount(model.tableColumns);
     Grid_data2.setGridColumnCount(model.tableColumns);
-    engine.InputCount = model.InputCount;
-    engine.LongRegisterCount = model.LongRegisterCount;
+    device.InputCount = model.InputCount;
+    device.LongRegisterCount = model.LongRegisterCount;
 }
 
 bool writeMultipleCountAllowed(int count, const QString &deviceType) {

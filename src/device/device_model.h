@@ -9,7 +9,6 @@ namespace corvane {
 
 class DeviceView;
 class StringGrid;
-struct EngineState;
 
 // What a model fixes: its input count, the register counts of its blocks and the columns of the
 // parameter and counters tables.
@@ -28,9 +27,13 @@ inline constexpr std::array<ModelInfo, 3> kModels{{
 
 inline constexpr int kModelTextLength = 6;
 
-// The model of the logger the window talks to, empty until identified.
+// The model of the logger the window talks to, empty until identified, and the layout it puts
+// in force: the registers of a block holding one 16-bit (InputCount) or one 32-bit
+// (LongRegisterCount) value per input, 0 until a model is known.
 struct DeviceState {
     QString DeviceType;
+    std::int32_t InputCount = 0;
+    std::int32_t LongRegisterCount = 0;
 };
 
 // The model whose text equals DeviceType exactly, or nullptr.
@@ -50,6 +53,6 @@ bool writeMultipleCountAllowed(int count, const QString &deviceType);
 // Puts a known model in force: enables the parameter and measured-value pages, sizes both
 // tables and sets the register counts.
 void applyModelLayout(const ModelInfo &model, StringGrid &Grid_data, StringGrid &Grid_data2,
-                      EngineState &engine, DeviceView &view);
+                      DeviceState &device, DeviceView &view);
 
 } // namespace corvane

@@ -60,32 +60,32 @@ constexpr std::array<WordReadStep, 6> kCounterSteps{{
     {6, kInRegConsumption, kRowTotalConsumption},
 }};
 
-// Writes of whole table rows. The messages are the logger tool's own, spelling included.
+// Writes of whole table rows, with what each holds as the log names it: "Programming <what>...".
+// The names are the logger tool's own, spelling included.
 struct RowWriteStep {
     int step;
     WriteGroup group;
     int row;
-    const char *message;
+    const char *what;
 };
 constexpr std::array<RowWriteStep, 12> kRowWriteSteps{{
-    {1, WriteGroup::Unit, kRowUnit, "Programming units..."},
-    {2, WriteGroup::Constant, kRowPulseConstant, "Programming constants..."},
-    {3, WriteGroup::User, kRowUserNumber, "Programming user number..."},
-    {12, WriteGroup::Tariffs, kRowTariff1Start, "Programming tariff 1 start time and duration..."},
-    {13, WriteGroup::Tariffs, kRowTariff1Start + 2,
-     "Programming tariff 2 start time and duration..."},
-    {14, WriteGroup::Tariffs, kRowTariff1Start + 4,
-     "Programming tariff 3 start time and duration..."},
-    {15, WriteGroup::Tariffs, kRowTariff1Start + 6,
-     "Programming tariff 4 start time and duration..."},
-    {16, WriteGroup::Initial, kRowInitialValue, "Programming total initial value..."},
-    {17, WriteGroup::Initial, kRowTariff1InitialValue, "Programming intial value for tariff 1..."},
-    {18, WriteGroup::Initial, kRowTariff1InitialValue + 1,
-     "Programming intial value for tariff 2..."},
-    {19, WriteGroup::Initial, kRowTariff1InitialValue + 2,
-     "Programming intial value for tariff 3..."},
-    {20, WriteGroup::Initial, kRowTariff4InitialValue, "Programming intial value for tariff 4..."},
+    {1, WriteGroup::Unit, kRowUnit, "units"},
+    {2, WriteGroup::Constant, kRowPulseConstant, "constants"},
+    {3, WriteGroup::User, kRowUserNumber, "user number"},
+    {12, WriteGroup::Tariffs, kRowTariff1Start, "tariff 1 start time and duration"},
+    {13, WriteGroup::Tariffs, kRowTariff1Start + 2, "tariff 2 start time and duration"},
+    {14, WriteGroup::Tariffs, kRowTariff1Start + 4, "tariff 3 start time and duration"},
+    {15, WriteGroup::Tariffs, kRowTariff1Start + 6, "tariff 4 start time and duration"},
+    {16, WriteGroup::Initial, kRowInitialValue, "total initial value"},
+    {17, WriteGroup::Initial, kRowTariff1InitialValue, "intial value for tariff 1"},
+    {18, WriteGroup::Initial, kRowTariff1InitialValue + 1, "intial value for tariff 2"},
+    {19, WriteGroup::Initial, kRowTariff1InitialValue + 2, "intial value for tariff 3"},
+    {20, WriteGroup::Initial, kRowTariff4InitialValue, "intial value for tariff 4"},
 }};
+
+QString programmingText(const QString &what) {
+    return QStringLiteral("Programming ") + what + QStringLiteral("...");
+}
 
 // Inputs 5 and 6 exist on every model but the smallest, 7 and 8 only on the largest. Tested
 // against the model text itself, so an unknown model sends them.
@@ -106,9 +106,11 @@ struct StepCells {
 
 // A step that got no usable reply leaves its cells as they were: shown greyed, they don't pass
 // for values just read.
-std::function<void(int)> greyOnMiss(StringGrid &grid, std::vector<StepCells> cells) {
-    return [&grid, cells = std::move(cells)](int step) {
-        if (step < 1 || step > int(cells.size()))
+std::function<void(const StepOutcome &)> greyOnMiss(StringGrid &grid,
+                                                    std::vector<StepCells> cells) {
+    return [&grid, cells = std::move(cells)](const StepOutcome &outcome) {
+        const int step = outcome.step;
+        if (outcome.verdict.accepted() || step < 1 || step > int(cells.size()))
             return;
         const StepCells &c = cells[std::size_t(step - 1)];
         const int firstCol = c.input > 0 ? c.input : 1;
@@ -121,6 +123,21 @@ std::function<void(int)> greyOnMiss(StringGrid &grid, std::vector<StepCells> cel
 }
 
 } // namespace
+
+std::optional<QString> WriteResult::failureReason() const {
+    for (const WriteRow &row : rows) {
+        switch (row.outcome) {
+        case WriteRow::Outcome::Written:
+        case WriteRow::Outcome::Sent:
+            break;
+        case WriteRow::Outcome::Failed:
+            return verdictReason(row.verdict);
+        case WriteRow::Outcome::Refused:
+            return QStringLiteral("refused: ") + row.refusal;
+        }
+    }
+    return std::nullopt;
+}
 
 DeviceOperations::DeviceOperations(DeviceSession &session, Clock clock)
     : m_session(session), m_clock(std::move(clock)) {
@@ -142,8 +159,7 @@ void DeviceOperations::buildReadCommand() {
         cells.push_back({step.row, isTariffStartRow(step.row) ? step.row + 1 : step.row});
         read.steps.push_back(
             {[&s, start = step.start](int slave) {
-                 s.master.SendReadHolding(slave, start, s.state.InputCount);
-                 return true;
+                 return s.master.SendReadHolding(slave, start, s.device.InputCount);
              },
              m_session.decoder([row = step.row](const ModbusReply &r, DecodeContext &c) {
                  DecodeWordBlock(r, row, c);
@@ -154,8 +170,7 @@ void DeviceOperations::buildReadCommand() {
         cells.push_back({step.row, step.row});
         read.steps.push_back(
             {[&s, start = step.start](int slave) {
-                 s.master.SendReadHolding(slave, start, s.state.LongRegisterCount);
-                 return true;
+                 return s.master.SendReadHolding(slave, start, s.device.LongRegisterCount);
              },
              m_session.decoder([row = step.row](const ModbusReply &r, DecodeContext &c) {
                  DecodeLongBlock(r, LongBlockTable::Parameters, row, c);
@@ -164,12 +179,11 @@ void DeviceOperations::buildReadCommand() {
     }
     for (int input = 1; input <= kMaxInputs; ++input) {
         cells.push_back({kRowFreeText, kRowFreeText, input});
-        read.steps.push_back({[&s, input](int slave) {
+        read.steps.push_back({[&s, input](int slave) -> std::optional<SentRequest> {
                                   if (!modelHasInput(s.device.DeviceType, input))
-                                      return false;
-                                  s.master.SendReadFileRecord(slave, kFreeTextFile, input - 1,
-                                                              kFreeTextRecordLength);
-                                  return true;
+                                      return std::nullopt;
+                                  return s.master.SendReadFileRecord(
+                                      slave, kFreeTextFile, input - 1, kFreeTextRecordLength);
                               },
                               m_session.decoder([input](const ModbusReply &r, DecodeContext &c) {
                                   DecodeFreeText(r, input, c);
@@ -177,15 +191,16 @@ void DeviceOperations::buildReadCommand() {
                               true});
     }
     read.steps.push_back({[&s](int slave) {
-                              s.master.SendReadHolding(slave, kRegClock, kClockRegisterCount);
-                              return true;
+                              return s.master.SendReadHolding(slave, kRegClock,
+                                                              kClockRegisterCount);
                           },
                           m_session.decoder(DecodeClock), false});
     m_session.announceAndGrey(read, QStringLiteral("Reading device No. "), true,
                               DeviceView::Command::Read);
     read.finished = "Read finished";
-    read.missed = greyOnMiss(s.tables.Grid_data, std::move(cells));
+    read.stepEnded = greyOnMiss(s.tables.Grid_data, std::move(cells));
     read.onFinished = [&s] { s.store.tableToStore(s.tables.Grid_data); };
+    s.collectReading(read, DeviceReading::Kind::Parameters);
 }
 
 void DeviceOperations::buildMeasureCommands() {
@@ -193,8 +208,7 @@ void DeviceOperations::buildMeasureCommands() {
     // The count is read when the step runs: the model may change meanwhile.
     const auto readInput = [&s](std::uint16_t start, const std::int32_t *count) {
         return [&s, start, count](int slave) {
-            s.master.SendReadInput(slave, start, *count);
-            return true;
+            return std::optional(s.master.SendReadInput(slave, start, *count));
         };
     };
     m_counters.name = "counters";
@@ -206,7 +220,7 @@ void DeviceOperations::buildMeasureCommands() {
     for (const WordReadStep &step : kCounterSteps) {
         cells.push_back({step.row, step.row});
         m_counters.steps.push_back(
-            {readInput(step.start, &s.state.LongRegisterCount),
+            {readInput(step.start, &s.device.LongRegisterCount),
              m_session.decoder([row = step.row](const ModbusReply &r, DecodeContext &c) {
                  DecodeLongBlock(r, LongBlockTable::Measured, row, c);
              }),
@@ -217,10 +231,10 @@ void DeviceOperations::buildMeasureCommands() {
     m_session.announceAndGrey(m_counters, QStringLiteral("Reading device No. "), true,
                               DeviceView::Command::Counters);
     m_counters.finished = "Counters finished";
-    m_counters.missed = greyOnMiss(s.tables.Grid_data2, std::move(cells));
+    m_counters.stepEnded = greyOnMiss(s.tables.Grid_data2, std::move(cells));
 
     m_flow.name = "flow";
-    m_flow.steps.push_back({readInput(kInRegFlow, &s.state.LongRegisterCount),
+    m_flow.steps.push_back({readInput(kInRegFlow, &s.device.LongRegisterCount),
                             m_session.decoder([](const ModbusReply &r, DecodeContext &c) {
                                 DecodeLongBlock(r, LongBlockTable::Measured, kFlowBlockRow, c);
                             }),
@@ -230,7 +244,7 @@ void DeviceOperations::buildMeasureCommands() {
 
     m_inputStatus.name = "input status";
     m_inputStatus.windowBeforeSend = true;
-    m_inputStatus.steps.push_back({readInput(kInRegInputStatus, &s.state.InputCount),
+    m_inputStatus.steps.push_back({readInput(kInRegInputStatus, &s.device.InputCount),
                                    m_session.decoder(DecodeInputStatus), false});
     m_session.announceAndGrey(m_inputStatus, QStringLiteral("Reading input status of device No. "),
                               true, std::nullopt);
@@ -242,6 +256,13 @@ void DeviceOperations::buildMeasureCommands() {
             announce();
         };
     }
+    s.collectReading(m_counters, DeviceReading::Kind::Counters);
+    s.collectReading(m_flow, DeviceReading::Kind::Flow);
+    s.collectReading(m_inputStatus, DeviceReading::Kind::InputStatus);
+}
+
+void DeviceOperations::refuseWriteRow(int step, const QString &what, const QString &reason) {
+    m_lastWrite.rows.push_back({step, what, WriteRow::Outcome::Refused, {}, reason});
 }
 
 // A row whose cell does not convert is shown on the error display and costs only its own step:
@@ -249,52 +270,66 @@ void DeviceOperations::buildMeasureCommands() {
 void DeviceOperations::buildWriteCommand() {
     DeviceSession &s = m_session;
     std::vector<RequestRunner::Step> steps(kWriteSteps);
+    const auto sent = [this](int step, const QString &what, const SentRequest &request) {
+        m_session.env.out.log(programmingText(what));
+        m_lastWrite.rows.push_back({step, what, WriteRow::Outcome::Sent, {}, {}});
+        return std::optional(request);
+    };
     for (const RowWriteStep &step : kRowWriteSteps) {
-        steps[std::size_t(step.step - 1)].send = [&s, step](int slave) {
+        steps[std::size_t(step.step - 1)].send = [this, &s, step,
+                                                  sent](int slave) -> std::optional<SentRequest> {
             if (!s.env.controls.isChecked(step.group))
-                return false;
+                return std::nullopt;
             const std::optional<RowBlock> block = rowBlock(step.row);
             if (!block)
-                return false;
+                return std::nullopt;
+            const QString what = QLatin1String(step.what);
             // The register count follows the model in force at this step.
             const ModelInfo *model = findModel(s.device.DeviceType);
             const int perInput = block->longValues ? 2 : 1;
             const int count = model ? model->InputCount * perInput : 0;
             if (!writeMultipleCountAllowed(count, s.device.DeviceType)) {
                 s.env.out.log(QStringLiteral("Not allowable register count!"));
-                return false;
+                refuseWriteRow(step.step, what, QStringLiteral("not allowable register count"));
+                return std::nullopt;
             }
             const PayloadResult payload =
                 RowPayload(step.row, s.tables.Grid_data, count, s.decSeparator(), s.env.locale);
             if (!payload.ok) {
+                refuseWriteRow(step.step, what, payload.error);
                 showError(payload.error);
-                return false;
+                return std::nullopt;
             }
-            s.master.SendWriteMultiple(slave, block->startRegister, count, payload.bytes);
-            s.env.out.log(QLatin1String(step.message));
-            return true;
+            return sent(
+                step.step, what,
+                s.master.SendWriteMultiple(slave, block->startRegister, count, payload.bytes));
         };
     }
     for (int input = 1; input <= kMaxInputs; ++input) {
-        steps[std::size_t(kFirstFreeTextWriteStep + input - 2)].send = [&s, input](int slave) {
+        const int step = kFirstFreeTextWriteStep + input - 1;
+        steps[std::size_t(step - 1)].send = [&s, input, step,
+                                             sent](int slave) -> std::optional<SentRequest> {
             if (!s.env.controls.isChecked(WriteGroup::FreeText) ||
                 !modelHasInput(s.device.DeviceType, input))
-                return false;
+                return std::nullopt;
             const std::optional<QByteArray> record =
                 FreeTextRecord(input, s.tables.Grid_data, s.env.out);
             if (!record)
-                return false;
-            if (!s.master.SendWriteFileRecord(slave, kFreeTextFile, input - 1, *record))
-                return false;
-            s.env.out.log(QStringLiteral("Programming input %1 info...").arg(input));
-            return true;
+                return std::nullopt;
+            const std::optional<SentRequest> request =
+                s.master.SendWriteFileRecord(slave, kFreeTextFile, input - 1, *record);
+            if (!request)
+                return std::nullopt;
+            return sent(step, QStringLiteral("input %1 info").arg(input), *request);
         };
     }
     // Every step clears the line's pending errors first, also one that sends nothing.
     for (RequestRunner::Step &step : steps) {
-        step.send = [&s, send = std::move(step.send)](int slave) {
+        step.send = [&s, send = std::move(step.send)](int slave) -> std::optional<SentRequest> {
             s.env.line.InputRoom();
-            return send && send(slave);
+            if (!send)
+                return std::nullopt;
+            return send(slave);
         };
     }
     m_write.name = "parameter write";
@@ -304,79 +339,91 @@ void DeviceOperations::buildWriteCommand() {
     m_write.firstStepOnTick = true;
     m_write.markReplyEnd = false;
     m_write.finished = "Write finished";
-    DeviceView &view = s.env.out;
-    m_write.onStart = [&view] { view.setCommandEnabled(DeviceView::Command::Write, false); };
-    m_write.onEnd = [&view] { view.setCommandEnabled(DeviceView::Command::Write, true); };
-}
-
-void DeviceOperations::BitBtn1Click() {
-    runGuarded([this] {
-        if (m_session.checkPortAndModel())
-            m_session.runner.run(m_read);
-    });
-}
-
-void DeviceOperations::BitBtn2Click() {
-    runGuarded([this] {
-        if (!m_session.checkPortAndModel())
-            return;
-        const ControlReader &controls = m_session.env.controls;
-        const std::array<WriteGroup, 6> groups{WriteGroup::Unit,    WriteGroup::Constant,
-                                               WriteGroup::User,    WriteGroup::FreeText,
-                                               WriteGroup::Tariffs, WriteGroup::Initial};
-        const bool anything =
-            std::any_of(groups.begin(), groups.end(),
-                        [&controls](WriteGroup group) { return controls.isChecked(group); });
-        if (!anything) {
-            m_session.env.out.log(QStringLiteral("Nothing selected for programming..."));
-            return;
+    m_write.onStart = [this, &s] {
+        m_lastWrite = WriteResult();
+        m_lastWrite.address = s.runner.currentAddress();
+        m_lastWrite.model = s.device.DeviceType;
+        m_lastWrite.time = s.now();
+        s.env.out.setCommandEnabled(DeviceView::Command::Write, false);
+    };
+    m_write.stepEnded = [this](const StepOutcome &outcome) {
+        for (WriteRow &row : m_lastWrite.rows) {
+            if (row.step != outcome.step || row.outcome != WriteRow::Outcome::Sent)
+                continue;
+            row.outcome =
+                outcome.verdict.accepted() ? WriteRow::Outcome::Written : WriteRow::Outcome::Failed;
+            row.verdict = outcome.verdict;
         }
-        m_session.runner.run(m_write);
-    });
+    };
+    m_write.onEnd = [this, &s] {
+        m_lastWrite.stopped = s.runner.lastSummary().stopped();
+        s.env.out.setCommandEnabled(DeviceView::Command::Write, true);
+    };
 }
 
-void DeviceOperations::BitBtn6Click() {
-    runGuarded([this] {
-        if (m_session.checkPortAndModel())
-            m_session.runner.run(m_counters);
-    });
+CommandStart DeviceOperations::startWithModel(const RequestRunner::Command &command) {
+    const CommandStart checked = m_session.portAndModelCheck();
+    return checked == CommandStart::Started ? m_session.start(command) : checked;
 }
 
-void DeviceOperations::BitBtn31Click() {
-    runGuarded([this] {
-        if (m_session.checkPortAndModel())
-            m_session.runner.run(m_flow);
-    });
+CommandStart DeviceOperations::readParameters() {
+    return startWithModel(m_read);
 }
 
-void DeviceOperations::BitBtn28Click() {
-    runGuarded([this] {
-        if (m_session.checkPortAndModel())
-            m_session.runner.run(m_inputStatus);
+CommandStart DeviceOperations::writeParameters() {
+    const CommandStart checked = m_session.portAndModelCheck();
+    if (checked != CommandStart::Started)
+        return checked;
+    const ControlReader &controls = m_session.env.controls;
+    const std::array<WriteGroup, 6> groups{WriteGroup::Unit,    WriteGroup::Constant,
+                                           WriteGroup::User,    WriteGroup::FreeText,
+                                           WriteGroup::Tariffs, WriteGroup::Initial};
+    const bool anything = std::any_of(groups.begin(), groups.end(), [&controls](WriteGroup group) {
+        return controls.isChecked(group);
     });
+    if (!anything) {
+        m_session.env.out.log(QStringLiteral("Nothing selected for programming..."));
+        return CommandStart::InputRefused;
+    }
+    return m_session.start(m_write);
+}
+
+CommandStart DeviceOperations::readCounters() {
+    return startWithModel(m_counters);
+}
+
+CommandStart DeviceOperations::readFlow() {
+    return startWithModel(m_flow);
+}
+
+CommandStart DeviceOperations::readInputStatus() {
+    return startWithModel(m_inputStatus);
 }
 
 // No window is opened for the reply: it lands in RxBuffer and the traffic log and is not looked
 // at. Refused while another request is in flight, since that reply would join the running step's.
-void DeviceOperations::BitBtn10Click() {
-    runGuarded([this] {
-        if (!m_session.checkPort())
+CommandStart DeviceOperations::setClock() {
+    if (!m_session.checkPort())
+        return CommandStart::PortClosed;
+    RequestRunner::Command clock;
+    clock.name = "clock write";
+    clock.window = RequestRunner::Window::None;
+    clock.clearRxBuffer = false;
+    const QByteArray payload = clockPayload(m_clock());
+    clock.steps.push_back(
+        {[this, payload](int slave) { return m_session.master.SendWriteClock(slave, payload); },
+         {},
+         true});
+    // The line follows a request that went out; a send that fails shows its error instead.
+    CommandStart started = CommandStart::Started;
+    runGuarded([&] {
+        if (!m_session.runner.run(clock)) {
+            started = CommandStart::Busy;
             return;
-        RequestRunner::Command clock;
-        clock.name = "clock write";
-        clock.window = RequestRunner::Window::None;
-        clock.clearRxBuffer = false;
-        const QByteArray payload = clockPayload(m_clock());
-        clock.steps.push_back({[this, payload](int slave) {
-                                   m_session.master.SendWriteClock(slave, payload);
-                                   return true;
-                               },
-                               {},
-                               true});
-        Output &out = m_session.env.out;
-        if (m_session.runner.run(clock))
-            out.log(QStringLiteral("Programming current time and date..."));
+        }
+        m_session.env.out.log(QStringLiteral("Programming current time and date..."));
     });
+    return started;
 }
 
 QString DeviceOperations::statusClockText(const QDateTime &now, const QLocale &locale) {
@@ -384,14 +431,14 @@ QString DeviceOperations::statusClockText(const QDateTime &now, const QLocale &l
            QStringLiteral(",   ") + locale.toString(now.date(), QLocale::ShortFormat);
 }
 
-void DeviceOperations::Timer_timeTimer() {
+void DeviceOperations::showPcClock() {
     runGuarded([this] {
         m_session.env.out.setStatus(StatusPanel::Clock,
                                     statusClockText(m_clock(), m_session.env.locale));
     });
 }
 
-void DeviceOperations::Edit_addrChange(int newAddress) {
+void DeviceOperations::selectAddress(int newAddress) {
     runGuarded([this, newAddress] {
         if (!AddressStore::isValidAddress(newAddress))
             return;
@@ -399,7 +446,7 @@ void DeviceOperations::Edit_addrChange(int newAddress) {
         s.store.tableToStore(s.tables.Grid_data);
         s.device.DeviceType = s.store.model(newAddress);
         if (const ModelInfo *model = findModel(s.device.DeviceType))
-            applyModelLayout(*model, s.tables.Grid_data, s.tables.Grid_data2, s.state, s.env.out);
+            applyModelLayout(*model, s.tables.Grid_data, s.tables.Grid_data2, s.device, s.env.out);
         s.env.out.showModel(s.device.DeviceType);
         s.store.storeToTable(newAddress, s.tables.Grid_data);
         s.tables.Grid_data2.clearContents();
@@ -419,7 +466,7 @@ void DeviceOperations::adoptModel(int address, const QString &model) {
         s.device.DeviceType = model;
         s.env.out.showModel(model);
         if (const ModelInfo *info = findModel(model))
-            applyModelLayout(*info, s.tables.Grid_data, s.tables.Grid_data2, s.state, s.env.out);
+            applyModelLayout(*info, s.tables.Grid_data, s.tables.Grid_data2, s.device, s.env.out);
     });
 }
 
@@ -428,8 +475,8 @@ void DeviceOperations::resetForStartup() {
     s.state.RxBuffer.clear();
     s.store.clear();
     s.device.DeviceType.clear();
-    s.state.InputCount = 0;
-    s.state.LongRegisterCount = 0;
+    s.device.InputCount = 0;
+    s.device.LongRegisterCount = 0;
     s.env.out.showModel(QString());
     s.store.HighestAddress = AddressStore::kFirstAddress;
     const int selected = s.selectedAddress();

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "decoders.h"
+#include "device_session.h"
+#include "readings.h"
 #include "request_runner.h"
 
 #include <QDateTime>
@@ -8,21 +10,54 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
+#include <vector>
 
 namespace corvane {
 
-class DeviceSession;
+// One row (or free text) of a parameter write, and what became of it.
+struct WriteRow {
+    enum class Outcome {
+        // Sent; the command ended before its acknowledgement was judged.
+        Sent,
+        Written,
+        // The acknowledgement was missing or rejected: see verdict.
+        Failed,
+        // Not sent: the row's cells did not convert, or the register count is not allowed for
+        // the model. refusal says why.
+        Refused,
+    };
+    int step = 0;
+    // What the row holds, as the log names it: "units", "input 3 info"...
+    QString what;
+    Outcome outcome = Outcome::Sent;
+    ReplyVerdict verdict;
+    QString refusal;
+};
+
+// What a parameter write did at one address.
+struct WriteResult {
+    int address = 0;
+    QString model;
+    QDateTime time;
+    std::vector<WriteRow> rows;
+    bool stopped = false;
+    // The first row that was not written, in a script's words.
+    std::optional<QString> failureReason() const;
+};
 
 // The commands of the parameter, measured-value and clock controls, and the selection change of
-// the address selector. The window calls the handlers from its buttons and timers; each checks
-// its preconditions (port, model, its own inputs, then whether another request is in flight),
-// starts the runner and returns. Errors of the port never leave a handler: they go to the
-// application's error display.
+// the address selector. Each checks its preconditions (port, model, its own inputs, then whether
+// another request is in flight), starts the runner and returns whether it did. Errors of the port
+// never leave an operation: they go to the application's error display.
 //
 // Construction builds the step tables of the parameter read, the counters, flow and
 // input-status reads and the parameter write, which the session's runner runs. Every step reads the
 // address selector, the model and the check boxes at the moment it runs, so a change made while
 // a sequence runs affects its later steps.
+//
+// The reads fill the session's reading, and the window's tables and labels from it; the write
+// fills lastWrite().
 class DeviceOperations {
 public:
     using Clock = std::function<QDateTime()>;
@@ -32,26 +67,25 @@ public:
     DeviceOperations(const DeviceOperations &) = delete;
     DeviceOperations &operator=(const DeviceOperations &) = delete;
 
-    // Read: all parameters of the selected logger into Grid_data, then into its store slot.
-    void BitBtn1Click();
-    // Write: the groups whose check boxes are ticked, from Grid_data.
-    void BitBtn2Click();
+    // All parameters of the selected logger into Grid_data, then into its store slot.
+    CommandStart readParameters();
+    // The groups whose check boxes are ticked, from Grid_data.
+    CommandStart writeParameters();
     // Counters and battery.
-    void BitBtn6Click();
-    // Flow rates.
-    void BitBtn31Click();
+    CommandStart readCounters();
+    CommandStart readFlow();
     // Raw state of the inputs.
-    void BitBtn28Click();
+    CommandStart readInputStatus();
     // The PC's date and time to the logger's clock. Needs the port only, not a model; the reply
     // is not evaluated.
-    void BitBtn10Click();
+    CommandStart setClock();
     // The PC clock on status-bar panel 2, in the session's locale.
-    void Timer_timeTimer();
+    void showPcClock();
 
     // The selector moved to newAddress: the table goes back to the slot it came from and comes
     // out of the new one, with the new slot's model and layout. Addresses outside 1..250 are
     // ignored.
-    void Edit_addrChange(int newAddress);
+    void selectAddress(int newAddress);
 
     // A logger found elsewhere (a bus scan) is of this model: the address's slot takes it and,
     // when that address is selected, the model is put in force as an identification would.
@@ -62,6 +96,9 @@ public:
     // the table belonging to the selector's address.
     void resetForStartup();
 
+    // The last parameter write, complete once the runner has ended it.
+    const WriteResult &lastWrite() const { return m_lastWrite; }
+
     // Twelve blanks, the time in the locale's long format, ",   ", the date in its short format.
     static QString statusClockText(const QDateTime &now, const QLocale &locale);
 
@@ -69,6 +106,8 @@ private:
     void buildReadCommand();
     void buildMeasureCommands();
     void buildWriteCommand();
+    CommandStart startWithModel(const RequestRunner::Command &command);
+    void refuseWriteRow(int step, const QString &what, const QString &reason);
 
     DeviceSession &m_session;
     Clock m_clock;
@@ -77,6 +116,7 @@ private:
     RequestRunner::Command m_flow;
     RequestRunner::Command m_inputStatus;
     RequestRunner::Command m_write;
+    WriteResult m_lastWrite;
 };
 
 } // namespace corvane

@@ -1,19 +1,21 @@
 #include "device_session.h"
 
+#include "error_display.h"
 #include "output.h"
 
 namespace corvane {
 
 DeviceSession::DeviceSession(SessionEnvironment environment)
     : env(std::move(environment)), runner(state, env.line, env.out, env.selectedAddress),
-      master(env.line, env.sleeper, state) {
+      master(env.line, env.sleeper) {
     master.setSendObserver(
         {[this] { return runner.sendQueued(); },
          [this](std::uint64_t ticket, bool ok) { runner.sendFinished(ticket, ok); }});
 }
 
 DecodeContext DeviceSession::decodeContext() {
-    return DecodeContext{env.out, state, device, tables, store, env.selectedAddress(), env.locale};
+    return DecodeContext{env.out,   device, tables, store, reading, env.selectedAddress(),
+                         env.locale};
 }
 
 void DeviceSession::setFastReplies(bool fast) {
@@ -50,13 +52,52 @@ bool DeviceSession::checkPort() {
     return false;
 }
 
-bool DeviceSession::checkPortAndModel() {
+CommandStart DeviceSession::portCheck() {
+    return checkPort() ? CommandStart::Started : CommandStart::PortClosed;
+}
+
+CommandStart DeviceSession::portAndModelCheck() {
     if (!checkPort())
-        return false;
+        return CommandStart::PortClosed;
     if (findModel(device.DeviceType))
-        return true;
+        return CommandStart::Started;
     env.out.log(QStringLiteral("Device type is not selected or correct"));
-    return false;
+    return CommandStart::ModelUnknown;
+}
+
+CommandStart DeviceSession::start(const RequestRunner::Command &command) {
+    CommandStart result = CommandStart::Started;
+    runGuarded([&] {
+        if (!runner.run(command))
+            result = CommandStart::Busy;
+    });
+    return result;
+}
+
+void DeviceSession::collectReading(RequestRunner::Command &command, DeviceReading::Kind kind) {
+    command.onStart = [this, kind, announce = command.onStart] {
+        reading = DeviceReading();
+        reading.kind = kind;
+        reading.address = runner.currentAddress();
+        reading.model = device.DeviceType;
+        reading.time = now();
+        if (announce)
+            announce();
+    };
+    command.stepEnded = [this, alsoTell = command.stepEnded](const StepOutcome &outcome) {
+        reading.record(outcome);
+        if (alsoTell)
+            alsoTell(outcome);
+    };
+    command.onEnd = [this, end = command.onEnd] {
+        reading.stopped = runner.lastSummary().stopped();
+        if (end)
+            end();
+    };
+}
+
+bool DeviceSession::checkPortAndModel() {
+    return portAndModelCheck() == CommandStart::Started;
 }
 
 } // namespace corvane

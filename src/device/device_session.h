@@ -7,8 +7,10 @@
 #include "device_view.h"
 #include "engine_state.h"
 #include "modbus_master.h"
+#include "readings.h"
 #include "request_runner.h"
 
+#include <QDateTime>
 #include <QLocale>
 #include <QString>
 
@@ -34,6 +36,21 @@ struct SessionEnvironment {
     // The DecSeparator setting.
     std::function<QString()> decSeparator;
     QLocale locale = QLocale::system();
+    // The PC's local date and time; its own clock when left empty.
+    std::function<QDateTime()> now = {};
+};
+
+// Why a command did not start, or that it did.
+enum class CommandStart {
+    Started,
+    // "Serial COM port is not opened"
+    PortClosed,
+    // "Device type is not selected or correct"
+    ModelUnknown,
+    // Another request is in flight.
+    Busy,
+    // Refused by the command's own input checks, with their log line.
+    InputRefused,
 };
 
 // The state the main window owns for its lifetime, apart from the widgets: the request runner and
@@ -47,6 +64,7 @@ public:
 
     // Everything a decoder writes into, for the address selected now.
     DecodeContext decodeContext();
+    QDateTime now() const { return env.now ? env.now() : QDateTime::currentDateTime(); }
 
     // The FastReplies setting: windows close on a complete reply, requests go out whole.
     void setFastReplies(bool fast);
@@ -69,10 +87,24 @@ public:
     // selected or correct". True when the command may go on.
     bool checkPort();
     bool checkPortAndModel();
+    // The same checks as a value: Started when the command may go on.
+    CommandStart portCheck();
+    CommandStart portAndModelCheck();
+
+    // Runs a command that has passed its checks: Busy when the runner refuses it. Errors of the
+    // first send reach the error display; the command has started by then.
+    CommandStart start(const RequestRunner::Command &command);
+
+    // Makes a command fill `reading` afresh: emptied at its start, for the address it asks and
+    // the model in force, each step's failure noted, stopped noted at its end. The reading is
+    // complete when the command's onEnd runs.
+    void collectReading(RequestRunner::Command &command, DeviceReading::Kind kind);
 
     SessionEnvironment env;
     EngineState state;
     DeviceState device;
+    // The reading of the running command, or of the last one that read.
+    DeviceReading reading;
     DeviceTables tables;
     AddressStore store;
     RequestRunner runner;

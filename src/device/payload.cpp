@@ -1,6 +1,6 @@
 #include "payload.h"
 
-#include "engine_state.h"
+#include "device_model.h"
 #include "output.h"
 #include "register_map.h"
 #include "string_grid.h"
@@ -172,11 +172,11 @@ std::optional<RowBlock> rowBlock(int row) {
     return std::nullopt;
 }
 
-int rowRegisterCount(int row, const EngineState &engine) {
+int rowRegisterCount(int row, const DeviceState &device) {
     const auto block = rowBlock(row);
     if (!block)
         return 0;
-    return block->longValues ? engine.LongRegisterCount : engine.InputCount;
+    return block->longValues ? device.LongRegisterCount : device.InputCount;
 }
 
 PayloadResult RowPayload(int row, StringGrid &Grid_data, int registerCount,

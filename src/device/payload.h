@@ -14,7 +14,7 @@ namespace corvane {
 
 class Output;
 class StringGrid;
-struct EngineState;
+struct DeviceState;
 
 // The bytes of a request's data area, or the reason they could not be built.
 struct PayloadResult {
@@ -31,7 +31,7 @@ struct RowBlock {
 };
 std::optional<RowBlock> rowBlock(int row);
 // The register count of a row's write for the model in force: InputCount or LongRegisterCount.
-int rowRegisterCount(int row, const EngineState &engine);
+int rowRegisterCount(int row, const DeviceState &device);
 
 // The data area of the 0x10 write of one parameter-table row (1, 2, 3, 5, 6, 8, 10, 12, 14..17),
 // built from columns 1 .. (column count - 1) of Grid_data and cut or zero-padded to

@@ -70,14 +70,8 @@ inline constexpr std::uint8_t kServiceUnlock = 25;
 inline constexpr std::uint8_t kServiceSetInputCount = 42;
 inline constexpr std::uint8_t kServiceSetPolarity = 50;
 
-// Kinds of service command, as recorded in ServiceReplyKind for the acknowledgement decoder.
-inline constexpr int kServiceKindDeviceId = 1;
-inline constexpr int kServiceKindLineSettings = 2;
-inline constexpr int kServiceKindMenuCode = 3;
-inline constexpr int kServiceKindUnlock = 4;
-inline constexpr int kServiceKindInputCount = 5;
-inline constexpr int kServiceKindLock = 6;
-inline constexpr int kServiceKindPolarity = 7;
+// The service commands, each sent with its own sub-code of 0x47.
+enum class ServiceCommand { ChangeId, LineSettings, MenuCode, Unlock, InputCount, Lock, Polarity };
 
 // Pulse length codes: the length in units of 5 ms, sent in the high byte of
 // kRegPulseLengthLanguage.

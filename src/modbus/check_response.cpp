@@ -1,7 +1,7 @@
 #include "check_response.h"
 
 #include "crc16.h"
-#include "output.h"
+#include "modbus_reply.h"
 
 #include <cstdint>
 
@@ -22,97 +22,78 @@ bool crcMatches(const QByteArray &reply, int frameLength) {
     return at(reply, crcPos) == crcLow(crc) && at(reply, crcPos + 1) == crcHigh(crc);
 }
 
-// Length of the frame as its own header describes it, or 0 when the header does not tell.
-int impliedFrameLength(const QByteArray &reply) {
+// The length the reply's own header gives, where that length decides whether a trailing 0x00 is
+// a filler: register and file-record reads by their byte count, the fixed-length write echoes
+// and exception replies. Identification and service replies are taken as they stand, as they
+// always were: their decoders read up to the byte before the CRC, so placing it otherwise would
+// change what they show.
+int lengthPlacingTheCrc(const QByteArray &reply) {
     if (reply.size() < 3)
         return 0;
-    const std::uint8_t function = at(reply, 1);
-    if (function >= 0x80)
-        return 5;
+    const int function = at(reply, 1);
+    if (function >= kExceptionFlag)
+        return expectedReplyLength(reply);
     switch (function) {
-    case 0x03:
-    case 0x04:
-    case 0x14:
-        return 5 + at(reply, 2);
-    case 0x06:
-    case 0x10:
-        return 8;
+    case code(FunctionCode::ReadHoldingRegisters):
+    case code(FunctionCode::ReadInputRegisters):
+    case code(FunctionCode::ReadFileRecord):
+    case code(FunctionCode::WriteSingleRegister):
+    case code(FunctionCode::WriteMultipleRegisters):
+        return expectedReplyLength(reply);
     default:
         return 0;
     }
+}
+
+// The length of the bytes in front of the one good reply to the request that the buffer ends
+// with, or 0 when it ends in none.
+int garbageInFront(const QByteArray &reply, const SentRequest &request) {
+    if (request.address == 0 || request.function == 0)
+        return 0;
+    for (int start = 1; start + 4 <= reply.size(); ++start) {
+        if (isCompleteReply(reply.mid(start), request.address, request.function))
+            return start;
+    }
+    return 0;
 }
 
 } // namespace
 
-QString exceptionText(int code) {
-    switch (code) {
-    case 1:
-        return QStringLiteral("Error - ILLEGAL FUNCTION\r");
-    case 2:
-        return QStringLiteral("Error - ILLEGAL DATA ADDRESS\r");
-    case 3:
-        return QStringLiteral("Error - ILLEGAL DATA VALUE\r");
-    case 4:
-        return QStringLiteral("Error - SLAVE DEVICE FAILURE\r");
-    case 6:
-        return QStringLiteral("Error - SLAVE DEVICE BUSY\r");
-    case 8:
-        return QStringLiteral("Error - MEMORY PARITY ERROR\r");
-    default:
-        return {};
-    }
-}
-
-CheckedResponse CheckResponse(const QByteArray &reply, bool reportLeadingZero, Output &out,
-                              int expectedAddress) {
+ReplyVerdict CheckResponse(const QByteArray &reply, const SentRequest &request) {
+    using Kind = ReplyVerdict::Kind;
     const int length = static_cast<int>(reply.size());
+    if (length == 0)
+        return ReplyVerdict::of(Kind::NoReply);
     int frameLength = length;
     bool crcOk = crcMatches(reply, length);
-    if (length > 0 && at(reply, length - 1) == 0x00) {
+    if (at(reply, length - 1) == 0x00) {
         // With a trailing 0x00 both readings pass the CRC test whenever either does: a CRC
         // taken over a frame plus its own CRC low byte always comes out as 0x00 followed by the
         // CRC high byte. The acceptance does not depend on the choice, only where the CRC sits
         // does. The reply as it stands wins unless its own byte count says it carries a filler.
         const bool fillerOk = crcMatches(reply, length - 1);
-        if (fillerOk && (!crcOk || impliedFrameLength(reply) == length - 1))
+        if (fillerOk && (!crcOk || lengthPlacingTheCrc(reply) == length - 1))
             frameLength = length - 1;
         crcOk = crcOk || fillerOk;
     }
     if (!crcOk) {
-        out.setStatus(StatusPanel::Progress, QStringLiteral("Error in CRC field"));
-        out.log(QStringLiteral("Error in CRC field\r"));
-        return {};
+        if (const int garbage = garbageInFront(reply, request); garbage > 0)
+            return ReplyVerdict::garbageBefore(garbage);
+        return ReplyVerdict::of(Kind::CrcError);
     }
-
-    if (at(reply, 0) == 0x00) {
-        if (reportLeadingZero)
-            out.log(QStringLiteral("Garbage leading bytes in the telegram"));
-        return {};
-    }
-
-    if (expectedAddress != 0 && at(reply, 0) != expectedAddress) {
-        out.log(QStringLiteral("Reply from device %1 ignored (request went to device %2)")
-                    .arg(at(reply, 0))
-                    .arg(expectedAddress));
-        CheckedResponse foreign;
-        foreign.otherDevice = true;
-        return foreign;
-    }
-
+    if (at(reply, 0) == 0x00)
+        return ReplyVerdict::of(Kind::LeadingZero);
+    if (request.address != 0 && at(reply, 0) != request.address)
+        return ReplyVerdict::fromAddress(at(reply, 0));
     // A frame of three bytes holds no function code of its own, but byte 2 is still inside
     // the reply, so the test below never reads past it.
-    if (at(reply, 1) >= 0x80) {
-        const QString text = exceptionText(at(reply, 2));
-        if (!text.isEmpty())
-            out.log(text);
-        return {};
-    }
-
-    return {true, frameLength - 2};
+    if (at(reply, 1) >= kExceptionFlag)
+        return ReplyVerdict::exception(at(reply, 2));
+    return ReplyVerdict::acceptedAt(frameLength - 2);
 }
 
-CheckedResponse CheckWriteReply(const QByteArray &reply, Output &out, int expectedAddress) {
-    return CheckResponse(reply, true, out, expectedAddress);
+ReplyVerdict CheckWriteReply(const QByteArray &reply, const SentRequest &request) {
+    return CheckResponse(reply, request);
 }
 
 } // namespace corvane

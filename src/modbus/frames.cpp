@@ -1,7 +1,7 @@
 #include "frames.h"
 
 #include "crc16.h"
-
+#include "function_codes.h"
 
 namespace corvane {
 namespace {
@@ -15,11 +15,11 @@ void appendWord(QByteArray &frame, int value) {
     appendByte(frame, value);
 }
 
-QByteArray header(int slave, int function) {
+QByteArray header(int slave, FunctionCode function) {
     QByteArray frame;
     frame.reserve(kMaxFrameLength);
     appendByte(frame, slave);
-    appendByte(frame, function);
+    appendByte(frame, code(function));
     return frame;
 }
 
@@ -28,7 +28,7 @@ QByteArray closed(QByteArray frame) {
     return frame;
 }
 
-QByteArray registerRequest(int slave, int function, int start, int count) {
+QByteArray registerRequest(int slave, FunctionCode function, int start, int count) {
     QByteArray frame = header(slave, function);
     appendWord(frame, start);
     appendWord(frame, count);
@@ -46,11 +46,11 @@ QByteArray fitted(const QByteArray &payload, int byteCount) {
 } // namespace
 
 QByteArray readHoldingFrame(int slave, int start, int count) {
-    return registerRequest(slave, 0x03, start, count);
+    return registerRequest(slave, FunctionCode::ReadHoldingRegisters, start, count);
 }
 
 QByteArray readInputFrame(int slave, int start, int count) {
-    return registerRequest(slave, 0x04, start, count);
+    return registerRequest(slave, FunctionCode::ReadInputRegisters, start, count);
 }
 
 QByteArray writeSingleFrame(int slave, int reg, int value, int placement) {
@@ -59,13 +59,13 @@ QByteArray writeSingleFrame(int slave, int reg, int value, int placement) {
         word = value & 0xFF;
     else if (placement == 2)
         word = (value & 0xFF) << 8;
-    return registerRequest(slave, 0x06, reg, word);
+    return registerRequest(slave, FunctionCode::WriteSingleRegister, reg, word);
 }
 
 QByteArray writeMultipleFrame(int slave, int start, int count, const QByteArray &payload) {
     if (count < 1 || count > 16)
         return {};
-    QByteArray frame = header(slave, 0x10);
+    QByteArray frame = header(slave, FunctionCode::WriteMultipleRegisters);
     appendWord(frame, start);
     appendWord(frame, count);
     appendByte(frame, 2 * count);
@@ -78,7 +78,7 @@ QByteArray clockFrame(int slave, const QByteArray &payload) {
 }
 
 QByteArray readFileRecordFrame(int slave, int file, int record, int length) {
-    QByteArray frame = header(slave, 0x14);
+    QByteArray frame = header(slave, FunctionCode::ReadFileRecord);
     appendByte(frame, 0x07);
     appendByte(frame, 0x06);
     appendWord(frame, file);
@@ -91,7 +91,7 @@ QByteArray writeFileRecordFrame(int slave, int file, int record, const QByteArra
     const int size = int(recordBytes.size());
     if (size < 2 || size > 12 || size % 2 != 0)
         return {};
-    QByteArray frame = header(slave, 0x15);
+    QByteArray frame = header(slave, FunctionCode::WriteFileRecord);
     appendByte(frame, 7 + size);
     appendByte(frame, 0x06);
     appendWord(frame, file);
@@ -102,7 +102,7 @@ QByteArray writeFileRecordFrame(int slave, int file, int record, const QByteArra
 }
 
 QByteArray readDeviceIdFrame(int slave, int code) {
-    QByteArray frame = header(slave, 0x2B);
+    QByteArray frame = header(slave, FunctionCode::EncapsulatedInterface);
     appendByte(frame, 0x0E);
     appendByte(frame, code);
     appendByte(frame, 0x00);
@@ -110,14 +110,14 @@ QByteArray readDeviceIdFrame(int slave, int code) {
 }
 
 QByteArray serviceQueryFrame(int slave, int subCode) {
-    QByteArray frame = header(slave, 0x47);
+    QByteArray frame = header(slave, FunctionCode::LoggerService);
     appendByte(frame, subCode);
     appendByte(frame, 0x00);
     return closed(frame);
 }
 
 QByteArray serviceCommandFrame(int slave, int subCode, const QByteArray &data) {
-    QByteArray frame = header(slave, 0x47);
+    QByteArray frame = header(slave, FunctionCode::LoggerService);
     appendByte(frame, subCode);
     const QByteArray limited = data.left(4);
     appendByte(frame, int(limited.size()));

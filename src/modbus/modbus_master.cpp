@@ -1,6 +1,5 @@
 #include "modbus_master.h"
 
-#include "engine_state.h"
 #include "error_display.h"
 #include "modbus_log.h"
 #include "send_frame.h"
@@ -12,16 +11,16 @@
 
 namespace corvane {
 
-ModbusMaster::ModbusMaster(SerialLine &line, Sleeper &sleeper, EngineState &state)
-    : m_line(line), m_sleeper(sleeper), m_state(state) {}
+ModbusMaster::ModbusMaster(SerialLine &line, Sleeper &sleeper) : m_line(line), m_sleeper(sleeper) {}
 
 // The request leaves on the port's own sending thread when it has one, so the pauses of the
 // transmission never hold up the window; otherwise it goes out here and now.
-void ModbusMaster::send(const QByteArray &frame, std::chrono::milliseconds preSendDelay,
-                        bool queryOutputRoomAfter) {
+SentRequest ModbusMaster::send(const QByteArray &frame, std::chrono::milliseconds preSendDelay,
+                               bool queryOutputRoomAfter) {
+    SentRequest request;
     if (frame.size() >= 2) {
-        m_state.RequestAddress = static_cast<std::uint8_t>(frame.at(0));
-        m_state.RequestFunction = static_cast<std::uint8_t>(frame.at(1));
+        request.address = static_cast<std::uint8_t>(frame.at(0));
+        request.function = static_cast<std::uint8_t>(frame.at(1));
     }
     if (m_frameObserver)
         m_frameObserver(frame);
@@ -38,7 +37,7 @@ void ModbusMaster::send(const QByteArray &frame, std::chrono::milliseconds preSe
             })) {
             *ticket = m_observer.queued();
             qCDebug(lcModbusHex).noquote() << "tx queued" << frame.toHex(' ');
-            return;
+            return request;
         }
     }
     if (m_wholeFrames)
@@ -47,55 +46,56 @@ void ModbusMaster::send(const QByteArray &frame, std::chrono::milliseconds preSe
         SendFrame(m_line, m_sleeper, frame, preSendDelay);
     if (queryOutputRoomAfter)
         m_line.OutputRoom();
+    return request;
 }
 
-void ModbusMaster::SendReadHolding(int slave, int start, int count) {
-    send(readHoldingFrame(slave, start, count), kPreSendDelay);
+SentRequest ModbusMaster::SendReadHolding(int slave, int start, int count) {
+    return send(readHoldingFrame(slave, start, count), kPreSendDelay);
 }
 
-void ModbusMaster::SendReadInput(int slave, int start, int count) {
-    send(readInputFrame(slave, start, count), kPreSendDelay, true);
+SentRequest ModbusMaster::SendReadInput(int slave, int start, int count) {
+    return send(readInputFrame(slave, start, count), kPreSendDelay, true);
 }
 
-void ModbusMaster::SendWriteSingle(int slave, int reg, int value, int placement) {
-    send(writeSingleFrame(slave, reg, value, placement), std::chrono::milliseconds(0));
+SentRequest ModbusMaster::SendWriteSingle(int slave, int reg, int value, int placement) {
+    return send(writeSingleFrame(slave, reg, value, placement), std::chrono::milliseconds(0));
 }
 
-void ModbusMaster::SendWriteMultiple(int slave, int start, int count, const QByteArray &payload) {
-    send(writeMultipleFrame(slave, start, count, payload), kPreSendDelay);
+SentRequest ModbusMaster::SendWriteMultiple(int slave, int start, int count,
+                                            const QByteArray &payload) {
+    return send(writeMultipleFrame(slave, start, count, payload), kPreSendDelay);
 }
 
-void ModbusMaster::SendWriteClock(int slave, const QByteArray &payload) {
+SentRequest ModbusMaster::SendWriteClock(int slave, const QByteArray &payload) {
     m_line.InputRoom();
     m_line.OutputRoom();
-    send(clockFrame(slave, payload), kClockPreSendDelay);
+    return send(clockFrame(slave, payload), kClockPreSendDelay);
 }
 
-void ModbusMaster::SendReadFileRecord(int slave, int file, int record, int length) {
-    send(readFileRecordFrame(slave, file, record, length), kPreSendDelay);
+SentRequest ModbusMaster::SendReadFileRecord(int slave, int file, int record, int length) {
+    return send(readFileRecordFrame(slave, file, record, length), kPreSendDelay);
 }
 
-bool ModbusMaster::SendWriteFileRecord(int slave, int file, int record,
-                                       const QByteArray &recordBytes) {
+std::optional<SentRequest> ModbusMaster::SendWriteFileRecord(int slave, int file, int record,
+                                                             const QByteArray &recordBytes) {
     const QByteArray frame = writeFileRecordFrame(slave, file, record, recordBytes);
     if (frame.isEmpty()) {
         qCWarning(lcModbus) << "file record of" << recordBytes.size() << "bytes not sent";
-        return false;
+        return std::nullopt;
     }
-    send(frame, kPreSendDelay);
-    return true;
+    return send(frame, kPreSendDelay);
 }
 
-void ModbusMaster::SendReadDeviceId(int slave, int code) {
-    send(readDeviceIdFrame(slave, code), kPreSendDelay);
+SentRequest ModbusMaster::SendReadDeviceId(int slave, int code) {
+    return send(readDeviceIdFrame(slave, code), kPreSendDelay);
 }
 
-void ModbusMaster::SendServiceQuery(int slave, int subCode) {
-    send(serviceQueryFrame(slave, subCode), kPreSendDelay);
+SentRequest ModbusMaster::SendServiceQuery(int slave, int subCode) {
+    return send(serviceQueryFrame(slave, subCode), kPreSendDelay);
 }
 
-void ModbusMaster::SendServiceCommand(int slave, int subCode, const QByteArray &data) {
-    send(serviceCommandFrame(slave, subCode, data), kPreSendDelay);
+SentRequest ModbusMaster::SendServiceCommand(int slave, int subCode, const QByteArray &data) {
+    return send(serviceCommandFrame(slave, subCode, data), kPreSendDelay);
 }
 
 } // namespace corvane

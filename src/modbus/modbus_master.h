@@ -1,6 +1,7 @@
 #pragma once
 
 #include "frames.h"
+#include "function_codes.h"
 
 #include <QByteArray>
 #include <QString>
@@ -8,16 +9,16 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 namespace corvane {
 
 class SerialLine;
 class Sleeper;
-struct EngineState;
 
-// The send operations: each builds one request, transmits it with SendFrame and forgets it,
-// apart from the address it went to (RequestAddress), which the reply checks hold the reply
-// against. Windows, replies and what the requests mean are the callers' business.
+// The send operations: each builds one request, transmits it with SendFrame and returns whom it
+// asked for what, which the reply checks hold the reply against. Windows, replies and what the
+// requests mean are the callers' business.
 //
 // Callers check that the port is open before they send: a byte the port does not take is not
 // reported here.
@@ -30,7 +31,7 @@ public:
         std::function<void(std::uint64_t ticket, bool ok)> finished;
     };
 
-    ModbusMaster(SerialLine &line, Sleeper &sleeper, EngineState &state);
+    ModbusMaster(SerialLine &line, Sleeper &sleeper);
 
     void setSendObserver(SendObserver observer) { m_observer = std::move(observer); }
     // Told of every request frame as it is handed to the line, before any of it is sent.
@@ -40,31 +41,31 @@ public:
     // Fast mode: each request as one write, with RTS held until the output has drained.
     void setWholeFrames(bool whole) { m_wholeFrames = whole; }
 
-    void SendReadHolding(int slave, int start, int count);
+    SentRequest SendReadHolding(int slave, int start, int count);
     // Ends with an OutputRoom query whose answer is ignored: the status read behind it clears
     // pending line errors.
-    void SendReadInput(int slave, int start, int count);
+    SentRequest SendReadInput(int slave, int start, int count);
     // Sent with no pre-send delay.
-    void SendWriteSingle(int slave, int reg, int value, int placement);
-    void SendWriteMultiple(int slave, int start, int count, const QByteArray &payload);
+    SentRequest SendWriteSingle(int slave, int reg, int value, int placement);
+    SentRequest SendWriteMultiple(int slave, int start, int count, const QByteArray &payload);
     // The date-and-time write: InputRoom and OutputRoom queries, then the 13-byte frame after a
     // 10 ms pre-send delay. The reply is not waited for.
-    void SendWriteClock(int slave, const QByteArray &payload);
-    void SendReadFileRecord(int slave, int file, int record, int length);
-    // Returns false and sends nothing when recordBytes is not an even count of 2 to 12 bytes.
-    bool SendWriteFileRecord(int slave, int file, int record, const QByteArray &recordBytes);
-    void SendReadDeviceId(int slave, int code);
-    void SendServiceQuery(int slave, int subCode);
+    SentRequest SendWriteClock(int slave, const QByteArray &payload);
+    SentRequest SendReadFileRecord(int slave, int file, int record, int length);
+    // Sends nothing when recordBytes is not an even count of 2 to 12 bytes.
+    std::optional<SentRequest> SendWriteFileRecord(int slave, int file, int record,
+                                                   const QByteArray &recordBytes);
+    SentRequest SendReadDeviceId(int slave, int code);
+    SentRequest SendServiceQuery(int slave, int subCode);
     // Function 0x47 with the data of a service command.
-    void SendServiceCommand(int slave, int subCode, const QByteArray &data);
+    SentRequest SendServiceCommand(int slave, int subCode, const QByteArray &data);
 
 private:
-    void send(const QByteArray &frame, std::chrono::milliseconds preSendDelay,
-              bool queryOutputRoomAfter = false);
+    SentRequest send(const QByteArray &frame, std::chrono::milliseconds preSendDelay,
+                     bool queryOutputRoomAfter = false);
 
     SerialLine &m_line;
     Sleeper &m_sleeper;
-    EngineState &m_state;
     SendObserver m_observer;
     std::function<void(const QByteArray &frame)> m_frameObserver;
     bool m_wholeFrames = false;

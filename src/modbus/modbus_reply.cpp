@@ -1,6 +1,7 @@
 #include "modbus_reply.h"
 
 #include "crc16.h"
+#include "function_codes.h"
 
 #include <algorithm>
 
@@ -11,7 +12,6 @@ int byteAt(const QByteArray &raw, int position) {
     return static_cast<std::uint8_t>(raw.at(position));
 }
 
-constexpr int kExceptionFlag = 0x80;
 constexpr int kExceptionReplyLength = 5;
 constexpr int kCrcLength = 2;
 
@@ -32,9 +32,9 @@ int deviceIdLength(const QByteArray &raw) {
 
 } // namespace
 
-ModbusReply ModbusReply::fromChecked(const QByteArray &raw, const CheckedResponse &checked) {
+ModbusReply ModbusReply::fromChecked(const QByteArray &raw, const ReplyVerdict &verdict) {
     ModbusReply reply;
-    const int end = std::clamp(checked.crcPosition, 0, int(raw.size()));
+    const int end = verdict.accepted() ? std::clamp(verdict.crcPosition, 0, int(raw.size())) : 0;
     if (end > 0)
         reply.address = static_cast<std::uint8_t>(raw.at(0));
     if (end > 1)
@@ -51,18 +51,18 @@ int expectedReplyLength(const QByteArray &raw) {
     if (function & kExceptionFlag)
         return kExceptionReplyLength;
     switch (function) {
-    case 0x03:
-    case 0x04:
-    case 0x14:
-    case 0x15:
+    case code(FunctionCode::ReadHoldingRegisters):
+    case code(FunctionCode::ReadInputRegisters):
+    case code(FunctionCode::ReadFileRecord):
+    case code(FunctionCode::WriteFileRecord):
         // Byte count at 2, then the data and the CRC.
         return raw.size() > 2 ? 3 + byteAt(raw, 2) + kCrcLength : 0;
-    case 0x06:
-    case 0x10:
+    case code(FunctionCode::WriteSingleRegister):
+    case code(FunctionCode::WriteMultipleRegisters):
         return 8;
-    case 0x2B:
+    case code(FunctionCode::EncapsulatedInterface):
         return deviceIdLength(raw);
-    case 0x47:
+    case code(FunctionCode::LoggerService):
         // Sub-code at 2, data length at 3.
         return raw.size() > 3 ? 4 + byteAt(raw, 3) + kCrcLength : 0;
     default:

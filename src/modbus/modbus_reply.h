@@ -1,6 +1,6 @@
 #pragma once
 
-#include "check_response.h"
+#include "reply_verdict.h"
 
 #include <QByteArray>
 
@@ -27,13 +27,14 @@ struct ModbusReply {
     // One past the last payload position.
     int end() const { return kPayloadPosition + int(payload.size()); }
 
-    // The parts of raw that checked (the bytes before checked.crcPosition).
-    static ModbusReply fromChecked(const QByteArray &raw, const CheckedResponse &checked);
+    // The parts of raw that an accepted verdict covers (the bytes before its crcPosition).
+    static ModbusReply fromChecked(const QByteArray &raw, const ReplyVerdict &verdict);
 };
 
 // Length of the complete reply that raw begins with, from its function code and byte count, or
-// 0 while too few bytes have arrived to tell. An exception reply is 5 bytes. Functions whose
-// reply length cannot be told from its first bytes give 0.
+// 0 while too few bytes have arrived to tell: register and file-record reads and writes by
+// their byte count, the write echoes 8 bytes, device identification by its objects, the
+// service function by its data length, an exception reply 5 bytes. Other functions give 0.
 int expectedReplyLength(const QByteArray &raw);
 
 // raw is exactly one reply to a request of requestFunction sent to requestAddress, and its CRC

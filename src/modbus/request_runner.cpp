@@ -103,18 +103,23 @@ QTimer *RequestRunner::stepTimer() const {
     return const_cast<QTimer *>(&timer(m_command.stepTimer));
 }
 
+bool RequestRunner::windowOpen() const {
+    const QTimer *window = windowTimer();
+    return window && window->isActive();
+}
+
 int RequestRunner::currentAddress() const {
-    if (m_running && m_command.address)
+    if (m_phase != Phase::Idle && m_command.address)
         return *m_command.address;
     return m_address ? m_address() : 0;
 }
 
 bool RequestRunner::isBusy() const {
-    return m_running || m_owner;
+    return m_phase != Phase::Idle || m_owner;
 }
 
 bool RequestRunner::reserve(const void *owner) {
-    if (m_running || (m_owner && m_owner != owner))
+    if (m_phase != Phase::Idle || (m_owner && m_owner != owner))
         return false;
     m_owner = owner;
     return true;
@@ -133,41 +138,18 @@ bool RequestRunner::refuseIfBusy() {
     return true;
 }
 
-QString RequestRunner::noResponseText(int address) {
-    return QStringLiteral("No response from device ") + QString::number(address);
-}
-
-void RequestRunner::reportNoReply() {
-    const QString text = noResponseText(currentAddress());
-    switch (m_command.noReply) {
-    case NoReply::StatusAndLog:
-        m_out.setStatus(StatusPanel::Progress, text);
-        m_out.log(text + QLatin1Char('\r'));
-        break;
-    case NoReply::Log:
-        m_out.log(text);
-        break;
-    case NoReply::LogEllipsis:
-        m_out.log(text + QStringLiteral("..."));
-        break;
-    case NoReply::Silent:
-        break;
-    }
-}
-
 bool RequestRunner::run(const Command &command) {
     const bool held = m_owner && m_owner != command.owner;
-    if ((m_running || held) && refuseIfBusy())
+    if ((m_phase != Phase::Idle || held) && refuseIfBusy())
         return false;
     m_command = command;
     if (m_command.window == Window::Probe)
         Timer_probe.setInterval(m_command.probeWindow);
-    m_running = true;
+    m_phase = Phase::Settled;
     m_step = 0;
-    m_ready = true;
-    m_sending = false;
+    m_request = {};
     m_stopRequested = false;
-    m_sent = m_answered = m_silent = 0;
+    m_sent = m_answered = m_silent = m_rejected = 0;
     if (m_command.clearRxBuffer)
         m_state.RxBuffer.clear();
     if (m_command.onStart)
@@ -182,14 +164,12 @@ bool RequestRunner::run(const Command &command) {
         return true;
     m_step = 1;
     QTimer *const window = windowTimer();
-    if (m_command.windowBeforeSend && window) {
-        m_ready = false;
+    if (m_command.windowBeforeSend && window)
         window->start();
-    }
     bool sent = false;
     // A single command whose request never left ends here; a sequence's next tick moves on.
     const auto ended = qScopeGuard([&] {
-        if (!sent && !tick && !(window && window->isActive()))
+        if (!sent && !tick && !windowOpen())
             finish();
     });
     sent = sendStep();
@@ -205,53 +185,56 @@ bool RequestRunner::sendStep() {
     const bool skipBefore = m_state.SkipLeadingZero;
     if (m_command.raiseSkipLeadingZero)
         m_state.SkipLeadingZero = true;
-    bool sent = false;
+    std::optional<SentRequest> request;
     const auto restore = qScopeGuard([&] {
-        if (!sent) {
+        if (!request) {
             m_state.SkipLeadingZero = skipBefore;
-            m_sending = false;
+            if (m_phase != Phase::Idle)
+                m_phase = windowOpen() ? Phase::Listening : Phase::Settled;
         }
     });
-    m_sending = false;
-    sent = m_command.steps[index].send(currentAddress());
-    if (sent)
-        ++m_sent;
+    m_phase = Phase::Settled;
+    request = m_command.steps[index].send(currentAddress());
+    if (!request)
+        return false;
+    m_request = *request;
+    m_lastByteAt = QDateTime();
+    ++m_sent;
     // A send that went out synchronously is done; a queued one reports through sendFinished.
-    if (sent && !m_sending)
+    if (m_phase != Phase::Sending)
         sendDone(true);
-    return sent;
+    return true;
 }
 
 std::uint64_t RequestRunner::sendQueued() {
-    m_sending = true;
+    m_phase = Phase::Sending;
     return ++m_sendTicket;
 }
 
 void RequestRunner::sendFinished(std::uint64_t ticket, bool ok) {
-    if (!m_sending || ticket != m_sendTicket)
+    if (m_phase != Phase::Sending || ticket != m_sendTicket)
         return;
     runGuarded([&] { sendDone(ok); });
 }
 
 void RequestRunner::sendDone(bool ok) {
-    m_sending = false;
-    if (!m_running)
+    if (m_phase == Phase::Idle)
         return;
+    m_phase = Phase::Settled;
     QTimer *const window = windowTimer();
     if (ok && window && !windowOpenedBeforeSend()) {
         openWindow();
         return;
     }
     // A window opened before the send reports when it closes, whatever became of the send.
-    if (window && window->isActive())
+    if (windowOpen()) {
+        m_phase = Phase::Listening;
         return;
+    }
     // Nothing to wait for: no window, a request that never left whole, or a window that
     // closed while the request was still going out.
-    if (!ok && window && !windowOpenedBeforeSend()) {
-        ++m_silent;
-        stepMissed();
-    }
-    m_ready = true;
+    if (!ok && window && !windowOpenedBeforeSend())
+        endStep(ReplyVerdict::of(ReplyVerdict::Kind::NoReply), true);
     if (!stepTimer())
         finish();
 }
@@ -261,7 +244,7 @@ bool RequestRunner::windowOpenedBeforeSend() const {
 }
 
 void RequestRunner::openWindow() {
-    m_ready = false;
+    m_phase = Phase::Listening;
     windowTimer()->start();
     // The reply may have arrived before the send was reported done. Looked at from the event
     // loop, so that a run of synchronous sends never nests one step inside the previous one.
@@ -270,32 +253,55 @@ void RequestRunner::openWindow() {
 }
 
 void RequestRunner::closeEarly() {
-    QTimer *const window = windowTimer();
-    if (!m_running || !window || !window->isActive())
+    if (m_phase == Phase::Idle || !windowOpen())
         return;
-    if (!isCompleteReply(m_state.RxBuffer, m_state.RequestAddress, m_state.RequestFunction))
+    if (!isCompleteReply(m_state.RxBuffer, m_request.address, m_request.function))
         return;
     qCDebug(lcModbus) << "reply complete, window closed early";
     windowClosed();
-    if (m_running && stepTimer())
+    if (m_phase != Phase::Idle && stepTimer())
         stepTick();
+}
+
+void RequestRunner::endStep(const ReplyVerdict &verdict, bool sendFailed) {
+    if (verdict.accepted())
+        ++m_answered;
+    else if (sendFailed || verdict.kind == ReplyVerdict::Kind::NoReply ||
+             verdict.kind == ReplyVerdict::Kind::OtherAddress)
+        ++m_silent;
+    else
+        ++m_rejected;
+    StepOutcome outcome;
+    outcome.step = m_step;
+    outcome.request = m_request;
+    outcome.verdict = verdict;
+    outcome.sendFailed = sendFailed;
+    outcome.completedAt = m_lastByteAt.isValid() ? m_lastByteAt : QDateTime::currentDateTimeUtc();
+    if (m_command.stepEnded)
+        m_command.stepEnded(outcome);
+    Q_EMIT stepEnded(outcome);
 }
 
 void RequestRunner::windowClosed() {
     runGuarded([this] {
         QTimer *const window = windowTimer();
-        if (!m_running || !window)
+        if (m_phase == Phase::Idle || !window)
             return;
         window->stop();
-        m_ready = true;
+        if (m_phase == Phase::Listening)
+            m_phase = Phase::Settled;
         const auto singleEnd = qScopeGuard([this] {
-            if (m_running && !stepTimer() && !m_sending)
+            if (m_phase == Phase::Settled && !stepTimer())
                 finish();
         });
+        const std::size_t index = std::size_t(m_step - 1);
+        const VerdictReport how{
+            index < m_command.steps.size() ? m_command.steps[index].reportLeadingZero : true,
+            m_command.noReply};
         if (m_state.RxBuffer.isEmpty()) {
-            ++m_silent;
-            stepMissed();
-            reportNoReply();
+            const ReplyVerdict silence = ReplyVerdict::of(ReplyVerdict::Kind::NoReply);
+            reportVerdict(silence, how, m_request.address, currentAddress(), m_out);
+            endStep(silence);
             return;
         }
         if (m_command.markReplyEnd)
@@ -303,29 +309,19 @@ void RequestRunner::windowClosed() {
         const QByteArray raw = m_state.RxBuffer;
         if (!m_command.keepReply)
             m_state.RxBuffer.clear();
-        const std::size_t index = std::size_t(m_step - 1);
         if (index >= m_command.steps.size())
             return;
-        const Step &step = m_command.steps[index];
-        const CheckedResponse checked =
-            CheckResponse(raw, step.reportLeadingZero, m_out, m_state.RequestAddress);
-        if (checked.otherDevice) {
-            ++m_silent;
-            reportNoReply();
-        }
-        if (!checked) {
-            stepMissed();
-            return;
-        }
-        ++m_answered;
-        if (step.decode)
-            step.decode(ModbusReply::fromChecked(raw, checked));
+        const ReplyVerdict verdict = CheckResponse(raw, m_request);
+        reportVerdict(verdict, how, m_request.address, currentAddress(), m_out);
+        if (verdict.accepted() && m_command.steps[index].decode)
+            m_command.steps[index].decode(ModbusReply::fromChecked(raw, verdict));
+        endStep(verdict);
     });
 }
 
 void RequestRunner::stepTick() {
     runGuarded([this] {
-        if (!m_running || !m_ready || m_sending)
+        if (m_phase != Phase::Settled || windowOpen())
             return;
         if (m_stopRequested) {
             endStopped();
@@ -342,11 +338,33 @@ void RequestRunner::stepTick() {
     });
 }
 
+CommandSummary RequestRunner::summary(CommandSummary::End end) const {
+    CommandSummary done;
+    done.name = m_command.name;
+    done.end = end;
+    done.step = m_step;
+    done.steps = int(m_command.steps.size());
+    done.sent = m_sent;
+    done.answered = m_answered;
+    done.silent = m_silent;
+    done.rejected = m_rejected;
+    return done;
+}
+
+// Told before onEnd runs, which may start the next command.
+void RequestRunner::endCommand(const CommandSummary &done, const std::function<void()> &onEnd) {
+    m_summary = done;
+    if (onEnd)
+        onEnd();
+    Q_EMIT commandEnded(done);
+}
+
 // The end of every command gives its controls back even when the port fails the final status
 // query, so a vanished adapter never leaves a command greyed out; the error is shown afterwards.
 void RequestRunner::finish() {
     const bool sequence = stepTimer() != nullptr;
     becomeIdle();
+    const CommandSummary done = summary(CommandSummary::End::Finished);
     std::exception_ptr lineError;
     if (sequence) {
         m_state.RxBuffer.clear();
@@ -359,18 +377,14 @@ void RequestRunner::finish() {
     // Copies: either may start the next command, which replaces m_command.
     const std::function<void()> onFinished = m_command.onFinished;
     const std::function<void()> onEnd = m_command.onEnd;
-    const auto ended = qScopeGuard([&] {
-        if (onEnd)
-            onEnd();
-        Q_EMIT commandEnded();
-    });
-    qCDebug(lcModbus) << "command" << m_command.name << "finished";
+    const auto ended = qScopeGuard([&] { endCommand(done, onEnd); });
+    qCDebug(lcModbus) << "command" << done.name << "finished";
     if (sequence) {
         Q_EMIT stoppableChanged(false);
         if (m_command.finished) {
-            const QString done = completionText();
-            m_out.log(done);
-            m_out.setStatus(StatusPanel::Progress, done);
+            const QString text = completionText(m_command.finished, done);
+            m_out.log(text);
+            m_out.setStatus(StatusPanel::Progress, text);
         }
     }
     if (onFinished)
@@ -379,22 +393,17 @@ void RequestRunner::finish() {
         std::rethrow_exception(lineError);
 }
 
-QString RequestRunner::completionText() const {
+QString completionText(const char *finished, const CommandSummary &summary) {
     QString text = QStringLiteral("%1: %2 of %3 replies")
-                       .arg(QLatin1String(m_command.finished))
-                       .arg(m_answered)
-                       .arg(m_sent);
-    if (m_silent > 0)
-        text += QStringLiteral(", %1 without reply").arg(m_silent);
+                       .arg(QLatin1String(finished))
+                       .arg(summary.answered)
+                       .arg(summary.sent);
+    if (summary.silent > 0)
+        text += QStringLiteral(", %1 without reply").arg(summary.silent);
     // CRC errors, exceptions and the like: answered, but nothing to decode.
-    if (const int rejected = m_sent - m_answered - m_silent; rejected > 0)
-        text += QStringLiteral(", %1 rejected").arg(rejected);
+    if (summary.rejected > 0)
+        text += QStringLiteral(", %1 rejected").arg(summary.rejected);
     return text;
-}
-
-void RequestRunner::stepMissed() {
-    if (m_command.missed)
-        m_command.missed(m_step);
 }
 
 bool RequestRunner::stopByUser() {
@@ -405,7 +414,7 @@ bool RequestRunner::stopByUser() {
     Q_EMIT stoppableChanged(false);
     // Between two steps nothing is outstanding; otherwise the next tick after the window has
     // closed ends it.
-    if (m_ready && !m_sending)
+    if (m_phase == Phase::Settled && !windowOpen())
         runGuarded([this] { endStopped(); });
     return true;
 }
@@ -415,9 +424,7 @@ void RequestRunner::becomeIdle() {
         tick->stop();
     if (QTimer *window = windowTimer())
         window->stop();
-    m_running = false;
-    m_ready = true;
-    m_sending = false;
+    m_phase = Phase::Idle;
     m_stopRequested = false;
 }
 
@@ -429,36 +436,29 @@ void RequestRunner::endStopped() {
                              .arg(m_command.steps.size());
     m_out.log(text);
     m_out.setStatus(StatusPanel::Progress, text);
+    const CommandSummary done = summary(CommandSummary::End::Stopped);
     const std::function<void()> onEnd = m_command.onEnd;
-    const auto ended = qScopeGuard([&] {
-        if (onEnd)
-            onEnd();
-        Q_EMIT commandEnded();
-    });
+    const auto ended = qScopeGuard([&] { endCommand(done, onEnd); });
     // As at the end of a finished sequence: the line's pending errors are cleared.
     m_line.InputRoom();
 }
 
 bool RequestRunner::stopForClosedPort() {
-    if (!m_running)
+    if (m_phase == Phase::Idle)
         return false;
     const bool stoppable = isStoppable();
     for (QTimer *timer : {&Timer_response, &Timer_response_program, &Timer_response_service,
                           &Timer_service, &Timer_code, &Timer_probe, &Timer_read,
                           &Timer_decode_input, &Timer_write, &Timer_readservice})
         timer->stop();
-    m_running = false;
-    m_sending = false;
-    m_ready = true;
+    m_phase = Phase::Idle;
     m_state.RxBuffer.clear();
     m_stopRequested = false;
     if (stoppable)
         Q_EMIT stoppableChanged(false);
     // A stopped command is not finished: only its controls come back.
     const std::function<void()> onEnd = m_command.onEnd;
-    if (onEnd)
-        onEnd();
-    Q_EMIT commandEnded();
+    endCommand(summary(CommandSummary::End::PortClosed), onEnd);
     qCInfo(lcModbus) << "running command stopped: the port closed";
     return true;
 }
@@ -466,12 +466,18 @@ bool RequestRunner::stopForClosedPort() {
 // Drops 0x00 bytes while SkipLeadingZero is set: the bus turning round in front of a reply often
 // produces one, and it would otherwise spoil the reply's first byte.
 void RequestRunner::receive(const char *bytes, int count, QString &hexLine) {
+    bool appended = false;
+    const auto stamp = qScopeGuard([&] {
+        if (appended)
+            m_lastByteAt = QDateTime::currentDateTimeUtc();
+    });
     for (int i = 0; i < count; ++i) {
         const auto byte = static_cast<std::uint8_t>(bytes[i]);
         if (m_state.SkipLeadingZero && byte == 0x00)
             continue;
         m_state.SkipLeadingZero = false;
         m_state.RxBuffer.append(static_cast<char>(byte));
+        appended = true;
         static const char kDigits[] = "0123456789ABCDEF";
         hexLine += QLatin1Char(kDigits[byte >> 4]);
         hexLine += QLatin1Char(kDigits[byte & 0x0F]);

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "function_codes.h"
 #include "modbus_reply.h"
+#include "reply_verdict.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -18,6 +21,39 @@ namespace corvane {
 class Output;
 class SerialLine;
 struct EngineState;
+
+// How one step of a command ended: which request went out, what the verdict on its reply was and
+// when the reply was complete (its last byte; the window's end when nothing came). Steps that
+// sent nothing, and requests of commands that await no reply, end without an outcome.
+struct StepOutcome {
+    int step = 0; // 1-based
+    SentRequest request;
+    ReplyVerdict verdict;
+    // The request never left whole; its error went to the error display. The verdict is NoReply.
+    bool sendFailed = false;
+    QDateTime completedAt; // UTC
+};
+
+// How a command ended, counted over the requests it sent.
+struct CommandSummary {
+    enum class End { Finished, Stopped, PortClosed };
+    const char *name = "";
+    End end = End::Finished;
+    // The last step reached (1-based) and the command's step count.
+    int step = 0;
+    int steps = 0;
+    int sent = 0;
+    // Replies that passed the checks.
+    int answered = 0;
+    // Windows that stayed empty or heard another device, and requests that never left whole.
+    int silent = 0;
+    // Replies that arrived but failed a check: CRC errors, exceptions, garbage.
+    int rejected = 0;
+    bool stopped() const { return end != End::Finished; }
+};
+
+// "<finished>: N of M replies", with the silent and rejected ones behind when there are any.
+QString completionText(const char *finished, const CommandSummary &summary);
 
 // Gives a timer of the request machinery its name, shape and interval. Response windows must
 // be precise: a coarse timer may close one up to 5% early and lose a reply that arrives within
@@ -43,10 +79,10 @@ class RequestRunner : public QObject {
     Q_OBJECT
 public:
     // Sends the request of a step to slave (the address selector's value at that moment) and
-    // says whether it did. false means the step has nothing to send (an input the model lacks,
-    // an unticked box); no window opens and the next tick moves straight on. An exception
-    // counts as nothing sent.
-    using Sender = std::function<bool(int slave)>;
+    // returns it as it went on the line. Nothing means the step has nothing to send (an input
+    // the model lacks, an unticked box); no window opens and the next tick moves straight on.
+    // An exception counts as nothing sent.
+    using Sender = std::function<std::optional<SentRequest>(int slave)>;
     using Decoder = std::function<void(const ModbusReply &reply)>;
 
     struct Step {
@@ -58,12 +94,7 @@ public:
     };
 
     // How an empty window (or another device's reply) is reported.
-    enum class NoReply {
-        StatusAndLog, // status panel 1, and the log with a trailing carriage return
-        Log,          // the log only
-        LogEllipsis,  // the log only, with "..." behind
-        Silent,       // nothing: a bus scan expects most addresses to stay quiet
-    };
+    using NoReply = NoReplyReport;
 
     // Probe: the bus scan's window, of the length its command gives.
     enum class Window { Response, ResponseProgram, ResponseService, Service, Code, Probe, None };
@@ -97,9 +128,9 @@ public:
         const char *finished = nullptr;
         // Whoever holds the runner (reserve) may run this command meanwhile.
         const void *owner = nullptr;
-        // The request of this step (1-based) went out, but nothing came back that could be
-        // decoded: whatever the step shows is now older than the rest.
-        std::function<void(int step)> missed;
+        // A step whose request went out has ended, after its reply (if accepted) was decoded.
+        // A verdict other than Accepted means whatever the step shows is now older than the rest.
+        std::function<void(const StepOutcome &outcome)> stepEnded;
         // After the busy check, before anything is sent.
         std::function<void()> onStart;
         // When the last step has been decoded (sequences: at the final tick).
@@ -141,7 +172,7 @@ public:
     // running. Single requests are too short to need it.
     bool stopByUser();
     // A sequence is running, so stopByUser has something to stop.
-    bool isStoppable() const { return m_running && stepTimer() && !m_stopRequested; }
+    bool isStoppable() const { return m_phase != Phase::Idle && stepTimer() && !m_stopRequested; }
 
     // Busy while a command is in flight, and while someone holds the runner between commands.
     bool isBusy() const;
@@ -158,9 +189,6 @@ public:
     // The slave of the running command: its own address, or the address selector's value now.
     int currentAddress() const;
 
-    // "No response from device N", the text every empty response window reports.
-    static QString noResponseText(int address);
-
     // For senders that hand the request to another thread: sendQueued() while sending, and
     // sendFinished with its ticket once the request has left the port (ok) or failed, its
     // error already shown. A stale ticket (the command was stopped meanwhile) is ignored.
@@ -172,11 +200,15 @@ public:
     const QTimer &timer(StepTimer stepTimer) const;
     // 1-based step of the running or last command; 0 before its first send.
     int step() const { return m_step; }
+    // How the last command that ended ended.
+    const CommandSummary &lastSummary() const { return m_summary; }
 
 Q_SIGNALS:
+    // A step whose request went out has ended, after its command's own stepEnded.
+    void stepEnded(const corvane::StepOutcome &outcome);
     // A command has ended in any way, after its onEnd: for callers that wait on the runner
     // rather than on a command's own actions.
-    void commandEnded();
+    void commandEnded(const corvane::CommandSummary &summary);
     // isStoppable() changed: a sequence started, or ended in any way (before its onEnd).
     void stoppableChanged(bool stoppable);
 
@@ -188,7 +220,13 @@ public Q_SLOTS:
     void stepTick();
 
 private:
+    // Where the step in flight stands. Sending: its request is on its way out (a window opened
+    // before the send may already be open, or have closed). Listening: the request has left and
+    // its window is open. Settled: nothing is outstanding; the next tick moves on.
+    enum class Phase { Idle, Sending, Listening, Settled };
+
     QTimer *windowTimer() const;
+    bool windowOpen() const;
     QTimer *stepTimer() const;
     void receive(const char *bytes, int count, QString &hexLine);
     // Sends step m_step; true when a request went out (or is going out).
@@ -199,15 +237,16 @@ private:
     void openWindow();
     // Fast mode: RxBuffer holds the whole reply, so its window closes now.
     void closeEarly();
-    void reportNoReply();
+    // The step's request went out and its fate is known.
+    void endStep(const ReplyVerdict &verdict, bool sendFailed = false);
     bool fast() const { return m_fast || m_command.fastReplies; }
     void finish();
     // The end of a sequence the operator stopped.
     void endStopped();
     // The step and window timers stopped, nothing outstanding, ready for the next command.
     void becomeIdle();
-    void stepMissed();
-    QString completionText() const;
+    void endCommand(const CommandSummary &done, const std::function<void()> &onEnd);
+    CommandSummary summary(CommandSummary::End end) const;
 
     EngineState &m_state;
     SerialLine &m_line;
@@ -217,19 +256,20 @@ private:
     const void *m_owner = nullptr;
 
     Command m_command;
-    bool m_running = false;
+    Phase m_phase = Phase::Idle;
     int m_step = 0;
-    // The window of the current step has closed (or none was opened).
-    bool m_ready = true;
-    // A send is on its way out; the window opens when it has left, if it opens after the send.
-    bool m_sending = false;
+    // The request of the step in flight, as it went on the line.
+    SentRequest m_request;
+    QDateTime m_lastByteAt;
     std::uint64_t m_sendTicket = 0;
+    // The operator's Stop, carried out once the step in flight has settled.
     bool m_stopRequested = false;
-    // Of the running or last command: requests that went out, replies decoded, windows that
-    // stayed empty (or heard another device).
+    // Of the running or last command.
     int m_sent = 0;
     int m_answered = 0;
     int m_silent = 0;
+    int m_rejected = 0;
+    CommandSummary m_summary;
 
     QTimer Timer_response;
     QTimer Timer_response_program;

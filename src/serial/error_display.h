@@ -18,15 +18,17 @@ ErrorSink setErrorSink(ErrorSink sink);
 void showError(const QString &message);
 
 // Runs one handler body. Exceptions never cross the Qt event loop: whatever escapes the body is
-// handed to the error display and the program goes on.
-template <typename F> void runGuarded(F &&body) {
+// handed to the error display and the program goes on. Returns whether the body ran to its end.
+template <typename F> bool runGuarded(F &&body) {
     try {
         std::forward<F>(body)();
+        return true;
     } catch (const std::exception &e) {
         showError(QString::fromUtf8(e.what()));
     } catch (...) {
         showError(QStringLiteral("Unknown error"));
     }
+    return false;
 }
 
 } // namespace corvane

@@ -1,7 +1,6 @@
 #include "bus_scan.h"
 
 #include "address_store.h"
-#include "decoders.h"
 #include "device_model.h"
 #include "device_session.h"
 #include "error_display.h"
@@ -9,6 +8,7 @@
 #include "line_names.h"
 #include "modbus_reply.h"
 #include "register_map.h"
+#include "reply_values.h"
 #include "send_frame.h"
 #include "ser_comm.h"
 
@@ -211,8 +211,7 @@ void BusScan::probe() {
     ModbusMaster &master = m_session.master;
     RequestRunner::Command command =
         probeCommand({{[&master](int slave) {
-                           master.SendReadHolding(slave, kRegClock, kClockRegisterCount);
-                           return true;
+                           return master.SendReadHolding(slave, kRegClock, kClockRegisterCount);
                        },
                        [this](const ModbusReply &) { m_answered = true; }, false}},
                      replyWait());
@@ -252,15 +251,9 @@ void BusScan::identify() {
     ModbusMaster &master = m_session.master;
     const LineSetting &setting = m_options.settings.at(m_settingIndex);
     RequestRunner::Command command = probeCommand(
-        {{[&master](int slave) {
-              master.SendServiceQuery(slave, kServiceStatusQuery);
-              return true;
-          },
+        {{[&master](int slave) { return master.SendServiceQuery(slave, kServiceStatusQuery); },
           [this](const ModbusReply &reply) { m_status = parseStatusReply(reply); }, false},
-         {[&master](int slave) {
-              master.SendReadDeviceId(slave, kDeviceIdCode);
-              return true;
-          },
+         {[&master](int slave) { return master.SendReadDeviceId(slave, kDeviceIdCode); },
           [this](const ModbusReply &reply) { m_identification = identificationText(reply); },
           false}},
         identificationWait(setting.speed, replyWait()));

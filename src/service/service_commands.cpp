@@ -72,35 +72,35 @@ constexpr int kStatusDataLength = 8;
 
 } // namespace
 
-int serviceSubCode(int kind) {
-    switch (kind) {
-    case 1:
-        return 0x00;
-    case 2:
-        return 0x01;
-    case 3:
-        return 0x03;
-    case 4:
-        return 0x19;
-    case 5:
-        return 0x2A;
-    case 6:
-        return 0x05;
-    case 7:
-        return 0x32;
-    default:
-        return -1;
+int serviceSubCode(ServiceCommand command) {
+    switch (command) {
+    case ServiceCommand::ChangeId:
+        return kServiceSetId;
+    case ServiceCommand::LineSettings:
+        return kServiceSetLineSettings;
+    case ServiceCommand::MenuCode:
+        return kServiceSetMenuCode;
+    case ServiceCommand::Unlock:
+        return kServiceUnlock;
+    case ServiceCommand::InputCount:
+        return kServiceSetInputCount;
+    case ServiceCommand::Lock:
+        return kServiceLock;
+    case ServiceCommand::Polarity:
+        return kServiceSetPolarity;
     }
+    return -1;
 }
 
-ServiceCommandPlan serviceCommandPlan(int kind, const ServiceControls &controls, int address) {
+ServiceCommandPlan serviceCommandPlan(ServiceCommand command, const ServiceControls &controls,
+                                      int address) {
     ServiceCommandPlan plan;
     const QString device = QString::number(address);
-    switch (kind) {
-    case 1:
+    switch (command) {
+    case ServiceCommand::ChangeId:
         plan.data = packedDeviceId(controls.Edit_id);
         break;
-    case 2: {
+    case ServiceCommand::LineSettings: {
         // The parity text is looked at first, so a bad parity wins over a bad speed.
         const int parity = parityCode(controls.ComboBox2);
         if (parity < 0) {
@@ -117,15 +117,15 @@ ServiceCommandPlan serviceCommandPlan(int kind, const ServiceControls &controls,
         plan.logLine = QStringLiteral("Changing communication settings...");
         break;
     }
-    case 3:
+    case ServiceCommand::MenuCode:
         plan.data = menuCode(controls.Edit1);
         plan.logLine = QStringLiteral("Changing user code for menu access...");
         break;
-    case 4:
+    case ServiceCommand::Unlock:
         appendTo(plan.data, 0x01);
         plan.logLine = QStringLiteral("Unlocking device ") + device + QStringLiteral("...");
         break;
-    case 5: {
+    case ServiceCommand::InputCount: {
         const QString &inputs = controls.Combo_inputs;
         if (inputs == QLatin1String("4"))
             appendTo(plan.data, 0xAA);
@@ -141,17 +141,15 @@ ServiceCommandPlan serviceCommandPlan(int kind, const ServiceControls &controls,
                        QStringLiteral("...");
         break;
     }
-    case 6:
+    case ServiceCommand::Lock:
         appendTo(plan.data, 0x55);
         plan.logLine = QStringLiteral("Locking device ") + device + QStringLiteral("...");
         break;
-    case 7:
+    case ServiceCommand::Polarity:
         appendTo(plan.data, controls.Combo_polarity == QLatin1String("Negative") ? 0x01 : 0x00);
         plan.logLine = QStringLiteral("Changing polarity of pulse inputs for devie ") + device +
                        QStringLiteral("...");
         break;
-    default:
-        return plan;
     }
     plan.send = true;
     return plan;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "register_map.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -20,23 +22,24 @@ struct ServiceControls {
     QString Combo_polarity;
 };
 
-// What a service command of one kind sends and says. When send is false, rejection holds the
-// log line of the refusal (empty only for a kind that does not exist).
+// What a service command sends and says. When send is false, rejection holds the log line of
+// the refusal.
 struct ServiceCommandPlan {
     bool send = false;
     QByteArray data;
-    QString logLine;   // written before sending; empty for kind 1, whose caller logs its own line
+    QString logLine;   // written before sending; empty for ChangeId, whose caller logs its own line
     QString rejection; // the log line of a refused command
 };
 
-// Payload, log line and rejection of service command kind 1 to 7 for the device at address.
-// Throws std::invalid_argument when the device ID is not 8 decimal digits or the menu code has
-// fewer than 4 characters: the service page refuses both before it gets here, so reaching it is
-// a conversion error for the application's error display, not something to send.
-ServiceCommandPlan serviceCommandPlan(int kind, const ServiceControls &controls, int address);
+// Payload, log line and rejection of a service command for the device at address. Throws
+// std::invalid_argument when the device ID is not 8 decimal digits or the menu code has fewer
+// than 4 characters: the service page refuses both before it gets here, so reaching it is a
+// conversion error for the application's error display, not something to send.
+ServiceCommandPlan serviceCommandPlan(ServiceCommand command, const ServiceControls &controls,
+                                      int address);
 
-// The sub-code that belongs to each service command kind, or -1 for an unknown kind.
-int serviceSubCode(int kind);
+// The sub-code of function 0x47 that carries a service command.
+int serviceSubCode(ServiceCommand command);
 
 // A speed and parity as the port and the service page name them ("9600", "None").
 struct LineSetting {

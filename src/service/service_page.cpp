@@ -62,7 +62,12 @@ void ServicePage::log(const QString &line) {
     m_session.env.out.log(line);
 }
 
-void ServicePage::BitBtn18Click(const QString &enteredText) {
+CommandStart ServicePage::refuse(const QString &line) {
+    log(line);
+    return CommandStart::InputRefused;
+}
+
+void ServicePage::enterPassword(const QString &enteredText) {
     runGuarded([&] {
         DeviceView &out = m_session.env.out;
         if (m_unlocked)
@@ -88,33 +93,22 @@ void ServicePage::buildInfoRead() {
     read.window = RequestRunner::Window::ResponseService;
     read.steps = {
         {[&master](int slave) {
-             master.SendReadHolding(slave, kRegClock, kClockRegisterCount);
-             return true;
+             return master.SendReadHolding(slave, kRegClock, kClockRegisterCount);
          },
          m_session.decoder(DecodeClock), false},
-        {[&master](int slave) {
-             master.SendServiceQuery(slave, kServiceStatusQuery);
-             return true;
-         },
+        {[&master](int slave) { return master.SendServiceQuery(slave, kServiceStatusQuery); },
          m_session.decoder([this](const ModbusReply &reply, DecodeContext &c) {
              m_lastStatus = parseStatusReply(reply);
-             DecodeServiceReply(kServiceKindLineSettings, c);
+             DecodeServiceReply(ServiceCommand::LineSettings, c);
          }),
          true},
         {[&master](int slave) {
-             master.SendReadInput(slave, kInRegBattery, kBatteryRegisterCount);
-             return true;
+             return master.SendReadInput(slave, kInRegBattery, kBatteryRegisterCount);
          },
          m_session.decoder(DecodeBattery), false},
-        {[&master](int slave) {
-             master.SendReadDeviceId(slave, kDeviceIdCode);
-             return true;
-         },
+        {[&master](int slave) { return master.SendReadDeviceId(slave, kDeviceIdCode); },
          m_session.decoder(DecodeDeviceId), false},
-        {[&master](int slave) {
-             master.SendReadHolding(slave, kRegPulseLengthLanguage, 1);
-             return true;
-         },
+        {[&master](int slave) { return master.SendReadHolding(slave, kRegPulseLengthLanguage, 1); },
          m_session.decoder(DecodePulseSettings), false},
     };
     s.announceAndGrey(read, QStringLiteral("Reading device No. "), true,
@@ -124,54 +118,60 @@ void ServicePage::buildInfoRead() {
         announce();
         s.env.out.showInfoAddress(s.runner.currentAddress());
     };
+    s.collectReading(read, DeviceReading::Kind::DeviceInfo);
 }
 
-void ServicePage::BitBtn24Click() {
-    runGuarded([&] {
-        if (m_session.checkPort())
-            m_session.runner.run(m_infoRead);
-    });
+CommandStart ServicePage::readDeviceInfo() {
+    const CommandStart checked = m_session.portCheck();
+    return checked == CommandStart::Started ? m_session.start(m_infoRead) : checked;
 }
 
-void ServicePage::BitBtn27Click() {
-    BitBtn24Click();
-}
-
-void ServicePage::sendServiceCommand(int kind) {
+CommandStart ServicePage::sendServiceCommand(ServiceCommand kind) {
     const int address = m_session.selectedAddress();
-    const ServiceCommandPlan plan = serviceCommandPlan(kind, serviceControls(), address);
-    if (!plan.send) {
-        if (!plan.rejection.isEmpty())
-            log(plan.rejection);
-        return;
-    }
+    ServiceCommandPlan plan;
+    bool planned = false;
+    runGuarded([&] {
+        plan = serviceCommandPlan(kind, serviceControls(), address);
+        planned = true;
+    });
+    if (!planned)
+        return CommandStart::InputRefused;
+    if (!plan.send)
+        return refuse(plan.rejection);
     DeviceSession &s = m_session;
     RequestRunner::Command command;
     command.name = "service command";
     command.window = RequestRunner::Window::Service;
     // Line settings leave SkipLeadingZero as it was; every other kind raises it.
-    command.raiseSkipLeadingZero = kind != kServiceKindLineSettings;
+    command.raiseSkipLeadingZero = kind != ServiceCommand::LineSettings;
     command.markReplyEnd = false;
     command.keepReply = false;
     command.noReply = RequestRunner::NoReply::Log;
     command.steps.push_back({[&s, plan, kind](int slave) {
                                  if (!plan.logLine.isEmpty())
                                      s.env.out.log(plan.logLine);
-                                 s.master.SendServiceCommand(slave, serviceSubCode(kind),
-                                                             plan.data);
-                                 return true;
+                                 return s.master.SendServiceCommand(slave, serviceSubCode(kind),
+                                                                    plan.data);
                              },
                              m_session.decoder([kind](const ModbusReply &, DecodeContext &c) {
                                  DecodeServiceReply(kind, c);
                              }),
                              true});
-    if (s.runner.run(command) && kind == kServiceKindDeviceId)
-        log(QStringLiteral("Changing ID of device ") + QString::number(address) +
-            QStringLiteral("..."));
+    // The line follows a request that went out; a send that fails shows its error instead.
+    CommandStart started = CommandStart::Started;
+    runGuarded([&] {
+        if (!s.runner.run(command)) {
+            started = CommandStart::Busy;
+            return;
+        }
+        if (kind == ServiceCommand::ChangeId)
+            log(QStringLiteral("Changing ID of device ") + QString::number(address) +
+                QStringLiteral("..."));
+    });
+    return started;
 }
 
-// Function 6 to one of the logger's settings registers; nobody waits for the answer.
-void ServicePage::sendSettingWrite(int reg, int value, int placement) {
+CommandStart ServicePage::sendSettingWrite(int reg, int value, int placement) {
     DeviceSession &s = m_session;
     RequestRunner::Command command;
     command.name = "setting write";
@@ -179,173 +179,131 @@ void ServicePage::sendSettingWrite(int reg, int value, int placement) {
     command.steps.push_back({[&s, reg, value, placement](int slave) {
                                  if (reg == kRegPulseLengthLanguage)
                                      s.env.out.log(QStringLiteral("Changing pulse length..."));
-                                 s.master.SendWriteSingle(slave, reg, value, placement);
-                                 return true;
+                                 return s.master.SendWriteSingle(slave, reg, value, placement);
                              },
                              {},
                              true});
-    s.runner.run(command);
+    return s.start(command);
 }
 
-void ServicePage::BitBtn19Click() {
-    runGuarded([&] {
-        if (!m_session.checkPort())
-            return;
-        const QString id = text(Field::DeviceId);
-        if (id.isEmpty()) {
-            log(QStringLiteral("You did not enter ID"));
-            return;
-        }
-        if (id.size() != 8) {
-            log(QStringLiteral("Entered ID is not correct - must be 8 digits"));
-            return;
-        }
-        sendServiceCommand(kServiceKindDeviceId);
-    });
+CommandStart ServicePage::changeDeviceId() {
+    if (!m_session.checkPort())
+        return CommandStart::PortClosed;
+    const QString id = text(Field::DeviceId);
+    if (id.isEmpty())
+        return refuse(QStringLiteral("You did not enter ID"));
+    if (id.size() != 8)
+        return refuse(QStringLiteral("Entered ID is not correct - must be 8 digits"));
+    return sendServiceCommand(ServiceCommand::ChangeId);
 }
 
-void ServicePage::Button1Click() {
-    runGuarded([&] {
-        if (!m_session.checkPort())
-            return;
-        if (text(Field::Speed).isEmpty() || text(Field::Parity).isEmpty()) {
-            log(QStringLiteral("Incorrect com port data"));
-            return;
-        }
-        sendServiceCommand(kServiceKindLineSettings);
-    });
+CommandStart ServicePage::changeLineSettings() {
+    if (!m_session.checkPort())
+        return CommandStart::PortClosed;
+    if (text(Field::Speed).isEmpty() || text(Field::Parity).isEmpty())
+        return refuse(QStringLiteral("Incorrect com port data"));
+    return sendServiceCommand(ServiceCommand::LineSettings);
 }
 
-void ServicePage::BitBtn20Click() {
-    runGuarded([&] {
-        if (!m_session.checkPort())
-            return;
-        if (text(Field::MenuCode).size() != 4) {
-            log(QStringLiteral("User code not programmed - must be 4 digits..."));
-            return;
-        }
-        sendServiceCommand(kServiceKindMenuCode);
-    });
+CommandStart ServicePage::changeMenuCode() {
+    if (!m_session.checkPort())
+        return CommandStart::PortClosed;
+    if (text(Field::MenuCode).size() != 4)
+        return refuse(QStringLiteral("User code not programmed - must be 4 digits..."));
+    return sendServiceCommand(ServiceCommand::MenuCode);
 }
 
-void ServicePage::Button2Click() {
-    runGuarded([&] {
-        if (!m_session.checkPort())
-            return;
-        DeviceSession &s = m_session;
-        RequestRunner::Command command;
-        command.name = "read code";
-        command.window = RequestRunner::Window::Code;
-        command.markReplyEnd = false;
-        command.noReply = RequestRunner::NoReply::LogEllipsis;
-        command.steps.push_back({[&s](int slave) {
-                                     s.env.line.InputRoom();
-                                     s.env.line.OutputRoom();
-                                     s.master.SendServiceQuery(slave, kServiceReadMenuCode);
-                                     return true;
-                                 },
-                                 m_session.decoder(DecodeMenuCode), false});
-        s.runner.run(command);
-    });
+CommandStart ServicePage::readMenuCode() {
+    if (!m_session.checkPort())
+        return CommandStart::PortClosed;
+    DeviceSession &s = m_session;
+    RequestRunner::Command command;
+    command.name = "read code";
+    command.window = RequestRunner::Window::Code;
+    command.markReplyEnd = false;
+    command.noReply = RequestRunner::NoReply::LogEllipsis;
+    command.steps.push_back({[&s](int slave) {
+                                 s.env.line.InputRoom();
+                                 s.env.line.OutputRoom();
+                                 return s.master.SendServiceQuery(slave, kServiceReadMenuCode);
+                             },
+                             m_session.decoder(DecodeMenuCode), false});
+    s.collectReading(command, DeviceReading::Kind::MenuCode);
+    return s.start(command);
 }
 
-void ServicePage::BitBtn21Click() {
-    runGuarded([&] {
-        if (m_session.checkPort())
-            sendServiceCommand(kServiceKindLock);
-    });
+CommandStart ServicePage::lockDevice() {
+    if (!m_session.checkPort())
+        return CommandStart::PortClosed;
+    return sendServiceCommand(ServiceCommand::Lock);
 }
 
-void ServicePage::BitBtn22Click() {
-    runGuarded([&] {
-        if (m_session.checkPort())
-            sendServiceCommand(kServiceKindUnlock);
-    });
+CommandStart ServicePage::unlockDevice() {
+    if (!m_session.checkPort())
+        return CommandStart::PortClosed;
+    return sendServiceCommand(ServiceCommand::Unlock);
 }
 
-void ServicePage::BitBtn23Click() {
-    runGuarded([&] {
-        if (!m_session.checkPort())
-            return;
-        const QString inputs = text(Field::InputCount);
-        if (inputs != QLatin1String("4") && inputs != QLatin1String("6") &&
-            inputs != QLatin1String("8")) {
-            log(QStringLiteral("Incorrect number of inputs selected"));
-            return;
-        }
-        sendServiceCommand(kServiceKindInputCount);
-    });
+CommandStart ServicePage::setInputCount() {
+    if (!m_session.checkPort())
+        return CommandStart::PortClosed;
+    const QString inputs = text(Field::InputCount);
+    if (inputs != QLatin1String("4") && inputs != QLatin1String("6") &&
+        inputs != QLatin1String("8"))
+        return refuse(QStringLiteral("Incorrect number of inputs selected"));
+    return sendServiceCommand(ServiceCommand::InputCount);
 }
 
-void ServicePage::BitBtn29Click() {
-    runGuarded([&] {
-        if (!m_session.checkPort())
-            return;
-        const QString polarity = text(Field::Polarity);
-        if (polarity != QLatin1String("Positive") && polarity != QLatin1String("Negative")) {
-            log(QStringLiteral("Incorrect value for polarity chosen..."));
-            return;
-        }
-        sendServiceCommand(kServiceKindPolarity);
-    });
+CommandStart ServicePage::setPolarity() {
+    if (!m_session.checkPort())
+        return CommandStart::PortClosed;
+    const QString polarity = text(Field::Polarity);
+    if (polarity != QLatin1String("Positive") && polarity != QLatin1String("Negative"))
+        return refuse(QStringLiteral("Incorrect value for polarity chosen..."));
+    return sendServiceCommand(ServiceCommand::Polarity);
 }
 
 // Only one byte of the address goes on the wire, so 300 would land the logger at 44 and 0
 // would make it answer nobody: both are refused before anything is sent.
-void ServicePage::BitBtn25Click() {
-    runGuarded([&] {
-        const QString typed = text(Field::NewAddress);
-        if (typed.isEmpty()) {
-            log(QStringLiteral("Address not entered"));
-            return;
-        }
-        const int address = strictToInt(typed);
-        if (!AddressStore::isValidAddress(address)) {
-            log(QStringLiteral("Address must be between 1 and 250"));
-            return;
-        }
-        if (!m_session.checkPort())
-            return;
-        sendSettingWrite(kRegBusAddress, address, 1);
-    });
+CommandStart ServicePage::changeAddress() {
+    const QString typed = text(Field::NewAddress);
+    if (typed.isEmpty())
+        return refuse(QStringLiteral("Address not entered"));
+    int address = 0;
+    if (!runGuarded([&] { address = strictToInt(typed); }))
+        return CommandStart::InputRefused;
+    if (!AddressStore::isValidAddress(address))
+        return refuse(QStringLiteral("Address must be between 1 and 250"));
+    if (!m_session.checkPort())
+        return CommandStart::PortClosed;
+    return sendSettingWrite(kRegBusAddress, address, 1);
 }
 
 // The pulse length shares its register with the menu language, which this write resets to 0.
-void ServicePage::BitBtn26Click() {
-    runGuarded([&] {
-        if (!m_session.checkPort())
-            return;
-        const QString length = text(Field::PulseLength);
-        if (length.isEmpty()) {
-            log(QStringLiteral("You did not select pulse length"));
-            return;
-        }
-        const int code = pulseLengthCode(length);
-        if (code < 0) {
-            log(QStringLiteral("Selected pulse length is not valid..."));
-            return;
-        }
-        sendSettingWrite(kRegPulseLengthLanguage, code, 2);
-    });
+CommandStart ServicePage::changePulseLength() {
+    if (!m_session.checkPort())
+        return CommandStart::PortClosed;
+    const QString length = text(Field::PulseLength);
+    if (length.isEmpty())
+        return refuse(QStringLiteral("You did not select pulse length"));
+    const int code = pulseLengthCode(length);
+    if (code < 0)
+        return refuse(QStringLiteral("Selected pulse length is not valid..."));
+    return sendSettingWrite(kRegPulseLengthLanguage, code, 2);
 }
 
-void ServicePage::BitBtn30Click() {
-    runGuarded([&] {
-        const QString inputs = text(Field::InputCount);
-        const QString refused = QStringLiteral("Number of inputs is not correct...");
-        if (inputs.isEmpty()) {
-            log(refused);
-            return;
-        }
-        if (!m_session.checkPort())
-            return;
-        if (inputs.size() != 1 || inputs.at(0) < QLatin1Char('1') ||
-            inputs.at(0) > QLatin1Char('8')) {
-            log(refused);
-            return;
-        }
-        sendSettingWrite(kRegInputsDisplay, strictToInt(inputs), 1);
-    });
+CommandStart ServicePage::setDisplayedInputs() {
+    const QString inputs = text(Field::InputCount);
+    const QString refused = QStringLiteral("Number of inputs is not correct...");
+    if (inputs.isEmpty())
+        return refuse(refused);
+    if (!m_session.checkPort())
+        return CommandStart::PortClosed;
+    if (inputs.size() != 1 || inputs.at(0) < QLatin1Char('1') || inputs.at(0) > QLatin1Char('8'))
+        return refuse(refused);
+    int count = 0;
+    runGuarded([&] { count = strictToInt(inputs); });
+    return sendSettingWrite(kRegInputsDisplay, count, 1);
 }
 
 } // namespace corvane

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device_session.h"
 #include "device_view.h"
 #include "request_runner.h"
 #include "service_commands.h"
@@ -13,13 +14,13 @@
 
 namespace corvane {
 
-class DeviceSession;
 struct DecodeContext;
 
 // The service page without its widgets: the password gate, the five-step device-information
 // read (also behind the main window's "Read type") and the service commands. What it shows goes
 // out through the session's DeviceView, what the operator typed comes in through its
-// ControlReader.
+// ControlReader. The information read and "Read code" fill the session's reading; each
+// operation says whether it started, and the runner's step outcomes say how it went.
 // Every request runs on the session's runner, so the page and the device commands refuse each
 // other while one of them is in flight.
 class ServicePage : public QObject {
@@ -37,34 +38,35 @@ public:
 
 public Q_SLOTS:
     // Password "Enter". Once the page is open it stays open; the entry is hidden by then.
-    void BitBtn18Click(const QString &enteredText);
+    void enterPassword(const QString &enteredText);
 
     // "Read main information about this device", and the main window's "Read type".
-    void BitBtn24Click();
-    void BitBtn27Click();
+    CommandStart readDeviceInfo();
 
-    void BitBtn19Click(); // Change ID
-    void Button1Click();  // Change interface parameters
-    void Button2Click();  // Read code
-    void BitBtn20Click(); // Change code
-    void BitBtn21Click(); // Lock device
-    void BitBtn22Click(); // Unlock device
-    void BitBtn23Click(); // Set number of pulse inputs
-    void BitBtn29Click(); // Set polarity
-    void BitBtn25Click(); // Change address
-    void BitBtn26Click(); // Change pulse length
-    void BitBtn30Click(); // Set inputs display
+    CommandStart changeDeviceId();
+    CommandStart changeLineSettings();
+    CommandStart readMenuCode();
+    CommandStart changeMenuCode();
+    CommandStart lockDevice();
+    CommandStart unlockDevice();
+    CommandStart setInputCount();
+    CommandStart setPolarity();
+    CommandStart changeAddress();
+    CommandStart changePulseLength();
+    CommandStart setDisplayedInputs();
 
 private:
     QString text(ControlReader::Field field) const;
     ServiceControls serviceControls() const;
     void log(const QString &line);
     void buildInfoRead();
-    // Sends a service command of kind 1 to 7 once the caller's checks have passed. The rejections
-    // of the command builder count as input checks and come before the busy refusal.
-    void sendServiceCommand(int kind);
+    // Sends a service command once the caller's checks have passed. The rejections of the
+    // command builder count as input checks and come before the busy refusal.
+    CommandStart sendServiceCommand(ServiceCommand command);
     // Function 6 to one of the logger's settings registers; nobody waits for the answer.
-    void sendSettingWrite(int reg, int value, int placement);
+    CommandStart sendSettingWrite(int reg, int value, int placement);
+    // Refused by an input check, with its log line.
+    CommandStart refuse(const QString &line);
 
     DeviceSession &m_session;
     bool m_unlocked = false;

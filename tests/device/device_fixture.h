@@ -6,8 +6,8 @@
 #include "decoders.h"
 #include "device_model.h"
 #include "device_tables.h"
-#include "engine_state.h"
 #include "modbus_reply.h"
+#include "readings.h"
 #include "recording_output.h"
 
 #include <QStringList>
@@ -41,22 +41,22 @@ inline void fillRow(StringGrid &grid, int row, const QString &joined) {
 // machine's regional settings.
 struct DeviceFixture {
     RecordingOutput out;
-    EngineState engine;
     DeviceState device;
     DeviceTables tables;
     std::unique_ptr<AddressStore> store = std::make_unique<AddressStore>();
-    DecodeContext ctx{out, engine, device, tables, *store, 1, QLocale::c()};
+    DeviceReading reading;
+    DecodeContext ctx{out, device, tables, *store, reading, 1, QLocale::c()};
 };
 
-// A raw reply as the runner hands it to a decoder: checked once, with the step's leading-zero
-// reporting, and decoded only when it passes.
+// A raw reply as the runner hands it to a decoder: checked once, reported with the step's
+// leading-zero reporting, and decoded only when it passes.
 template <typename Decode>
 void checkThenDecode(const QByteArray &raw, bool reportLeadingZero, DecodeContext &ctx,
                      Decode decode) {
-    const CheckedResponse checked =
-        CheckResponse(raw, reportLeadingZero, ctx.out, ctx.engine.RequestAddress);
-    if (checked) {
-        const ModbusReply reply = ModbusReply::fromChecked(raw, checked);
+    const ReplyVerdict verdict = CheckResponse(raw);
+    reportVerdict(verdict, {reportLeadingZero, NoReplyReport::StatusAndLog}, 0, 0, ctx.out);
+    if (verdict) {
+        const ModbusReply reply = ModbusReply::fromChecked(raw, verdict);
         decode(reply, ctx);
     }
 }

@@ -29,9 +29,10 @@ const std::map<QString, Decoder> &decoders() {
                              DecodeLongBlock(r, LongBlockTable::Measured, kRowTotalPulses, c);
                          })},
         {"freetext", checked(true, [](auto &r, auto &c) { DecodeFreeText(r, 1, c); })},
-        {"lock", checked(true, [](auto &, auto &c) { DecodeServiceReply(kServiceKindLock, c); })},
+        {"lock",
+         checked(true, [](auto &, auto &c) { DecodeServiceReply(ServiceCommand::Lock, c); })},
         {"unlock",
-         checked(true, [](auto &, auto &c) { DecodeServiceReply(kServiceKindUnlock, c); })},
+         checked(true, [](auto &, auto &c) { DecodeServiceReply(ServiceCommand::Unlock, c); })},
         {"clock", checked(false, DecodeClock)},
         {"battery", checked(false, DecodeBattery)},
         {"status", checked(false, DecodeInputStatus)},
@@ -82,7 +83,7 @@ void TstDecoders::deviceId() {
     QFETCH(QString, model);
     QFETCH(int, inputs);
     DeviceFixture f;
-    applyModelLayout(kModels[1], f.tables.Grid_data, f.tables.Grid_data2, f.engine, f.out);
+    applyModelLayout(kModels[1], f.tables.Grid_data, f.tables.Grid_data2, f.device, f.out);
     f.out.clear();
     f.store->setModel(7, "QTR-6D");
     f.ctx.selectedAddress = 7;
@@ -93,8 +94,8 @@ void TstDecoders::deviceId() {
     QCOMPARE(f.out.texts.value("Label21"), "Device type: " + model);
     QCOMPARE(f.out.texts.value("Label24"), "Device type: " + model);
     QCOMPARE(f.out.isEnabled("GroupBox2", false), !model.isEmpty());
-    QCOMPARE(f.engine.InputCount, inputs);
-    QCOMPARE(f.engine.LongRegisterCount, 2 * inputs);
+    QCOMPARE(f.device.InputCount, inputs);
+    QCOMPARE(f.device.LongRegisterCount, 2 * inputs);
     QCOMPARE(f.tables.Grid_data.gridColumnCount(), inputs + 1);
     QCOMPARE(f.tables.Grid_data2.gridColumnCount(), inputs + 1);
     QCOMPARE(f.store->model(7), model);
@@ -242,7 +243,7 @@ void TstDecoders::rejected() {
     QCOMPARE(f.out.logLines, log);
     QVERIFY(f.out.texts.isEmpty());
     QCOMPARE(changes, 0);
-    QCOMPARE(f.engine.InputCount, 0);
+    QCOMPARE(f.device.InputCount, 0);
 }
 
 QTEST_GUILESS_MAIN(TstDecoders)

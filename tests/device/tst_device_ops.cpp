@@ -3,8 +3,8 @@
 #include "crc16.h"
 #include "device_operations.h"
 #include "device_session.h"
-#include "frames.h"
 #include "fake_serial_line.h"
+#include "frames.h"
 #include "recording_output.h"
 #include "table_rows.h"
 
@@ -28,7 +28,7 @@ struct Rig {
     void selectModel(int at, const QString &model) {
         session.store.setModel(at, model);
         address = at;
-        ops.Edit_addrChange(at);
+        ops.selectAddress(at);
     }
     StringGrid &table() { return session.tables.Grid_data; }
 
@@ -72,12 +72,12 @@ void TstDeviceOps::refusals_data() {
     QTest::addColumn<QString>("line");
     const QString closed = "Serial COM port is not opened";
     const QString noModel = "Device type is not selected or correct";
-    const Command read = [](DeviceOperations &o) { o.BitBtn1Click(); };
-    const Command write = [](DeviceOperations &o) { o.BitBtn2Click(); };
-    const Command counters = [](DeviceOperations &o) { o.BitBtn6Click(); };
-    const Command flow = [](DeviceOperations &o) { o.BitBtn31Click(); };
-    const Command status = [](DeviceOperations &o) { o.BitBtn28Click(); };
-    const Command clock = [](DeviceOperations &o) { o.BitBtn10Click(); };
+    const Command read = [](DeviceOperations &o) { o.readParameters(); };
+    const Command write = [](DeviceOperations &o) { o.writeParameters(); };
+    const Command counters = [](DeviceOperations &o) { o.readCounters(); };
+    const Command flow = [](DeviceOperations &o) { o.readFlow(); };
+    const Command status = [](DeviceOperations &o) { o.readInputStatus(); };
+    const Command clock = [](DeviceOperations &o) { o.setClock(); };
     QTest::newRow("read, port closed") << read << false << "" << closed;
     QTest::newRow("read, port before model") << read << false << "QTR-8D" << closed;
     QTest::newRow("read, no model") << read << true << "" << noModel;
@@ -113,7 +113,7 @@ void TstDeviceOps::refusals() {
 void TstDeviceOps::clockFrame() {
     Rig rig;
     rig.address = 17;
-    rig.ops.BitBtn10Click();
+    rig.ops.setClock();
 
     QByteArray frame = QByteArray::fromHex("111080120002043C460905");
     appendCrc(frame);
@@ -125,7 +125,7 @@ void TstDeviceOps::clockFrame() {
 
 void TstDeviceOps::statusClock() {
     Rig rig;
-    rig.ops.Timer_timeTimer();
+    rig.ops.showPcClock();
     const QString text = rig.out.status.value(StatusPanel::Clock);
     QVERIFY2(text.startsWith(QString(12, ' ') + "9:05:30"), qPrintable(text));
     QVERIFY2(text.endsWith(",   12/6/26"), qPrintable(text));
@@ -144,7 +144,7 @@ void TstDeviceOps::selectionRoundTrip() {
     rig.session.tables.Grid_data2.setCell(1, 2, "123");
 
     rig.address = 2;
-    rig.ops.Edit_addrChange(2);
+    rig.ops.selectAddress(2);
     QCOMPARE(rig.session.store.CurrentAddress, 2);
     QCOMPARE(rig.session.store.HighestAddress, 2);
     QCOMPARE(rig.table().cell(5, 5), "");
@@ -152,7 +152,7 @@ void TstDeviceOps::selectionRoundTrip() {
     rig.table().setCell(1, 1, "at two");
 
     rig.address = 1;
-    rig.ops.Edit_addrChange(1);
+    rig.ops.selectAddress(1);
     QCOMPARE(rig.session.store.HighestAddress, 2);
     QCOMPARE(rig.session.device.DeviceType, "QTR-8D");
     QCOMPARE(rig.out.texts.value("Label24"), "Device type: QTR-8D");
@@ -172,8 +172,8 @@ void TstDeviceOps::selectionToSmallerModel() {
     rig.selectModel(3, "QTR-4D");
     QCOMPARE(rig.table().gridColumnCount(), 5);
     QCOMPARE(rig.session.tables.Grid_data2.gridColumnCount(), 5);
-    QCOMPARE(rig.session.state.InputCount, 4);
-    QCOMPARE(rig.session.state.LongRegisterCount, 8);
+    QCOMPARE(rig.session.device.InputCount, 4);
+    QCOMPARE(rig.session.device.LongRegisterCount, 8);
     QCOMPARE(rig.out.texts.value("Label21"), "Device type: QTR-4D");
     QVERIFY(rig.out.isEnabled("GroupBox1", false));
     QVERIFY(rig.out.isEnabled("GroupBox2", false));
@@ -182,9 +182,9 @@ void TstDeviceOps::selectionToSmallerModel() {
     rig.table().setCell(4, kRowUnit, "changed");
 
     rig.address = 1;
-    rig.ops.Edit_addrChange(1);
+    rig.ops.selectAddress(1);
     QCOMPARE(rig.table().gridColumnCount(), 9);
-    QCOMPARE(rig.session.state.InputCount, 8);
+    QCOMPARE(rig.session.device.InputCount, 8);
     for (int col = 1; col <= 8; ++col)
         QCOMPARE(rig.table().cell(col, kRowUnit), QStringLiteral("u%1").arg(col));
     // Columns the small layout hid keep what slot 3 held.
@@ -199,20 +199,20 @@ void TstDeviceOps::selectionToUnknownAddress() {
     rig.selectModel(1, "QTR-6D");
     rig.session.tables.Grid_data2.setCell(3, 4, "77");
     rig.address = 9;
-    rig.ops.Edit_addrChange(9);
+    rig.ops.selectAddress(9);
     QCOMPARE(rig.session.device.DeviceType, "");
     QCOMPARE(rig.out.texts.value("Label24"), "Device type: ");
     QCOMPARE(rig.table().gridColumnCount(), 7);
-    QCOMPARE(rig.session.state.InputCount, 6);
-    QCOMPARE(rig.session.state.LongRegisterCount, 12);
+    QCOMPARE(rig.session.device.InputCount, 6);
+    QCOMPARE(rig.session.device.LongRegisterCount, 12);
     QCOMPARE(rig.session.tables.Grid_data2.cell(3, 4), "");
     QCOMPARE(rig.session.store.HighestAddress, 9);
 
     rig.out.clear();
-    rig.ops.BitBtn6Click();
+    rig.ops.readCounters();
     QCOMPARE(rig.out.logLines, QStringList{"Device type is not selected or correct"});
     // An address the selector cannot show changes nothing.
-    rig.ops.Edit_addrChange(251);
+    rig.ops.selectAddress(251);
     QCOMPARE(rig.session.store.CurrentAddress, 9);
 }
 
@@ -221,9 +221,11 @@ void TstDeviceOps::selectionToUnknownAddress() {
 void TstDeviceOps::windowsKeepTheirLength() {
     Rig rig;
     const RequestRunner &engine = rig.session.runner;
-    for (const QTimer *timer :
-         {&engine.timer(RequestRunner::Window::Response), &engine.timer(RequestRunner::Window::ResponseProgram), &engine.timer(RequestRunner::StepTimer::Read),
-          &engine.timer(RequestRunner::StepTimer::DecodeInput), &engine.timer(RequestRunner::StepTimer::Write)})
+    for (const QTimer *timer : {&engine.timer(RequestRunner::Window::Response),
+                                &engine.timer(RequestRunner::Window::ResponseProgram),
+                                &engine.timer(RequestRunner::StepTimer::Read),
+                                &engine.timer(RequestRunner::StepTimer::DecodeInput),
+                                &engine.timer(RequestRunner::StepTimer::Write)})
         QCOMPARE(timer->timerType(), Qt::PreciseTimer);
 }
 

@@ -4,6 +4,7 @@
 #include "error_display.h"
 #include "sim_session.h"
 #include "string_grid.h"
+#include "table_rows.h"
 #include "value_encoding.h"
 #include "windows1251.h"
 
@@ -21,13 +22,6 @@ Q_DECLARE_METATYPE(corvane::FaultRule)
 
 namespace {
 
-// The simulator's headers define their own kMaxInputs, so the table's row names are repeated
-// here rather than included.
-constexpr int kRowUnit = 1, kRowPulseConstant = 2, kRowUserNumber = 3, kRowFreeText = 4,
-              kRowInitialValue = 5, kRowTariff1Start = 6, kRowTariff4Duration = 13,
-              kRowTariff1InitialValue = 14, kParameterRows = 17;
-constexpr int kRowTotalConsumption = 1, kRowTotalPulses = 2, kRowTariff1Pulses = 3,
-              kRowTariff4Pulses = 6, kRowFlow = 1;
 const QString kNoResponse = QStringLiteral("No response from device 1\r");
 const QLocale kLocale(QLocale::English, QLocale::UnitedStates);
 
@@ -35,7 +29,7 @@ struct Rig {
     explicit Rig(Model model) : sim{{1, model}}, ops(sim.session) {
         ops.resetForStartup();
         sim.session.store.setModel(1, modelName(model));
-        ops.Edit_addrChange(1);
+        ops.selectAddress(1);
     }
     StringGrid &table() { return sim.session.tables.Grid_data; }
     const StringGrid &counters() { return sim.session.tables.Grid_data2; }
@@ -45,7 +39,7 @@ struct Rig {
         for (const QString &box : boxes)
             sim.controls.checked[box] = true;
     }
-    bool run(void (DeviceOperations::*command)()) {
+    bool run(CommandStart (DeviceOperations::*command)()) {
         (ops.*command)();
         return sim.waitIdle();
     }
@@ -163,7 +157,7 @@ void TstDeviceOpsSim::readFillsTable() {
     QVERIFY(rig.sim.portOpen);
     rig.sim.sim.withLogger(1, fillLogger);
     const int inputs = inputCountOf(model);
-    QVERIFY(rig.run(&DeviceOperations::BitBtn1Click));
+    QVERIFY(rig.run(&DeviceOperations::readParameters));
 
     QCOMPARE(rig.sim.sim.requestCount(1), requests);
     const QStringList expected = loggerCells(rig.sim.sim.logger(1), allRows(), inputs);
@@ -186,7 +180,7 @@ void TstDeviceOpsSim::silentDevice() {
     for (int row = 1; row <= kParameterRows; ++row)
         for (int input = 1; input <= 4; ++input)
             rig.table().setCell(input, row, "old");
-    QVERIFY(rig.run(&DeviceOperations::BitBtn1Click));
+    QVERIFY(rig.run(&DeviceOperations::readParameters));
 
     QCOMPARE(rig.sim.sim.requestCount(1), 17);
     QCOMPARE(rig.log().count(kNoResponse), 17);
@@ -199,7 +193,7 @@ void TstDeviceOpsSim::silentDevice() {
     QCOMPARE(rig.sim.out.isEnabled("BitBtn1"), true);
 
     rig.log().clear();
-    rig.ops.BitBtn31Click();
+    rig.ops.readFlow();
     QCOMPARE(rig.sim.out.isEnabled("BitBtn31"), false);
     QVERIFY(rig.sim.waitIdle());
     QCOMPARE(rig.log(), (QStringList{"Reading flow for device No. 1...", kNoResponse}));
@@ -243,7 +237,7 @@ void TstDeviceOpsSim::faults() {
     Rig rig(Model::Qtr4d);
     rig.sim.sim.withLogger(1, fillLogger);
     rig.sim.sim.addFault(fault);
-    QVERIFY(rig.run(&DeviceOperations::BitBtn6Click));
+    QVERIFY(rig.run(&DeviceOperations::readCounters));
 
     const QStringList expectedLog = QStringList{"Reading device No. 1..."} + expectedLines;
     QCOMPARE(rig.log().mid(0, expectedLog.size()), expectedLog);
@@ -260,7 +254,7 @@ void TstDeviceOpsSim::measuredValues() {
     rig.sim.sim.withLogger(1, fillLogger);
     rig.table().setCell(1, kRowUnit, "m3");
     const LoggerModel logger = rig.sim.sim.logger(1);
-    QVERIFY(rig.run(&DeviceOperations::BitBtn6Click));
+    QVERIFY(rig.run(&DeviceOperations::readCounters));
 
     QCOMPARE(rig.sim.sim.requestCount(1, 4), 7);
     for (int input = 1; input <= 6; ++input) {
@@ -278,13 +272,13 @@ void TstDeviceOpsSim::measuredValues() {
         for (int input = 1; input <= 6; ++input)
             m.setPulseRate(input, 0.5 * input);
     });
-    QVERIFY(rig.run(&DeviceOperations::BitBtn31Click));
+    QVERIFY(rig.run(&DeviceOperations::readFlow));
     const LoggerModel flowing = rig.sim.sim.logger(1);
     for (int input = 1; input <= 6; ++input)
         QCOMPARE(rig.sim.session.tables.Grid_flow.cell(input, kRowFlow),
                  formatTenths(flowing.flow(input), kLocale) + " l/s");
 
-    QVERIFY(rig.run(&DeviceOperations::BitBtn28Click));
+    QVERIFY(rig.run(&DeviceOperations::readInputStatus));
     QCOMPARE(rig.sim.out.texts.value("Label_input_status"), "Current input status: 0xA5");
 }
 
@@ -293,15 +287,15 @@ void TstDeviceOpsSim::measuredValues() {
 void TstDeviceOpsSim::secondCommandRefused() {
     Rig rig(Model::Qtr4d);
     rig.sim.sim.withLogger(1, fillLogger);
-    rig.ops.BitBtn6Click();
+    rig.ops.readCounters();
     rig.log().clear();
     rig.tick({"Check_unit"});
-    for (auto command : {&DeviceOperations::BitBtn1Click, &DeviceOperations::BitBtn2Click,
-                         &DeviceOperations::BitBtn31Click, &DeviceOperations::BitBtn28Click,
-                         &DeviceOperations::BitBtn10Click})
+    for (auto command : {&DeviceOperations::readParameters, &DeviceOperations::writeParameters,
+                         &DeviceOperations::readFlow, &DeviceOperations::readInputStatus,
+                         &DeviceOperations::setClock})
         (rig.ops.*command)();
     rig.sim.portOpen = false;
-    rig.ops.BitBtn1Click();
+    rig.ops.readParameters();
     rig.sim.portOpen = true;
     QCOMPARE(rig.log(), QStringList(5, "Another request is in progress, please wait...")
                             << "Serial COM port is not opened");
@@ -350,7 +344,7 @@ void TstDeviceOpsSim::writeOneGroup() {
     const int inputs = inputCountOf(model);
     fillTable(rig.table(), inputs);
     rig.tick({box});
-    rig.ops.BitBtn2Click();
+    rig.ops.writeParameters();
     QCOMPARE(rig.sim.out.isEnabled("BitBtn2"), false);
     QVERIFY(rig.sim.waitIdle());
 
@@ -374,7 +368,7 @@ void TstDeviceOpsSim::freeTextSkipped() {
     rig.table().setCell(1, kRowFreeText, "First");
     rig.table().setCell(3, kRowFreeText, "Third");
     rig.tick({"Check_info"});
-    QVERIFY(rig.run(&DeviceOperations::BitBtn2Click));
+    QVERIFY(rig.run(&DeviceOperations::writeParameters));
 
     QCOMPARE(
         rig.log(),
@@ -398,7 +392,7 @@ void TstDeviceOpsSim::invalidCellSkipsItsRow() {
     fillTable(rig.table(), 8);
     rig.table().setCell(3, kRowTariff1Start + 2, "abc");
     rig.tick({"Check_tariffs"});
-    const bool idle = rig.run(&DeviceOperations::BitBtn2Click);
+    const bool idle = rig.run(&DeviceOperations::writeParameters);
     setErrorSink({});
     QVERIFY(idle);
 
@@ -417,18 +411,18 @@ void TstDeviceOpsSim::invalidCellSkipsItsRow() {
 // Read, change every kind of cell, write everything, read again into a spoilt table.
 void TstDeviceOpsSim::roundTrip() {
     Rig rig(Model::Qtr6d);
-    QVERIFY(rig.run(&DeviceOperations::BitBtn1Click));
+    QVERIFY(rig.run(&DeviceOperations::readParameters));
     fillTable(rig.table(), 6);
     rig.tick({"Check_unit", "Check_constant", "Check_user", "Check_info", "Check_tariffs",
               "Check_initial"});
-    QVERIFY(rig.run(&DeviceOperations::BitBtn2Click));
+    QVERIFY(rig.run(&DeviceOperations::writeParameters));
     const QStringList written = asRead(rig.table(), allRows(), 6);
 
     for (int row = 1; row <= kParameterRows; ++row)
         for (int input = 1; input <= 6; ++input)
             rig.table().setCell(input, row, "spoilt");
     rig.log().clear();
-    QVERIFY(rig.run(&DeviceOperations::BitBtn1Click));
+    QVERIFY(rig.run(&DeviceOperations::readParameters));
     QCOMPARE(rig.log(),
              (QStringList{"Reading device No. 1...", "Read finished: 19 of 19 replies"}));
     QCOMPARE(asRead(rig.table(), allRows(), 6), written);
@@ -443,7 +437,7 @@ void TstDeviceOpsSim::clockFromPc() {
         return QDateTime(t.date(), QTime(t.time().hour(), t.time().minute()), Qt::UTC);
     };
     const QDateTime before = minute(QDateTime::currentDateTime());
-    rig.ops.BitBtn10Click();
+    rig.ops.setClock();
     QTRY_COMPARE(rig.sim.sim.requestCount(1, 16), 1);
     const QDateTime after = minute(QDateTime::currentDateTime());
     const QDateTime logger = minute(rig.sim.sim.logger(1).clock());
@@ -502,10 +496,10 @@ void TstDeviceOpsSim::fastRepliesChangeNothingButTime() {
             rig.sim.sim.addFault(fault);
         rig.sim.session.runner.setResponseTime(std::chrono::milliseconds(window));
         rig.sim.session.setFastReplies(fast);
-        QVERIFY(rig.run(&DeviceOperations::BitBtn1Click));
+        QVERIFY(rig.run(&DeviceOperations::readParameters));
         if (!readOnly) {
-            QVERIFY(rig.run(&DeviceOperations::BitBtn6Click));
-            QVERIFY(rig.run(&DeviceOperations::BitBtn31Click));
+            QVERIFY(rig.run(&DeviceOperations::readCounters));
+            QVERIFY(rig.run(&DeviceOperations::readFlow));
         }
         QStringList &result = outcome[fast ? 1 : 0];
         result << asRead(rig.table(), allRows(), 8);

@@ -18,8 +18,6 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr int kInputs = 8;
-constexpr int kParameterRows = 17, kCounterRows = 6;
-constexpr int kRowPulseConstant = 2, kRowUserNumber = 3, kRowFreeText = 4;
 
 // A session on the simulator's pseudo-terminal, or moved over to its TCP service.
 struct Rig {
@@ -44,9 +42,9 @@ struct Rig {
         sim.session.setFastReplies(fast);
         ops.resetForStartup();
         sim.session.store.setModel(1, QStringLiteral("QTR-8D"));
-        ops.Edit_addrChange(1);
+        ops.selectAddress(1);
     }
-    bool run(void (DeviceOperations::*command)()) {
+    bool run(CommandStart (DeviceOperations::*command)()) {
         (ops.*command)();
         return sim.waitIdle();
     }
@@ -123,7 +121,7 @@ void TstDeviceOpsTcp::sameTablesAsOnAPseudoTerminal() {
         QCOMPARE(rig.sim.comm.IsNetworkPort(), overTcp);
         QStringList &result = outcome[overTcp ? 1 : 0];
 
-        QVERIFY(rig.run(&DeviceOperations::BitBtn1Click));
+        QVERIFY(rig.run(&DeviceOperations::readParameters));
         QCOMPARE(rig.table().cell(2, kRowPulseConstant), "201");
         QCOMPARE(rig.table().cell(2, kRowFreeText), "Вода 2");
         result << rig.cells(rig.table(), kParameterRows);
@@ -133,21 +131,21 @@ void TstDeviceOpsTcp::sameTablesAsOnAPseudoTerminal() {
         for (const char *box : {"Check_unit", "Check_constant", "Check_user", "Check_info",
                                 "Check_tariffs", "Check_initial"})
             rig.sim.controls.checked[box] = true;
-        QVERIFY(rig.run(&DeviceOperations::BitBtn2Click));
+        QVERIFY(rig.run(&DeviceOperations::writeParameters));
         for (int row = 1; row <= kParameterRows; ++row)
             for (int input = 1; input <= kInputs; ++input)
                 rig.table().setCell(input, row, "spoilt");
-        QVERIFY(rig.run(&DeviceOperations::BitBtn1Click));
+        QVERIFY(rig.run(&DeviceOperations::readParameters));
         QCOMPARE(rig.table().cell(3, kRowUserNumber), "65533");
         QCOMPARE(rig.table().cell(2, kRowFreeText), "Газ");
         result << rig.cells(rig.table(), kParameterRows);
 
-        QVERIFY(rig.run(&DeviceOperations::BitBtn6Click));
-        QVERIFY(rig.run(&DeviceOperations::BitBtn31Click));
+        QVERIFY(rig.run(&DeviceOperations::readCounters));
+        QVERIFY(rig.run(&DeviceOperations::readFlow));
         result << rig.cells(rig.sim.session.tables.Grid_data2, kCounterRows)
                << rig.cells(rig.sim.session.tables.Grid_flow, 1);
 
-        rig.page.BitBtn24Click();
+        rig.page.readDeviceInfo();
         QVERIFY(rig.sim.waitIdle());
         QCOMPARE(rig.sim.session.device.DeviceType, "QTR-8D");
 
@@ -183,7 +181,7 @@ void TstDeviceOpsTcp::connectionDroppedDuringARead() {
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral(" is gone: ")));
     rig.table().setCell(1, kRowPulseConstant, "old");
 
-    rig.ops.BitBtn1Click();
+    rig.ops.readParameters();
     QTRY_COMPARE(lost, 1);
     QVERIFY(stopped);
     QVERIFY(rig.sim.waitIdle());
@@ -198,7 +196,7 @@ void TstDeviceOpsTcp::connectionDroppedDuringARead() {
     rig.sim.comm.OpenPort();
     rig.sim.portOpen = true;
     rig.sim.out.logLines.clear();
-    QVERIFY(rig.run(&DeviceOperations::BitBtn1Click));
+    QVERIFY(rig.run(&DeviceOperations::readParameters));
     QCOMPARE(rig.sim.sim.requestCount(1), 5 + 21);
     QCOMPARE(rig.table().cell(1, kRowPulseConstant), "101");
     QCOMPARE(rig.sim.out.logLines,

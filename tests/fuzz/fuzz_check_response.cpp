@@ -5,6 +5,7 @@
 #include "fuzz_check.h"
 #include "modbus_reply.h"
 #include "output.h"
+#include "reply_verdict.h"
 
 #include <algorithm>
 #include <cstring>
@@ -32,18 +33,30 @@ void checkReply(const QByteArray &made) {
     const int size = int(reply.size());
     NullOutput out;
 
+    using Kind = ReplyVerdict::Kind;
     const int first = size > 0 ? byteAt(reply, 0) : 0;
-    for (const bool reportLeadingZero : {false, true}) {
-        for (const int expected : {0, first, first ^ 1}) {
-            const CheckedResponse checked = CheckResponse(reply, reportLeadingZero, out, expected);
+    const int function = size > 1 ? byteAt(reply, 1) : 0;
+    for (const int expected : {0, first, first ^ 1}) {
+        for (const int asked : {0, function & 0x7F, 0x03}) {
+            const ReplyVerdict checked = CheckResponse(reply, {expected, asked});
+            for (const bool reportLeadingZero : {false, true})
+                reportVerdict(checked, {reportLeadingZero, NoReplyReport::StatusAndLog}, expected,
+                              expected, out);
             const bool foreign = expected != 0 && size > 0 && first != expected;
-            FUZZ_CHECK(!(checked.accepted && checked.otherDevice));
-            FUZZ_CHECK(!checked.otherDevice || foreign);
+            FUZZ_CHECK((checked.kind == Kind::NoReply) == (size == 0));
+            FUZZ_CHECK(checked.kind != Kind::OtherAddress || foreign);
+            FUZZ_CHECK(checked.kind != Kind::OtherAddress || checked.address == first);
+            if (checked.kind == Kind::GarbageBefore) {
+                // What follows the garbage is one whole reply to the request.
+                const int from = checked.garbageLength;
+                FUZZ_CHECK(expected != 0 && asked != 0 && from > 0 && from < size);
+                FUZZ_CHECK(isCompleteReply(reply.mid(from), expected, asked));
+            }
             if (!checked)
                 continue;
             FUZZ_CHECK(!foreign);
             FUZZ_CHECK(first != 0);
-            FUZZ_CHECK(byteAt(reply, 1) < 0x80);
+            FUZZ_CHECK(function < 0x80);
             // The frame ends with its CRC, followed at most by a 0x00 filler.
             const int crc = checked.crcPosition;
             FUZZ_CHECK(crc >= 1 && (crc + 2 == size || (crc + 3 == size && reply.back() == 0)));
@@ -57,11 +70,10 @@ void checkReply(const QByteArray &made) {
     // and where its header tells the length the CRC sits where the header says.
     if (size < 2)
         return;
-    const int function = byteAt(reply, 1);
     if (first == 0 || function >= 0x80 || !isCompleteReply(reply, first, function))
         return;
-    const CheckedResponse checked = CheckResponse(reply, true, out, first);
-    FUZZ_CHECK(checked.accepted);
+    const ReplyVerdict checked = CheckResponse(reply, {first, function});
+    FUZZ_CHECK(checked.accepted());
     if (function == 0x03 || function == 0x04 || function == 0x14 || function == 0x06 ||
         function == 0x10)
         FUZZ_CHECK(checked.crcPosition == expectedReplyLength(reply) - 2);

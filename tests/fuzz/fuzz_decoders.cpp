@@ -30,7 +30,7 @@ void decode(int decoder, int parameter, const ModbusReply &reply, DecodeContext 
         DecodeFreeText(reply, parameter % 10, ctx);
         break;
     case 3:
-        DecodeServiceReply(parameter % 9, ctx);
+        DecodeServiceReply(ServiceCommand(parameter % 7), ctx);
         break;
     case 4:
         DecodeClock(reply, ctx);
@@ -69,14 +69,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // and the decoders only write the model text of the selected address into it.
     static AddressStore store;
     RecordingOutput out;
-    EngineState engine;
     DeviceState device;
     DeviceTables tables;
-    DecodeContext ctx{out, engine, device, tables, store, 1, QLocale::c()};
+    DeviceReading reading;
+    DecodeContext ctx{out, device, tables, store, reading, 1, QLocale::c()};
     if (const int model = (selector >> 4) & 3) {
         const ModelInfo &info = kModels[std::size_t(model - 1)];
         device.DeviceType = QString::fromLatin1(info.DeviceType);
-        applyModelLayout(info, tables.Grid_data, tables.Grid_data2, engine, out);
+        applyModelLayout(info, tables.Grid_data, tables.Grid_data2, device, out);
     }
     out.clear();
     QObject counter;
@@ -86,8 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                          [&gridChanges] { ++gridChanges; });
     const QString modelBefore = device.DeviceType;
 
-    const CheckedResponse checked =
-        CheckResponse(raw, (selector & 0x80) != 0, out, engine.RequestAddress);
+    const ReplyVerdict checked = CheckResponse(raw);
+    reportVerdict(checked, {(selector & 0x80) != 0, NoReplyReport::StatusAndLog}, 0, 0, out);
     if (checked) {
         ModbusReply reply = ModbusReply::fromChecked(raw, checked);
         // The payload in a block of its own size, so that the sanitizer catches a read past it.
@@ -105,10 +105,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     const ModelInfo *model = findModel(device.DeviceType);
     FUZZ_CHECK(device.DeviceType.isEmpty() || model);
-    FUZZ_CHECK(engine.LongRegisterCount == 2 * engine.InputCount);
-    FUZZ_CHECK(engine.InputCount == 0 || engine.InputCount == 4 || engine.InputCount == 6 ||
-               engine.InputCount == 8);
-    const int columns = engine.InputCount == 0 ? 9 : engine.InputCount + 1;
+    FUZZ_CHECK(device.LongRegisterCount == 2 * device.InputCount);
+    FUZZ_CHECK(device.InputCount == 0 || device.InputCount == 4 || device.InputCount == 6 ||
+               device.InputCount == 8);
+    const int columns = device.InputCount == 0 ? 9 : device.InputCount + 1;
     FUZZ_CHECK(tables.Grid_data.gridColumnCount() == columns);
     FUZZ_CHECK(tables.Grid_data2.gridColumnCount() == columns);
     return 0;

@@ -103,9 +103,10 @@ void TstFaultInjection::faultAsTheMasterSeesIt() {
     if (!reply.isEmpty())
         QCOMPARE(bytes.toHex(' '), reply.toHex(' '));
     test::RecordingOutput out;
-    const CheckedResponse checked =
-        CheckResponse(dropLeadingZeros ? withoutLeadingZeros(bytes) : bytes, true, out);
-    QCOMPARE(checked.accepted, accepted);
+    const ReplyVerdict checked =
+        CheckResponse(dropLeadingZeros ? withoutLeadingZeros(bytes) : bytes);
+    reportVerdict(checked, {}, 0, 0, out);
+    QCOMPARE(checked.accepted(), accepted);
     QCOMPARE(out.logLines, log);
     if (accepted)
         QCOMPARE(checked.crcPosition, kUnitsReply.size() - 2);
@@ -128,9 +129,8 @@ void TstFaultInjection::timingFaults() {
     QCOMPARE(response.chunks[1].pauseBefore, 30ms);
     QCOMPARE(response.chunks[2].pauseBefore, 30ms);
     // Each piece alone fails the check; only the whole reply passes.
-    test::RecordingOutput out;
-    QVERIFY(!CheckResponse(response.chunks[0].bytes, true, out).accepted);
-    QVERIFY(CheckResponse(response.bytes(), true, out).accepted);
+    QVERIFY(!CheckResponse(response.chunks[0].bytes).accepted());
+    QVERIFY(CheckResponse(response.bytes()).accepted());
 }
 
 void TstFaultInjection::silence() {

@@ -43,15 +43,15 @@ struct Bus {
         ops.resetForStartup();
         sim.sim.withLogger(1, fillLogger);
         sim.session.store.setModel(1, QStringLiteral("QTR-8D"));
-        ops.Edit_addrChange(1);
-        page.BitBtn18Click(QStringLiteral("tovrek"));
+        ops.selectAddress(1);
+        page.enterPassword(QStringLiteral("tovrek"));
     }
 
     // Runs one command and files the frames it sent under its name. A command with an answer
     // window is done when the session is idle; one without is done when the logger has its
     // frame and the acknowledgement is back, so it cannot spill into the next command's reply.
     template <typename Target>
-    bool run(const QString &name, Target &target, void (Target::*handler)(),
+    bool run(const QString &name, Target &target, CommandStart (Target::*handler)(),
              const QHash<QString, QString> &texts = {}, int framesWithoutWindow = 0) {
         sim.controls.texts = texts;
         sim.sim.resetCounters();
@@ -134,39 +134,39 @@ void TstBusFrames::framesMatchGolden() {
     using Ops = DeviceOperations;
     using Page = ServicePage;
 
-    QVERIFY(bus.run("parameter read (BitBtn1Click)", ops, &Ops::BitBtn1Click));
+    QVERIFY(bus.run("parameter read (readParameters)", ops, &Ops::readParameters));
     // The write takes the table the read has just filled.
     for (const char *box : {"Check_unit", "Check_constant", "Check_user", "Check_info",
                             "Check_tariffs", "Check_initial"})
         bus.sim.controls.checked[box] = true;
-    QVERIFY(bus.run("parameter write, every group (BitBtn2Click)", ops, &Ops::BitBtn2Click));
+    QVERIFY(bus.run("parameter write, every group (writeParameters)", ops, &Ops::writeParameters));
     bus.sim.controls.checked.clear();
-    QVERIFY(bus.run("counters (BitBtn6Click)", ops, &Ops::BitBtn6Click));
-    QVERIFY(bus.run("flow (BitBtn31Click)", ops, &Ops::BitBtn31Click));
-    QVERIFY(bus.run("input status (BitBtn28Click)", ops, &Ops::BitBtn28Click));
-    QVERIFY(bus.run("clock write (BitBtn10Click)", ops, &Ops::BitBtn10Click, {}, 1));
+    QVERIFY(bus.run("counters (readCounters)", ops, &Ops::readCounters));
+    QVERIFY(bus.run("flow (readFlow)", ops, &Ops::readFlow));
+    QVERIFY(bus.run("input status (readInputStatus)", ops, &Ops::readInputStatus));
+    QVERIFY(bus.run("clock write (setClock)", ops, &Ops::setClock, {}, 1));
 
-    QVERIFY(bus.run("service information read (BitBtn24Click)", page, &Page::BitBtn24Click));
-    QVERIFY(bus.run("change ID (BitBtn19Click)", page, &Page::BitBtn19Click,
+    QVERIFY(bus.run("service information read (readDeviceInfo)", page, &Page::readDeviceInfo));
+    QVERIFY(bus.run("change ID (changeDeviceId)", page, &Page::changeDeviceId,
                     {{"Edit_id", "87654321"}}));
-    QVERIFY(bus.run("read code (Button2Click)", page, &Page::Button2Click));
+    QVERIFY(bus.run("read code (readMenuCode)", page, &Page::readMenuCode));
     QVERIFY(
-        bus.run("change code (BitBtn20Click)", page, &Page::BitBtn20Click, {{"Edit1", "0815"}}));
-    QVERIFY(bus.run("lock (BitBtn21Click)", page, &Page::BitBtn21Click));
-    QVERIFY(bus.run("unlock (BitBtn22Click)", page, &Page::BitBtn22Click));
-    QVERIFY(bus.run("number of inputs (BitBtn23Click)", page, &Page::BitBtn23Click,
+        bus.run("change code (changeMenuCode)", page, &Page::changeMenuCode, {{"Edit1", "0815"}}));
+    QVERIFY(bus.run("lock (lockDevice)", page, &Page::lockDevice));
+    QVERIFY(bus.run("unlock (unlockDevice)", page, &Page::unlockDevice));
+    QVERIFY(bus.run("number of inputs (setInputCount)", page, &Page::setInputCount,
                     {{"Combo_inputs", "8"}}));
-    QVERIFY(bus.run("polarity (BitBtn29Click)", page, &Page::BitBtn29Click,
+    QVERIFY(bus.run("polarity (setPolarity)", page, &Page::setPolarity,
                     {{"Combo_polarity", "Negative"}}));
-    QVERIFY(bus.run("pulse length (BitBtn26Click)", page, &Page::BitBtn26Click,
+    QVERIFY(bus.run("pulse length (changePulseLength)", page, &Page::changePulseLength,
                     {{"Combo_pulses", "50 ms"}}, 1));
-    QVERIFY(bus.run("inputs display (BitBtn30Click)", page, &Page::BitBtn30Click,
+    QVERIFY(bus.run("inputs display (setDisplayedInputs)", page, &Page::setDisplayedInputs,
                     {{"Combo_inputs", "6"}}, 1));
     // The logger's own line settings, so that nothing changes on the line for what follows.
-    QVERIFY(bus.run("line settings (Button1Click)", page, &Page::Button1Click,
+    QVERIFY(bus.run("line settings (changeLineSettings)", page, &Page::changeLineSettings,
                     {{"ComboBox1", "9600"}, {"ComboBox2", "None"}}));
     // Last: the logger answers at its new address from here on.
-    QVERIFY(bus.run("change address (BitBtn25Click)", page, &Page::BitBtn25Click,
+    QVERIFY(bus.run("change address (changeAddress)", page, &Page::changeAddress,
                     {{"Edit_address", "17"}}, 1));
     QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
     // A lost reply leaves a gap in the table the write sends back: that is not a frame change.

@@ -1,6 +1,7 @@
 #include "check_response.h"
 #include "crc16.h"
 #include "recording_output.h"
+#include "reply_verdict.h"
 
 #include <QTest>
 
@@ -27,7 +28,15 @@ QByteArray replyWithZeroCrcHigh() {
     return {};
 }
 
+using Kind = ReplyVerdict::Kind;
+
+// A request to device 1 for holding registers, which every reply below answers.
+const SentRequest kRequest{1, 0x03};
+
 } // namespace
+
+Q_DECLARE_METATYPE(corvane::ReplyVerdict)
+Q_DECLARE_METATYPE(corvane::VerdictReport)
 
 class TstCheckResponse : public QObject {
     Q_OBJECT
@@ -38,7 +47,8 @@ private Q_SLOTS:
     void accepted();
     void rejected_data();
     void rejected();
-    void leadingZeroSilentForSomeDecoders();
+    void verdictTexts_data();
+    void verdictTexts();
     void writeReply();
 };
 
@@ -82,101 +92,135 @@ void TstCheckResponse::accepted_data() {
 void TstCheckResponse::accepted() {
     QFETCH(QByteArray, reply);
     QFETCH(int, crcPosition);
-    test::RecordingOutput out;
-    const CheckedResponse result = CheckResponse(reply, true, out);
-    QVERIFY(result.accepted);
-    QCOMPARE(result.crcPosition, crcPosition);
-    QVERIFY(out.logLines.isEmpty());
-    QVERIFY(out.status.isEmpty());
+    const ReplyVerdict verdict = CheckResponse(reply);
+    QVERIFY(verdict.accepted());
+    QCOMPARE(verdict.crcPosition, crcPosition);
 }
 
 void TstCheckResponse::rejected_data() {
     QTest::addColumn<QByteArray>("reply");
-    QTest::addColumn<QStringList>("log");
-    QTest::addColumn<QString>("status");
-    const QStringList crcLine{QStringLiteral("Error in CRC field\r")};
-    const QString crcStatus = QStringLiteral("Error in CRC field");
-    QTest::newRow("empty") << QByteArray() << crcLine << crcStatus;
-    QTest::newRow("1 byte") << QByteArray::fromHex("01") << crcLine << crcStatus;
-    QTest::newRow("2 bytes") << QByteArray::fromHex("0103") << crcLine << crcStatus;
-    QTest::newRow("1 zero") << QByteArray::fromHex("00") << crcLine << crcStatus;
-    QTest::newRow("2 bytes + filler") << QByteArray::fromHex("010300") << crcLine << crcStatus;
-    QTest::newRow("3 zeros") << QByteArray::fromHex("000000") << crcLine << crcStatus;
-    QTest::newRow("4 zeros") << QByteArray::fromHex("00000000") << crcLine << crcStatus;
-    QTest::newRow("bad crc") << QByteArray::fromHex("01030200050000") << crcLine << crcStatus;
+    QTest::addColumn<ReplyVerdict>("verdict");
+    const ReplyVerdict crc = ReplyVerdict::of(Kind::CrcError);
+    QTest::newRow("empty") << QByteArray() << ReplyVerdict::of(Kind::NoReply);
+    QTest::newRow("1 byte") << QByteArray::fromHex("01") << crc;
+    QTest::newRow("2 bytes") << QByteArray::fromHex("0103") << crc;
+    QTest::newRow("1 zero") << QByteArray::fromHex("00") << crc;
+    QTest::newRow("2 bytes + filler") << QByteArray::fromHex("010300") << crc;
+    QTest::newRow("3 zeros") << QByteArray::fromHex("000000") << crc;
+    QTest::newRow("4 zeros") << QByteArray::fromHex("00000000") << crc;
+    QTest::newRow("bad crc") << QByteArray::fromHex("01030200050000") << crc;
     QByteArray flipped = withCrc("0103020005");
     flipped[3] = char(flipped[3] ^ 0x40);
-    QTest::newRow("flipped data") << flipped << crcLine << crcStatus;
-    // The zero is taken into the CRC, so a turn-round zero in front of a good reply is a CRC
-    // error, not garbage.
+    QTest::newRow("flipped data") << flipped << crc;
+    // The zero is taken into the CRC, so a turn-round zero in front of a good reply fails the
+    // CRC over the whole: the reply behind it is found, but not accepted.
     QTest::newRow("zero in front of a good reply")
-        << QByteArray(1, '\0') + withCrc("0103020005") << crcLine << crcStatus;
+        << QByteArray(1, '\0') + withCrc("0103020005") << ReplyVerdict::garbageBefore(1);
+    QTest::newRow("late bytes in front of a good reply")
+        << QByteArray::fromHex("0701") + withCrc("0103020005") << ReplyVerdict::garbageBefore(2);
+    QTest::newRow("good reply to another function behind garbage")
+        << QByteArray::fromHex("07") + withCrc("0104020005") << crc;
     // Address 0 is not another device's: the zero is garbage.
-    QTest::newRow("leading zero") << withCrc("000302")
-                                  << QStringList{QStringLiteral(
-                                         "Garbage leading bytes in the telegram")}
-                                  << QString();
-    const QStringList otherDevice{
-        QStringLiteral("Reply from device 2 ignored (request went to device 1)")};
-    QTest::newRow("other device") << withCrc("0203020005") << otherDevice << QString();
+    QTest::newRow("leading zero") << withCrc("000302") << ReplyVerdict::of(Kind::LeadingZero);
+    QTest::newRow("other device") << withCrc("0203020005") << ReplyVerdict::fromAddress(2);
     QByteArray otherSpoilt = withCrc("0203020005");
     otherSpoilt[3] = char(otherSpoilt[3] ^ 0x40);
-    QTest::newRow("other device, bad crc") << otherSpoilt << crcLine << crcStatus;
+    QTest::newRow("other device, bad crc") << otherSpoilt << crc;
     // Its exception code is about its own request, not ours.
-    QTest::newRow("other device, exception") << withCrc("028302") << otherDevice << QString();
-    QTest::newRow("illegal function")
-        << withCrc("018301") << QStringList{QStringLiteral("Error - ILLEGAL FUNCTION\r")}
-        << QString();
-    QTest::newRow("illegal address 0x83")
-        << withCrc("018302") << QStringList{QStringLiteral("Error - ILLEGAL DATA ADDRESS\r")}
-        << QString();
-    QTest::newRow("illegal address 0x84")
-        << withCrc("018402") << QStringList{QStringLiteral("Error - ILLEGAL DATA ADDRESS\r")}
-        << QString();
-    QTest::newRow("illegal value")
-        << withCrc("019003") << QStringList{QStringLiteral("Error - ILLEGAL DATA VALUE\r")}
-        << QString();
-    QTest::newRow("device failure")
-        << withCrc("018304") << QStringList{QStringLiteral("Error - SLAVE DEVICE FAILURE\r")}
-        << QString();
-    QTest::newRow("code 5 silent") << withCrc("018305") << QStringList() << QString();
-    QTest::newRow("busy") << withCrc("018306")
-                          << QStringList{QStringLiteral("Error - SLAVE DEVICE BUSY\r")}
-                          << QString();
-    QTest::newRow("code 7 silent") << withCrc("018307") << QStringList() << QString();
-    QTest::newRow("memory parity")
-        << withCrc("018308") << QStringList{QStringLiteral("Error - MEMORY PARITY ERROR\r")}
-        << QString();
+    QTest::newRow("other device, exception") << withCrc("028302") << ReplyVerdict::fromAddress(2);
+    QTest::newRow("illegal function") << withCrc("018301") << ReplyVerdict::exception(1);
+    QTest::newRow("illegal address 0x83") << withCrc("018302") << ReplyVerdict::exception(2);
+    QTest::newRow("illegal address 0x84") << withCrc("018402") << ReplyVerdict::exception(2);
+    QTest::newRow("illegal value") << withCrc("019003") << ReplyVerdict::exception(3);
+    QTest::newRow("device failure") << withCrc("018304") << ReplyVerdict::exception(4);
+    QTest::newRow("code 5") << withCrc("018305") << ReplyVerdict::exception(5);
+    QTest::newRow("busy") << withCrc("018306") << ReplyVerdict::exception(6);
+    QTest::newRow("code 7") << withCrc("018307") << ReplyVerdict::exception(7);
+    QTest::newRow("memory parity") << withCrc("018308") << ReplyVerdict::exception(8);
 }
 
 void TstCheckResponse::rejected() {
     QFETCH(QByteArray, reply);
-    QFETCH(QStringList, log);
-    QFETCH(QString, status);
-    test::RecordingOutput out;
+    QFETCH(ReplyVerdict, verdict);
     // A copy with no spare capacity, so a read past the end is caught by the sanitizers.
     const QByteArray exact(reply.constData(), reply.size());
-    // Every reply answers a request to device 1.
-    const CheckedResponse result = CheckResponse(exact, true, out, 1);
-    QVERIFY(!result.accepted);
-    QCOMPARE(result.otherDevice, log.value(0).startsWith(QLatin1String("Reply from device")));
-    QCOMPARE(out.logLines, log);
-    QCOMPARE(out.status.value(StatusPanel::Progress), status);
+    QCOMPARE(CheckResponse(exact, kRequest), verdict);
 }
 
-void TstCheckResponse::leadingZeroSilentForSomeDecoders() {
+// The operator's lines are the designed texts, whatever the verdict carries; the reason is what
+// the command line and the monitor say.
+void TstCheckResponse::verdictTexts_data() {
+    QTest::addColumn<ReplyVerdict>("verdict");
+    QTest::addColumn<VerdictReport>("how");
+    QTest::addColumn<QStringList>("log");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("reason");
+    const VerdictReport designed;
+    const VerdictReport quietZero{false, NoReplyReport::StatusAndLog};
+    const QStringList crcLine{QStringLiteral("Error in CRC field\r")};
+    const QString crcStatus = QStringLiteral("Error in CRC field");
+    const QString noReply = QStringLiteral("No response from device 9");
+    QTest::newRow("accepted") << ReplyVerdict::acceptedAt(5) << designed << QStringList()
+                              << QString() << QString();
+    QTest::newRow("crc") << ReplyVerdict::of(Kind::CrcError) << designed << crcLine << crcStatus
+                         << "CRC error";
+    QTest::newRow("garbage before") << ReplyVerdict::garbageBefore(3) << designed << crcLine
+                                    << crcStatus << "garbage before the reply (3 bytes)";
+    QTest::newRow("leading zero") << ReplyVerdict::of(Kind::LeadingZero) << designed
+                                  << QStringList{QStringLiteral(
+                                         "Garbage leading bytes in the telegram")}
+                                  << QString() << "garbage before the reply";
+    QTest::newRow("leading zero, not reported")
+        << ReplyVerdict::of(Kind::LeadingZero) << quietZero << QStringList() << QString()
+        << "garbage before the reply";
+    QTest::newRow("no reply") << ReplyVerdict::of(Kind::NoReply) << designed
+                              << QStringList{noReply + '\r'} << noReply << "no reply";
+    QTest::newRow("no reply, log only")
+        << ReplyVerdict::of(Kind::NoReply) << VerdictReport{true, NoReplyReport::Log}
+        << QStringList{noReply} << QString() << "no reply";
+    QTest::newRow("no reply, ellipsis")
+        << ReplyVerdict::of(Kind::NoReply) << VerdictReport{true, NoReplyReport::LogEllipsis}
+        << QStringList{noReply + "..."} << QString() << "no reply";
+    QTest::newRow("no reply, silent")
+        << ReplyVerdict::of(Kind::NoReply) << VerdictReport{true, NoReplyReport::Silent}
+        << QStringList() << QString() << "no reply";
+    // Another device's reply is no answer: its own line, then the window's no-reply texts.
+    QTest::newRow("other device")
+        << ReplyVerdict::fromAddress(2) << designed
+        << QStringList{QStringLiteral("Reply from device 2 ignored (request went to device 1)"),
+                       noReply + '\r'}
+        << noReply << "reply from another address (2)";
+    const QList<QPair<int, QString>> exceptions{
+        {1, "ILLEGAL FUNCTION"},     {2, "ILLEGAL DATA ADDRESS"}, {3, "ILLEGAL DATA VALUE"},
+        {4, "SLAVE DEVICE FAILURE"}, {6, "SLAVE DEVICE BUSY"},    {8, "MEMORY PARITY ERROR"}};
+    for (const auto &[code, name] : exceptions) {
+        QTest::addRow("exception %d", code) << ReplyVerdict::exception(code) << designed
+                                            << QStringList{QStringLiteral("Error - ") + name + '\r'}
+                                            << QString() << QStringLiteral("exception: ") + name;
+    }
+    for (int code : {5, 7, 11}) {
+        QTest::addRow("exception %d, unnamed", code)
+            << ReplyVerdict::exception(code) << designed << QStringList() << QString()
+            << QStringLiteral("exception code %1").arg(code);
+    }
+}
+
+void TstCheckResponse::verdictTexts() {
+    QFETCH(ReplyVerdict, verdict);
+    QFETCH(VerdictReport, how);
+    QFETCH(QStringList, log);
+    QFETCH(QString, status);
+    QFETCH(QString, reason);
     test::RecordingOutput out;
-    QVERIFY(!CheckResponse(withCrc("00030200050006"), false, out).accepted);
-    QVERIFY(out.logLines.isEmpty());
-    QVERIFY(out.status.isEmpty());
+    reportVerdict(verdict, how, 1, 9, out);
+    QCOMPARE(out.logLines, log);
+    QCOMPARE(out.status.value(StatusPanel::Progress), status);
+    QCOMPARE(verdictReason(verdict), reason);
 }
 
 void TstCheckResponse::writeReply() {
-    test::RecordingOutput out;
-    QVERIFY(CheckWriteReply(withCrc("011080000008"), out));
-    QVERIFY(out.logLines.isEmpty());
-    QVERIFY(!CheckWriteReply(withCrc("00108000"), out));
-    QCOMPARE(out.logLines, QStringList{QStringLiteral("Garbage leading bytes in the telegram")});
+    QVERIFY(CheckWriteReply(withCrc("011080000008"), kRequest));
+    QCOMPARE(CheckWriteReply(withCrc("00108000")), ReplyVerdict::of(Kind::LeadingZero));
 }
 
 QTEST_GUILESS_MAIN(TstCheckResponse)

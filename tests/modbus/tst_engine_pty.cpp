@@ -34,22 +34,19 @@ void TstEnginePty::replyReachesDecoderOfItsStep() {
     RequestRunner engine(state, comm, out, [] { return 1; });
     engine.setResponseTime(1500ms);
     comm.OnRxChar = [&engine](TSerCustomComm *, int count) { engine.Comm1RxChar(count); };
-    ModbusMaster master(comm, defaultSleeper(), state);
+    ModbusMaster master(comm, defaultSleeper());
     master.setSendObserver(
         {[&engine] { return engine.sendQueued(); },
          [&engine](std::uint64_t ticket, bool ok) { engine.sendFinished(ticket, ok); }});
     QByteArrayList decoded;
     RequestRunner::Command read;
     read.stepTimer = RequestRunner::StepTimer::Read;
-    read.steps.push_back({[&master](int slave) {
-                              master.SendReadHolding(slave, 0x8000, 8);
-                              return true;
-                          },
-                          [&decoded](const ModbusReply &reply) {
-                              decoded << QByteArray(1, char(reply.address)) + char(reply.function) +
-                                             reply.payload;
-                          },
-                          true});
+    read.steps.push_back(
+        {[&master](int slave) { return std::optional(master.SendReadHolding(slave, 0x8000, 8)); },
+         [&decoded](const ModbusReply &reply) {
+             decoded << QByteArray(1, char(reply.address)) + char(reply.function) + reply.payload;
+         },
+         true});
     read.onStart = [&out] { out.log(QStringLiteral("Reading device No. 1...")); };
     read.onEnd = [&out] { out.setCommandEnabled(DeviceView::Command::Read, true); };
     comm.OpenPort();

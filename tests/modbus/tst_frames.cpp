@@ -1,5 +1,4 @@
 #include "crc16.h"
-#include "engine_state.h"
 #include "fake_serial_line.h"
 #include "frames.h"
 #include "modbus_master.h"
@@ -21,8 +20,7 @@ QByteArray withCrc(const char *hex) {
 
 struct Bench {
     FakeSerialLine line;
-    EngineState state;
-    ModbusMaster master{line, line, state};
+    ModbusMaster master{line, line};
 };
 
 } // namespace

@@ -50,9 +50,9 @@ struct Rig {
         inputStatus.windowBeforeSend = true;
         write.steps.resize(20);
         for (RequestRunner::Step &step : write.steps)
-            step.send = [this](int) {
+            step.send = [this](int) -> std::optional<SentRequest> {
                 line.InputRoom();
-                return false;
+                return std::nullopt;
             };
         write.stepTimer = RequestRunner::StepTimer::Write;
         write.window = RequestRunner::Window::ResponseProgram;
@@ -62,13 +62,11 @@ struct Rig {
     }
 
     RequestRunner::Step step_(int step) {
-        return {[this, step](int slave) {
+        return {[this, step](int slave) -> std::optional<SentRequest> {
                     if (!present(step))
-                        return false;
+                        return std::nullopt;
                     SendFrame(line, line, readHoldingFrame(slave, step, 1), kPreSendDelay);
-                    state.RequestAddress = slave;
-                    state.RequestFunction = 3;
-                    return true;
+                    return SentRequest{slave, 3};
                 },
                 [this, step](const ModbusReply &reply) {
                     decoded.append({step, QByteArray(1, char(reply.address)) +
@@ -281,14 +279,13 @@ void TstRequestRunner::writeSequence() {
         r.write.steps[std::size_t(step - 1)].send = [&r, &replies, step](int slave) {
             r.line.InputRoom();
             SendFrame(r.line, r.line, writeMultipleFrame(slave, 0x8000, 4, {}), kPreSendDelay);
-            r.state.RequestAddress = slave;
             r.line.deliver(replies.at(step - 1));
-            return true;
+            return std::optional(SentRequest{slave, 0x10});
         };
     }
-    r.write.steps[4].send = [&r](int) {
+    r.write.steps[4].send = [&r](int) -> std::optional<SentRequest> {
         r.line.InputRoom();
-        return false;
+        return std::nullopt;
     };
     QVERIFY(r.startWrite());
     QVERIFY(r.line.frames.isEmpty());
@@ -357,7 +354,9 @@ void TstRequestRunner::faultsDoNotStrandACommand() {
     const auto restoreSink = qScopeGuard([] { setErrorSink({}); });
 
     // A write step whose value cannot be converted sends nothing; the next tick moves on.
-    r.write.steps[0].send = [](int) -> bool { throw std::invalid_argument("'x' is not a number"); };
+    r.write.steps[0].send = [](int) -> std::optional<SentRequest> {
+        throw std::invalid_argument("'x' is not a number");
+    };
     QVERIFY(r.startWrite());
     r.engine.stepTick();
     QVERIFY(!r.engine.timer(RequestRunner::Window::ResponseProgram).isActive());

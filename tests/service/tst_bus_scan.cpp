@@ -118,7 +118,7 @@ void TstBusScan::stopEndsWithinOneProbeAndRestoresThePort() {
 void TstBusScan::refusesAndIsRefused() {
     ScanRig rig({{1, Model::Qtr8d}});
     ServicePage page(rig.s.session);
-    page.BitBtn24Click();
+    page.readDeviceInfo();
     QVERIFY(rig.s.session.runner.isBusy());
     QVERIFY(!rig.scan.start(range(1, 3)));
     QCOMPARE(rig.s.out.logLines.last(), kBusy);
@@ -129,10 +129,10 @@ void TstBusScan::refusesAndIsRefused() {
     QVERIFY(rig.scan.start(range(1, 3)));
     QVERIFY(progress.wait(10000));
     rig.s.out.logLines.clear();
-    page.BitBtn24Click();
+    page.readDeviceInfo();
     QCOMPARE(rig.s.out.logLines, QStringList{kBusy});
     QVERIFY(done.wait(10000));
-    page.BitBtn24Click();
+    page.readDeviceInfo();
     QVERIFY(rig.s.session.runner.isBusy());
     QVERIFY(rig.s.waitIdle());
 }

@@ -5,8 +5,8 @@
 #include "device_session.h"
 #include "error_display.h"
 #include "fake_serial_line.h"
-#include "recording_output.h"
 #include "frames.h"
+#include "recording_output.h"
 #include "service_commands.h"
 #include "service_key_filter.h"
 #include "service_page.h"
@@ -23,6 +23,11 @@ using Texts = QHash<QString, QString>;
 Q_DECLARE_METATYPE(corvane::ServiceControls)
 
 namespace {
+
+// The rows number the commands as the service page lists them, 1 to 7.
+ServiceCommand commandOfKind(int kind) {
+    return ServiceCommand(kind - 1);
+}
 
 struct Fixture {
     FakeSerialLine line;
@@ -43,7 +48,7 @@ struct Fixture {
     bool startSequence() {
         RequestRunner::Command sequence;
         sequence.stepTimer = RequestRunner::StepTimer::Read;
-        sequence.steps = {{[](int) { return false; }, {}, true}};
+        sequence.steps = {{[](int) { return std::optional<SentRequest>(); }, {}, true}};
         return session.runner.run(sequence);
     }
 };
@@ -78,7 +83,7 @@ private Q_SLOTS:
     void wrongPassword() {
         QFETCH(QString, entered);
         Fixture f;
-        f.page.BitBtn18Click(entered);
+        f.page.enterPassword(entered);
         QCOMPARE(f.out.texts.value("MaskEdit1", "unset"), QString());
         QVERIFY(!f.out.isVisible("GroupBox4"));
         QCOMPARE(f.out.status.value(1), QStringLiteral("Incorrect password"));
@@ -87,11 +92,11 @@ private Q_SLOTS:
 
     void rightPasswordOpensForGood() {
         Fixture f;
-        f.page.BitBtn18Click(QStringLiteral("tovrek"));
+        f.page.enterPassword(QStringLiteral("tovrek"));
         QVERIFY(f.out.isVisible("GroupBox4", false));
         for (const char *hidden : {"MaskEdit1", "BitBtn18", "Label8"})
             QVERIFY2(!f.out.isVisible(hidden), hidden);
-        f.page.BitBtn18Click(QString());
+        f.page.enterPassword(QString());
         QVERIFY(f.out.isVisible("GroupBox4") && f.out.logLines.isEmpty());
     }
 
@@ -119,47 +124,48 @@ private Q_SLOTS:
         const char *address = "Address must be between 1 and 250";
         const char *display = "Number of inputs is not correct...";
 
-        row("information read, closed", "BitBtn27Click", false, {}, closed);
-        row("id, closed", "BitBtn19Click", false, {{"Edit_id", "12345678"}}, closed);
-        row("id empty", "BitBtn19Click", true, {}, "You did not enter ID");
-        row("id of 7", "BitBtn19Click", true, {{"Edit_id", "1234567"}},
+        row("information read, closed", "readDeviceInfo", false, {}, closed);
+        row("id, closed", "changeDeviceId", false, {{"Edit_id", "12345678"}}, closed);
+        row("id empty", "changeDeviceId", true, {}, "You did not enter ID");
+        row("id of 7", "changeDeviceId", true, {{"Edit_id", "1234567"}},
             "Entered ID is not correct - must be 8 digits");
-        row("line, closed", "Button1Click", false, {{"ComboBox1", "9600"}, {"ComboBox2", "Odd"}},
-            closed);
-        row("speed empty", "Button1Click", true, {{"ComboBox2", "Odd"}}, "Incorrect com port data");
-        row("parity Mark", "Button1Click", true, {{"ComboBox1", "57600"}, {"ComboBox2", "Mark"}},
-            parity);
-        row("parity lower case", "Button1Click", true,
+        row("line, closed", "changeLineSettings", false,
+            {{"ComboBox1", "9600"}, {"ComboBox2", "Odd"}}, closed);
+        row("speed empty", "changeLineSettings", true, {{"ComboBox2", "Odd"}},
+            "Incorrect com port data");
+        row("parity Mark", "changeLineSettings", true,
+            {{"ComboBox1", "57600"}, {"ComboBox2", "Mark"}}, parity);
+        row("parity lower case", "changeLineSettings", true,
             {{"ComboBox1", "9600"}, {"ComboBox2", "none"}}, parity);
-        row("speed 57600", "Button1Click", true, {{"ComboBox1", "57600"}, {"ComboBox2", "Even"}},
+        row("speed 57600", "changeLineSettings", true,
+            {{"ComboBox1", "57600"}, {"ComboBox2", "Even"}},
             "Incorrect COM port speed selected, aborting...");
-        row("code, closed", "BitBtn20Click", false, {{"Edit1", "1234"}}, closed);
-        row("code empty", "BitBtn20Click", true, {}, code);
-        row("code of 3", "BitBtn20Click", true, {{"Edit1", "123"}}, code);
-        row("read code, closed", "Button2Click", false, {}, closed);
-        row("lock, closed", "BitBtn21Click", false, {}, closed);
-        row("unlock, closed", "BitBtn22Click", false, {}, closed);
-        row("inputs, closed", "BitBtn23Click", false, {{"Combo_inputs", "8"}}, closed);
-        row("inputs empty", "BitBtn23Click", true, {}, "Incorrect number of inputs selected");
-        row("inputs 5", "BitBtn23Click", true, {{"Combo_inputs", "5"}},
+        row("code, closed", "changeMenuCode", false, {{"Edit1", "1234"}}, closed);
+        row("code empty", "changeMenuCode", true, {}, code);
+        row("code of 3", "changeMenuCode", true, {{"Edit1", "123"}}, code);
+        row("read code, closed", "readMenuCode", false, {}, closed);
+        row("lock, closed", "lockDevice", false, {}, closed);
+        row("unlock, closed", "unlockDevice", false, {}, closed);
+        row("inputs, closed", "setInputCount", false, {{"Combo_inputs", "8"}}, closed);
+        row("inputs empty", "setInputCount", true, {}, "Incorrect number of inputs selected");
+        row("inputs 5", "setInputCount", true, {{"Combo_inputs", "5"}},
             "Incorrect number of inputs selected");
-        row("polarity, closed", "BitBtn29Click", false, {{"Combo_polarity", "Negative"}}, closed);
-        row("polarity empty", "BitBtn29Click", true, {}, polarity);
-        row("polarity lower case", "BitBtn29Click", true, {{"Combo_polarity", "positive"}},
-            polarity);
-        row("address empty, closed", "BitBtn25Click", false, {}, "Address not entered");
-        row("address 0", "BitBtn25Click", true, {{"Edit_address", "0"}}, address);
-        row("address 251", "BitBtn25Click", true, {{"Edit_address", "251"}}, address);
-        row("address 300, closed", "BitBtn25Click", false, {{"Edit_address", "300"}}, address);
-        row("address, closed", "BitBtn25Click", false, {{"Edit_address", "12"}}, closed);
-        row("pulses, closed", "BitBtn26Click", false, {{"Combo_pulses", "20 ms"}}, closed);
-        row("pulses empty", "BitBtn26Click", true, {}, "You did not select pulse length");
-        row("pulses 15 ms", "BitBtn26Click", true, {{"Combo_pulses", "15 ms"}},
+        row("polarity, closed", "setPolarity", false, {{"Combo_polarity", "Negative"}}, closed);
+        row("polarity empty", "setPolarity", true, {}, polarity);
+        row("polarity lower case", "setPolarity", true, {{"Combo_polarity", "positive"}}, polarity);
+        row("address empty, closed", "changeAddress", false, {}, "Address not entered");
+        row("address 0", "changeAddress", true, {{"Edit_address", "0"}}, address);
+        row("address 251", "changeAddress", true, {{"Edit_address", "251"}}, address);
+        row("address 300, closed", "changeAddress", false, {{"Edit_address", "300"}}, address);
+        row("address, closed", "changeAddress", false, {{"Edit_address", "12"}}, closed);
+        row("pulses, closed", "changePulseLength", false, {{"Combo_pulses", "20 ms"}}, closed);
+        row("pulses empty", "changePulseLength", true, {}, "You did not select pulse length");
+        row("pulses 15 ms", "changePulseLength", true, {{"Combo_pulses", "15 ms"}},
             "Selected pulse length is not valid...");
-        row("display empty, closed", "BitBtn30Click", false, {}, display);
-        row("display, closed", "BitBtn30Click", false, {{"Combo_inputs", "3"}}, closed);
-        row("display 9", "BitBtn30Click", true, {{"Combo_inputs", "9"}}, display);
-        row("display 10", "BitBtn30Click", true, {{"Combo_inputs", "10"}}, display);
+        row("display empty, closed", "setDisplayedInputs", false, {}, display);
+        row("display, closed", "setDisplayedInputs", false, {{"Combo_inputs", "3"}}, closed);
+        row("display 9", "setDisplayedInputs", true, {{"Combo_inputs", "9"}}, display);
+        row("display 10", "setDisplayedInputs", true, {{"Combo_inputs", "10"}}, display);
     }
     void refused() {
         QFETCH(QString, handler);
@@ -192,7 +198,7 @@ private Q_SLOTS:
         QFETCH(QString, shown);
         Fixture f;
         f.controls.texts = {{"Edit_address", typed}};
-        f.page.BitBtn25Click();
+        f.page.changeAddress();
         QCOMPARE(m_errors, QStringList{"'" + shown + "' is not a valid integer value"});
         QVERIFY(f.out.logLines.isEmpty() && f.line.events.empty());
     }
@@ -201,13 +207,13 @@ private Q_SLOTS:
     // another sequence runs the page refuses alike.
     void refusedWhileBusy() {
         Fixture f;
-        f.page.BitBtn21Click();
+        f.page.lockDevice();
         f.out.clear();
         f.line.frames.clear();
         f.controls.texts = {{"Edit1", "123"}, {"Edit_address", "5"}};
-        f.page.BitBtn20Click();
-        f.page.BitBtn25Click();
-        f.page.BitBtn24Click();
+        f.page.changeMenuCode();
+        f.page.changeAddress();
+        f.page.readDeviceInfo();
         QVERIFY(!f.startSequence());
         const QString busy = QStringLiteral("Another request is in progress, please wait...");
         QCOMPARE(f.out.logLines,
@@ -217,7 +223,7 @@ private Q_SLOTS:
         f.session.runner.windowClosed();
         QCOMPARE(f.out.logLines.last(), QStringLiteral("No response from device 1"));
         QVERIFY(f.startSequence());
-        f.page.BitBtn22Click();
+        f.page.unlockDevice();
         QCOMPARE(f.out.logLines.last(), busy);
     }
 
@@ -225,7 +231,7 @@ private Q_SLOTS:
     // ends and gives BitBtn24 back.
     void portErrorDuringInfoRead() {
         Fixture f;
-        f.page.BitBtn24Click();
+        f.page.readDeviceInfo();
         f.session.runner.windowClosed();
         f.line.fault = [](FakeSerialLine::Kind kind) {
             if (kind == FakeSerialLine::Kind::Byte)
@@ -276,9 +282,11 @@ void TestServiceCommands::serviceCommands() {
     QFETCH(ServiceControls, controls);
     QFETCH(QByteArray, frame);
     QFETCH(QString, logLine);
-    const ServiceCommandPlan plan = serviceCommandPlan(kind, controls, 5);
+    const ServiceCommand command = commandOfKind(kind);
+    const ServiceCommandPlan plan = serviceCommandPlan(command, controls, 5);
     QVERIFY(plan.send);
-    QCOMPARE(serviceCommandFrame(5, serviceSubCode(kind), plan.data).toHex(' '), frame.toHex(' '));
+    QCOMPARE(serviceCommandFrame(5, serviceSubCode(command), plan.data).toHex(' '),
+             frame.toHex(' '));
     QCOMPARE(plan.logLine, logLine);
 }
 
@@ -314,10 +322,11 @@ void TestServiceCommands::serviceRejections() {
     QFETCH(ServiceControls, controls);
     QFETCH(QString, message);
     if (message.isEmpty()) {
-        QVERIFY_THROWS_EXCEPTION(std::invalid_argument, serviceCommandPlan(kind, controls, 5));
+        QVERIFY_THROWS_EXCEPTION(std::invalid_argument,
+                                 serviceCommandPlan(commandOfKind(kind), controls, 5));
         return;
     }
-    const ServiceCommandPlan plan = serviceCommandPlan(kind, controls, 5);
+    const ServiceCommandPlan plan = serviceCommandPlan(commandOfKind(kind), controls, 5);
     QVERIFY(!plan.send);
     QCOMPARE(plan.rejection, message);
 }

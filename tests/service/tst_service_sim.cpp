@@ -20,7 +20,7 @@ struct ServiceSim {
         sim.session.runner.setResponseTime(100ms);
     }
     // Clicks a command and waits until its answer window, if any, has closed.
-    void run(void (ServicePage::*handler)(), const QHash<QString, QString> &texts = {}) {
+    void run(CommandStart (ServicePage::*handler)(), const QHash<QString, QString> &texts = {}) {
         sim.controls.texts = texts;
         (page.*handler)();
         QVERIFY(sim.waitIdle());
@@ -65,13 +65,13 @@ private Q_SLOTS:
             logger.setPulseLengthCode(4);
             logger.setLanguage(0);
         });
-        s.run(&ServicePage::BitBtn27Click);
+        s.run(&ServicePage::readDeviceInfo);
         DeviceSession &session = s.sim.session;
         QCOMPARE(session.device.DeviceType, type);
         QCOMPARE(session.tables.Grid_data.gridColumnCount(), columns);
         QCOMPARE(session.tables.Grid_data2.gridColumnCount(), columns);
-        QCOMPARE(session.state.InputCount, inputs);
-        QCOMPARE(session.state.LongRegisterCount, 2 * inputs);
+        QCOMPARE(session.device.InputCount, inputs);
+        QCOMPARE(session.device.LongRegisterCount, 2 * inputs);
         QCOMPARE(session.store.model(23), type);
         QCOMPARE(s.texts().value("Label13"), QStringLiteral("Мрежов адрес: 23"));
         QCOMPARE(s.texts().value("Label21"), "Device type: " + type);
@@ -91,7 +91,7 @@ private Q_SLOTS:
             silence.function = function;
             s.sim.sim.addFault(silence);
         }
-        s.run(&ServicePage::BitBtn24Click);
+        s.run(&ServicePage::readDeviceInfo);
         QCOMPARE(s.sim.out.logLines.count("No response from device 1\r"), 4);
         QCOMPARE(s.sim.session.device.DeviceType, QStringLiteral("QTR-6D"));
         QVERIFY(s.sim.out.isEnabled("BitBtn24", false));
@@ -101,16 +101,16 @@ private Q_SLOTS:
     void menuCodeAndLock() {
         ServiceSim s;
         s.sim.sim.withLogger(1, [](LoggerModel &logger) { logger.setMenuCode("4321"); });
-        s.run(&ServicePage::Button2Click);
+        s.run(&ServicePage::readMenuCode);
         QCOMPARE(s.texts().value("Edit1"), QStringLiteral("4321"));
         QVERIFY(!s.sim.session.state.RxBuffer.isEmpty());
-        s.run(&ServicePage::BitBtn21Click);
+        s.run(&ServicePage::lockDevice);
         QVERIFY(s.logger().isLocked());
         QCOMPARE(s.texts().value("Label19"), QStringLiteral("Current state: Locked"));
-        s.run(&ServicePage::BitBtn20Click, {{"Edit1", "0815"}});
+        s.run(&ServicePage::changeMenuCode, {{"Edit1", "0815"}});
         QCOMPARE(s.logger().menuCode(), QByteArray("0815"));
         QCOMPARE(s.texts().value("Label19"), QStringLiteral("Current state: Locked"));
-        s.run(&ServicePage::BitBtn22Click);
+        s.run(&ServicePage::unlockDevice);
         QVERIFY(!s.logger().isLocked());
         QCOMPARE(s.texts().value("Label19"), QStringLiteral("Current state: Unlocked"));
     }
@@ -121,7 +121,7 @@ private Q_SLOTS:
         failure.kind = FaultKind::Exception;
         failure.function = 0x47;
         s.sim.sim.addFault(failure);
-        s.run(&ServicePage::BitBtn21Click);
+        s.run(&ServicePage::lockDevice);
         QVERIFY(s.sim.out.logLines.contains("Error - SLAVE DEVICE FAILURE\r"));
         QVERIFY(!s.texts().contains("Label19"));
     }
@@ -145,28 +145,28 @@ private Q_SLOTS:
         QFETCH(QString, parity);
         QFETCH(int, codes);
         ServiceSim s;
-        s.run(&ServicePage::Button1Click, {{"ComboBox1", speed}, {"ComboBox2", parity}});
+        s.run(&ServicePage::changeLineSettings, {{"ComboBox1", speed}, {"ComboBox2", parity}});
         const LineSettings line = s.logger().lineSettings();
         QCOMPARE(line.parityCode * 16 + line.speedCode, codes);
-        s.run(&ServicePage::Button2Click);
+        s.run(&ServicePage::readMenuCode);
         QVERIFY(!s.texts().contains("Edit1"));
         const QHash<QString, TSerBaudrate> bauds = {
             {"300", br300},   {"1200", br1200},   {"2400", br2400},  {"4800", br4800},
             {"9600", br9600}, {"19200", br19200}, {"38400", br38400}};
         s.sim.comm.SetBaudrate(bauds.value(speed));
         s.sim.comm.SetParity(parity == "Even" ? paEven : parity == "Odd" ? paOdd : paNone);
-        s.run(&ServicePage::Button2Click);
+        s.run(&ServicePage::readMenuCode);
         QCOMPARE(s.texts().value("Edit1"), QStringLiteral("1234"));
     }
 
     void inputSettings() {
         ServiceSim s;
-        s.run(&ServicePage::BitBtn29Click, {{"Combo_polarity", "Negative"}});
+        s.run(&ServicePage::setPolarity, {{"Combo_polarity", "Negative"}});
         QCOMPARE(s.logger().polarity(), 1);
-        s.run(&ServicePage::BitBtn23Click, {{"Combo_inputs", "4"}});
+        s.run(&ServicePage::setInputCount, {{"Combo_inputs", "4"}});
         QCOMPARE(s.logger().model(), Model::Qtr4d);
         QCOMPARE(s.sim.out.logLines.last(), QStringLiteral("Number of inputs changed..."));
-        s.run(&ServicePage::BitBtn19Click, {{"Edit_id", "87654321"}});
+        s.run(&ServicePage::changeDeviceId, {{"Edit_id", "87654321"}});
         QCOMPARE(s.logger().deviceId(), QStringLiteral("87654321"));
     }
 
@@ -190,7 +190,8 @@ private Q_SLOTS:
         QFETCH(int, reg);
         QFETCH(int, value);
         ServiceSim s;
-        s.run(combo == "Combo_pulses" ? &ServicePage::BitBtn26Click : &ServicePage::BitBtn30Click,
+        s.run(combo == "Combo_pulses" ? &ServicePage::changePulseLength
+                                      : &ServicePage::setDisplayedInputs,
               {{combo, text}});
         QTRY_COMPARE(int(s.logger().holdingRegister(reg).value_or(-1)), value);
     }
@@ -198,13 +199,13 @@ private Q_SLOTS:
     // The selector stays where it was: the logger answers only once the new address is chosen.
     void changeAddress() {
         ServiceSim s;
-        s.run(&ServicePage::BitBtn25Click, {{"Edit_address", "17"}});
+        s.run(&ServicePage::changeAddress, {{"Edit_address", "17"}});
         QTRY_VERIFY(s.sim.sim.hasSlave(17) && !s.sim.sim.hasSlave(1));
         QTRY_COMPARE(s.sim.out.trafficLines.size(), 1); // the acknowledgement, not waited for
-        s.run(&ServicePage::BitBtn27Click);
+        s.run(&ServicePage::readDeviceInfo);
         QCOMPARE(s.sim.out.logLines.count("No response from device 1\r"), 5);
         s.sim.address = 17;
-        s.run(&ServicePage::BitBtn27Click);
+        s.run(&ServicePage::readDeviceInfo);
         QCOMPARE(s.sim.session.store.model(17), QStringLiteral("QTR-8D"));
         QCOMPARE(s.texts().value("Label13"), QStringLiteral("Мрежов адрес: 17"));
     }

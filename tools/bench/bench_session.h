@@ -63,7 +63,7 @@ struct SimSession {
         open = openOnSimulator(comm, sim, session);
         if (!model.isEmpty()) {
             session.store.setModel(1, model);
-            ops.Edit_addrChange(1);
+            ops.selectAddress(1);
         }
     }
 

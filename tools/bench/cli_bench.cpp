@@ -28,7 +28,7 @@ qint64 windowRead(DeviceSession &session, DeviceOperations &ops) {
     });
     QElapsedTimer clock;
     clock.start();
-    ops.BitBtn1Click();
+    ops.readParameters();
     if (session.runner.isBusy())
         loop.exec();
     return clock.elapsed();

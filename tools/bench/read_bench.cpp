@@ -254,7 +254,7 @@ int main(int argc, char *argv[]) {
             QElapsedTimer clock;
             clock.start();
             probe.start();
-            ops.BitBtn1Click();
+            ops.readParameters();
             poll.start();
             loop.exec();
             probe.stop();
