@@ -207,19 +207,28 @@ void TstSerCommThreads::unreadBytesDoNotSpin() {
     TSerComm comm;
     comm.SetDeviceName(m_pty->path());
     comm.SetDirectWrite(true);
+    comm.SetMonitorEvents(comm.MonitorEvents() << ceRx80Full);
+    comm.Buffers().SetReadSize(5); // the 80 % mark at 4 bytes
     QList<int> counts;
+    int full = 0;
     comm.OnRxChar = [&](TSerCustomComm *, int count) { counts << count; };
+    comm.OnRx80Full = [&](TSerCustomComm *) { ++full; };
     comm.OpenPort();
     QVERIFY(m_pty->send("abc"));
     QTRY_COMPARE(counts.size(), 1);
+    QCOMPARE(full, 0);
+    QVERIFY(m_pty->send("de"));
+    QTRY_COMPARE(counts, (QList<int>{3, 5}));
+    QCOMPARE(full, 1);
 
     // The bytes stay queued; that alone raises no further events and costs no CPU.
     const double share = cpuShareOver(300);
     QVERIFY2(share < 0.05, qPrintable(QStringLiteral("CPU share %1").arg(share)));
-    QCOMPARE(counts, QList<int>{3});
+    QCOMPARE(counts, (QList<int>{3, 5}));
 
-    QVERIFY(m_pty->send("de"));
-    QTRY_COMPARE(counts, (QList<int>{3, 5}));
+    QVERIFY(m_pty->send("f"));
+    QTRY_COMPARE(counts, (QList<int>{3, 5, 6}));
+    QCOMPARE(full, 1);
 }
 
 void TstSerCommThreads::closeWhileHandOffIsBlocked() {

@@ -1,5 +1,6 @@
 #include "posix_serial_os.h"
 
+#include "posix_event_wait.h"
 #include "posix_termios2.h"
 #include "posix_wait.h"
 
@@ -28,13 +29,8 @@ namespace {
 using Clock = posix::Clock;
 using posix::remainingMs;
 
-// While bytes sit unread in the input queue, POLLIN stays ready, so the wait cannot block on it
-// without spinning. It looks for new bytes this often instead.
-constexpr int kUnreadPollMs = 10;
 // Modem lines have no poll() event; they are sampled this often while their events are wanted.
 constexpr int kModemPollMs = 10;
-// How often the output queue is checked for the transmit-empty event.
-constexpr int kTxEmptyPollMs = 2;
 
 constexpr std::uint32_t kInputEvents = EV_RXCHAR | EV_RX80FULL | EV_ERR | EV_BREAK;
 constexpr std::uint32_t kModemEvents = EV_CTS | EV_DSR | EV_RING | EV_RLSD;
@@ -150,7 +146,7 @@ std::uint32_t errorFlagsBetween(const serial_icounter_struct &before,
     return flags;
 }
 
-class PosixSerialDevice final : public SerialDevice {
+class PosixSerialDevice final : public SerialDevice, private EventSource {
 public:
     PosixSerialDevice(int fd, int kick) : m_fd(fd), m_kick(kick) {
         readCounters(m_clearBase);
@@ -184,7 +180,7 @@ public:
         std::lock_guard lock(m_mutex);
         if (!usable())
             return false;
-        m_readSize = inQueue;
+        m_queues.readSize = inQueue;
         return true;
     }
 
@@ -230,18 +226,19 @@ private:
     // False only for a real failure; a driver without counters reads as "no errors".
     bool readCounters(LineCounters &into);
     bool setModemLine(int line, bool on);
-    // Looks at the device once; fills events, and what the following poll must wait for.
-    SerWaitResult collect(std::uint32_t &events, bool &wantInput, int &timeoutMs);
+    int unsent() const {
+        int pending = 0;
+        return ::ioctl(m_fd, TIOCOUTQ, &pending) == 0 ? pending : 0;
+    }
+    SerWaitResult collect(std::uint32_t &events, EventWaitPlan &plan) override;
+    int pollDescriptor() override;
+    int endedBy(short revents) override;
 
     mutable std::mutex m_mutex;
     int m_fd;
     const int m_kick; // wakes a waiting waitCommEvent to look again
     std::uint32_t m_mask = 0;
-    int m_readSize = 4096;
-    bool m_txPending = false;
-    // Bytes in the input queue that EV_RXCHAR has already announced; reads take them off.
-    int m_announced = 0;
-    bool m_rx80Full = false;
+    QueueWatch m_queues;
     int m_lines = -1;
     bool m_modemLines = true;
     bool m_counters = true;
@@ -432,7 +429,7 @@ bool PosixSerialDevice::readFile(void *buffer, int count, int &done) {
     if (got < 0)
         return errno == EAGAIN;
     done = int(got);
-    m_announced = std::max(0, m_announced - done);
+    m_queues.taken(done);
     return true;
 }
 
@@ -455,9 +452,8 @@ SerWriteResult PosixSerialDevice::writeFile(const void *data, int count, int &do
             const ssize_t written = ::write(fd, data, std::size_t(count));
             if (written > 0) {
                 done = int(written);
-                const bool announce = (m_mask & EV_TXEMPTY) != 0;
-                m_txPending = true;
-                if (announce)
+                m_queues.txPending = true;
+                if (m_mask & EV_TXEMPTY)
                     kick();
                 return SerWriteResult::Written;
             }
@@ -485,35 +481,19 @@ SerWriteResult PosixSerialDevice::writeFile(const void *data, int count, int &do
     }
 }
 
-SerWaitResult PosixSerialDevice::collect(std::uint32_t &events, bool &wantInput, int &timeoutMs) {
+SerWaitResult PosixSerialDevice::collect(std::uint32_t &events, EventWaitPlan &plan) {
     std::lock_guard lock(m_mutex);
-    events = 0;
-    wantInput = false;
-    timeoutMs = -1;
     if (!usable())
         return SerWaitResult::Failed;
     const auto failure = [] {
         return deviceGone(errno) ? SerWaitResult::Lost : SerWaitResult::Failed;
-    };
-    const auto shorten = [&timeoutMs](int ms) {
-        timeoutMs = timeoutMs < 0 ? ms : std::min(timeoutMs, ms);
     };
 
     if (m_mask & kInputEvents) {
         int queued = 0;
         if (::ioctl(m_fd, FIONREAD, &queued) != 0)
             return failure();
-        if ((m_mask & EV_RXCHAR) && queued > m_announced)
-            events |= EV_RXCHAR;
-        m_announced = queued;
-        const bool full = m_readSize > 0 && queued >= m_readSize - m_readSize / 5;
-        if ((m_mask & EV_RX80FULL) && full && !m_rx80Full)
-            events |= EV_RX80FULL;
-        m_rx80Full = full;
-        if (queued == 0)
-            wantInput = true;
-        else
-            shorten(kUnreadPollMs);
+        events |= m_queues.inputEvents(m_mask, queued, plan);
 
         LineCounters now;
         if (!readCounters(now))
@@ -543,7 +523,7 @@ SerWaitResult PosixSerialDevice::collect(std::uint32_t &events, bool &wantInput,
                     events |= EV_RLSD;
             }
             m_lines = lines;
-            shorten(kModemPollMs);
+            plan.lookAgainWithin(kModemPollMs);
         } else if (notSupported(errno)) {
             m_modemLines = false;
         } else {
@@ -551,65 +531,21 @@ SerWaitResult PosixSerialDevice::collect(std::uint32_t &events, bool &wantInput,
         }
     }
 
-    if ((m_mask & EV_TXEMPTY) && m_txPending) {
-        int pending = 0;
-        if (::ioctl(m_fd, TIOCOUTQ, &pending) != 0 || pending == 0) {
-            m_txPending = false;
-            events |= EV_TXEMPTY;
-        } else {
-            shorten(kTxEmptyPollMs);
-        }
-    }
+    events |= m_queues.outputEvents(m_mask, plan, [this] { return unsent(); });
     return SerWaitResult::Events;
 }
 
-SerWaitResult PosixSerialDevice::waitCommEvent(std::uint32_t &events, SerHandle wake) {
-    events = 0;
-    bool hungUp = false;
-    for (;;) {
-        bool wantInput = false;
-        int timeoutMs = -1;
-        const SerWaitResult looked = collect(events, wantInput, timeoutMs);
-        if (looked != SerWaitResult::Events)
-            return looked;
-        if (events != 0)
-            return SerWaitResult::Events;
-        // Whatever was still queued has been announced; now the device is of no use.
-        if (hungUp) {
-            errno = EIO;
-            return SerWaitResult::Lost;
-        }
+int PosixSerialDevice::pollDescriptor() {
+    std::lock_guard lock(m_mutex);
+    return usable() ? m_fd : -1;
+}
 
-        int fd;
-        {
-            std::lock_guard lock(m_mutex);
-            if (!usable())
-                return SerWaitResult::Failed;
-            fd = m_fd;
-        }
-        // The wake handle comes first: once it is signalled the descriptor may already be
-        // closed (or reused), and nothing below looks at it again.
-        pollfd fds[] = {
-            {int(wake), POLLIN, 0}, {m_kick, POLLIN, 0}, {fd, short(wantInput ? POLLIN : 0), 0}};
-        const int ready = ::poll(fds, 3, timeoutMs);
-        if (ready < 0) {
-            if (errno == EINTR)
-                continue;
-            return SerWaitResult::Failed;
-        }
-        if (fds[0].revents & POLLIN)
-            return SerWaitResult::Woken;
-        if (fds[0].revents & POLLNVAL) {
-            errno = EBADF;
-            return SerWaitResult::Failed;
-        }
-        if (fds[1].revents & POLLIN) {
-            eventfd_t drained;
-            ::eventfd_read(m_kick, &drained);
-        }
-        if (fds[2].revents & (POLLHUP | POLLERR | POLLNVAL))
-            hungUp = true;
-    }
+int PosixSerialDevice::endedBy(short revents) {
+    return (revents & (POLLHUP | POLLERR | POLLNVAL)) ? EIO : 0;
+}
+
+SerWaitResult PosixSerialDevice::waitCommEvent(std::uint32_t &events, SerHandle wake) {
+    return waitForEvents(*this, m_kick, 0, wake, events);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "posix_tcp_device.h"
 
+#include "posix_event_wait.h"
 #include "posix_wait.h"
 
 #include "network_port_name.h"
@@ -34,12 +35,6 @@ namespace {
 using Clock = posix::Clock;
 using posix::remainingMs;
 
-// As on a terminal: while bytes sit unread, POLLIN stays ready, so the wait looks for new ones
-// this often instead of spinning on it.
-constexpr int kUnreadPollMs = 10;
-// How often the socket's unsent bytes are checked for the transmit-empty event.
-constexpr int kTxEmptyPollMs = 2;
-
 constexpr std::uint32_t kInputEvents = EV_RXCHAR | EV_RX80FULL;
 
 // What a connected stream socket reports once its connection is over.
@@ -60,7 +55,7 @@ bool connectionEnded(int error) {
     }
 }
 
-class TcpSerialDevice final : public SerialDevice {
+class TcpSerialDevice final : public SerialDevice, private EventSource {
 public:
     TcpSerialDevice(int fd, int kick) : m_fd(fd), m_kick(kick) {}
     ~TcpSerialDevice() override {
@@ -85,7 +80,7 @@ public:
         std::lock_guard lock(m_mutex);
         if (!usable())
             return false;
-        m_readSize = inQueue;
+        m_queues.readSize = inQueue;
         return true;
     }
 
@@ -163,7 +158,9 @@ private:
         int pending = 0;
         return ::ioctl(m_fd, SIOCOUTNSQ, &pending) == 0 ? std::max(pending, 0) : 0;
     }
-    SerWaitResult collect(std::uint32_t &events, bool &wantInput, int &timeoutMs);
+    SerWaitResult collect(std::uint32_t &events, EventWaitPlan &plan) override;
+    int pollDescriptor() override;
+    int endedBy(short revents) override;
     // Why the connection ended, as the event wait reports it: the socket's own error, or the
     // other side having closed it.
     int endReason();
@@ -172,10 +169,7 @@ private:
     int m_fd;
     const int m_kick; // wakes a waiting waitCommEvent to look again
     std::uint32_t m_mask = 0;
-    int m_readSize = 4096;
-    bool m_txPending = false;
-    int m_announced = 0;
-    bool m_rx80Full = false;
+    QueueWatch m_queues;
 };
 
 // The end of the connection reads as nothing queued, not as a failure: the event wait reports
@@ -194,7 +188,7 @@ bool TcpSerialDevice::readFile(void *buffer, int count, int &done) {
     if (got < 0)
         return errno == EAGAIN || errno == EWOULDBLOCK || connectionEnded(errno);
     done = int(got);
-    m_announced = std::max(0, m_announced - done);
+    m_queues.taken(done);
     return true;
 }
 
@@ -218,7 +212,7 @@ SerWriteResult TcpSerialDevice::writeFile(const void *data, int count, int &done
                 ::send(fd, data, std::size_t(count), MSG_NOSIGNAL | MSG_DONTWAIT);
             if (written > 0) {
                 done = int(written);
-                m_txPending = true;
+                m_queues.txPending = true;
                 if (m_mask & EV_TXEMPTY)
                     ::eventfd_write(m_kick, 1);
                 return SerWriteResult::Written;
@@ -242,11 +236,8 @@ SerWriteResult TcpSerialDevice::writeFile(const void *data, int count, int &done
     }
 }
 
-SerWaitResult TcpSerialDevice::collect(std::uint32_t &events, bool &wantInput, int &timeoutMs) {
+SerWaitResult TcpSerialDevice::collect(std::uint32_t &events, EventWaitPlan &plan) {
     std::lock_guard lock(m_mutex);
-    events = 0;
-    wantInput = false;
-    timeoutMs = -1;
     if (!usable())
         return SerWaitResult::Failed;
 
@@ -254,28 +245,15 @@ SerWaitResult TcpSerialDevice::collect(std::uint32_t &events, bool &wantInput, i
         int queued = 0;
         if (::ioctl(m_fd, FIONREAD, &queued) != 0)
             return connectionEnded(errno) ? SerWaitResult::Lost : SerWaitResult::Failed;
-        if ((m_mask & EV_RXCHAR) && queued > m_announced)
-            events |= EV_RXCHAR;
-        m_announced = queued;
-        const bool full = m_readSize > 0 && queued >= m_readSize - m_readSize / 5;
-        if ((m_mask & EV_RX80FULL) && full && !m_rx80Full)
-            events |= EV_RX80FULL;
-        m_rx80Full = full;
-        if (queued == 0)
-            wantInput = true;
-        else
-            timeoutMs = kUnreadPollMs;
+        events |= m_queues.inputEvents(m_mask, queued, plan);
     }
-
-    if ((m_mask & EV_TXEMPTY) && m_txPending) {
-        if (unsent() == 0) {
-            m_txPending = false;
-            events |= EV_TXEMPTY;
-        } else {
-            timeoutMs = timeoutMs < 0 ? kTxEmptyPollMs : std::min(timeoutMs, kTxEmptyPollMs);
-        }
-    }
+    events |= m_queues.outputEvents(m_mask, plan, [this] { return unsent(); });
     return SerWaitResult::Events;
+}
+
+int TcpSerialDevice::pollDescriptor() {
+    std::lock_guard lock(m_mutex);
+    return usable() ? m_fd : -1;
 }
 
 int TcpSerialDevice::endReason() {
@@ -287,65 +265,23 @@ int TcpSerialDevice::endReason() {
     return kNetConnectionClosed;
 }
 
-SerWaitResult TcpSerialDevice::waitCommEvent(std::uint32_t &events, SerHandle wake) {
-    events = 0;
-    bool ended = false;
-    int reason = kNetConnectionClosed;
-    for (;;) {
-        bool wantInput = false;
-        int timeoutMs = -1;
-        const SerWaitResult looked = collect(events, wantInput, timeoutMs);
-        if (looked != SerWaitResult::Events)
-            return looked;
-        if (events != 0)
-            return SerWaitResult::Events;
-        // Whatever arrived before the end has been announced; now the connection is of no use.
-        if (ended) {
-            errno = reason;
-            return SerWaitResult::Lost;
-        }
-
-        int fd;
-        {
-            std::lock_guard lock(m_mutex);
-            if (!usable())
-                return SerWaitResult::Failed;
-            fd = m_fd;
-        }
-        // POLLRDHUP is asked for whether or not input is wanted: the other side closing is
-        // news even while bytes sit unread. The wake handle comes first, as the descriptor may
-        // be closed once it is signalled.
-        pollfd fds[] = {{int(wake), POLLIN, 0},
-                        {m_kick, POLLIN, 0},
-                        {fd, short(POLLRDHUP | (wantInput ? POLLIN : 0)), 0}};
-        const int ready = ::poll(fds, 3, timeoutMs);
-        if (ready < 0) {
-            if (errno == EINTR)
-                continue;
-            return SerWaitResult::Failed;
-        }
-        if (fds[0].revents & POLLIN)
-            return SerWaitResult::Woken;
-        if (fds[0].revents & POLLNVAL) {
-            errno = EBADF;
-            return SerWaitResult::Failed;
-        }
-        if (fds[1].revents & POLLIN) {
-            eventfd_t drained;
-            ::eventfd_read(m_kick, &drained);
-        }
-        const short seen = fds[2].revents;
-        if (seen & (POLLHUP | POLLERR | POLLRDHUP | POLLNVAL)) {
-            ended = true;
-            reason = endReason();
-        } else if (seen & POLLIN) {
-            // Readable with nothing queued is the end of the stream where POLLRDHUP is missing.
-            std::lock_guard lock(m_mutex);
-            char byte;
-            if (m_fd >= 0 && ::recv(m_fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0)
-                ended = true;
-        }
+int TcpSerialDevice::endedBy(short revents) {
+    if (revents & (POLLHUP | POLLERR | POLLRDHUP | POLLNVAL))
+        return endReason();
+    if (revents & POLLIN) {
+        // Readable with nothing queued is the end of the stream where POLLRDHUP is missing.
+        std::lock_guard lock(m_mutex);
+        char byte;
+        if (m_fd >= 0 && ::recv(m_fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0)
+            return kNetConnectionClosed;
     }
+    return 0;
+}
+
+// POLLRDHUP is asked for whether or not input is wanted: the other side closing is news even
+// while bytes sit unread.
+SerWaitResult TcpSerialDevice::waitCommEvent(std::uint32_t &events, SerHandle wake) {
+    return waitForEvents(*this, m_kick, POLLRDHUP, wake, events);
 }
 
 // getaddrinfo has no time limit of its own (a resolver that does not answer holds it for many
