@@ -1,61 +1,15 @@
 #include "logger_simulator.h"
 
 #include "crc16.h"
-#include "request_framer.h"
 #include "request_handler.h"
-
-#include <arpa/inet.h>
-#include <array>
-#include <cerrno>
-#include <chrono>
-#include <cstring>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <termios.h>
-#include <unistd.h>
 
 namespace corvane {
 namespace {
 
 constexpr qsizetype kFrameHistory = 10000;
-// A master writes the bytes of a frame a few milliseconds apart; a frame that stays unfinished
-// this long is taken for garbage.
-constexpr std::chrono::milliseconds kUnfinishedFrameTimeout{250};
-// How long to wait before looking again while no master holds the pseudo-terminal open.
-constexpr int kNoClientRetryMs = 50;
-// Connections the system completes while a client is served; they wait for their turn.
-constexpr int kTcpBacklog = 4;
-
-// Gives the framer what the polled descriptor holds. False when the peer has gone: the master
-// closed the pseudo-terminal, or the client the connection.
-bool feedFramer(const pollfd &polled, std::array<char, 4096> &buffer, RequestFramer &framer,
-                std::chrono::steady_clock::time_point &lastByte) {
-    if (polled.revents & POLLIN) {
-        const ssize_t got = ::read(polled.fd, buffer.data(), buffer.size());
-        if (got > 0) {
-            framer.feed(QByteArray(buffer.data(), got));
-            lastByte = std::chrono::steady_clock::now();
-            return true;
-        }
-        return got < 0 && (errno == EAGAIN || errno == EINTR);
-    }
-    return !(polled.revents & (POLLHUP | POLLERR | POLLNVAL));
-}
 
 QString hex(const QByteArray &bytes) {
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
-}
-
-SerialSettings serialSettingsOf(const LineSettings &settings, const SerialSettings &current) {
-    SerialSettings serial = current;
-    if (settings.speedCode >= 0 && settings.speedCode < int(kLineSpeeds.size()))
-        serial.baud = kLineSpeeds[settings.speedCode];
-    serial.parity = settings.parityCode == 0 ? 'E' : settings.parityCode == 1 ? 'O' : 'N';
-    return serial;
 }
 
 } // namespace
@@ -152,9 +106,10 @@ QByteArray LoggerSimulator::handleRequest(const QByteArray &frame,
     return respond(frame, line).bytes();
 }
 
-SimResponse LoggerSimulator::respond(const QByteArray &frame, std::optional<LineSettings> line) {
+SimResponse LoggerSimulator::respond(const QByteArray &frame, std::optional<LineSettings> line,
+                                     std::optional<LineSettings> *lineChange) {
     std::lock_guard lock(m_mutex);
-    return respondLocked(frame, line, nullptr);
+    return respondLocked(frame, line, lineChange);
 }
 
 SimResponse LoggerSimulator::respondLocked(const QByteArray &frame,
@@ -283,324 +238,27 @@ void LoggerSimulator::setTrafficLog(std::function<void(const QString &)> log) {
     m_log = std::move(log);
 }
 
+void LoggerSimulator::logTraffic(const QString &line) const {
+    std::lock_guard lock(m_mutex);
+    log(line);
+}
+
 void LoggerSimulator::log(const QString &line) const {
     if (m_log)
         m_log(line);
 }
 
-QString LoggerSimulator::slavePath() const {
-    return m_line.path();
-}
-
-bool LoggerSimulator::openWake(QString *error) {
-    if (m_wakeRead >= 0)
-        return true;
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_NONBLOCK | O_CLOEXEC) != 0) {
-        if (error)
-            *error = QStringLiteral("pipe: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    }
-    m_wakeRead = pipeFds[0];
-    m_wakeWrite = pipeFds[1];
-    m_stopping = false;
-    return true;
-}
-
 bool LoggerSimulator::start(const LineOptions &options, QString *error) {
-    if (isRunning())
-        return true;
-    const bool opened = options.devicePath.isEmpty()
-                            ? m_line.openPty(error)
-                            : m_line.openDevice(options.devicePath, options.serial, error);
-    if (!opened)
-        return false;
-    if (!options.linkPath.isEmpty() && !m_line.createLink(options.linkPath, error)) {
-        m_line.close();
-        return false;
-    }
-    if (!openWake(error)) {
-        m_line.close();
-        return false;
-    }
-    m_thread = std::thread([this, serial = options.serial] {
-        m_serial = serial;
-        run();
-    });
-    return true;
+    return m_serialLine.start(options, error);
 }
 
 bool LoggerSimulator::startTcp(std::uint16_t port, QString *error) {
-    if (m_tcpThread.joinable())
-        return true;
-    const auto fail = [this, error](const QString &what) {
-        if (error)
-            *error =
-                QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(errno)));
-        if (m_listenFd >= 0)
-            ::close(m_listenFd);
-        if (m_tcpKick >= 0)
-            ::close(m_tcpKick);
-        m_listenFd = m_tcpKick = -1;
-        return false;
-    };
-    m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (m_listenFd < 0)
-        return fail(QStringLiteral("socket"));
-    const int on = 1;
-    ::setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    if (::bind(m_listenFd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
-        return fail(QStringLiteral("127.0.0.1:%1").arg(port));
-    if (::listen(m_listenFd, kTcpBacklog) != 0)
-        return fail(QStringLiteral("listen"));
-    socklen_t length = sizeof address;
-    if (::getsockname(m_listenFd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-        return fail(QStringLiteral("getsockname"));
-    m_tcpKick = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (m_tcpKick < 0)
-        return fail(QStringLiteral("eventfd"));
-    if (!openWake(error)) {
-        ::close(m_listenFd);
-        ::close(m_tcpKick);
-        m_listenFd = m_tcpKick = -1;
-        return false;
-    }
-    m_tcpPort = ntohs(address.sin_port);
-    m_dropTcpClient = false;
-    m_tcpThread = std::thread([this] { serveTcp(); });
-    return true;
-}
-
-void LoggerSimulator::dropTcpClient() {
-    m_dropTcpClient = true;
-    if (m_tcpKick >= 0)
-        ::eventfd_write(m_tcpKick, 1);
+    return m_tcp.start(port, error);
 }
 
 void LoggerSimulator::stop() {
-    if (!m_thread.joinable() && !m_tcpThread.joinable())
-        return;
-    m_stopping = true;
-    const char wake = 1;
-    [[maybe_unused]] const ssize_t written = ::write(m_wakeWrite, &wake, 1);
-    if (m_thread.joinable())
-        m_thread.join();
-    if (m_tcpThread.joinable())
-        m_tcpThread.join();
-    m_line.close();
-    if (m_listenFd >= 0)
-        ::close(m_listenFd);
-    if (m_tcpKick >= 0)
-        ::close(m_tcpKick);
-    m_listenFd = m_tcpKick = -1;
-    m_tcpPort = 0;
-    ::close(m_wakeRead);
-    ::close(m_wakeWrite);
-    m_wakeRead = m_wakeWrite = -1;
-}
-
-bool LoggerSimulator::waitForWake(int timeoutMs) {
-    pollfd wake{m_wakeRead, POLLIN, 0};
-    while (!m_stopping) {
-        const int ready = ::poll(&wake, 1, timeoutMs);
-        if (ready < 0 && errno == EINTR)
-            continue;
-        break;
-    }
-    return !m_stopping;
-}
-
-bool LoggerSimulator::writeAll(int fd, const QByteArray &bytes, bool socket) {
-    qsizetype done = 0;
-    while (done < bytes.size() && !m_stopping) {
-        const auto size = static_cast<size_t>(bytes.size() - done);
-        // A client that has gone is a lost reply, never SIGPIPE.
-        const ssize_t written = socket ? ::send(fd, bytes.constData() + done, size, MSG_NOSIGNAL)
-                                       : ::write(fd, bytes.constData() + done, size);
-        if (written > 0) {
-            done += written;
-            continue;
-        }
-        if (written < 0 && (errno == EAGAIN || errno == EINTR)) {
-            pollfd out{fd, POLLOUT, 0};
-            if (::poll(&out, 1, 1000) <= 0)
-                return false;
-            continue;
-        }
-        return false; // no master on the line any more: the reply is lost, as on a real bus
-    }
-    return done == bytes.size();
-}
-
-void LoggerSimulator::logDiscarded(RequestFramer &framer) {
-    if (const QByteArray garbage = framer.takeDiscarded(); !garbage.isEmpty()) {
-        std::lock_guard lock(m_mutex);
-        log(QStringLiteral("   dropped ") + hex(garbage));
-    }
-}
-
-bool LoggerSimulator::answerFrames(RequestFramer &framer, int fd, bool overTcp) {
-    while (true) {
-        const std::optional<QByteArray> frame = framer.nextFrame();
-        logDiscarded(framer);
-        if (!frame)
-            return true;
-        // Read per frame: a master may change its settings between two requests. A gateway's
-        // serial side runs at its own settings, which every logger on it shares.
-        const std::optional<LineSettings> heard = overTcp ? std::nullopt : m_line.heardSettings();
-        std::optional<LineSettings> lineChange;
-        SimResponse response;
-        {
-            std::lock_guard lock(m_mutex);
-            response = respondLocked(*frame, heard, overTcp ? nullptr : &lineChange);
-        }
-        for (const ReplyChunk &chunk : response.chunks) {
-            if (chunk.pauseBefore.count() > 0 &&
-                !waitForWake(static_cast<int>(chunk.pauseBefore.count())))
-                return false;
-            if (overTcp && m_dropTcpClient)
-                return false;
-            if (!writeAll(fd, chunk.bytes, overTcp))
-                break;
-        }
-        if (overTcp && m_dropTcpClient)
-            return false;
-        if (lineChange) {
-            // The logger changes its line settings once its acknowledgement is out.
-            ::tcdrain(fd);
-            m_serial = serialSettingsOf(*lineChange, m_serial);
-            m_line.applySettings(m_serial);
-        }
-    }
-}
-
-void LoggerSimulator::run() {
-    using Clock = std::chrono::steady_clock;
-    RequestFramer framer;
-    Clock::time_point lastByte = Clock::now();
-    std::array<char, 4096> buffer{};
-
-    while (!m_stopping) {
-        int timeoutMs = -1;
-        if (framer.hasPartialFrame()) {
-            const auto left = kUnfinishedFrameTimeout - (Clock::now() - lastByte);
-            timeoutMs = static_cast<int>(std::max<std::int64_t>(
-                0, std::chrono::ceil<std::chrono::milliseconds>(left).count()));
-        }
-        std::array<pollfd, 2> fds{pollfd{m_line.fd(), POLLIN, 0}, pollfd{m_wakeRead, POLLIN, 0}};
-        const int ready = ::poll(fds.data(), fds.size(), timeoutMs);
-        if (ready < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        if (fds[1].revents != 0)
-            continue; // woken to stop
-
-        const bool noClient = !feedFramer(fds[0], buffer, framer, lastByte);
-        if (noClient) {
-            // A master that closed the port in the middle of a frame will not finish it; the
-            // next one starts afresh.
-            while (framer.hasPartialFrame())
-                framer.dropFirstByte();
-            logDiscarded(framer);
-            // A pseudo-terminal whose slave nobody holds reports a hang-up at once and for as
-            // long as it lasts; look again later instead of spinning on it.
-            if (!waitForWake(kNoClientRetryMs))
-                break;
-            continue;
-        }
-        if (ready == 0 && framer.hasPartialFrame() &&
-            Clock::now() - lastByte >= kUnfinishedFrameTimeout)
-            framer.dropFirstByte();
-
-        if (!answerFrames(framer, m_line.fd(), false))
-            return;
-    }
-}
-
-void LoggerSimulator::serveTcp() {
-    using Clock = std::chrono::steady_clock;
-    RequestFramer framer;
-    Clock::time_point lastByte = Clock::now();
-    std::array<char, 4096> buffer{};
-    int client = -1;
-    const auto closeClient = [&] {
-        if (client < 0)
-            return;
-        ::close(client);
-        client = -1;
-        m_tcpClient = false;
-        // The next client starts afresh, as after a master that closed its port.
-        while (framer.hasPartialFrame())
-            framer.dropFirstByte();
-        logDiscarded(framer);
-        std::lock_guard lock(m_mutex);
-        log(QStringLiteral("   TCP client gone"));
-    };
-
-    while (!m_stopping) {
-        int timeoutMs = -1;
-        if (client >= 0 && framer.hasPartialFrame()) {
-            const auto left = kUnfinishedFrameTimeout - (Clock::now() - lastByte);
-            timeoutMs = static_cast<int>(std::max<std::int64_t>(
-                0, std::chrono::ceil<std::chrono::milliseconds>(left).count()));
-        }
-        // The listening socket is not looked at while a client is served: a second client
-        // stays in the listen queue.
-        std::array<pollfd, 3> fds{pollfd{client >= 0 ? client : m_listenFd, POLLIN, 0},
-                                  pollfd{m_wakeRead, POLLIN, 0}, pollfd{m_tcpKick, POLLIN, 0}};
-        const int ready = ::poll(fds.data(), fds.size(), timeoutMs);
-        if (ready < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        if (fds[1].revents != 0)
-            continue; // woken to stop
-        if (fds[2].revents & POLLIN) {
-            eventfd_t drained;
-            ::eventfd_read(m_tcpKick, &drained);
-        }
-        if (m_dropTcpClient.exchange(false)) {
-            closeClient();
-            continue;
-        }
-        if (client < 0) {
-            if (fds[0].revents & POLLIN) {
-                client = ::accept4(m_listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-                if (client >= 0) {
-                    const int on = 1;
-                    ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-                    m_tcpClient = true;
-                    std::lock_guard lock(m_mutex);
-                    log(QStringLiteral("   TCP client connected"));
-                }
-            }
-            continue;
-        }
-
-        const bool gone = !feedFramer(fds[0], buffer, framer, lastByte);
-        if (gone) {
-            closeClient();
-            continue;
-        }
-        if (ready == 0 && framer.hasPartialFrame() &&
-            Clock::now() - lastByte >= kUnfinishedFrameTimeout)
-            framer.dropFirstByte();
-
-        if (!answerFrames(framer, client, true) && !m_stopping) {
-            m_dropTcpClient = false;
-            closeClient();
-        }
-    }
-    if (client >= 0)
-        ::close(client);
-    m_tcpClient = false;
+    m_serialLine.stop();
+    m_tcp.stop();
 }
 
 } // namespace corvane

@@ -3,31 +3,20 @@
 #include "clock_source.h"
 #include "fault_plan.h"
 #include "logger_model.h"
-#include "sim_line.h"
+#include "sim_serial_transport.h"
+#include "sim_tcp_transport.h"
 
 #include <QByteArray>
 #include <QHash>
 #include <QList>
 #include <QString>
 
-#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 namespace corvane {
-
-class RequestFramer;
-
-// Where the simulated line goes: a fresh pseudo-terminal (devicePath empty) or a real serial
-// device, and an optional symbolic link to it.
-struct LineOptions {
-    QString devicePath;
-    SerialSettings serial;
-    QString linkPath;
-};
 
 // Simulated loggers on one RS-485 line, answering as Modbus RTU slaves.
 //
@@ -38,7 +27,8 @@ struct LineOptions {
 //     sim.stop();
 //
 // handleRequest() and respond() are the same core without any line, for tests that need no
-// pseudo-terminal. Every public function may be called from any thread.
+// pseudo-terminal; the line and the TCP service are transports around it
+// (SimSerialTransport, SimTcpTransport). Every public function may be called from any thread.
 //
 // Time: before every request and every access to a logger, all loggers are moved on by the
 // time the clock source has advanced since the last look, each on its own clock. The default
@@ -77,8 +67,11 @@ public:
     // passes what the master has set there.
     QByteArray handleRequest(const QByteArray &frame,
                              std::optional<LineSettings> line = std::nullopt);
-    // The same with the timing of the reply: its pieces and the pauses before them.
-    SimResponse respond(const QByteArray &frame, std::optional<LineSettings> line = std::nullopt);
+    // The same with the timing of the reply: its pieces and the pauses before them. A logger
+    // that changes its line settings with this request leaves the new ones in lineChange, for
+    // the line to follow once the reply is out.
+    SimResponse respond(const QByteArray &frame, std::optional<LineSettings> line = std::nullopt,
+                        std::optional<LineSettings> *lineChange = nullptr);
 
     int addFault(const FaultRule &rule);
     void removeFault(int id);
@@ -97,14 +90,17 @@ public:
     // One line per request, reply and dropped garbage ("<- 01 03 ...", "-> ..."). Called on
     // whichever thread handled the request; nothing is logged without it.
     void setTrafficLog(std::function<void(const QString &)> log);
+    // A line of the transports' own (a client came or went, garbage dropped). Not from within
+    // the traffic log.
+    void logTraffic(const QString &line) const;
 
     // Opens the line and answers on it from a thread of its own.
     bool start(const LineOptions &options = {}, QString *error = nullptr);
     // Ends the line of start() and the TCP service of startTcp().
     void stop();
-    bool isRunning() const { return m_thread.joinable(); }
+    bool isRunning() const { return m_serialLine.isRunning(); }
     // What a master opens: the pseudo-terminal's slave path or the device.
-    QString slavePath() const;
+    QString slavePath() const { return m_serialLine.path(); }
 
     // Serves the loggers over TCP on 127.0.0.1, from a thread of its own, as a serial-to-Ethernet
     // gateway in transparent mode does: the bytes of the connection are the bus, and every
@@ -114,28 +110,18 @@ public:
     // until the first one closes. Runs beside start()'s line or alone.
     bool startTcp(std::uint16_t port = 0, QString *error = nullptr);
     // 0 while not listening.
-    std::uint16_t tcpPort() const { return m_tcpPort; }
-    bool hasTcpClient() const { return m_tcpClient; }
+    std::uint16_t tcpPort() const { return m_tcp.port(); }
+    bool hasTcpClient() const { return m_tcp.hasClient(); }
     // Closes the client's connection, as a gateway that drops it; a request being answered
     // gets no reply. The next client is accepted as usual. Safe from any thread and from the
     // traffic log, which runs while a request is handled.
-    void dropTcpClient();
+    void dropTcpClient() { m_tcp.dropClient(); }
 
 private:
-    struct Pending;
     void syncClockLocked() const;
     SimResponse respondLocked(const QByteArray &frame, const std::optional<LineSettings> &line,
                               std::optional<LineSettings> *lineChange);
     void log(const QString &line) const;
-    void logDiscarded(RequestFramer &framer);
-    bool openWake(QString *error);
-    void run();
-    void serveTcp();
-    // Answers every whole frame the framer holds, on fd. False when the simulator stops, or
-    // over TCP when the client is to be dropped.
-    bool answerFrames(RequestFramer &framer, int fd, bool overTcp);
-    bool waitForWake(int timeoutMs);
-    bool writeAll(int fd, const QByteArray &bytes, bool socket);
 
     mutable std::mutex m_mutex;
     mutable std::map<int, LoggerModel> m_loggers;
@@ -146,19 +132,9 @@ private:
     QList<QByteArray> m_frames;
     std::function<void(const QString &)> m_log;
 
-    SimLine m_line;
-    SerialSettings m_serial;
-    std::thread m_thread;
-    std::atomic<bool> m_stopping{false};
-    int m_wakeRead = -1;
-    int m_wakeWrite = -1;
-
-    std::thread m_tcpThread;
-    int m_listenFd = -1;
-    int m_tcpKick = -1; // wakes the TCP thread for a drop
-    std::atomic<std::uint16_t> m_tcpPort{0};
-    std::atomic<bool> m_tcpClient{false};
-    std::atomic<bool> m_dropTcpClient{false};
+    // Declared last, so that they are destroyed first: their threads use everything above.
+    SimSerialTransport m_serialLine{*this};
+    SimTcpTransport m_tcp{*this};
 };
 
 } // namespace corvane
