@@ -252,15 +252,8 @@ void TForm1::connectHandlers() {
         connect(action, &QAction::triggered, this, [handler] { runGuarded(handler); });
     };
 
-    click(ui.BitBtn11, [this] { m_files.BitBtn5Click(); });
-    // Save and both exports take the table as it stands on the screen, typed edits included.
-    const auto fromScreen = [this](void (FileCommands::*command)()) {
-        return [this, command] {
-            commitTableEdits();
-            (m_files.*command)();
-        };
-    };
-    const auto save = fromScreen(&FileCommands::BitBtn3Click);
+    click(ui.BitBtn11, [this] { BitBtn5Click(); });
+    const auto save = [this] { BitBtn3Click(); };
     click(ui.BitBtn12, save);
     click(ui.BitBtn13, [this] { BitBtn13Click(); });
     click(ui.BitBtn14, [this] { BitBtn14Click(); });
@@ -277,7 +270,7 @@ void TForm1::connectHandlers() {
         ui.BitBtnStop->setEnabled(on);
         stopKey->setEnabled(on);
     });
-    menu(ui.N1, [this] { m_files.BitBtn5Click(); });
+    menu(ui.N1, [this] { BitBtn5Click(); });
     menu(ui.N2, save);
     menu(ui.N3, [this] { N3Click(); });
     menu(ui.N5, [this] { BitBtn14Click(); });
@@ -295,11 +288,11 @@ void TForm1::connectHandlers() {
     click(ui.BitBtn2, [this] { BitBtn2Click(); });
     click(ui.BitBtn10, [this] { BitBtn10Click(); });
     click(ui.BitBtn3, save);
-    click(ui.BitBtn5, [this] { m_files.BitBtn5Click(); });
-    click(ui.BitBtn9, fromScreen(&FileCommands::BitBtn9Click));
+    click(ui.BitBtn5, [this] { BitBtn5Click(); });
+    click(ui.BitBtn9, [this] { BitBtn9Click(); });
     // Second page.
     click(ui.BitBtn6, [this] { BitBtn6Click(); });
-    click(ui.BitBtn8, fromScreen(&FileCommands::BitBtn8Click));
+    click(ui.BitBtn8, [this] { BitBtn8Click(); });
     click(ui.BitBtn28, [this] { BitBtn28Click(); });
     click(ui.BitBtn31, [this] { BitBtn31Click(); });
     // Service page.
@@ -452,63 +445,102 @@ void TForm1::BitBtn17Click() {
     close();
 }
 
+// Save and both exports take the table as it stands on the screen, typed edits included.
+void TForm1::BitBtn3Click() {
+    commitTableEdits();
+    m_files.saveWorkFile();
+}
+
+void TForm1::BitBtn5Click() {
+    m_files.openWorkFile();
+}
+
+void TForm1::BitBtn9Click() {
+    commitTableEdits();
+    m_files.exportParameters();
+}
+
+void TForm1::BitBtn8Click() {
+    commitTableEdits();
+    m_files.exportCounters();
+}
+
 void TForm1::BitBtn1Click() {
     m_ops.readParameters();
 }
+
 void TForm1::BitBtn2Click() {
     m_ops.writeParameters();
 }
+
 void TForm1::BitBtn10Click() {
     m_ops.setClock();
 }
+
 void TForm1::BitBtn6Click() {
     m_ops.readCounters();
 }
+
 void TForm1::BitBtn28Click() {
     m_ops.readInputStatus();
 }
+
 void TForm1::BitBtn31Click() {
     m_ops.readFlow();
 }
+
 void TForm1::BitBtn18Click() {
     m_service.enterPassword(ui.MaskEdit1->text());
 }
+
 void TForm1::BitBtn24Click() {
     m_service.readDeviceInfo();
 }
+
 void TForm1::BitBtn27Click() {
     m_service.readDeviceInfo();
 }
+
 void TForm1::BitBtn19Click() {
     m_service.changeDeviceId();
 }
+
 void TForm1::Button1Click() {
     m_service.changeLineSettings();
 }
+
 void TForm1::Button2Click() {
     m_service.readMenuCode();
 }
+
 void TForm1::BitBtn20Click() {
     m_service.changeMenuCode();
 }
+
 void TForm1::BitBtn21Click() {
     m_service.lockDevice();
 }
+
 void TForm1::BitBtn22Click() {
     m_service.unlockDevice();
 }
+
 void TForm1::BitBtn23Click() {
     m_service.setInputCount();
 }
+
 void TForm1::BitBtn25Click() {
     m_service.changeAddress();
 }
+
 void TForm1::BitBtn26Click() {
     m_service.changePulseLength();
 }
+
 void TForm1::BitBtn29Click() {
     m_service.setPolarity();
 }
+
 void TForm1::BitBtn30Click() {
     m_service.setDisplayedInputs();
 }

@@ -86,12 +86,16 @@ public:
     FindLoggersDialog *FormFind = nullptr;
 
 public Q_SLOTS:
-    // Parameters page: Read, Write, Set clock.
+    // Parameters page: Read, Write, Set clock, Save, Load, Export.
     void BitBtn1Click();
     void BitBtn2Click();
     void BitBtn10Click();
-    // Measured values page: counters, input status, flow.
+    void BitBtn3Click();
+    void BitBtn5Click();
+    void BitBtn9Click();
+    // Measured values page: counters, export, input status, flow.
     void BitBtn6Click();
+    void BitBtn8Click();
     void BitBtn28Click();
     void BitBtn31Click();
     // Service page.

@@ -35,15 +35,15 @@ FileCommands::FileCommands(DeviceSession &session, FileDialogs &dialogs, Message
     : m_session(session), m_dialogs(dialogs), m_messages(messages),
       m_setSelector(std::move(setSelector)), m_exportSeparator(std::move(exportSeparator)) {}
 
-void FileCommands::BitBtn3Click() {
+void FileCommands::saveWorkFile() {
     runGuarded([this] { save(); });
 }
 
-void FileCommands::BitBtn5Click() {
+void FileCommands::openWorkFile() {
     runGuarded([this] { load(); });
 }
 
-void FileCommands::BitBtn9Click() {
+void FileCommands::exportParameters() {
     runGuarded([this] {
         exportCsv(
             [this] {
@@ -54,7 +54,7 @@ void FileCommands::BitBtn9Click() {
     });
 }
 
-void FileCommands::BitBtn8Click() {
+void FileCommands::exportCounters() {
     runGuarded([this] {
         exportCsv(
             [this] {

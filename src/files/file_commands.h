@@ -12,22 +12,20 @@ class FileDialogs;
 class MessageBoxes;
 struct WorkFileContents;
 
-// The work file and export commands of the main window. Each handler runs to completion inside
-// the button event; none of them sends anything on the line.
+// The work file and export commands of the main window. Each runs to completion inside the
+// button event; none of them sends anything on the line.
 class FileCommands {
 public:
     FileCommands(DeviceSession &session, FileDialogs &dialogs, MessageBoxes &messages,
                  std::function<void(int address)> setSelector,
                  std::function<QString()> exportSeparator);
 
-    // Save the work file (also BitBtn12 and File > Save).
-    void BitBtn3Click();
-    // Load a work file (also BitBtn11 and File > Open).
-    void BitBtn5Click();
-    // Export the stored parameter tables.
-    void BitBtn9Click();
-    // Export the counters table of the selected address.
-    void BitBtn8Click();
+    void saveWorkFile();
+    void openWorkFile();
+    // The stored parameter tables.
+    void exportParameters();
+    // The counters table of the selected address.
+    void exportCounters();
 
     static const QString kWorkFileFilter;
     static const QString kWorkFileSuffix;

@@ -170,6 +170,22 @@ void TstDeviceOpsSim::readFillsTable() {
              (QStringList{"Reading device No. 1...",
                           QStringLiteral("Read finished: %1 of %1 replies").arg(requests)}));
     QCOMPARE(rig.sim.out.isEnabled("BitBtn1"), true);
+    // The same read as values: numbers as the logger holds them, tenths as tenths.
+    const DeviceReading &reading = rig.sim.session.reading;
+    const LoggerModel logger = rig.sim.sim.logger(1);
+    QCOMPARE(reading.kind, DeviceReading::Kind::Parameters);
+    QCOMPARE(reading.address, 1);
+    QCOMPARE(reading.model, modelName(model));
+    QVERIFY(reading.failures.empty());
+    QVERIFY(!reading.failureReason());
+    for (int input = 1; input <= inputs; ++input) {
+        const InputReading &in = reading.inputs[std::size_t(input - 1)];
+        QCOMPARE(in.pulseConstant, std::optional<int>(logger.pulseConstant(input)));
+        QCOMPARE(in.userNumber, std::optional<int>(logger.userNumber(input)));
+        QCOMPARE(in.initialValueTenths, std::optional(logger.initialValue(input)));
+        QCOMPARE(in.freeText, std::optional(decodeWindows1251(logger.freeText(input))));
+    }
+    QCOMPARE(reading.clock->timeText(), "09:05");
 }
 
 // Every step is attempted and reported; what the table held is kept and stored. The flow
@@ -191,6 +207,9 @@ void TstDeviceOpsSim::silentDevice() {
             QCOMPARE(rig.table().cell(input, row), "old");
     QCOMPARE(rig.sim.session.store.cell(1, 4, 17), "old");
     QCOMPARE(rig.sim.out.isEnabled("BitBtn1"), true);
+    QCOMPARE(rig.sim.session.reading.failures.size(), std::size_t(17));
+    QCOMPARE(rig.sim.session.reading.failureReason(), std::optional<QString>("no reply"));
+    QVERIFY(!rig.sim.session.reading.inputs[0].unit);
 
     rig.log().clear();
     rig.ops.readFlow();
@@ -247,6 +266,8 @@ void TstDeviceOpsSim::faults() {
     QCOMPARE(rig.counters().cell(4, kRowTariff4Pulses), "404");
     QCOMPARE(rig.sim.out.texts.value("Label5"), "Battery status: 3.75");
     QCOMPARE(rig.sim.out.isEnabled("BitBtn6"), true);
+    QCOMPARE(rig.sim.session.reading.failures.empty(), expectedLines.isEmpty());
+    QCOMPARE(rig.sim.session.reading.batteryVolts(), std::optional(3.75));
 }
 
 void TstDeviceOpsSim::measuredValues() {
@@ -267,6 +288,15 @@ void TstDeviceOpsSim::measuredValues() {
     QCOMPARE(rig.counters().cell(2, kRowTotalConsumption),
              formatTenths(logger.consumption(2), kLocale) + " ");
     QCOMPARE(rig.sim.out.texts.value("Label16"), "Battery status: 3.75");
+    const DeviceReading counted = rig.sim.session.reading;
+    QCOMPARE(counted.kind, DeviceReading::Kind::Counters);
+    for (int input = 1; input <= 6; ++input) {
+        const InputReading &in = counted.inputs[std::size_t(input - 1)];
+        QCOMPARE(in.totalPulses, std::optional(70000 + input));
+        QCOMPARE(in.tariffPulses[3], std::optional(400 + input));
+        QCOMPARE(in.consumptionTenths, std::optional(logger.consumption(input)));
+    }
+    QCOMPARE(counted.inputs[0].consumptionUnit, "m3");
 
     rig.sim.sim.withLogger(1, [](LoggerModel &m) {
         for (int input = 1; input <= 6; ++input)
@@ -274,12 +304,16 @@ void TstDeviceOpsSim::measuredValues() {
     });
     QVERIFY(rig.run(&DeviceOperations::readFlow));
     const LoggerModel flowing = rig.sim.sim.logger(1);
-    for (int input = 1; input <= 6; ++input)
+    for (int input = 1; input <= 6; ++input) {
         QCOMPARE(rig.sim.session.tables.Grid_flow.cell(input, kRowFlow),
                  formatTenths(flowing.flow(input), kLocale) + " l/s");
+        QCOMPARE(rig.sim.session.reading.inputs[std::size_t(input - 1)].flowTenths,
+                 std::optional(flowing.flow(input)));
+    }
 
     QVERIFY(rig.run(&DeviceOperations::readInputStatus));
     QCOMPARE(rig.sim.out.texts.value("Label_input_status"), "Current input status: 0xA5");
+    QCOMPARE(rig.sim.session.reading.inputStatus, std::optional(0xA5));
 }
 
 // While one sequence runs, every other command that would send is turned away after its own
@@ -406,6 +440,16 @@ void TstDeviceOpsSim::invalidCellSkipsItsRow() {
     const QList<int> written{6, 7, 10, 11, 12, 13};
     QCOMPARE(loggerCells(after, written, 8), asRead(rig.table(), written, 8));
     QCOMPARE(loggerCells(after, {8, 9}, 8), tariff2Before);
+    // The write's own account: the refused row in its place, with the reason shown.
+    QStringList rows;
+    for (const WriteRow &row : rig.ops.lastWrite().rows)
+        rows << QStringLiteral("%1 %2 %3").arg(row.step).arg(row.what).arg(int(row.outcome));
+    QCOMPARE(rows, (QStringList{"12 tariff 1 start time and duration 1",
+                                "13 tariff 2 start time and duration 3",
+                                "14 tariff 3 start time and duration 1",
+                                "15 tariff 4 start time and duration 1"}));
+    QCOMPARE(rig.ops.lastWrite().rows[1].refusal, errors.first());
+    QCOMPARE(rig.ops.lastWrite().failureReason(), "refused: " + errors.first());
 }
 
 // Read, change every kind of cell, write everything, read again into a spoilt table.

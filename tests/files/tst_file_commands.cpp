@@ -3,10 +3,10 @@
 #include "error_display.h"
 #include "fake_serial_line.h"
 #include "file_commands.h"
+#include "file_nodes.h"
 #include "file_size_limit.h"
 #include "file_ui.h"
 #include "recording_output.h"
-#include "file_nodes.h"
 #include "work_file.h"
 
 #include <QDir>
@@ -171,10 +171,10 @@ private:
 void TstFileCommands::cancelledDialogDoesNothing_data() {
     QTest::addColumn<Handler>("handler");
     QTest::addColumn<QString>("request");
-    QTest::newRow("save") << &FileCommands::BitBtn3Click << "DAT files (*.dat)|dat";
-    QTest::newRow("load") << &FileCommands::BitBtn5Click << "DAT files (*.dat)";
-    QTest::newRow("parameter export") << &FileCommands::BitBtn9Click << "CSV files (*.csv)|csv";
-    QTest::newRow("counters export") << &FileCommands::BitBtn8Click << "CSV files (*.csv)|csv";
+    QTest::newRow("save") << &FileCommands::saveWorkFile << "DAT files (*.dat)|dat";
+    QTest::newRow("load") << &FileCommands::openWorkFile << "DAT files (*.dat)";
+    QTest::newRow("parameter export") << &FileCommands::exportParameters << "CSV files (*.csv)|csv";
+    QTest::newRow("counters export") << &FileCommands::exportCounters << "CSV files (*.csv)|csv";
 }
 
 void TstFileCommands::cancelledDialogDoesNothing() {
@@ -194,7 +194,7 @@ void TstFileCommands::cancelledDialogDoesNothing() {
 void TstFileCommands::saveAfterStartUp() {
     Fixture f;
     f.dialogs.path = path("start.dat");
-    f.commands.BitBtn3Click();
+    f.commands.saveWorkFile();
     QCOMPARE(readBytes(f.dialogs.path), record(1));
     QCOMPARE(f.out.logLines, QStringList{"File was written successfully"});
     QVERIFY(f.boxes.shown.isEmpty() && f.errors.isEmpty());
@@ -205,7 +205,7 @@ void TstFileCommands::saveWritesThroughLink() {
     QVERIFY(writeBytes(path("real.dat"), QByteArray(10, 'x')));
     QVERIFY(QFile::link(QStringLiteral("real.dat"), path("link.dat")));
     f.dialogs.path = path("link.dat");
-    f.commands.BitBtn3Click();
+    f.commands.saveWorkFile();
     QCOMPARE(f.out.logLines, QStringList{"File was written successfully"});
     QCOMPARE(readBytes(path("real.dat")), record(1));
     QCOMPARE(QFileInfo(path("link.dat")).symLinkTarget(), path("real.dat"));
@@ -223,12 +223,12 @@ void TstFileCommands::saveAndLoadGiveSameTexts() {
     }
     store.setCell(2, 1, 4, QString::fromUtf8("Двадцать символов!!!"));
     saving.dialogs.path = path("all.dat");
-    saving.commands.BitBtn3Click();
+    saving.commands.saveWorkFile();
     QCOMPARE(readBytes(saving.dialogs.path).size(), 40 * WorkFile::kRecordSize);
 
     Fixture loading;
     loading.dialogs.path = saving.dialogs.path;
-    loading.commands.BitBtn5Click();
+    loading.commands.openWorkFile();
     QCOMPARE(loading.out.logLines, QStringList());
     QCOMPARE(loading.session.store.cell(2, 1, 4), QString::fromUtf8("Двадцать символо"));
     for (int a = 1; a <= 40; ++a) {
@@ -254,7 +254,7 @@ void TstFileCommands::loadAddresses3And7() {
     f.dialogs.path = path("3and7.dat");
     QVERIFY(writeBytes(f.dialogs.path, record(7, "kWh", "QTR-4D") + record(3, "m3")));
 
-    f.commands.BitBtn5Click();
+    f.commands.openWorkFile();
     QCOMPARE(store.HighestAddress, 7);
     QCOMPARE(store.CurrentAddress, 7);
     QCOMPARE(f.selectorMoves, QList<int>{7});
@@ -341,7 +341,7 @@ void TstFileCommands::loadChangesNothing() {
         QVERIFY(makeSpecialFile(kind, f.dialogs.path));
     const QStringList before = f.state();
 
-    f.commands.BitBtn5Click();
+    f.commands.openWorkFile();
     QCOMPARE(f.state(), before);
     QCOMPARE(f.out.logLines, logLines.replaceInStrings("<path>", f.dialogs.path));
     QCOMPARE(specialFileKind(f.dialogs.path), kind);
@@ -357,7 +357,7 @@ void TstFileCommands::recordsOutsideSlotsSkipped() {
     Fixture f;
     f.dialogs.path = path("foreign.dat");
     QVERIFY(writeBytes(f.dialogs.path, record(300, "x") + record(2, "m3") + record(0)));
-    f.commands.BitBtn5Click();
+    f.commands.openWorkFile();
     QCOMPARE(f.out.logLines, (QStringList{"Record for address 300 skipped: addresses are 1 to 250",
                                           "Record for address 0 skipped: addresses are 1 to 250"}));
     QCOMPARE(f.session.store.cell(2, 1, 1), QStringLiteral("m3"));
@@ -368,10 +368,10 @@ void TstFileCommands::recordsOutsideSlotsSkipped() {
 void TstFileCommands::notCreatable_data() {
     QTest::addColumn<Handler>("handler");
     QTest::addColumn<QString>("logLine");
-    QTest::newRow("save") << &FileCommands::BitBtn3Click << "File was NOT saved";
+    QTest::newRow("save") << &FileCommands::saveWorkFile << "File was NOT saved";
     QTest::newRow("parameter export")
-        << &FileCommands::BitBtn9Click << "File can not be created - no rights or CD";
-    QTest::newRow("counters export") << &FileCommands::BitBtn8Click << "File can NOT be created";
+        << &FileCommands::exportParameters << "File can not be created - no rights or CD";
+    QTest::newRow("counters export") << &FileCommands::exportCounters << "File can NOT be created";
 }
 
 void TstFileCommands::notCreatable() {
@@ -395,10 +395,10 @@ void TstFileCommands::specialTargetLeftAlone_data() {
     QTest::addColumn<QString>("logLine");
     for (const QString &kind : specialFileKinds())
         QTest::addRow("save onto %s", qPrintable(kind))
-            << &FileCommands::BitBtn3Click << kind << "File was NOT saved";
-    QTest::newRow("parameter export onto fifo") << &FileCommands::BitBtn9Click << "fifo"
+            << &FileCommands::saveWorkFile << kind << "File was NOT saved";
+    QTest::newRow("parameter export onto fifo") << &FileCommands::exportParameters << "fifo"
                                                 << "File can not be created - no rights or CD";
-    QTest::newRow("counters export onto device") << &FileCommands::BitBtn8Click << "device"
+    QTest::newRow("counters export onto device") << &FileCommands::exportCounters << "device"
                                                  << "File can NOT be created";
 }
 
@@ -428,13 +428,13 @@ void TstFileCommands::failedWriteKeepsOldFile_data() {
     QTest::addColumn<QStringList>("logLines");
     // Small contents stay in the file's buffer until the flush, large ones fail in the write.
     QTest::newRow("save, failing in the flush")
-        << &FileCommands::BitBtn3Click << 5 << QStringList{"File was NOT saved"};
+        << &FileCommands::saveWorkFile << 5 << QStringList{"File was NOT saved"};
     QTest::newRow("save, failing in the write")
-        << &FileCommands::BitBtn3Click << 100 << QStringList{"File was NOT saved"};
+        << &FileCommands::saveWorkFile << 100 << QStringList{"File was NOT saved"};
     QTest::newRow("parameter export, failing in the flush")
-        << &FileCommands::BitBtn9Click << 20 << QStringList();
+        << &FileCommands::exportParameters << 20 << QStringList();
     QTest::newRow("parameter export, failing in the write")
-        << &FileCommands::BitBtn9Click << 250 << QStringList();
+        << &FileCommands::exportParameters << 250 << QStringList();
 }
 
 // The new content outgrows the size limit half-way; the operator's old file must survive.
@@ -470,11 +470,11 @@ void TstFileCommands::exportsWriteTheirFiles() {
     f.dialogs.path = path("export.csv");
     QVERIFY(writeBytes(f.dialogs.path, QByteArray(100000, 'x')));
 
-    f.commands.BitBtn9Click();
+    f.commands.exportParameters();
     QCOMPARE(readBytes(f.dialogs.path),
              parameterExport(f.session.store, f.session.tables.Grid_data, ","));
     QVERIFY(readBytes(f.dialogs.path).contains("\xD3\xF0\xE5\xE4 2\r\nUnit,m3,,,,,,,,\r\n"));
-    f.commands.BitBtn8Click();
+    f.commands.exportCounters();
     QCOMPARE(readBytes(f.dialogs.path), countersExport(f.session.tables.Grid_data2, 12, ","));
     QVERIFY(f.quiet());
 }
