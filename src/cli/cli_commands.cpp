@@ -26,14 +26,20 @@ QStringList tableHeader(const QString &first, int inputs) {
     return header;
 }
 
-// One table row of a reading, as text for the text form and as JSON values.
-struct RowValues {
-    QStringList texts;
+// One table row of a reading for inputs 1..inputs: the texts the window's table shows, to the
+// text rows, and the values, numbers as numbers, to the JSON rows.
+template <typename Text, typename Value>
+void addRow(AddressResult &result, QJsonArray &rows, const QString &title,
+            const DeviceReading &reading, int inputs, Text text, Value value) {
+    QStringList line{title};
     QJsonArray values;
-};
-
-QJsonObject jsonRow(const QString &title, const QJsonArray &values) {
-    return QJsonObject{{QStringLiteral("row"), title}, {QStringLiteral("values"), values}};
+    for (int input = 1; input <= inputs; ++input) {
+        const InputReading &in = reading.inputs[std::size_t(input - 1)];
+        line << text(in).value_or(QString());
+        values.append(value(in));
+    }
+    result.rows << line;
+    rows.append(QJsonObject{{QStringLiteral("row"), title}, {QStringLiteral("values"), values}});
 }
 
 QJsonValue parameterValue(const InputReading &input, int row) {
@@ -129,16 +135,10 @@ AddressResult CliRun::read(int address) {
     QJsonArray rows;
     result.rows << tableHeader(QStringLiteral("Parameter"), inputs);
     for (int row = 1; row <= kParameterRows; ++row) {
-        const QString title = QLatin1String(kParameterRowTitles[std::size_t(row - 1)]);
-        QStringList line{title};
-        QJsonArray values;
-        for (int input = 1; input <= inputs; ++input) {
-            const InputReading &in = reading.inputs[std::size_t(input - 1)];
-            line << parameterText(in, row, QLocale::c()).value_or(QString());
-            values.append(parameterValue(in, row));
-        }
-        result.rows << line;
-        rows.append(jsonRow(title, values));
+        addRow(
+            result, rows, QLatin1String(kParameterRowTitles[std::size_t(row - 1)]), reading, inputs,
+            [row](const InputReading &in) { return parameterText(in, row, QLocale::c()); },
+            [row](const InputReading &in) { return parameterValue(in, row); });
     }
     result.json = QJsonObject{{QStringLiteral("address"), address},
                               {QStringLiteral("model"), m_session.device.DeviceType},
@@ -183,26 +183,15 @@ AddressResult CliRun::counters(int address) {
     QJsonArray rows;
     result.rows << tableHeader(QStringLiteral("Value"), inputs);
     for (int row = 1; row <= kCounterRows; ++row) {
-        const QString title = QLatin1String(kCounterRowTitles[std::size_t(row - 1)]);
-        QStringList line{title};
-        QJsonArray values;
-        for (int input = 1; input <= inputs; ++input) {
-            const InputReading &in = counts.inputs[std::size_t(input - 1)];
-            line << counterText(in, row, c).value_or(QString());
-            values.append(counterValue(in, row));
-        }
-        result.rows << line;
-        rows.append(jsonRow(title, values));
+        addRow(
+            result, rows, QLatin1String(kCounterRowTitles[std::size_t(row - 1)]), counts, inputs,
+            [row, &c](const InputReading &in) { return counterText(in, row, c); },
+            [row](const InputReading &in) { return counterValue(in, row); });
     }
-    QStringList flowLine{QLatin1String(kFlowRowTitle)};
-    QJsonArray flowValues;
-    for (int input = 1; input <= inputs; ++input) {
-        const InputReading &in = flow.inputs[std::size_t(input - 1)];
-        flowLine << flowText(in, c).value_or(QString());
-        flowValues.append(jsonTenths(in.flowTenths));
-    }
-    result.rows << flowLine;
-    rows.append(jsonRow(QLatin1String(kFlowRowTitle), flowValues));
+    addRow(
+        result, rows, QLatin1String(kFlowRowTitle), flow, inputs,
+        [&c](const InputReading &in) { return flowText(in, c); },
+        [](const InputReading &in) { return jsonTenths(in.flowTenths); });
     const int bits = status.inputStatus.value_or(0);
     const std::optional<double> volts = counts.batteryVolts();
     result.rows << QStringList{QStringLiteral("Battery status"),

@@ -65,19 +65,19 @@ QByteArray refuse(const Request &request, int code) {
 
 QByteArray readRegisters(const Request &request, const LoggerModel &logger) {
     if (request.size() != 6)
-        return refuse(request, ModbusException::IllegalDataValue);
+        return refuse(request, ExceptionCode::IllegalDataValue);
     const int start = request.word(2);
     const int count = request.word(4);
     if (count < 1 || count > kMaxReadRegisters)
-        return refuse(request, ModbusException::IllegalDataValue);
+        return refuse(request, ExceptionCode::IllegalDataValue);
     QByteArray reply = header(request.address(), request.function());
     reply.append(static_cast<char>(2 * count));
     for (int reg = start; reg < start + count; ++reg) {
-        const auto value = request.function() == FunctionCode::ReadHolding
+        const auto value = request.function() == code(FunctionCode::ReadHoldingRegisters)
                                ? logger.holdingRegister(reg)
                                : logger.inputRegister(reg);
         if (!value)
-            return refuse(request, ModbusException::IllegalDataAddress);
+            return refuse(request, ExceptionCode::IllegalDataAddress);
         appendWord(reply, *value);
     }
     return withCrc(reply);
@@ -94,7 +94,7 @@ int writeBlock(LoggerModel &logger, int start, const QList<std::uint16_t> &value
         // logger cannot know of the other, but the simulated line does, so it refuses.
         const int newAddress = values[addressIndex];
         if (newAddress != logger.address() && addressTaken && addressTaken(newAddress))
-            return ModbusException::IllegalDataValue;
+            return ExceptionCode::IllegalDataValue;
     }
     logger.writeHoldingRegisters(start, values);
     return 0;
@@ -103,7 +103,7 @@ int writeBlock(LoggerModel &logger, int start, const QList<std::uint16_t> &value
 QByteArray writeSingle(const Request &request, LoggerModel &logger,
                        const AddressTaken &addressTaken) {
     if (request.size() != 6)
-        return refuse(request, ModbusException::IllegalDataValue);
+        return refuse(request, ExceptionCode::IllegalDataValue);
     const QByteArray echo = withCrc(request.body());
     if (const int refusal =
             writeBlock(logger, request.word(2), {std::uint16_t(request.word(4))}, addressTaken))
@@ -114,13 +114,13 @@ QByteArray writeSingle(const Request &request, LoggerModel &logger,
 QByteArray writeMultiple(const Request &request, LoggerModel &logger,
                          const AddressTaken &addressTaken) {
     if (request.size() < 7)
-        return refuse(request, ModbusException::IllegalDataValue);
+        return refuse(request, ExceptionCode::IllegalDataValue);
     const int start = request.word(2);
     const int count = request.word(4);
     const int byteCount = request.byte(6);
     if (count < 1 || count > kMaxWriteRegisters || byteCount != 2 * count ||
         request.size() != 7 + byteCount)
-        return refuse(request, ModbusException::IllegalDataValue);
+        return refuse(request, ExceptionCode::IllegalDataValue);
     QList<std::uint16_t> values;
     for (int i = 0; i < count; ++i)
         values.append(static_cast<std::uint16_t>(request.word(7 + 2 * i)));
@@ -177,17 +177,17 @@ bool recordExists(const LoggerModel &logger, const FileSubRequest &sub) {
 QByteArray readFileRecord(const Request &request, const LoggerModel &logger) {
     const auto subRequests = fileSubRequests(request, false);
     if (!subRequests)
-        return refuse(request, ModbusException::IllegalDataValue);
+        return refuse(request, ExceptionCode::IllegalDataValue);
     QByteArray data;
     for (const FileSubRequest &sub : *subRequests) {
         if (!recordExists(logger, sub))
-            return refuse(request, ModbusException::IllegalDataAddress);
+            return refuse(request, ExceptionCode::IllegalDataAddress);
         data.append(static_cast<char>(1 + 2 * sub.length));
         data.append(static_cast<char>(kFileReferenceType));
         data.append(logger.record(sub.record).left(2 * sub.length));
     }
     if (data.size() > 0xF5)
-        return refuse(request, ModbusException::IllegalDataValue);
+        return refuse(request, ExceptionCode::IllegalDataValue);
     QByteArray reply = header(request.address(), request.function());
     reply.append(static_cast<char>(data.size()));
     return withCrc(reply + data);
@@ -196,10 +196,10 @@ QByteArray readFileRecord(const Request &request, const LoggerModel &logger) {
 QByteArray writeFileRecord(const Request &request, LoggerModel &logger) {
     const auto subRequests = fileSubRequests(request, true);
     if (!subRequests)
-        return refuse(request, ModbusException::IllegalDataValue);
+        return refuse(request, ExceptionCode::IllegalDataValue);
     for (const FileSubRequest &sub : *subRequests) {
         if (!recordExists(logger, sub))
-            return refuse(request, ModbusException::IllegalDataAddress);
+            return refuse(request, ExceptionCode::IllegalDataAddress);
     }
     for (const FileSubRequest &sub : *subRequests)
         logger.setRecord(sub.record, sub.data);
@@ -227,22 +227,22 @@ QList<std::pair<int, QByteArray>> identificationObjects(const LoggerModel &logge
 // then each object as id, length, text.
 QByteArray readDeviceId(const Request &request, const LoggerModel &logger) {
     if (request.size() < 3)
-        return refuse(request, ModbusException::IllegalDataValue);
+        return refuse(request, ExceptionCode::IllegalDataValue);
     if (request.byte(2) != kDeviceIdentification)
-        return refuse(request, ModbusException::IllegalFunction);
+        return refuse(request, ExceptionCode::IllegalFunction);
     if (request.size() != 5)
-        return refuse(request, ModbusException::IllegalDataValue);
+        return refuse(request, ExceptionCode::IllegalDataValue);
     const int code = request.byte(3);
     const int objectId = request.byte(4);
     if (code < 1 || code > 4)
-        return refuse(request, ModbusException::IllegalDataValue);
+        return refuse(request, ExceptionCode::IllegalDataValue);
     QList<std::pair<int, QByteArray>> objects = identificationObjects(logger, code == 4 ? 2 : code);
     qsizetype first = 0;
     while (first < objects.size() && objects[first].first != objectId)
         ++first;
     if (first == objects.size()) {
         if (code == 4)
-            return refuse(request, ModbusException::IllegalDataAddress);
+            return refuse(request, ExceptionCode::IllegalDataAddress);
         first = 0; // an unknown object restarts the stream at the first one
     }
     objects = code == 4 ? objects.mid(first, 1) : objects.mid(first);
@@ -314,27 +314,27 @@ int expectedServiceDataLength(int subCode) {
 // the high and speed code in the low nibble, and the device ID as four BCD bytes.
 QByteArray service(const Request &request, LoggerModel &logger) {
     if (request.size() < 4 || request.size() != 4 + request.byte(3))
-        return refuse(request, ModbusException::IllegalDataValue);
+        return refuse(request, ExceptionCode::IllegalDataValue);
     const int subCode = request.byte(2);
     const int expected = expectedServiceDataLength(subCode);
     if (expected < 0)
-        return refuse(request, ModbusException::IllegalFunction);
+        return refuse(request, ExceptionCode::IllegalFunction);
     const QByteArray data = request.body().mid(4);
     if (data.size() != expected)
-        return refuse(request, ModbusException::IllegalDataValue);
+        return refuse(request, ExceptionCode::IllegalDataValue);
     const int first = expected > 0 ? static_cast<std::uint8_t>(data.at(0)) : 0;
 
     QByteArray answer;
     switch (subCode) {
     case ServiceCode::SetId:
         if (!validBcd(data))
-            return refuse(request, ModbusException::IllegalDataValue);
+            return refuse(request, ExceptionCode::IllegalDataValue);
         logger.setDeviceId(bcdDigits(data));
         break;
     case ServiceCode::SetLine: {
         const LineSettings settings{first, static_cast<std::uint8_t>(data.at(1))};
         if (settings.parityCode > 2 || settings.speedCode > 6)
-            return refuse(request, ModbusException::IllegalDataValue);
+            return refuse(request, ExceptionCode::IllegalDataValue);
         logger.setLineSettings(settings);
         break;
     }
@@ -343,7 +343,7 @@ QByteArray service(const Request &request, LoggerModel &logger) {
         break;
     case ServiceCode::SetMenuCode:
         if (!allDigits(data))
-            return refuse(request, ModbusException::IllegalDataValue);
+            return refuse(request, ExceptionCode::IllegalDataValue);
         logger.setMenuCode(data);
         break;
     case ServiceCode::Status:
@@ -358,20 +358,20 @@ QByteArray service(const Request &request, LoggerModel &logger) {
     case ServiceCode::Lock:
     case ServiceCode::Unlock:
         if (first != (subCode == ServiceCode::Lock ? 0x55 : 0x01))
-            return refuse(request, ModbusException::IllegalDataValue);
+            return refuse(request, ExceptionCode::IllegalDataValue);
         logger.setLocked(subCode == ServiceCode::Lock);
         break;
     case ServiceCode::SetInputs: {
         const int inputs = first == 0xAA ? 4 : first == 0xBA ? 6 : first == 0xCA ? 8 : 0;
         const auto model = modelWithInputs(inputs);
         if (!model)
-            return refuse(request, ModbusException::IllegalDataValue);
+            return refuse(request, ExceptionCode::IllegalDataValue);
         logger.setModel(*model);
         break;
     }
     case ServiceCode::SetPolarity:
         if (first > 1)
-            return refuse(request, ModbusException::IllegalDataValue);
+            return refuse(request, ExceptionCode::IllegalDataValue);
         logger.setPolarity(first);
         break;
     default:
@@ -396,23 +396,23 @@ QByteArray answerRequest(LoggerModel &logger, const QByteArray &frame,
     if (request.size() < 2)
         return {};
     switch (request.function()) {
-    case FunctionCode::ReadHolding:
-    case FunctionCode::ReadInput:
+    case code(FunctionCode::ReadHoldingRegisters):
+    case code(FunctionCode::ReadInputRegisters):
         return readRegisters(request, logger);
-    case FunctionCode::WriteSingle:
+    case code(FunctionCode::WriteSingleRegister):
         return writeSingle(request, logger, addressTaken);
-    case FunctionCode::WriteMultiple:
+    case code(FunctionCode::WriteMultipleRegisters):
         return writeMultiple(request, logger, addressTaken);
-    case FunctionCode::ReadFileRecord:
+    case code(FunctionCode::ReadFileRecord):
         return readFileRecord(request, logger);
-    case FunctionCode::WriteFileRecord:
+    case code(FunctionCode::WriteFileRecord):
         return writeFileRecord(request, logger);
-    case FunctionCode::Encapsulated:
+    case code(FunctionCode::EncapsulatedInterface):
         return readDeviceId(request, logger);
-    case FunctionCode::Service:
+    case code(FunctionCode::LoggerService):
         return service(request, logger);
     default:
-        return refuse(request, ModbusException::IllegalFunction);
+        return refuse(request, ExceptionCode::IllegalFunction);
     }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "function_codes.h"
+
 #include <QByteArray>
 
 #include <functional>
@@ -7,23 +9,6 @@
 namespace corvane {
 
 class LoggerModel;
-
-namespace ModbusException {
-inline constexpr int IllegalFunction = 1;
-inline constexpr int IllegalDataAddress = 2;
-inline constexpr int IllegalDataValue = 3;
-} // namespace ModbusException
-
-namespace FunctionCode {
-inline constexpr int ReadHolding = 0x03;
-inline constexpr int ReadInput = 0x04;
-inline constexpr int WriteSingle = 0x06;
-inline constexpr int WriteMultiple = 0x10;
-inline constexpr int ReadFileRecord = 0x14;
-inline constexpr int WriteFileRecord = 0x15;
-inline constexpr int Encapsulated = 0x2B;
-inline constexpr int Service = 0x47;
-} // namespace FunctionCode
 
 namespace ServiceCode {
 inline constexpr int SetId = 0;
