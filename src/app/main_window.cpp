@@ -391,6 +391,9 @@ void TForm1::takeSettings(const Settings &settings) {
     m_settings = settings;
     setResponseTimers(m_settings.ResponseTime);
     m_session.setFastReplies(m_settings.FastReplies);
+    m_session.runner.setIgnoreEcho(m_settings.IgnoreEcho);
+    // Taken at the next open; Options does not change it while the port is open.
+    Comm1.SetDirection(TSerDirection(m_settings.LineDirection));
     applyLogSettings();
 }
 

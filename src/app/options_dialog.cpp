@@ -2,6 +2,7 @@
 
 #include "autostart.h"
 #include "error_display.h"
+#include "line_names.h"
 #include "main_window.h"
 #include "settings.h"
 
@@ -56,12 +57,12 @@ TForm2::TForm2(TForm1 &main, QString autostartEntryPath, QString executablePath,
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint);
     setModal(false);
-    // Taller than designed by the reopen box and the " Logs " group.
-    setFixedSize(465, 469);
+    // Taller than designed by the reopen, direction and echo controls and the " Logs " group.
+    setFixedSize(465, 521);
 
     auto *GroupBox1 = new QGroupBox(QStringLiteral(" Communication setup  "), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
-    GroupBox1->setGeometry(8, 8, 449, 160);
+    GroupBox1->setGeometry(8, 8, 449, 212);
     QLabel *Label1 = label(GroupBox1, "Label1", 16, 24, QStringLiteral("Port number"));
     Combo_com_name = comboBox(GroupBox1, "Combo_com_name", QRect(16, 40, 200, 23), {});
     refreshPortList();
@@ -100,10 +101,24 @@ TForm2::TForm2(TForm1 &main, QString autostartEntryPath, QString executablePath,
     Check_reopen->setToolTip(
         QStringLiteral("After a USB adapter was pulled out, the port opens again by itself once "
                        "the adapter is back"));
+    QLabel *Label11 = label(GroupBox1, "Label11", 16, 160, QStringLiteral("RS-485 direction:"));
+    Combo_direction = new QComboBox(GroupBox1);
+    Combo_direction->setObjectName(QStringLiteral("Combo_direction"));
+    Combo_direction->addItems(lineDirectionTexts());
+    Combo_direction->setGeometry(136, 156, 297, 23);
+    Combo_direction->setToolTip(QStringLiteral(
+        "Who switches the RS-485 transceiver between sending and listening. The serial "
+        "driver's RS-485 mode needs a UART that has it; where the driver refuses it, Corvane "
+        "keys RTS itself"));
+    Check_echo = checkBox(GroupBox1, "Check_echo", 16, 184,
+                          QStringLiteral("Ignore the echo of each request"));
+    Check_echo->setToolTip(QStringLiteral(
+        "For 2-wire adapters that send every request back: the copy is dropped before the "
+        "reply is checked"));
 
     auto *GroupBox2 = new QGroupBox(QStringLiteral(" Other "), this);
     GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
-    GroupBox2->setGeometry(8, 175, 449, 159);
+    GroupBox2->setGeometry(8, 227, 449, 159);
     QLabel *Label6 = label(GroupBox2, "Label6", 16, 26, QStringLiteral("Decimal separator:"));
     Edit_dec_separator = new QLineEdit(GroupBox2);
     Edit_dec_separator->setObjectName(QStringLiteral("Edit_dec_separator"));
@@ -150,7 +165,7 @@ TForm2::TForm2(TForm1 &main, QString autostartEntryPath, QString executablePath,
 
     auto *GroupBox3 = new QGroupBox(QStringLiteral(" Logs "), this);
     GroupBox3->setObjectName(QStringLiteral("GroupBox3"));
-    GroupBox3->setGeometry(8, 341, 449, 80);
+    GroupBox3->setGeometry(8, 393, 449, 80);
     Check_log_time =
         checkBox(GroupBox3, "Check_log_time", 16, 24, QStringLiteral("Time on each log line"));
     Check_log_sent = checkBox(GroupBox3, "Check_log_sent", 16, 48,
@@ -172,6 +187,7 @@ TForm2::TForm2(TForm1 &main, QString autostartEntryPath, QString executablePath,
     nameByLabel(Label3, Combo_com_parity);
     nameByLabel(Label4, Combo_com_databits);
     nameByLabel(Label5, Combo_com_sbits);
+    nameByLabel(Label11, Combo_direction);
     nameByLabel(Label6, Edit_dec_separator);
     nameByLabel(Label7, Edit_response_time);
     UD_response_time->setAccessibleName(Edit_response_time->accessibleName());
@@ -181,10 +197,10 @@ TForm2::TForm2(TForm1 &main, QString autostartEntryPath, QString executablePath,
 
     BitBtn2 = new QPushButton(QStringLiteral("Cancel"), this);
     BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
-    BitBtn2->setGeometry(8, 432, 105, 27);
+    BitBtn2->setGeometry(8, 484, 105, 27);
     BitBtn1 = new QPushButton(QStringLiteral("Apply"), this);
     BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
-    BitBtn1->setGeometry(352, 432, 105, 27);
+    BitBtn1->setGeometry(352, 484, 105, 27);
 
     connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
     connect(BitBtn2, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
@@ -253,15 +269,17 @@ void TForm2::LoadOptions() {
     Check_autoload->setChecked(s.StartWithWindows);
     Check_fast->setChecked(s.FastReplies);
     Check_reopen->setChecked(s.ReopenPort);
+    Combo_direction->setCurrentIndex(s.LineDirection);
+    Check_echo->setChecked(s.IgnoreEcho);
     Check_log_time->setChecked(s.LogTimestamps);
     Check_log_sent->setChecked(s.LogSentFrames);
     UD_log_lines->setValue(s.LogLineLimit);
     UD_response_time->setValue(static_cast<qint16>(s.ResponseTime & 0xFFFF));
     Edit_export->setText(s.ExportSeparator);
     const bool portFree = !m_main.portOpen();
-    for (QWidget *w : std::initializer_list<QWidget *>{Combo_com_name, Combo_com_speed,
-                                                       Combo_com_parity, Combo_com_databits,
-                                                       Combo_com_sbits, Check_rts, Check_auto_open})
+    for (QWidget *w : std::initializer_list<QWidget *>{
+             Combo_com_name, Combo_com_speed, Combo_com_parity, Combo_com_databits, Combo_com_sbits,
+             Check_rts, Check_auto_open, Combo_direction})
         w->setEnabled(portFree);
 }
 
@@ -278,6 +296,8 @@ void TForm2::BitBtn1Click() {
         s.StartWithWindows = Check_autoload->isChecked();
         s.FastReplies = Check_fast->isChecked();
         s.ReopenPort = Check_reopen->isChecked();
+        s.LineDirection = Combo_direction->currentIndex();
+        s.IgnoreEcho = Check_echo->isChecked();
         s.LogTimestamps = Check_log_time->isChecked();
         s.LogSentFrames = Check_log_sent->isChecked();
         s.LogLineLimit = UD_log_lines->value();

@@ -45,6 +45,8 @@ public:
     QCheckBox *Check_auto_open = nullptr;
     QCheckBox *Check_rts = nullptr;
     QCheckBox *Check_reopen = nullptr;
+    QComboBox *Combo_direction = nullptr;
+    QCheckBox *Check_echo = nullptr;
     QLineEdit *Edit_dec_separator = nullptr;
     QLineEdit *Edit_response_time = nullptr;
     QSpinBox *UD_response_time = nullptr;

@@ -86,6 +86,8 @@ void PortToggle::TogglePort(const QString &name, const QString &speed, const QSt
     // A gateway talks to the line at the speed and parity set in it; the port's are not sent.
     if (Comm1.IsNetworkPort())
         out.log(QStringLiteral("Line settings are the gateway's own"));
+    if (!Comm1.Rs485Refusal().isEmpty())
+        out.log(rs485RefusalText(Comm1.Rs485Refusal()));
     PortOpen = true;
 }
 

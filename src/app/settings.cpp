@@ -24,7 +24,7 @@ std::optional<int> plainInt(const SettingsSnapshot &file, const QString &key) {
 } // namespace
 
 Settings readSettings(const QString &path) {
-    // One reading of the file for all seventeen keys.
+    // One reading of the file for all nineteen keys.
     const SettingsSnapshot file(path);
     const Settings defaults;
     Settings s;
@@ -48,6 +48,10 @@ Settings readSettings(const QString &path) {
     s.LogSentFrames = file.readBool(kMisc, QStringLiteral("LogSentFrames"), defaults.LogSentFrames);
     s.LogLineLimit = file.readInt(kMisc, QStringLiteral("LogLineLimit"), defaults.LogLineLimit);
     s.ReopenPort = file.readBool(kComPort, QStringLiteral("Reopen"), defaults.ReopenPort);
+    s.LineDirection = file.readInt(kComPort, QStringLiteral("Direction"), defaults.LineDirection);
+    if (s.LineDirection < 0 || s.LineDirection > 2)
+        s.LineDirection = defaults.LineDirection;
+    s.IgnoreEcho = file.readBool(kComPort, QStringLiteral("Echo"), defaults.IgnoreEcho);
     return s;
 }
 
@@ -84,6 +88,8 @@ void writeSettings(const QString &path, const Settings &s) {
     file.writeBool(kMisc, QStringLiteral("LogSentFrames"), s.LogSentFrames);
     file.writeInt(kMisc, QStringLiteral("LogLineLimit"), s.LogLineLimit);
     file.writeBool(kComPort, QStringLiteral("Reopen"), s.ReopenPort);
+    file.writeInt(kComPort, QStringLiteral("Direction"), s.LineDirection);
+    file.writeBool(kComPort, QStringLiteral("Echo"), s.IgnoreEcho);
 }
 
 std::optional<WindowPlacement> readWindowPlacement(const QString &path) {

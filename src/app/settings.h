@@ -30,11 +30,16 @@ struct Settings {
     int LogLineLimit = 0;
     // After the device is lost, reopen the port when it appears again.
     bool ReopenPort = false;
+    // Who turns the RS-485 line round: 0 Corvane by RTS (the designed keying), 1 the serial
+    // driver in its RS-485 mode, 2 the adapter by itself. Anything else reads as 0.
+    int LineDirection = 0;
+    // The adapter echoes every request; one copy is dropped before the reply is checked.
+    bool IgnoreEcho = false;
 
     bool operator==(const Settings &) const = default;
 };
 
-// Reads the seventeen keys; a missing file, key or unconvertible value gives the field's default.
+// Reads the nineteen keys; a missing file, key or unconvertible value gives the field's default.
 Settings readSettings(const QString &path);
 
 // Why the Options dialog must not take these settings, naming the field; empty when it may. A
@@ -43,7 +48,7 @@ Settings readSettings(const QString &path);
 // never open the port. An empty speed stays allowed: the port may simply not be set up yet.
 QString settingsProblem(const Settings &settings);
 
-// Writes the seventeen keys one after the other, each as its own update of the file. The first key
+// Writes the nineteen keys one after the other, each as its own update of the file. The first key
 // that cannot be written raises SettingsWriteError naming it; the keys before it are in the
 // file, the keys after it are not written.
 void writeSettings(const QString &path, const Settings &settings);

@@ -1,6 +1,7 @@
 #include "cli_options.h"
 
 #include "address_store.h"
+#include "line_names.h"
 
 #include <QSet>
 
@@ -54,11 +55,13 @@ QStringList commandFlags(const QString &command) {
 }
 
 const QStringList kCommonFlags{
-    QStringLiteral("--port"),   QStringLiteral("--speed"), QStringLiteral("--parity"),
-    QStringLiteral("--window"), QStringLiteral("--fast"),  QStringLiteral("--address"),
-    QStringLiteral("--format"), QStringLiteral("--help"),  QStringLiteral("--version")};
+    QStringLiteral("--port"),      QStringLiteral("--speed"), QStringLiteral("--parity"),
+    QStringLiteral("--window"),    QStringLiteral("--fast"),  QStringLiteral("--address"),
+    QStringLiteral("--format"),    QStringLiteral("--help"),  QStringLiteral("--version"),
+    QStringLiteral("--direction"), QStringLiteral("--echo")};
 const QSet<QString> kSwitches{QStringLiteral("--fast"), QStringLiteral("--all-settings"),
-                              QStringLiteral("--help"), QStringLiteral("--version")};
+                              QStringLiteral("--help"), QStringLiteral("--version"),
+                              QStringLiteral("--echo")};
 
 } // namespace
 
@@ -144,6 +147,14 @@ CliParse parseCliArguments(const QStringList &arguments) {
             options.version = true;
         } else if (flag == QLatin1String("--fast")) {
             options.fast = true;
+        } else if (flag == QLatin1String("--echo")) {
+            options.ignoreEcho = true;
+        } else if (flag == QLatin1String("--direction")) {
+            const qsizetype index = kLineDirectionNames.indexOf(value.toLower());
+            if (index < 0)
+                return fail(QStringLiteral("bad direction '%1': %2")
+                                .arg(value, kLineDirectionNames.join(QStringLiteral(", "))));
+            options.direction = int(index);
         } else if (flag == QLatin1String("--all-settings")) {
             options.allSettings = true;
         } else if (flag == QLatin1String("--port")) {
@@ -309,7 +320,11 @@ QString cliUsage(const QString &command) {
         "115200\n"
         "  --parity P           none (default), even, odd, mark, space\n"
         "  --window MS          response window, default 500\n"
-        "  --fast               finish each request as soon as the reply is complete\n"
+        "  --fast               finish each request as soon as the reply is complete, and\n"
+        "                       send each after the line's inter-frame silence\n"
+        "  --direction D        who turns the RS-485 line round: corvane (RTS, default),\n"
+        "                       driver (the kernel's RS-485 mode), adapter (automatic)\n"
+        "  --echo               drop the echo of each request that the adapter sends back\n"
         "  --address LIST       1 to 250, e.g. 7 or 1,7,20-25 (default 1)\n"
         "  --format F           text (default), json or csv\n"
         "  --help, --version\n"

@@ -20,6 +20,9 @@ struct CliOptions {
     int windowMs = 500;
     bool windowGiven = false;
     bool fast = false;
+    // --direction: 0 RTS keyed by the program, 1 the driver's RS-485 mode, 2 the adapter.
+    int direction = 0;
+    bool ignoreEcho = false; // --echo
     QList<int> addresses{1};
     Format format = Format::Text;
 

@@ -50,6 +50,7 @@ int CliRun::openPort() {
     const QString device = resolvePortName(m_options.port);
     m_comm.SetDeviceName(device);
     m_comm.SetDirectWrite(true);
+    m_comm.SetDirection(TSerDirection(m_options.direction));
     m_comm.OnRxChar = [this](TSerCustomComm *, int count) {
         runGuarded([&] { m_session.runner.Comm1RxChar(count); });
     };
@@ -65,7 +66,11 @@ int CliRun::openPort() {
                                  : QString::fromUtf8(e.what())));
         return CliExit::PortFailed;
     }
+    if (!m_comm.Rs485Refusal().isEmpty())
+        printLine(m_err, QStringLiteral("%1: %2").arg(QLatin1String(kProgram),
+                                                      rs485RefusalText(m_comm.Rs485Refusal())));
     m_session.runner.setResponseTime(std::chrono::milliseconds(m_options.windowMs));
+    m_session.runner.setIgnoreEcho(m_options.ignoreEcho);
     m_session.setFastReplies(m_options.fast);
     return CliExit::Ok;
 }

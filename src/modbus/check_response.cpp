@@ -57,6 +57,20 @@ int garbageInFront(const QByteArray &reply, const SentRequest &request) {
     return 0;
 }
 
+// A read's reply always differs from its request, so an exact copy is the line's echo. The
+// writes are answered with a copy of themselves, which proves nothing either way.
+bool replyIsItsOwnEcho(const QByteArray &reply, const SentRequest &request) {
+    switch (request.function) {
+    case code(FunctionCode::ReadHoldingRegisters):
+    case code(FunctionCode::ReadInputRegisters):
+    case code(FunctionCode::ReadFileRecord):
+    case code(FunctionCode::EncapsulatedInterface):
+        return !request.frame.isEmpty() && reply == request.frame;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 ReplyVerdict CheckResponse(const QByteArray &reply, const SentRequest &request) {
@@ -81,6 +95,8 @@ ReplyVerdict CheckResponse(const QByteArray &reply, const SentRequest &request) 
             return ReplyVerdict::garbageBefore(garbage);
         return ReplyVerdict::of(Kind::CrcError);
     }
+    if (replyIsItsOwnEcho(reply, request))
+        return ReplyVerdict::of(Kind::EchoOnly);
     if (at(reply, 0) == 0x00)
         return ReplyVerdict::of(Kind::LeadingZero);
     if (request.address != 0 && at(reply, 0) != request.address)

@@ -21,7 +21,8 @@ namespace corvane {
 // agrees with the reply's own byte count.
 //
 // A reply whose CRC fails as a whole but which ends in exactly one good reply to the request
-// (its address and function known) is GarbageBefore rather than a plain CRC error.
+// (its address and function known) is GarbageBefore rather than a plain CRC error; an exact copy
+// of a read request (its frame known) is EchoOnly.
 ReplyVerdict CheckResponse(const QByteArray &reply, const SentRequest &request = {});
 
 // Acknowledgement of a parameter write: the checks alone.

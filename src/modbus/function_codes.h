@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+
 #include <cstdint>
 
 namespace corvane {
@@ -40,6 +42,8 @@ inline constexpr int MemoryParityError = 8;
 struct SentRequest {
     int address = 0;
     int function = 0;
+    // The frame itself, CRC included; a line that echoes sends exactly these bytes back.
+    QByteArray frame = {};
 };
 
 } // namespace corvane

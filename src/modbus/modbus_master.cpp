@@ -22,10 +22,11 @@ SentRequest ModbusMaster::send(const QByteArray &frame, std::chrono::millisecond
         request.address = static_cast<std::uint8_t>(frame.at(0));
         request.function = static_cast<std::uint8_t>(frame.at(1));
     }
+    request.frame = frame;
     if (m_frameObserver)
         m_frameObserver(frame);
     if (m_observer.queued && m_observer.finished) {
-        SerialLine::KeyedFrame keyed = keyedFrame(frame, preSendDelay, m_wholeFrames);
+        SerialLine::KeyedFrame keyed = keyedFrame(m_line, frame, preSendDelay, m_wholeFrames);
         keyed.queryOutputRoomAfter = queryOutputRoomAfter;
         // done always runs later, on this thread, so the ticket is in place by then.
         const auto ticket = std::make_shared<std::uint64_t>(0);
@@ -41,7 +42,7 @@ SentRequest ModbusMaster::send(const QByteArray &frame, std::chrono::millisecond
         }
     }
     if (m_wholeFrames)
-        SendFrameWhole(m_line, m_sleeper, frame, preSendDelay);
+        SendFrameWhole(m_line, m_sleeper, frame);
     else
         SendFrame(m_line, m_sleeper, frame, preSendDelay);
     if (queryOutputRoomAfter)

@@ -38,8 +38,10 @@ public:
     void setFrameObserver(std::function<void(const QByteArray &frame)> observer) {
         m_frameObserver = std::move(observer);
     }
-    // Fast mode: each request as one write, with RTS held until the output has drained.
+    // Fast mode: each request as one write after the line's inter-frame silence instead of the
+    // designed pre-send delay, with RTS held until the output has drained.
     void setWholeFrames(bool whole) { m_wholeFrames = whole; }
+    bool wholeFrames() const { return m_wholeFrames; }
 
     SentRequest SendReadHolding(int slave, int start, int count);
     // Ends with an OutputRoom query whose answer is ignored: the status read behind it clears

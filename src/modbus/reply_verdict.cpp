@@ -74,6 +74,9 @@ void reportVerdict(const ReplyVerdict &verdict, const VerdictReport &how, int re
         if (how.reportLeadingZero)
             out.log(QStringLiteral("Garbage leading bytes in the telegram"));
         break;
+    case Kind::EchoOnly:
+        reportNoReply(how.noReply, shownAddress, out);
+        break;
     case Kind::OtherAddress:
         out.log(QStringLiteral("Reply from device %1 ignored (request went to device %2)")
                     .arg(verdict.address)
@@ -102,6 +105,8 @@ QString verdictReason(const ReplyVerdict &verdict) {
         return QStringLiteral("garbage before the reply (%1 bytes)").arg(verdict.garbageLength);
     case Kind::OtherAddress:
         return QStringLiteral("reply from another address (%1)").arg(verdict.address);
+    case Kind::EchoOnly:
+        return QStringLiteral("no reply, only the echo of the request");
     case Kind::Exception:
         if (const QString name = exceptionName(verdict.exceptionCode); !name.isEmpty())
             return QStringLiteral("exception: ") + name;

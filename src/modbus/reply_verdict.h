@@ -24,6 +24,9 @@ struct ReplyVerdict {
         OtherAddress,
         // The device answered with a Modbus exception.
         Exception,
+        // Nothing came back but an exact copy of a read request: the line echoes what is sent,
+        // and the device said nothing. For the operator that is no answer.
+        EchoOnly,
     };
 
     Kind kind = Kind::NoReply;

@@ -252,10 +252,22 @@ void RequestRunner::openWindow() {
         QTimer::singleShot(0, this, &RequestRunner::closeEarly);
 }
 
+QByteArray RequestRunner::replyBytes() const {
+    const QByteArray &received = m_state.RxBuffer;
+    if (!m_ignoreEcho || m_request.frame.isEmpty() || !received.startsWith(m_request.frame))
+        return received;
+    qsizetype start = m_request.frame.size();
+    if (m_command.raiseSkipLeadingZero) {
+        while (start < received.size() && received.at(start) == '\0')
+            ++start;
+    }
+    return received.mid(start);
+}
+
 void RequestRunner::closeEarly() {
     if (m_phase == Phase::Idle || !windowOpen())
         return;
-    if (!isCompleteReply(m_state.RxBuffer, m_request.address, m_request.function))
+    if (!isCompleteReply(replyBytes(), m_request.address, m_request.function))
         return;
     qCDebug(lcModbus) << "reply complete, window closed early";
     windowClosed();
@@ -264,10 +276,11 @@ void RequestRunner::closeEarly() {
 }
 
 void RequestRunner::endStep(const ReplyVerdict &verdict, bool sendFailed) {
+    using Kind = ReplyVerdict::Kind;
     if (verdict.accepted())
         ++m_answered;
-    else if (sendFailed || verdict.kind == ReplyVerdict::Kind::NoReply ||
-             verdict.kind == ReplyVerdict::Kind::OtherAddress)
+    else if (sendFailed || verdict.kind == Kind::NoReply || verdict.kind == Kind::OtherAddress ||
+             verdict.kind == Kind::EchoOnly)
         ++m_silent;
     else
         ++m_rejected;
@@ -276,6 +289,7 @@ void RequestRunner::endStep(const ReplyVerdict &verdict, bool sendFailed) {
     outcome.request = m_request;
     outcome.verdict = verdict;
     outcome.sendFailed = sendFailed;
+    outcome.echoed = !m_request.frame.isEmpty() && m_state.RxBuffer.startsWith(m_request.frame);
     outcome.completedAt = m_lastByteAt.isValid() ? m_lastByteAt : QDateTime::currentDateTimeUtc();
     if (m_command.stepEnded)
         m_command.stepEnded(outcome);
@@ -306,9 +320,11 @@ void RequestRunner::windowClosed() {
         }
         if (m_command.markReplyEnd)
             m_out.traffic(QStringLiteral("\r"));
-        const QByteArray raw = m_state.RxBuffer;
-        if (!m_command.keepReply)
-            m_state.RxBuffer.clear();
+        const QByteArray raw = replyBytes();
+        const auto forget = qScopeGuard([this] {
+            if (!m_command.keepReply)
+                m_state.RxBuffer.clear();
+        });
         if (index >= m_command.steps.size())
             return;
         const ReplyVerdict verdict = CheckResponse(raw, m_request);

@@ -31,6 +31,8 @@ struct StepOutcome {
     ReplyVerdict verdict;
     // The request never left whole; its error went to the error display. The verdict is NoReply.
     bool sendFailed = false;
+    // What arrived began with an exact copy of the request: the line echoes.
+    bool echoed = false;
     QDateTime completedAt; // UTC
 };
 
@@ -156,6 +158,11 @@ public:
 
     void setFastReplies(bool fast) { m_fast = fast; }
     bool fastReplies() const { return m_fast; }
+    // A line whose adapter echoes every request: one exact copy of the request at the start of
+    // what arrives is dropped before the reply is checked (for a write answered with a copy of
+    // itself, the first of the two), and the 0x00 bytes of the bus turning round after it too.
+    void setIgnoreEcho(bool ignore) { m_ignoreEcho = ignore; }
+    bool ignoresEcho() const { return m_ignoreEcho; }
 
     // Refuses with one log line while anything is in flight; otherwise starts the command and
     // returns true. Errors of the first send propagate after the command has been set up, so
@@ -240,6 +247,8 @@ private:
     // The step's request went out and its fate is known.
     void endStep(const ReplyVerdict &verdict, bool sendFailed = false);
     bool fast() const { return m_fast || m_command.fastReplies; }
+    // RxBuffer without the request's echo, when the echo is to be ignored.
+    QByteArray replyBytes() const;
     void finish();
     // The end of a sequence the operator stopped.
     void endStopped();
@@ -253,6 +262,7 @@ private:
     Output &m_out;
     std::function<int()> m_address;
     bool m_fast = false;
+    bool m_ignoreEcho = false;
     const void *m_owner = nullptr;
 
     Command m_command;

@@ -6,11 +6,24 @@
 
 namespace corvane {
 
-SerialLine::KeyedFrame keyedFrame(const QByteArray &frame, std::chrono::milliseconds preSendDelay,
-                                  bool whole) {
+std::chrono::microseconds interFrameSilence(const SerialLine::LineTiming &timing) {
+    constexpr int kFastestCharacterTimed = 19200;
+    constexpr std::chrono::microseconds kFixedSilence{1750};
+    const int baud = timing.baud > 0 ? timing.baud : 9600;
+    const int bits = timing.bitsPerCharacter > 0 ? timing.bitsPerCharacter : 11;
+    if (baud > kFastestCharacterTimed)
+        return kFixedSilence;
+    // 3.5 characters, rounded up to the microsecond.
+    const long long tenthBits = 35LL * bits * 1'000'000;
+    return std::chrono::microseconds((tenthBits + 10LL * baud - 1) / (10LL * baud));
+}
+
+SerialLine::KeyedFrame keyedFrame(const SerialLine &line, const QByteArray &frame,
+                                  std::chrono::milliseconds preSendDelay, bool whole) {
     SerialLine::KeyedFrame keyed;
     keyed.bytes = frame;
-    keyed.preSendDelay = preSendDelay;
+    keyed.preSendDelay =
+        whole ? interFrameSilence(line.lineTiming()) : std::chrono::microseconds(preSendDelay);
     keyed.byteGap = whole ? std::chrono::milliseconds(0) : kByteGap;
     return keyed;
 }
@@ -18,13 +31,12 @@ SerialLine::KeyedFrame keyedFrame(const QByteArray &frame, std::chrono::millisec
 void SendFrame(SerialLine &line, Sleeper &sleeper, const QByteArray &frame,
                std::chrono::milliseconds preSendDelay) {
     qCDebug(lcModbusHex).noquote() << "tx" << frame.toHex(' ');
-    SendKeyed(line, sleeper, keyedFrame(frame, preSendDelay, false));
+    SendKeyed(line, sleeper, keyedFrame(line, frame, preSendDelay, false));
 }
 
-void SendFrameWhole(SerialLine &line, Sleeper &sleeper, const QByteArray &frame,
-                    std::chrono::milliseconds preSendDelay) {
+void SendFrameWhole(SerialLine &line, Sleeper &sleeper, const QByteArray &frame) {
     qCDebug(lcModbusHex).noquote() << "tx" << frame.toHex(' ');
-    SendKeyed(line, sleeper, keyedFrame(frame, preSendDelay, true));
+    SendKeyed(line, sleeper, keyedFrame(line, frame, {}, true));
 }
 
 } // namespace corvane

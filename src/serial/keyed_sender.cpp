@@ -15,21 +15,23 @@ struct Stopped {};
 
 class StoppableSleeper final : public Sleeper {
 public:
-    explicit StoppableSleeper(std::function<bool(std::chrono::milliseconds)> pause)
+    explicit StoppableSleeper(std::function<bool(std::chrono::microseconds)> pause)
         : m_pause(std::move(pause)) {}
-    void sleep(std::chrono::milliseconds duration) override {
+    void sleep(std::chrono::microseconds duration) override {
         if (!m_pause(duration))
             throw Stopped{};
     }
 
 private:
-    std::function<bool(std::chrono::milliseconds)> m_pause;
+    std::function<bool(std::chrono::microseconds)> m_pause;
 };
 
 } // namespace
 
 void SendKeyed(SerialLine &line, Sleeper &sleeper, const SerialLine::KeyedFrame &frame) {
-    line.SetRtsLine(true);
+    const bool keyed = line.keysRts();
+    if (keyed)
+        line.SetRtsLine(true);
     if (frame.preSendDelay.count() != 0)
         sleeper.sleep(frame.preSendDelay);
     if (frame.byteGap.count() == 0) {
@@ -41,7 +43,8 @@ void SendKeyed(SerialLine &line, Sleeper &sleeper, const SerialLine::KeyedFrame 
             sleeper.sleep(frame.byteGap);
         }
     }
-    line.SetRtsLine(false);
+    if (keyed)
+        line.SetRtsLine(false);
 }
 
 std::chrono::milliseconds drainLimit(const QByteArray &bytes) {
@@ -100,7 +103,7 @@ void KeyedSender::run() {
         bool ok = false;
         QString error;
         try {
-            StoppableSleeper sleeper([this](std::chrono::milliseconds d) { return pause(d); });
+            StoppableSleeper sleeper([this](std::chrono::microseconds d) { return pause(d); });
             SendKeyed(m_line, sleeper, job.frame);
             if (job.frame.queryOutputRoomAfter)
                 m_line.OutputRoom();
@@ -112,7 +115,7 @@ void KeyedSender::run() {
         } catch (...) {
             error = QStringLiteral("Unknown error");
         }
-        if (!ok) {
+        if (!ok && m_line.keysRts()) {
             // Leave the bus free for whoever talks next.
             try {
                 m_line.SetRtsLine(false);
@@ -124,7 +127,7 @@ void KeyedSender::run() {
     }
 }
 
-bool KeyedSender::pause(std::chrono::milliseconds duration) {
+bool KeyedSender::pause(std::chrono::microseconds duration) {
     if (duration.count() <= 0)
         return true;
     std::unique_lock lock(m_mutex);

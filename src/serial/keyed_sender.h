@@ -17,8 +17,9 @@ class Sleeper;
 
 // Sends a frame keyed by RTS on the calling thread: RTS up, the pre-send delay, the bytes (one
 // at a time with byteGap after each, or as one block when byteGap is zero, then waiting for the
-// line to drain), RTS down. Errors of the port, and of the sleeper, propagate at once and leave
-// RTS as it was then.
+// line to drain), RTS down. A line that does not key RTS (the driver or the adapter turns it
+// round) keeps the pauses and leaves RTS alone. Errors of the port, and of the sleeper,
+// propagate at once and leave RTS as it was then.
 void SendKeyed(SerialLine &line, Sleeper &sleeper, const SerialLine::KeyedFrame &frame);
 
 // Longest wait for a block to drain before RTS drops regardless: the frame's own line time at
@@ -53,7 +54,7 @@ private:
 
     void run();
     // Waits for duration unless stop() comes first; false then.
-    bool pause(std::chrono::milliseconds duration);
+    bool pause(std::chrono::microseconds duration);
     void deliver(Done done, bool ok, const QString &error);
 
     SerialLine &m_line;

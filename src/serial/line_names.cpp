@@ -134,4 +134,15 @@ QString portOpenFailureText(const QString &name, const QString &device, int osEr
     return port + QStringLiteral(" could not be opened: ") + reason;
 }
 
+QString rs485RefusalText(const QString &reason) {
+    return QStringLiteral("The serial driver refused RS-485 mode (%1): Corvane keys RTS itself")
+        .arg(reason);
+}
+
+QStringList lineDirectionTexts() {
+    return {QStringLiteral("RTS keyed by Corvane"),
+            QStringLiteral("By the serial driver (RS-485 mode)"),
+            QStringLiteral("By the adapter (automatic direction)")};
+}
+
 } // namespace corvane

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace corvane {
 
@@ -17,6 +18,16 @@ QString resolvePortName(const QString &name);
 // a network port: connection refused, host unreachable, no answer in time, host name not
 // resolved, or what is wrong with the name).
 QString portOpenFailureText(const QString &name, const QString &device, int osError);
+
+// The line for a port whose driver refused RS-485 mode: the reason, and that RTS is keyed by
+// the program after all.
+QString rs485RefusalText(const QString &reason);
+
+// The three ways a line is turned round, as Options offers them (index = TSerDirection), and
+// as corvane-cli's --direction names them.
+QStringList lineDirectionTexts();
+inline const QStringList kLineDirectionNames{QStringLiteral("corvane"), QStringLiteral("driver"),
+                                             QStringLiteral("adapter")};
 
 // Speed (bits per second) and parity ("None", "Even", "Odd", "Mark", "Space") as the Options
 // dialog names them. A value outside those lists leaves the port's setting as it was; the

@@ -128,6 +128,7 @@ void TSerCustomComm::OpenPort() {
         return;
     try {
         ApplyLineSettings();
+        ApplyDirection();
         ApplyBufferSizes();
         ApplyTimeouts();
         ApplyEventMask();
@@ -159,6 +160,42 @@ void TSerCustomComm::OpenDevice() {
             ESerCommError::Kind::DeviceNotOpened, code);
     }
     m_device = std::move(device);
+}
+
+void TSerCustomComm::ApplyDirection() {
+    m_rs485Active = false;
+    m_rs485Refusal.clear();
+    if (m_direction != sdDriverRs485 || IsNetworkPort())
+        return;
+    SerRs485 mode;
+    mode.enabled = true;
+    if (m_device->setRs485(mode)) {
+        m_rs485Active = true;
+        return;
+    }
+    const int code = m_os.lastError();
+    m_rs485Refusal = QString::fromStdString(m_os.errorText(code));
+    qCInfo(lcSerial) << ResolvedDeviceName() << "refused RS-485 mode:" << m_rs485Refusal;
+}
+
+bool TSerCustomComm::keysRts() const {
+    switch (m_direction) {
+    case sdKeyedRts:
+        return true;
+    case sdDriverRs485:
+        return !m_rs485Active;
+    case sdAdapter:
+        return false;
+    }
+    return true;
+}
+
+SerialLine::LineTiming TSerCustomComm::lineTiming() const {
+    const SerDcb dcb = lineSettings();
+    // A start bit, the data bits, the parity bit, and 1.5 stop bits counted as 2.
+    const int parity = dcb.Parity == paNone ? 0 : 1;
+    const int stop = m_stopbits == sb1 ? 1 : 2;
+    return {int(dcb.BaudRate), 1 + dcb.ByteSize + parity + stop};
 }
 
 SerDcb TSerCustomComm::lineSettings() const {
@@ -275,6 +312,7 @@ void TSerCustomComm::StopThreads() {
 }
 
 void TSerCustomComm::CloseDevice() {
+    m_rs485Active = false;
     if (m_device) {
         m_device->closeHandle();
         m_device.reset();

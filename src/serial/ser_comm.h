@@ -75,6 +75,15 @@ public:
     std::uint32_t EventMask() const { return m_eventMask; }
     // The line settings the properties stand for, as ApplyLineSettings passes them on.
     SerDcb lineSettings() const;
+    LineTiming lineTiming() const override;
+
+    // Who turns the transceiver round; takes effect at the next open. sdDriverRs485 asks the
+    // driver for its RS-485 mode when the port opens; a driver that refuses it leaves the port
+    // open, keyed by RTS as with sdKeyedRts, and Rs485Refusal() says why.
+    TSerDirection Direction() const { return m_direction; }
+    void SetDirection(TSerDirection value) { m_direction = value; }
+    QString Rs485Refusal() const { return m_rs485Refusal; }
+    bool keysRts() const override;
 
     // True while a background thread waits for this thread to run a delivery (diagnostics).
     bool handOffPending() const;
@@ -153,6 +162,8 @@ protected:
 
     void RequireClosed() const;
     void ApplyLineSettings();
+    // The driver's RS-485 mode when the direction asks for it.
+    void ApplyDirection();
     void ApplyBufferSizes();
     void ApplyTimeouts();
     void ApplyEventMask();
@@ -185,6 +196,9 @@ private:
     bool m_destroying = false;
 
     bool m_autoOpen = false;
+    TSerDirection m_direction = sdKeyedRts;
+    bool m_rs485Active = false;
+    QString m_rs485Refusal;
     TSerBaudrate m_baudrate = br1200;
     TSerParity m_parity = paNone;
     TSerDatabits m_databits = db8;

@@ -37,6 +37,9 @@ enum TSerDatabits { db4, db5, db6, db7, db8 };
 enum TSerStopbits { sb1, sb15, sb2 };
 enum TSerControlDtr { dtrDisabled, dtrEnabled, dtrHandshake };
 enum TSerControlRts { rtsDisabled, rtsEnabled, rtsHandshake, rtsToggle };
+// Who turns an RS-485 transceiver round between sending and listening: the component, by
+// raising RTS around each frame; the serial driver, in its RS-485 mode; or the adapter itself.
+enum TSerDirection { sdKeyedRts, sdDriverRs485, sdAdapter };
 enum TSerCommOption { coErrorChar, coNullStrip, coParityCheck };
 
 enum TSerCommEvent {

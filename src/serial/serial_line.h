@@ -36,6 +36,17 @@ public:
     // once: a line that cannot tell has nothing to wait for.
     virtual void WaitSent(std::chrono::milliseconds limit) { (void)limit; }
 
+    // The speed and the length of a character on the line, start and stop bits included; zero
+    // where the line does not know.
+    struct LineTiming {
+        int baud = 0;
+        int bitsPerCharacter = 0;
+    };
+    virtual LineTiming lineTiming() const { return {}; }
+    // Whether a frame is keyed by raising RTS around it; false where the serial driver or the
+    // adapter turns the transceiver round by itself.
+    virtual bool keysRts() const { return true; }
+
     // A frame keyed by RTS, sent off the calling thread: RTS up, preSendDelay, the bytes (one
     // at a time with byteGap after each, or as one block when byteGap is zero, then waiting for
     // the line to drain), RTS down. done runs later on the thread that owns the line: ok, or
@@ -43,12 +54,13 @@ public:
     // false, and does nothing, when this line can only send on the calling thread.
     struct KeyedFrame {
         QByteArray bytes;
-        std::chrono::milliseconds preSendDelay{0};
+        std::chrono::microseconds preSendDelay{0};
         std::chrono::milliseconds byteGap{0};
         // A status query after the frame, as some requests make.
         bool queryOutputRoomAfter = false;
     };
-    virtual bool SendKeyedAsync(const KeyedFrame &frame, std::function<void(bool ok, const QString &error)> done) {
+    virtual bool SendKeyedAsync(const KeyedFrame &frame,
+                                std::function<void(bool ok, const QString &error)> done) {
         (void)frame;
         (void)done;
         return false;

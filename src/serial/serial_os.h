@@ -63,6 +63,15 @@ struct SerComStat {
 // EscapeCommFunction codes.
 enum class SerEscape { SetRts = 3, ClrRts = 4, SetDtr = 5, ClrDtr = 6 };
 
+// The driver's RS-485 mode: the driver itself raises RTS while it transmits, so the transceiver
+// turns round as soon as the last character has left.
+struct SerRs485 {
+    bool enabled = false;
+    // RTS high while sending and low after; the other way round for inverting transceivers.
+    bool rtsOnSend = true;
+    friend bool operator==(const SerRs485 &, const SerRs485 &) = default;
+};
+
 enum class SerWaitResult {
     Events, // events holds what happened
     Woken,  // the wake handle was signalled first
@@ -100,6 +109,10 @@ public:
                                      int &wokenIndex) = 0;
     // Blocks until one of the events of the mask occurs or wake is signalled.
     virtual SerWaitResult waitCommEvent(std::uint32_t &events, SerHandle wake) = 0;
+    // Puts the driver in or out of its RS-485 mode; false, with the reason in lastError(), where
+    // the driver has none (most USB adapters, pseudo-terminals, network ports). The mode the
+    // device was in before is restored when it closes.
+    virtual bool setRs485(const SerRs485 &mode) = 0;
     // Waits until everything written has left the line, the last character included, or
     // until timeoutMs has passed; false in that case. A device that cannot tell returns true.
     virtual bool drainOutput(int timeoutMs) {

@@ -4,7 +4,7 @@
 
 namespace corvane {
 
-void ThreadSleeper::sleep(std::chrono::milliseconds duration) {
+void ThreadSleeper::sleep(std::chrono::microseconds duration) {
     if (duration.count() > 0)
         std::this_thread::sleep_for(duration);
 }

@@ -117,6 +117,7 @@ bool BusScan::start(const ScanOptions &options) {
     m_original = m_port.lineSetting();
     m_found.clear();
     m_summary.clear();
+    m_echoHintGiven = false;
     m_clock.start();
     m_session.env.out.log(
         QStringLiteral("Scanning addresses %1 to %2...").arg(m_options.from).arg(m_options.to));
@@ -131,8 +132,14 @@ void BusScan::stop() {
 
 std::chrono::milliseconds BusScan::probeCost(const LineSetting &setting) const {
     const auto wait = m_options.replyWait.value_or(defaultReplyWait(setting.speed));
-    return kPreSendDelay + kByteGap * kProbeRequestBytes + lineTime(kProbeRequestBytes, setting) +
-           wait;
+    const auto send = lineTime(kProbeRequestBytes, setting);
+    if (m_session.master.wholeFrames()) {
+        const int bits = setting.parity == QLatin1String("None") ? 10 : 11;
+        return std::chrono::ceil<std::chrono::milliseconds>(
+                   interFrameSilence({setting.speed, bits})) +
+               send + wait;
+    }
+    return kPreSendDelay + kByteGap * kProbeRequestBytes + send + wait;
 }
 
 // The model's cost of what is left, scaled by how the probes so far compared with their model:
@@ -173,6 +180,13 @@ RequestRunner::Command BusScan::probeCommand(std::vector<RequestRunner::Step> st
     command.fastReplies = true;
     command.address = m_address;
     command.owner = this;
+    command.stepEnded = [this](const StepOutcome &outcome) {
+        if (!outcome.echoed || m_echoHintGiven || m_session.runner.ignoresEcho())
+            return;
+        m_echoHintGiven = true;
+        m_session.env.out.log(QStringLiteral("The line echoes every request; switch on \"Ignore "
+                                             "the echo of each request\" in Options"));
+    };
     return command;
 }
 

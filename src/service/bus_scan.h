@@ -75,7 +75,9 @@ QString durationText(std::chrono::milliseconds duration);
 // early close of fast replies whatever the setting says, and the runner stays reserved between
 // probes, so no other command gets in while a scan runs and a scan does not start while one
 // does. Stop ends the scan after the probe in flight; the port then goes back to the setting
-// it had before the scan.
+// it had before the scan. With fast replies on, probes go out with the fast mode's frame timing.
+// A probe that comes back as its own echo is no answer, and the log says once that the line
+// echoes.
 class BusScan : public QObject {
     Q_OBJECT
 public:
@@ -126,6 +128,8 @@ private:
     int m_total = 0;
     std::optional<LineSetting> m_original;
     bool m_answered = false;
+    // The line's echo has been pointed out in this scan.
+    bool m_echoHintGiven = false;
     std::optional<LoggerStatus> m_status;
     QString m_identification;
     QList<FoundLogger> m_found;

@@ -42,6 +42,8 @@ QVariant field(const Settings &s, const QString &name) {
         return s.DecSeparator;
     if (name == QLatin1String("FastReplies"))
         return s.FastReplies;
+    if (name == QLatin1String("LineDirection"))
+        return s.LineDirection;
     return s.ResponseTime;
 }
 
@@ -108,6 +110,14 @@ void TstSettingsFile::read_data() {
         << QByteArray("[Misc]\nFastReplies=1\n") << "FastReplies" << QVariant(true);
     QTest::newRow("fast replies off by default")
         << QByteArray("[Misc]\nResponse Time=100\n") << "FastReplies" << QVariant(false);
+    const auto direction = [](const char *name, const QByteArray &value, int expected) {
+        QTest::newRow(name) << "[Com port]\nDirection=" + value << "LineDirection"
+                            << QVariant(expected);
+    };
+    direction("direction driver", "1", 1);
+    direction("direction adapter", "2", 2);
+    direction("direction out of range", "3", 0);
+    direction("direction negative", "-1", 0);
     const auto name = [](const char *row, const QByteArray &content, const QString &expected) {
         QTest::newRow(row) << content << "ComName" << QVariant(expected);
     };
@@ -203,13 +213,15 @@ void TstSettingsFile::writeSettingsIntoNewFile() {
     s.LogSentFrames = true;
     s.LogLineLimit = 1000;
     s.ReopenPort = true;
+    s.LineDirection = 1;
+    s.IgnoreEcho = true;
     writeSettings(m_ini, s);
-    QCOMPARE(readBytes(m_ini),
-             QByteArray("[Com port]\nName=/dev/ttyUSB0\nSpeed=9600\nParity=None\n"
-                        "Data bits=8\nStop bits=1\nRTS=0\nAutoOpen=1\nReopen=1\n[Misc]\n"
-                        "AutoLoad=0\nAutoRead=1\nSeparator=.\n"
-                        "Export separator=,\nResponse Time=2500\nFastReplies=0\n"
-                        "LogTimestamps=0\nLogSentFrames=1\nLogLineLimit=1000\n"));
+    QCOMPARE(readBytes(m_ini), QByteArray("[Com port]\nName=/dev/ttyUSB0\nSpeed=9600\nParity=None\n"
+                                          "Data bits=8\nStop bits=1\nRTS=0\nAutoOpen=1\nReopen=1\n"
+                                          "Direction=1\nEcho=1\n[Misc]\n"
+                                          "AutoLoad=0\nAutoRead=1\nSeparator=.\n"
+                                          "Export separator=,\nResponse Time=2500\nFastReplies=0\n"
+                                          "LogTimestamps=0\nLogSentFrames=1\nLogLineLimit=1000\n"));
     QCOMPARE(readSettings(m_ini), s);
 }
 

@@ -66,7 +66,7 @@ public:
 // Sleeps no time: the tests drive the port with pseudo-terminals that need no pauses.
 class NoSleep : public Sleeper {
 public:
-    void sleep(std::chrono::milliseconds) override {}
+    void sleep(std::chrono::microseconds) override {}
 };
 
 struct WindowFixture {

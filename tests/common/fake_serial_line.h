@@ -63,9 +63,12 @@ public:
         record(Kind::OutputRoom, 0);
         return 2048;
     }
-    void sleep(std::chrono::milliseconds duration) override {
+    // Pauses are kept in microseconds.
+    void sleep(std::chrono::microseconds duration) override {
         record(Kind::Sleep, int(duration.count()));
     }
+    LineTiming lineTiming() const override { return timing; }
+    bool keysRts() const override { return keyed; }
 
     void deliver(const QByteArray &bytes) { input += bytes; }
 
@@ -77,7 +80,7 @@ public:
             const Event &e = events[i];
             int run = 0;
             while (i + 1 < events.size() && events[i].kind == Kind::Byte &&
-                   events[i + 1] == Event{Kind::Sleep, 2}) {
+                   events[i + 1] == Event{Kind::Sleep, 2000}) {
                 ++run;
                 i += 2;
             }
@@ -90,8 +93,10 @@ public:
                                                  "OutputRoom", "read ", "block ", "drain"};
             if (e.kind == Kind::Rts)
                 parts << QLatin1String(e.value ? "rts+" : "rts-");
+            else if (e.kind == Kind::Sleep && e.value % 1000 == 0)
+                parts << QStringLiteral("%1ms").arg(e.value / 1000);
             else if (e.kind == Kind::Sleep)
-                parts << QStringLiteral("%1ms").arg(e.value);
+                parts << QStringLiteral("%1us").arg(e.value);
             else if (e.kind == Kind::Read || e.kind == Kind::Byte || e.kind == Kind::Block)
                 parts << QLatin1String(kNames[int(e.kind)]) + QString::number(e.value);
             else
@@ -105,6 +110,8 @@ public:
     }
 
     bool open = true;
+    LineTiming timing{9600, 10};
+    bool keyed = true;
     QByteArray input;
     QByteArray current;
     QList<QByteArray> frames; // each frame written between RTS up and RTS down

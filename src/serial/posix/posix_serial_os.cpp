@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <mutex>
+#include <optional>
 #include <poll.h>
 #include <sched.h>
 #include <sys/eventfd.h>
@@ -171,8 +172,30 @@ public:
         // would find the device busy.
         ::ioctl(m_fd, TIOCNXCL);
         ::flock(m_fd, LOCK_UN);
+        // The UART keeps its RS-485 mode after we close; the next program finds it as it was.
+        if (m_rs485Before)
+            ::ioctl(m_fd, TIOCSRS485, &*m_rs485Before);
+        m_rs485Before.reset();
         ::close(m_fd);
         m_fd = -1;
+    }
+
+    bool setRs485(const SerRs485 &mode) override {
+        std::lock_guard lock(m_mutex);
+        if (!usable())
+            return false;
+        serial_rs485 before{};
+        if (!m_rs485Before) {
+            if (::ioctl(m_fd, TIOCGRS485, &before) != 0)
+                return false;
+        }
+        serial_rs485 wanted{};
+        wanted.flags = posixRs485Flags(mode);
+        if (::ioctl(m_fd, TIOCSRS485, &wanted) != 0)
+            return false;
+        if (!m_rs485Before)
+            m_rs485Before = before;
+        return true;
     }
 
     bool setupComm(int inQueue, int /*outQueue*/) override {
@@ -235,6 +258,7 @@ private:
     int endedBy(short revents) override;
 
     mutable std::mutex m_mutex;
+    std::optional<serial_rs485> m_rs485Before;
     int m_fd;
     const int m_kick; // wakes a waiting waitCommEvent to look again
     std::uint32_t m_mask = 0;
@@ -549,6 +573,12 @@ SerWaitResult PosixSerialDevice::waitCommEvent(std::uint32_t &events, SerHandle 
 }
 
 } // namespace
+
+std::uint32_t posixRs485Flags(const SerRs485 &mode) {
+    if (!mode.enabled)
+        return 0;
+    return SER_RS485_ENABLED | (mode.rtsOnSend ? SER_RS485_RTS_ON_SEND : SER_RS485_RTS_AFTER_SEND);
+}
 
 std::shared_ptr<SerialDevice> PosixSerialOs::createFile(const std::string &name) {
     const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

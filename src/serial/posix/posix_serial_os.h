@@ -2,7 +2,12 @@
 
 #include "serial_os.h"
 
+#include <cstdint>
+
 namespace corvane::posix {
+
+// The flags of the kernel's serial_rs485 for a mode: enabled, RTS during or after sending.
+std::uint32_t posixRs485Flags(const SerRs485 &mode);
 
 // The serial OS layer on POSIX terminals: termios (termios2 for odd speeds), ioctl and poll.
 // Exclusive use is an flock plus TIOCEXCL; event objects are eventfds.

@@ -145,6 +145,11 @@ public:
     // Nothing waits for the bytes to reach the bus: RTS means nothing here, and the reply
     // window starts when the frame has been handed over.
     bool drainOutput(int /*timeoutMs*/) override { return isValid(); }
+    // The gateway turns its own line round.
+    bool setRs485(const SerRs485 & /*mode*/) override {
+        errno = ENOTTY;
+        return false;
+    }
 
 private:
     bool usable() const {

@@ -130,6 +130,12 @@ public:
                              int &wokenIndex) override;
     SerWaitResult waitCommEvent(std::uint32_t &events, SerHandle wake) override;
     bool drainOutput(int timeoutMs) override;
+    // Windows drivers that switch direction do it by the RTS_CONTROL_TOGGLE of the DCB, not by
+    // a mode of their own.
+    bool setRs485(const SerRs485 & /*mode*/) override {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return false;
+    }
 
 private:
     bool usable() const {
