@@ -31,7 +31,8 @@ struct StepOutcome {
     ReplyVerdict verdict;
     // The request never left whole; its error went to the error display. The verdict is NoReply.
     bool sendFailed = false;
-    // What arrived began with an exact copy of the request: the line echoes.
+    // What arrived began with an exact copy of the request: the line echoes (or, for a write,
+    // the device answered, since it answers with a copy).
     bool echoed = false;
     QDateTime completedAt; // UTC
 };

@@ -326,6 +326,23 @@ void TstMainWindow::settingsAppliedToOpenedPort() {
     QVERIFY(!f.window->portOpen());
     QVERIFY(!f.window->Comm1.IsOpen());
     QCOMPARE(f.status(0), other.path() + QStringLiteral(" is closed"));
+
+    // The driver's RS-485 mode asked of a pseudo-terminal, which has none: the port opens all
+    // the same, keyed by RTS, and one line says so.
+    PtyPair plain;
+    setPortSettings(*f.window, plain.path(), QStringLiteral("9600"), QStringLiteral("None"));
+    Settings s = f.window->settings();
+    s.LineDirection = 1;
+    f.window->takeSettings(s);
+    const qsizetype before = f.logLines().size();
+    f.window->BitBtn13Click();
+    QVERIFY(f.window->portOpen());
+    QVERIFY(f.window->Comm1.keysRts());
+    const QStringList added = f.logLines().mid(before);
+    QCOMPARE(added.size(), 1);
+    QVERIFY2(added.front().startsWith(QLatin1String("The serial driver refused RS-485 mode (")) &&
+                 added.front().endsWith(QLatin1String("): Corvane keys RTS itself")),
+             qPrintable(added.front()));
 }
 
 void TstMainWindow::unlistedSpeedKeepsThePreviousOne() {

@@ -3,6 +3,7 @@
 #include "error_display.h"
 #include "fake_serial_line.h"
 #include "frames.h"
+#include "modbus_master.h"
 #include "recording_output.h"
 #include "request_runner.h"
 #include "send_frame.h"
@@ -143,6 +144,8 @@ private Q_SLOTS:
     void closedPortStopsTheCommand_data();
     void closedPortStopsTheCommand();
     void stopWaitsForTheStepInFlight();
+    void echoOfTheRequest_data();
+    void echoOfTheRequest();
 };
 
 void TstRequestRunner::receivePath_data() {
@@ -436,6 +439,93 @@ void TstRequestRunner::stopWaitsForTheStepInFlight() {
     // A single request has nothing to stop.
     QVERIFY(r.startFlow());
     QVERIFY(!r.engine.stopByUser());
+}
+
+void TstRequestRunner::echoOfTheRequest_data() {
+    QTest::addColumn<bool>("write");
+    QTest::addColumn<bool>("echo");          // the line sends the request back
+    QTest::addColumn<QByteArray>("between"); // what comes between the echo and the reply
+    QTest::addColumn<bool>("reply");         // the device answers
+    QTest::addColumn<bool>("ignore");        // "Ignore the echo of each request"
+    QTest::addColumn<bool>("fast");
+    QTest::addColumn<int>("verdict"); // ReplyVerdict::Kind
+    QTest::addColumn<QStringList>("log");
+    using Kind = ReplyVerdict::Kind;
+    const QStringList none;
+    const QStringList silent{kNoResponse};
+    const QStringList crc{QStringLiteral("Error in CRC field\r")};
+    const QByteArray nothing;
+    QTest::newRow("read, echo dropped")
+        << false << true << nothing << true << true << false << int(Kind::Accepted) << none;
+    QTest::newRow("read, echo dropped, early close")
+        << false << true << nothing << true << true << true << int(Kind::Accepted) << none;
+    QTest::newRow("read, turn-round zero after the echo")
+        << false << true << QByteArray(1, '\0') << true << true << false << int(Kind::Accepted)
+        << none;
+    QTest::newRow("read, no echo on the line")
+        << false << false << nothing << true << true << false << int(Kind::Accepted) << none;
+    QTest::newRow("read, echo kept: garbage in front")
+        << false << true << nothing << true << false << false << int(Kind::GarbageBefore) << crc;
+    QTest::newRow("read, only the echo")
+        << false << true << nothing << false << false << false << int(Kind::EchoOnly) << silent;
+    QTest::newRow("read, only the echo, dropped")
+        << false << true << nothing << false << true << false << int(Kind::NoReply) << silent;
+    // A write is answered with a copy of itself: with the echo, two copies.
+    QTest::newRow("write, echo and answer")
+        << true << true << nothing << true << true << false << int(Kind::Accepted) << none;
+    QTest::newRow("write, echo and answer, early close")
+        << true << true << nothing << true << true << true << int(Kind::Accepted) << none;
+    QTest::newRow("write, only the echo")
+        << true << true << nothing << false << true << false << int(Kind::NoReply) << silent;
+    QTest::newRow("write, no echo, option off")
+        << true << false << nothing << true << false << false << int(Kind::Accepted) << none;
+}
+
+// What arrives after a request on a line whose adapter may send each request back.
+void TstRequestRunner::echoOfTheRequest() {
+    QFETCH(bool, write);
+    QFETCH(bool, echo);
+    QFETCH(QByteArray, between);
+    QFETCH(bool, reply);
+    QFETCH(bool, ignore);
+    QFETCH(bool, fast);
+    QFETCH(int, verdict);
+    QFETCH(QStringList, log);
+    Rig r;
+    ModbusMaster master(r.line, r.line);
+    r.engine.setIgnoreEcho(ignore);
+    r.engine.setFastReplies(fast);
+    QByteArray answer = QByteArray::fromHex("0703020009");
+    appendCrc(answer);
+    r.line.onFrame = [&](const QByteArray &frame) {
+        r.line.deliver((echo ? frame + between : QByteArray()) +
+                       (reply ? (write ? frame : answer) : QByteArray()));
+    };
+    QList<StepOutcome> outcomes;
+    RequestRunner::Command command;
+    command.steps.push_back({[&](int slave) {
+                                 return std::optional(
+                                     write ? master.SendWriteSingle(slave, 0x8011, 9, 1)
+                                           : master.SendReadHolding(slave, 0x8000, 1));
+                             },
+                             [&r](const ModbusReply &) {
+                                 r.decoded.append(qMakePair(1, QByteArray()));
+                             },
+                             true});
+    command.stepEnded = [&outcomes](const StepOutcome &outcome) { outcomes << outcome; };
+    QVERIFY(r.engine.run(command));
+    if (!r.line.input.isEmpty())
+        r.engine.Comm1RxChar(int(r.line.input.size()));
+    QCOMPARE(r.engine.timer(RequestRunner::Window::Response).isActive(),
+             !(fast && verdict == int(ReplyVerdict::Kind::Accepted)));
+    if (r.engine.timer(RequestRunner::Window::Response).isActive())
+        r.engine.windowClosed();
+    QCOMPARE(outcomes.size(), 1);
+    QCOMPARE(int(outcomes.front().verdict.kind), verdict);
+    // A write's answer is a copy of it, so it looks echoed whether or not the line echoes.
+    QCOMPARE(outcomes.front().echoed, echo || (write && reply));
+    QCOMPARE(r.decoded.size(), verdict == int(ReplyVerdict::Kind::Accepted) ? 1 : 0);
+    QCOMPARE(r.out.logLines, log);
 }
 
 QTEST_GUILESS_MAIN(TstRequestRunner)
