@@ -2,7 +2,10 @@
 // costs its pre-send delay, its paced send and the reply wait, and every logger found adds its
 // replies and the two identification requests.
 //
-//     corvane-scan-bench [--all-from A --all-to B]
+//     corvane-scan-bench [--all-from A --all-to B] [--fast] [--line-time]
+//
+// --fast scans with fast replies on, whose probes go out whole after the inter-frame silence;
+// --line-time makes the simulator line-true: requests and replies take their line time.
 //
 // The first scan covers addresses 1 to 250 at the current setting (9600 None), with loggers at
 // 1, 7 and 250. The second tries all 21 line settings over A..B (default 1..10), with a logger at
@@ -36,8 +39,16 @@ double lineMs(qsizetype bytes, const LineSetting &setting) {
     return 1000.0 * double(bytes) * bits / setting.speed;
 }
 
-// Pre-send delay, paced send and line time of one request.
+bool g_fast = false;
+
+// Pre-send delay, paced send and line time of one request; in fast mode the inter-frame
+// silence and the line time.
 double requestMs(const QByteArray &frame, const LineSetting &setting) {
+    if (g_fast) {
+        const int bits = setting.parity == QLatin1String("None") ? 10 : 11;
+        return double(interFrameSilence({setting.speed, bits}).count()) / 1000.0 +
+               lineMs(frame.size(), setting);
+    }
     return double((kPreSendDelay + kByteGap * frame.size()).count()) +
            lineMs(frame.size(), setting);
 }
@@ -95,13 +106,19 @@ int main(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
     int allFrom = 1;
     int allTo = 10;
+    bool lineTime = false;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--all-from") == 0 && i + 1 < argc) {
+        if (std::strcmp(argv[i], "--fast") == 0) {
+            g_fast = true;
+        } else if (std::strcmp(argv[i], "--line-time") == 0) {
+            lineTime = true;
+        } else if (std::strcmp(argv[i], "--all-from") == 0 && i + 1 < argc) {
             allFrom = std::atoi(argv[++i]);
         } else if (std::strcmp(argv[i], "--all-to") == 0 && i + 1 < argc) {
             allTo = std::atoi(argv[++i]);
         } else {
-            std::fprintf(stderr, "usage: corvane-scan-bench [--all-from A --all-to B]\n");
+            std::fprintf(stderr, "usage: corvane-scan-bench [--all-from A --all-to B] [--fast] "
+                                 "[--line-time]\n");
             return 2;
         }
     }
@@ -110,6 +127,7 @@ int main(int argc, char *argv[]) {
     sim.addSlave(1, Model::Qtr8d);
     sim.addSlave(7, Model::Qtr6d);
     sim.addSlave(250, Model::Qtr4d);
+    sim.setLineTime(lineTime);
     QString error;
     if (!sim.start({}, &error)) {
         std::fprintf(stderr, "simulator did not start: %s\n", qPrintable(error));
@@ -120,13 +138,20 @@ int main(int argc, char *argv[]) {
         return 1;
     TSerComm &comm = bench.comm;
     DeviceSession &session = bench.session;
+    session.setFastReplies(g_fast);
     SerCommScanPort port(comm);
     BusScan scan(session, port);
 
-    std::printf("model = addresses x (pre-send %lld ms + %lld ms per byte sent + line time + "
-                "reply wait) + the replies and identification of each logger found\n",
-                static_cast<long long>(kPreSendDelay.count()),
-                static_cast<long long>(kByteGap.count()));
+    if (g_fast)
+        std::printf("model = addresses x (inter-frame silence + line time + reply wait) + the "
+                    "replies and identification of each logger found; fast replies%s\n",
+                    lineTime ? ", line-true simulator" : "");
+    else
+        std::printf("model = addresses x (pre-send %lld ms + %lld ms per byte sent + line time + "
+                    "reply wait) + the replies and identification of each logger found%s\n",
+                    static_cast<long long>(kPreSendDelay.count()),
+                    static_cast<long long>(kByteGap.count()),
+                    lineTime ? "; line-true simulator" : "");
     std::printf("%-34s %6s %6s %10s %10s %7s\n", "scan", "probes", "found", "wall ms", "model ms",
                 "ratio");
     ScanOptions current;
