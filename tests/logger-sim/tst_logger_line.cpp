@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
 #include <fcntl.h>
@@ -66,8 +67,10 @@ public:
         return true;
     }
 
-    // Waits until count bytes have come, or gives up after the timeout.
-    QByteArray receive(qsizetype count, std::chrono::milliseconds timeout = 10s) {
+    // Waits until count bytes have come, or gives up after the timeout; reads counts the
+    // reads that brought them.
+    QByteArray receive(qsizetype count, std::chrono::milliseconds timeout = 10s,
+                       int *reads = nullptr) {
         QByteArray bytes;
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (bytes.size() < count) {
@@ -80,8 +83,11 @@ public:
                 continue;
             char buffer[256];
             const ssize_t got = ::read(m_fd, buffer, sizeof buffer);
-            if (got > 0)
+            if (got > 0) {
                 bytes.append(buffer, got);
+                if (reads)
+                    ++*reads;
+            }
         }
         return bytes;
     }
@@ -115,7 +121,9 @@ public:
     bool send(const QByteArray &bytes) {
         return ::send(m_fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL) == bytes.size();
     }
-    QByteArray receive(qsizetype count) { return PortClient(m_fd).receive(count); }
+    QByteArray receive(qsizetype count, int *reads = nullptr) {
+        return PortClient(m_fd).receive(count, 10s, reads);
+    }
     // Whether anything has arrived, without waiting.
     bool hasInput() const {
         char byte;
@@ -182,6 +190,10 @@ private Q_SLOTS:
     void programRunsUntilTerminated();
     void servesOneTcpClientAtATime();
     void programServesOverTcp();
+    void wireOptionsOnTheLine_data();
+    void wireOptionsOnTheLine();
+    void wireSchedule_data();
+    void wireSchedule();
     void lineOptions_data();
     void lineOptions();
     void commandLineErrors_data();
@@ -483,17 +495,138 @@ void TstLoggerLine::programServesOverTcp() {
     QCOMPARE(program.exitCode(), 0);
 }
 
+void TstLoggerLine::wireOptionsOnTheLine_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<uint>("speed"); // the master's, on the pseudo-terminal
+    QTest::addColumn<QByteArray>("requests");
+    QTest::addColumn<QByteArray>("expected");
+    // The reply takes 175 ms at 1200 baud: written at once it would come in one read.
+    QTest::addColumn<bool>("paced");
+    const QByteArray toAbsent = frame("030380000004");
+    const QByteArray broadcast = frame("000380150001");
+    const QByteArray toSeven = frame("070380150001");
+    const QByteArray sevenReply = frame("0703020006");
+    const QStringList at1200 = {"--slave", "1:QTR-8D", "--line", "1200,none", "--line-time"};
+
+    QTest::newRow("echo, then the reply")
+        << QStringList{"--echo"} << uint(B9600) << kReadUnits << kReadUnits + kUnitsReply << false;
+    // Nothing answers the first two: a reply would come between the echoes.
+    QTest::newRow("only the echo for an absent address and a broadcast")
+        << QStringList{"--echo", "--slave", "7:QTR-6D"} << uint(B9600)
+        << toAbsent + broadcast + toSeven << toAbsent + broadcast + toSeven + sevenReply << false;
+    QTest::newRow("line time at 1200")
+        << at1200 << uint(B1200) << kReadUnits << kUnitsReply << true;
+    QTest::newRow("line time, echo, turnaround and a split reply")
+        << at1200 + QStringList{"--echo", "--turnaround", "5", "--fault", "split=3,pause=5"}
+        << uint(B1200) << toAbsent + kReadUnits << toAbsent + kReadUnits + kUnitsReply << true;
+    QTest::newRow("line time over TCP, at the logger's line")
+        << at1200 + QStringList{"--tcp-listen", "0"} << uint(B0) << kReadUnits << kUnitsReply
+        << true;
+}
+
+void TstLoggerLine::wireOptionsOnTheLine() {
+    QFETCH(QStringList, arguments);
+    QFETCH(uint, speed);
+    QFETCH(QByteArray, requests);
+    QFETCH(QByteArray, expected);
+    QFETCH(bool, paced);
+    SimOptions options;
+    QString message;
+    QCOMPARE(parseSimOptions(QStringList{"sim"} + arguments, options, message), ParseOutcome::Run);
+    LoggerSimulator simulator;
+    QVERIFY2(applySimOptions(simulator, options, message), qPrintable(message));
+    QString error;
+    QByteArray received;
+    int reads = 0;
+    if (options.tcpListen) {
+        QVERIFY2(simulator.startTcp(*options.tcpListen, &error), qPrintable(error));
+        TcpClient client(simulator.tcpPort());
+        QVERIFY(client.isOpen());
+        QVERIFY(client.send(requests));
+        received = client.receive(expected.size(), &reads);
+    } else {
+        QVERIFY2(simulator.start({}, &error), qPrintable(error));
+        PortClient port(simulator.slavePath());
+        QVERIFY(port.isOpen());
+        QVERIFY(port.setLine(speed, 0));
+        QVERIFY(port.sendSlowly(requests));
+        received = port.receive(expected.size(), 10s, &reads);
+    }
+    QCOMPARE(received.toHex(' '), expected.toHex(' '));
+    if (paced)
+        QVERIFY2(reads > 1, "the reply came in one piece");
+}
+
+void TstLoggerLine::wireSchedule_data() {
+    QTest::addColumn<int>("speedCode");
+    QTest::addColumn<int>("parityCode");
+    QTest::addColumn<int>("stopBits");
+    QTest::addColumn<QList<int>>("arrivalsUs"); // each byte's, from the start
+    QTest::addColumn<int>("busyBytes");         // a reply on the line from the start
+    QTest::addColumn<qint64>("receivedNs");     // when the last byte has passed
+    const QList<int> inOneGo(8, 0);
+    // 10 bits at 9600: 1041667 ns, rounded up.
+    QTest::newRow("9600 none, in one go") << 4 << 2 << 1 << inOneGo << 0 << qint64(8 * 1041667);
+    QTest::newRow("19200 even, 2 stop bits") << 5 << 0 << 2 << inOneGo << 0 << qint64(8 * 625000);
+    QTest::newRow("38400 odd") << 6 << 1 << 1 << inOneGo << 0 << qint64(8 * 286459);
+    QTest::newRow("no speed code counts as 9600")
+        << kNoLineCode << 2 << 1 << inOneGo << 0 << qint64(8 * 1041667);
+    QTest::newRow("mark or space has a parity bit")
+        << 4 << kNoLineCode << 1 << inOneGo << 0 << qint64(8 * 1145834);
+    QTest::newRow("byte by byte, pauses longer than a character")
+        << 4 << 2 << 1 << QList<int>{0, 2000, 4000, 6000, 8000, 10000, 12000, 14000} << 0
+        << qint64(14000000 + 1041667);
+    QTest::newRow("byte by byte, pauses shorter than a character")
+        << 4 << 2 << 1 << QList<int>{0, 500, 1000, 1500, 2000, 2500, 3000, 3500} << 0
+        << qint64(8 * 1041667);
+    QTest::newRow("behind a reply still on the line")
+        << 4 << 2 << 1 << QList<int>(8, 1000) << 5 << qint64(13 * 1041667);
+}
+
+void TstLoggerLine::wireSchedule() {
+    QFETCH(int, speedCode);
+    QFETCH(int, parityCode);
+    QFETCH(int, stopBits);
+    QFETCH(QList<int>, arrivalsUs);
+    QFETCH(int, busyBytes);
+    const std::chrono::nanoseconds character =
+        characterTime(LineSettings{parityCode, speedCode}, stopBits);
+    const WireSchedule::Clock::time_point start = WireSchedule::Clock::now();
+    WireSchedule line;
+    line.send(start, busyBytes, character);
+    for (qsizetype i = 0; i < arrivalsUs.size();) {
+        qsizetype together = 1;
+        while (i + together < arrivalsUs.size() && arrivalsUs[i + together] == arrivalsUs[i])
+            ++together;
+        line.arrived(start + std::chrono::microseconds(arrivalsUs[i]), together);
+        i += together;
+    }
+    const QList<WireSchedule::Clock::time_point> passed = line.pass(arrivalsUs.size(), character);
+    QCOMPARE(passed.size(), arrivalsUs.size());
+    QTEST(qint64((passed.last() - start).count()), "receivedNs");
+    QVERIFY(std::is_sorted(passed.cbegin(), passed.cend()));
+}
+
 void TstLoggerLine::lineOptions_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QStringList>("slaves");
-    QTest::newRow("default") << QStringList{"--slave", "1:QTR-8D"} << QStringList{"1 9600 none"};
+    QTest::addColumn<QString>("wire");
+    const QString wireOff = QStringLiteral("line time 0, turnaround 0 ms, echo 0");
+    QTest::newRow("default") << QStringList{"--slave", "1:QTR-8D"} << QStringList{"1 9600 none"}
+                             << wireOff;
     QTest::newRow("for the slave before it")
         << QStringList{"--slave", "1:QTR-8D", "--slave", "9:QTR-4D", "--line", "19200,even"}
-        << QStringList{"1 9600 none", "9 19200 even"};
+        << QStringList{"1 9600 none", "9 19200 even"} << wireOff;
     QTest::newRow("any case, = form, options between")
         << QStringList{"--slave=2:QTR-6D", "--quiet", "--line=300,ODD",
                        "--slave=3:QTR-8D", "--line",  "38400,None"}
-        << QStringList{"2 300 odd", "3 38400 none"};
+        << QStringList{"2 300 odd", "3 38400 none"} << wireOff;
+    QTest::newRow("line time, turnaround and echo")
+        << QStringList{"--line-time", "--turnaround", "25", "--echo"} << QStringList{"1 9600 none"}
+        << "line time 1, turnaround 25 ms, echo 1";
+    QTest::newRow("a turnaround alone")
+        << QStringList{"--turnaround=60000"} << QStringList{"1 9600 none"}
+        << "line time 0, turnaround 60000 ms, echo 0";
 }
 
 void TstLoggerLine::lineOptions() {
@@ -509,6 +642,12 @@ void TstLoggerLine::lineOptions() {
     QVERIFY(applySimOptions(simulator, options, message));
     for (const SlaveOption &slave : options.slaves)
         QCOMPARE(simulator.logger(slave.address).lineSettings(), slave.line);
+    const WireOptions wire = simulator.wireOptions();
+    QTEST(QStringLiteral("line time %1, turnaround %2 ms, echo %3")
+              .arg(int(wire.lineTime))
+              .arg(wire.turnaround.count())
+              .arg(int(wire.echo)),
+          "wire");
 }
 
 void TstLoggerLine::commandLineErrors_data() {
@@ -534,6 +673,12 @@ void TstLoggerLine::commandLineErrors_data() {
     QTest::newRow("TCP port negative") << QStringList{"--tcp-listen", "-1"};
     QTest::newRow("TCP and a device") << QStringList{"--tcp-listen", "0", "--device", "/dev/null"};
     QTest::newRow("TCP and a link") << QStringList{"--tcp-listen", "0", "--link", "/tmp/x"};
+    QTest::newRow("turnaround negative") << QStringList{"--turnaround", "-1"};
+    QTest::newRow("turnaround beyond a minute") << QStringList{"--turnaround", "60001"};
+    QTest::newRow("turnaround not whole") << QStringList{"--turnaround", "2.5"};
+    QTest::newRow("turnaround without a value") << QStringList{"--turnaround"};
+    QTest::newRow("line time with a value") << QStringList{"--line-time=9600"};
+    QTest::newRow("echo with a value") << QStringList{"--echo=on"};
 }
 
 void TstLoggerLine::commandLineErrors() {

@@ -3,6 +3,8 @@
 #include "crc16.h"
 #include "request_handler.h"
 
+#include <algorithm>
+
 namespace corvane {
 namespace {
 
@@ -99,6 +101,34 @@ void LoggerSimulator::setClockSource(std::shared_ptr<ClockSource> source) {
     syncClockLocked();
     m_clockSource = source ? std::move(source) : std::make_shared<SystemClockSource>();
     m_lastSourceTime = m_clockSource->now();
+}
+
+void LoggerSimulator::setLineTime(bool on) {
+    std::lock_guard lock(m_mutex);
+    m_wireOptions.lineTime = on;
+}
+
+void LoggerSimulator::setTurnaround(std::chrono::milliseconds turnaround) {
+    std::lock_guard lock(m_mutex);
+    m_wireOptions.turnaround = std::max(turnaround, std::chrono::milliseconds{0});
+}
+
+void LoggerSimulator::setEcho(bool on) {
+    std::lock_guard lock(m_mutex);
+    m_wireOptions.echo = on;
+}
+
+WireOptions LoggerSimulator::wireOptions() const {
+    std::lock_guard lock(m_mutex);
+    return m_wireOptions;
+}
+
+std::optional<LineSettings> LoggerSimulator::slaveLineSettings(int address) const {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_loggers.find(address);
+    if (it == m_loggers.end())
+        return std::nullopt;
+    return it->second.lineSettings();
 }
 
 QByteArray LoggerSimulator::handleRequest(const QByteArray &frame,

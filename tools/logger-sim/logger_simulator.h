@@ -55,6 +55,19 @@ public:
 
     void setClockSource(std::shared_ptr<ClockSource> source);
 
+    // How the line behaves in time; all off by default, when the loggers answer at memory
+    // speed. With line time a logger takes a request as received once its characters have
+    // passed at the logger's speed and parity, and its reply goes out at that speed; the
+    // turnaround is the logger's own time before it answers; with echo the master hears each
+    // request it sent before the reply, as through a 2-wire adapter. start() and startTcp()
+    // take them as they are then.
+    void setLineTime(bool on);
+    void setTurnaround(std::chrono::milliseconds turnaround);
+    void setEcho(bool on);
+    WireOptions wireOptions() const;
+    // The line settings of the logger at address; nothing when there is none.
+    std::optional<LineSettings> slaveLineSettings(int address) const;
+
     // The core: the reply bytes to one request frame exactly as they would go on the line
     // (all pieces of a split reply joined), or nothing where a logger stays silent: a bad CRC,
     // an address without a logger, a broadcast (address 0: every logger acts, none answers), a
@@ -131,6 +144,7 @@ private:
     QHash<int, int> m_counts; // (address << 8 | function) -> requests
     QList<QByteArray> m_frames;
     std::function<void(const QString &)> m_log;
+    WireOptions m_wireOptions;
 
     // Declared last, so that they are destroyed first: their threads use everything above.
     SimSerialTransport m_serialLine{*this};

@@ -173,6 +173,13 @@ std::optional<LineSettings> SimLine::heardSettings() const {
     return lineSettingsOf(tio);
 }
 
+int SimLine::heardStopBits() const {
+    termios tio{};
+    if (m_fd < 0 || !m_isPty || tcgetattr(m_fd, &tio) != 0)
+        return 1;
+    return (tio.c_cflag & CSTOPB) ? 2 : 1;
+}
+
 bool SimLine::createLink(const QString &linkPath, QString *error) {
     const QByteArray link = QFile::encodeName(linkPath);
     const QFileInfo existing(linkPath);

@@ -44,6 +44,9 @@ public:
     // device: its UART runs at the settings it was given, and what a master on the cable set
     // cannot be seen.
     std::optional<LineSettings> heardSettings() const;
+    // The stop bits the master has set on a pseudo-terminal (1 on a real device, whose own
+    // settings say).
+    int heardStopBits() const;
 
     int fd() const { return m_fd; }
     bool isPty() const { return m_isPty; }

@@ -27,6 +27,18 @@ logger hears only a master that has set its speed and parity: at other settings 
 acts nor answers. The line service command changes them once its acknowledgement is out. On
 --device every logger hears the port's --speed and --parity.
 
+Line time (--line-time): a logger takes a request as received only once its characters have
+passed on the line at the logger's speed and parity, and sends its reply at that speed, each
+byte as it has passed. A character is a start bit, 8 data bits, the parity bit unless parity
+is none, and the stop bits: 10 bits at 9600,none. A request to an address without a logger,
+and a broadcast, pass at what the master set on the pseudo-terminal, elsewhere at 9600,none.
+The pauses of the delay and split faults come on top. It is meant for the pseudo-terminal and
+TCP: on --device the port's UART takes that time as well. --turnaround MS is the logger's own
+time between a request received and the first byte of its reply. With --echo the master hears
+every request it sends, then the reply if there is one, as through a 2-wire adapter; with
+--line-time the echo comes as the request's bytes pass. Without these options the loggers
+answer as soon as a request has been read.
+
 Faults (--fault, repeatable): KIND[=VALUE][,KEY=VALUE...]
   no-reply              stay silent
   delay=MS              answer MS milliseconds late (default 800)
@@ -45,6 +57,9 @@ Pulse rates (--pulse-rate, repeatable): RATE for every input of every logger, AD
 every input of one logger, ADDR:INPUT:RATE for one input; in pulses per second. Without it
 every input counts 1 pulse per second.
 )";
+
+// Far beyond any master's response window.
+constexpr std::chrono::milliseconds kLongestTurnaround{60000};
 
 std::optional<int> parseInt(const QString &text) {
     bool ok = false;
@@ -155,6 +170,18 @@ ParseOutcome parseSimOptions(const QStringList &arguments, SimOptions &options, 
     const QCommandLineOption quiet(QStringLiteral("quiet"),
                                    QStringLiteral("Do not log requests and replies on standard "
                                                   "error."));
+    const QCommandLineOption lineTime(
+        QStringLiteral("line-time"),
+        QStringLiteral("Let requests and replies take their time on the line, at each logger's "
+                       "speed and parity (see below)."));
+    const QCommandLineOption turnaround(
+        QStringLiteral("turnaround"),
+        QStringLiteral("The logger's own time before it answers a request, 0 to 60000 "
+                       "(default 0)."),
+        QStringLiteral("MS"), QStringLiteral("0"));
+    const QCommandLineOption echo(QStringLiteral("echo"),
+                                  QStringLiteral("Echo every request back before the reply, as a "
+                                                 "2-wire adapter does."));
     const QCommandLineOption fault(QStringLiteral("fault"),
                                    QStringLiteral("Misbehave on cue (see below). Repeatable."),
                                    QStringLiteral("FAULT"));
@@ -180,8 +207,9 @@ ParseOutcome parseSimOptions(const QStringList &arguments, SimOptions &options, 
                                      QStringLiteral("Battery level in volts, 0 to 5 (default "
                                                     "3.61)."),
                                      QStringLiteral("VOLTS"));
-    parser.addOptions({help, slave, line, link, device, tcpListen, speed, parity, stopBits, quiet,
-                       fault, faultRate, seed, pulseRate, timeScale, clock, battery});
+    parser.addOptions({help,      slave,    line,      link,      device,     tcpListen, speed,
+                       parity,    stopBits, quiet,     lineTime,  turnaround, echo,      fault,
+                       faultRate, seed,     pulseRate, timeScale, clock,      battery});
 
     auto error = [&message](const QString &text) {
         message = text;
@@ -267,6 +295,15 @@ ParseOutcome parseSimOptions(const QStringList &arguments, SimOptions &options, 
         return error(QStringLiteral("bad --stop-bits \"%1\"").arg(parser.value(stopBits)));
     options.line.serial.stopBits = *stops;
     options.quiet = parser.isSet(quiet);
+    options.wire.lineTime = parser.isSet(lineTime);
+    options.wire.echo = parser.isSet(echo);
+    bool turnaroundOk = false;
+    const int turnaroundMs = parser.value(turnaround).trimmed().toInt(&turnaroundOk, 10);
+    if (!turnaroundOk || turnaroundMs < 0 || turnaroundMs > kLongestTurnaround.count())
+        return error(QStringLiteral("bad --turnaround \"%1\": milliseconds, 0 to %2")
+                         .arg(parser.value(turnaround))
+                         .arg(kLongestTurnaround.count()));
+    options.wire.turnaround = std::chrono::milliseconds(turnaroundMs);
 
     for (const QString &text : parser.values(fault)) {
         QString why;
@@ -316,6 +353,9 @@ ParseOutcome parseSimOptions(const QStringList &arguments, SimOptions &options, 
 }
 
 bool applySimOptions(LoggerSimulator &sim, const SimOptions &options, QString &error) {
+    sim.setLineTime(options.wire.lineTime);
+    sim.setTurnaround(options.wire.turnaround);
+    sim.setEcho(options.wire.echo);
     if (options.timeScale != 1.0)
         sim.setClockSource(std::make_shared<SystemClockSource>(options.timeScale));
     for (const SlaveOption &option : options.slaves) {

@@ -33,6 +33,7 @@ struct SimOptions {
     // Serve over TCP on 127.0.0.1 at this port (0: the system chooses) instead of a line.
     std::optional<std::uint16_t> tcpListen;
     bool quiet = false;
+    WireOptions wire;
     QList<FaultRule> faults;
     double faultRate = 0;
     std::uint32_t seed = 1;

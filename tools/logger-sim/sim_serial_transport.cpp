@@ -63,6 +63,10 @@ std::optional<LineSettings> SimSerialTransport::heardSettings() const {
     return m_line.heardSettings();
 }
 
+int SimSerialTransport::stopBits() const {
+    return m_line.isPty() ? m_line.heardStopBits() : m_serial.stopBits;
+}
+
 void SimSerialTransport::followLineChange(const LineSettings &settings) {
     // The logger changes its line settings once its acknowledgement is out.
     ::tcdrain(m_line.fd());

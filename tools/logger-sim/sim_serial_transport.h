@@ -33,6 +33,7 @@ public:
 private:
     void run() override;
     std::optional<LineSettings> heardSettings() const override;
+    int stopBits() const override;
     void followLineChange(const LineSettings &settings) override;
     ssize_t writeSome(int fd, const char *bytes, std::size_t size) override;
 

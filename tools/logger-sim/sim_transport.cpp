@@ -17,6 +17,10 @@ namespace {
 // A master writes the bytes of a frame a few milliseconds apart; a frame that stays unfinished
 // this long is taken for garbage.
 constexpr std::chrono::milliseconds kUnfinishedFrameTimeout{250};
+// Bytes paced on the line go out in writes at least this far apart, unless the last byte of a
+// piece is due sooner: a wake for every byte would be one every 260 us at 38400 baud, and no
+// master reads its port finer than this.
+constexpr std::chrono::microseconds kPacingGrain{1000};
 
 int pollTimeoutMs(std::optional<std::chrono::steady_clock::time_point> deadline) {
     if (!deadline)
@@ -43,6 +47,8 @@ bool SimTransport::startThread(QString *error) {
     m_wakeWrite = pipeFds[1];
     m_stopping = false;
     m_framer = RequestFramer();
+    m_options = m_loggers.wireOptions();
+    m_wire = WireSchedule();
     m_lastByte = Clock::now();
     m_thread = std::thread([this] { run(); });
     return true;
@@ -116,6 +122,19 @@ bool SimTransport::waitForWake(std::chrono::milliseconds timeout) {
     return !stopping();
 }
 
+bool SimTransport::waitUntil(Clock::time_point deadline) {
+    pollfd wake{m_wakeRead, POLLIN, 0};
+    while (!stopping()) {
+        const auto left = std::chrono::ceil<std::chrono::nanoseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            return true;
+        const timespec timeout{static_cast<time_t>(left.count() / 1'000'000'000),
+                               static_cast<long>(left.count() % 1'000'000'000)};
+        ::ppoll(&wake, 1, &timeout, nullptr);
+    }
+    return false;
+}
+
 // False when the master has gone: it closed the pseudo-terminal, or the client the connection.
 bool SimTransport::readInput(int fd, short events) {
     if (events & POLLIN) {
@@ -124,6 +143,7 @@ bool SimTransport::readInput(int fd, short events) {
         if (got > 0) {
             m_framer.feed(QByteArray(buffer.data(), got));
             m_lastByte = Clock::now();
+            m_wire.arrived(m_lastByte, got);
             return true;
         }
         return got < 0 && (errno == EAGAIN || errno == EINTR);
@@ -138,21 +158,100 @@ bool SimTransport::answerFrames(int fd) {
         if (!frame)
             return true;
         // Read per frame: a master may change its settings between two requests.
-        std::optional<LineSettings> lineChange;
-        const SimResponse response = m_loggers.respond(*frame, heardSettings(), &lineChange);
-        for (const ReplyChunk &chunk : response.chunks) {
-            if (chunk.pauseBefore.count() > 0 && !waitForWake(chunk.pauseBefore))
+        const std::optional<LineSettings> heard = heardSettings();
+        // Taken before the logger acts on the request: it acknowledges a change of its line
+        // settings at the old ones.
+        const std::chrono::nanoseconds character =
+            characterTimeAt(static_cast<std::uint8_t>(frame->at(0)), heard);
+        const QList<Clock::time_point> passed = m_wire.pass(frame->size(), character);
+        const Clock::time_point received = passed.isEmpty() ? Clock::now() : passed.last();
+        if (m_options.echo) {
+            // The adapter hears the request as its bytes pass, whoever it is for.
+            if (writePaced(fd, *frame, passed) == Sent::Ended)
                 return false;
-            if (takeDropRequest())
-                return false;
-            if (!writeChunk(fd, chunk.bytes))
-                break;
+        } else if (m_options.lineTime && !waitUntil(received)) {
+            return false;
         }
+        std::optional<LineSettings> lineChange;
+        const SimResponse response = m_loggers.respond(*frame, heard, &lineChange);
+        if (sendReply(fd, response, received, character) == Sent::Ended)
+            return false;
         if (takeDropRequest())
             return false;
         if (lineChange)
             followLineChange(*lineChange);
     }
+}
+
+std::chrono::nanoseconds
+SimTransport::characterTimeAt(int address, const std::optional<LineSettings> &heard) const {
+    if (!m_options.lineTime)
+        return {};
+    // A logger hears only frames at its own settings where the transport tells them apart, so
+    // its own are the line's; without one at the address the line's are what was heard.
+    const std::optional<LineSettings> own = m_loggers.slaveLineSettings(address);
+    return characterTime(own ? *own : heard.value_or(LineSettings()), stopBits());
+}
+
+SimTransport::Sent SimTransport::sendReply(int fd, const SimResponse &response,
+                                           Clock::time_point received,
+                                           std::chrono::nanoseconds character) {
+    if (response.silent())
+        return Sent::Done;
+    if (!m_options.lineTime) {
+        if (m_options.turnaround.count() > 0 && !waitUntil(Clock::now() + m_options.turnaround))
+            return Sent::Ended;
+        for (const ReplyChunk &chunk : response.chunks) {
+            if (chunk.pauseBefore.count() > 0 && !waitForWake(chunk.pauseBefore))
+                return Sent::Ended;
+            if (takeDropRequest())
+                return Sent::Ended;
+            if (!writeChunk(fd, chunk.bytes))
+                return Sent::Lost;
+        }
+        return Sent::Done;
+    }
+    // The faults' pauses come on top of the line time: a late reply starts that much after
+    // the turnaround, and each further piece that much after the piece before has passed.
+    QByteArray bytes;
+    QList<Clock::time_point> due;
+    Clock::time_point next = received + m_options.turnaround;
+    for (const ReplyChunk &chunk : response.chunks) {
+        const QList<Clock::time_point> passed =
+            m_wire.send(next + chunk.pauseBefore, chunk.bytes.size(), character);
+        bytes += chunk.bytes;
+        due += passed;
+        if (!passed.isEmpty())
+            next = passed.last();
+    }
+    return writePaced(fd, bytes, due);
+}
+
+// A byte reaches the master once it has passed on the line, never sooner; the bytes that are
+// due by the time the thread wakes go out together.
+SimTransport::Sent SimTransport::writePaced(int fd, const QByteArray &bytes,
+                                            const QList<Clock::time_point> &due) {
+    if (due.size() != bytes.size())
+        return writeChunk(fd, bytes) ? Sent::Done : Sent::Lost;
+    qsizetype next = 0;
+    while (next < bytes.size()) {
+        if (const Clock::time_point now = Clock::now(); due[next] > now) {
+            const Clock::time_point wake =
+                std::min(std::max(due[next], now + kPacingGrain), due.last());
+            if (!waitUntil(wake))
+                return Sent::Ended;
+        }
+        if (takeDropRequest())
+            return Sent::Ended;
+        const Clock::time_point now = Clock::now();
+        qsizetype end = next + 1;
+        while (end < bytes.size() && due[end] <= now)
+            ++end;
+        if (!writeChunk(fd, bytes.mid(next, end - next)))
+            return Sent::Lost;
+        next = end;
+    }
+    return Sent::Done;
 }
 
 bool SimTransport::writeChunk(int fd, const QByteArray &bytes) {
@@ -182,8 +281,13 @@ void SimTransport::discardPartialFrame() {
 }
 
 void SimTransport::logDiscarded() {
-    if (const QByteArray garbage = m_framer.takeDiscarded(); !garbage.isEmpty())
-        log(QStringLiteral("   dropped ") + QString::fromLatin1(garbage.toHex(' ').toUpper()));
+    const QByteArray garbage = m_framer.takeDiscarded();
+    if (garbage.isEmpty())
+        return;
+    // Garbage held the line as long as a frame's bytes would have.
+    m_wire.pass(garbage.size(), m_options.lineTime ? characterTimeAt(-1, heardSettings())
+                                                   : std::chrono::nanoseconds{});
+    log(QStringLiteral("   dropped ") + QString::fromLatin1(garbage.toHex(' ').toUpper()));
 }
 
 void SimTransport::log(const QString &line) const {

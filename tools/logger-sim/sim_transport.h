@@ -1,7 +1,9 @@
 #pragma once
 
+#include "fault_plan.h"
 #include "logger_model.h"
 #include "request_framer.h"
+#include "sim_wire.h"
 
 #include <QString>
 
@@ -18,8 +20,10 @@ class LoggerSimulator;
 
 // One way for a master to reach the loggers, served from a thread of its own: the master's
 // bytes are cut into requests, each is answered by the loggers, and the reply goes back piece
-// by piece with the pauses its faults ask for. That loop is the same whatever carries the
-// bytes; a subclass opens the carrier, says which descriptor to serve, and writes the bytes.
+// by piece with the pauses its faults ask for. With the wire options that start() took, the
+// requests and replies also take their time on the line, and the master hears its requests
+// echoed. That loop is the same whatever carries the bytes; a subclass opens the carrier, says
+// which descriptor to serve, and writes the bytes.
 //
 // A subclass calls stopThread() in its destructor at the latest, since the thread runs its
 // code.
@@ -62,6 +66,8 @@ protected:
     std::optional<Input> waitForInput(int fd, std::optional<Clock::time_point> deadline);
     // Sleeps, cut short only by stopThread(). False when the thread is to end.
     bool waitForWake(std::chrono::milliseconds timeout);
+    // The same to a point in time, to well below a millisecond, for pacing bytes on the line.
+    bool waitUntil(Clock::time_point deadline);
     // A master that has gone will not finish its frame; the next one starts afresh.
     void discardPartialFrame();
     // A line in the simulator's traffic log.
@@ -70,6 +76,8 @@ protected:
     // The speed and parity the frames come at, for the loggers to sort them by; nothing when
     // every logger hears every frame.
     virtual std::optional<LineSettings> heardSettings() const { return std::nullopt; }
+    // The stop bits of a character on the line: 1 or 2.
+    virtual int stopBits() const { return 1; }
     // A logger changed its line settings with the reply just written.
     virtual void followLineChange(const LineSettings &) {}
     // One write() or send(): the bytes taken, or -1 with errno.
@@ -80,14 +88,29 @@ protected:
     virtual bool takeDropRequest() { return false; }
 
 private:
+    enum class Sent {
+        Done,
+        Lost,  // the master is not there to take it
+        Ended, // the thread is to end or the master is dropped
+    };
+
     bool readInput(int fd, short events);
     // False when the thread is to end or the master is dropped.
     bool answerFrames(int fd);
+    // One character on the line to a request for address (-1: garbage); zero without line time.
+    std::chrono::nanoseconds characterTimeAt(int address,
+                                             const std::optional<LineSettings> &heard) const;
+    Sent sendReply(int fd, const SimResponse &response, Clock::time_point received,
+                   std::chrono::nanoseconds character);
+    // Each byte once its time in due has come.
+    Sent writePaced(int fd, const QByteArray &bytes, const QList<Clock::time_point> &due);
     // Every piece of every reply goes out here.
     bool writeChunk(int fd, const QByteArray &bytes);
     void logDiscarded();
 
     LoggerSimulator &m_loggers;
+    WireOptions m_options;
+    WireSchedule m_wire;
     RequestFramer m_framer;
     Clock::time_point m_lastByte;
     std::thread m_thread;
