@@ -70,8 +70,7 @@ double median(std::vector<double> values) {
 // The floor of these requests on this line: their bytes and their replies' at the line's
 // speed, and one inter-frame silence each.
 double floorMs(LoggerSimulator &sim, const QList<QByteArray> &requests, int baud) {
-    const double silenceMs =
-        double(interFrameSilence({baud, kBitsPerByte}).count()) / 1000.0;
+    const double silenceMs = double(interFrameSilence({baud, kBitsPerByte}).count()) / 1000.0;
     qsizetype bytes = 0;
     for (const QByteArray &request : requests)
         bytes += request.size() + sim.handleRequest(request).size();
@@ -84,10 +83,8 @@ struct Run {
     int answered = 0;
 };
 
-Run corvaneRead(bench::SimSession &bench, QList<QByteArray> &frames) {
-    DeviceSession &session = bench.session;
-    frames.clear();
-    session.master.setFrameObserver([&frames](const QByteArray &frame) { frames << frame; });
+// Runs an operation of the session until its command ends.
+Run untilEnded(DeviceSession &session, const std::function<bool()> &start) {
     QEventLoop loop;
     Run run;
     const auto connection = QObject::connect(&session.runner, &RequestRunner::commandEnded, &loop,
@@ -98,10 +95,37 @@ Run corvaneRead(bench::SimSession &bench, QList<QByteArray> &frames) {
                                              });
     QElapsedTimer clock;
     clock.start();
-    if (bench.ops.readParameters() == CommandStart::Started)
+    if (start())
         loop.exec();
     run.wallMs = double(clock.nsecsElapsed()) / 1e6;
     QObject::disconnect(connection);
+    return run;
+}
+
+// The 13 holding-register reads alone, as one sequence of the runner: the requests the libmodbus
+// client makes.
+Run corvaneHoldingReads(bench::SimSession &bench) {
+    DeviceSession &session = bench.session;
+    RequestRunner::Command command;
+    command.name = "holding reads";
+    command.stepTimer = RequestRunner::StepTimer::Read;
+    for (const HoldingRead &read : holdingReads()) {
+        command.steps.push_back({[&session, read](int slave) {
+                                     return std::optional(session.master.SendReadHolding(
+                                         slave, read.start, read.count));
+                                 },
+                                 {},
+                                 true});
+    }
+    return untilEnded(session, [&] { return session.runner.run(command); });
+}
+
+Run corvaneRead(bench::SimSession &bench, QList<QByteArray> &frames) {
+    DeviceSession &session = bench.session;
+    frames.clear();
+    session.master.setFrameObserver([&frames](const QByteArray &frame) { frames << frame; });
+    const Run run =
+        untilEnded(session, [&] { return bench.ops.readParameters() == CommandStart::Started; });
     session.master.setFrameObserver({});
     return run;
 }
@@ -153,7 +177,7 @@ bool measure(int baud, int repetitions) {
         std::fprintf(stderr, "simulator did not start: %s\n", qPrintable(error));
         return false;
     }
-    std::vector<double> corvane, baseline;
+    std::vector<double> corvane, holding, baseline;
     double corvaneFloor = 0, baselineFloor = 0;
     int failures = 0;
     QList<QByteArray> frames;
@@ -168,6 +192,9 @@ bool measure(int baud, int repetitions) {
             failures += run.requests - run.answered;
             corvane.push_back(run.wallMs / run.requests);
             corvaneFloor = floorMs(sim, frames, baud) / run.requests;
+            const Run reads = corvaneHoldingReads(bench);
+            failures += reads.requests - reads.answered;
+            holding.push_back(reads.wallMs / std::max(reads.requests, 1));
             bench.comm.ClosePort();
         }
         const Run run = libmodbusReads(sim.slavePath(), baud);
@@ -179,13 +206,14 @@ bool measure(int baud, int repetitions) {
         baselineFloor = floorMs(sim, reads, baud) / double(reads.size());
     }
     sim.stop();
-    const double c = median(corvane), b = median(baseline);
-    std::printf("%6d %8s %10.2f %10.2f %7.3f %12.2f %10.2f %7.3f %9.3f %8d\n", baud, "", c,
-                corvaneFloor, c / corvaneFloor, b, baselineFloor, b / baselineFloor, c / b,
-                failures);
-    std::printf("%6s %8s total %.0f ms for %lld requests, floor %.0f ms\n", "", "corvane",
-                c * double(frames.size()), static_cast<long long>(frames.size()),
-                corvaneFloor * double(frames.size()));
+    const double c = median(corvane), h = median(holding), b = median(baseline);
+    std::printf("%6d %-10s %9.2f %9.2f %7.3f %9.0f %9.0f\n", baud, "read", c, corvaneFloor,
+                c / corvaneFloor, c * double(frames.size()), corvaneFloor * double(frames.size()));
+    std::printf("%6d %-10s %9.2f %9.2f %7.3f %9.0f %9.0f\n", baud, "13 reads", h, baselineFloor,
+                h / baselineFloor, h * 13, baselineFloor * 13);
+    std::printf("%6d %-10s %9.2f %9.2f %7.3f %9.0f %9.0f   Corvane/libmodbus %.3f, failures %d\n",
+                baud, "libmodbus", b, baselineFloor, b / baselineFloor, b * 13, baselineFloor * 13,
+                h / b, failures);
     return true;
 }
 
@@ -207,12 +235,13 @@ int main(int argc, char *argv[]) {
             return 2;
         }
     }
-    std::printf("QTR-8D parameter read in fast mode on the line-true simulator, medians of %d "
-                "runs, ms per request;\nlibmodbus: the 13 holding-register reads of the same "
-                "read on the same line\n",
+    std::printf("On the line-true simulator, medians of %d runs. read: Corvane's full QTR-8D "
+                "parameter read in fast mode\n(21 requests); 13 reads: Corvane making the 13 "
+                "holding-register reads of that read; libmodbus:\nthe same 13 reads by a libmodbus "
+                "client on the same line\n",
                 repetitions);
-    std::printf("%6s %8s %10s %10s %7s %12s %10s %7s %9s %8s\n", "baud", "", "corvane", "floor",
-                "ratio", "libmodbus", "floor", "ratio", "c/libm", "failures");
+    std::printf("%6s %-10s %9s %9s %7s %9s %9s\n", "baud", "what", "ms/req", "floor/req", "ratio",
+                "total ms", "floor ms");
     for (const int baud : bauds) {
         if (!measure(baud, repetitions))
             return 1;

@@ -53,13 +53,16 @@ inline constexpr int InputStatus = 2000;
 // kNoLineCode there, which equals no logger's code.
 struct LineSettings {
     int parityCode = 2; // 0 even, 1 odd, 2 none
-    int speedCode = 4;  // 0 300, 1 1200, 2 2400, 3 4800, 4 9600, 5 19200, 6 38400
+    // 0 300, 1 1200, 2 2400, 3 4800, 4 9600, 5 19200, 6 38400; 7 115200, which no logger can
+    // be set to, for measuring a fast line
+    int speedCode = 4;
     friend bool operator==(const LineSettings &, const LineSettings &) = default;
 };
 
 inline constexpr int kNoLineCode = -1;
 // Bits per second, by speed code.
-inline constexpr std::array<int, 7> kLineSpeeds = {300, 1200, 2400, 4800, 9600, 19200, 38400};
+inline constexpr std::array<int, 8> kLineSpeeds = {300,  1200,  2400,  4800,
+                                                   9600, 19200, 38400, 115200};
 
 // The speed code of a rate in bits per second; kNoLineCode for a rate no logger runs at.
 int speedCodeOf(int baud);

@@ -59,6 +59,8 @@ int baudOf(speed_t speed) {
         return 19200;
     case B38400:
         return 38400;
+    case B115200:
+        return 115200;
     default:
         return 0;
     }

@@ -21,8 +21,9 @@ hears every frame, whatever its --line. One client at a time: a second connectio
 by the system but waits, unanswered, until the first one closes.
 
 Line settings (--line SPEED,PARITY after a --slave, e.g. --slave 9:QTR-4D --line 19200,even):
-SPEED is 300, 1200, 2400, 4800, 9600, 19200 or 38400, PARITY none, even or odd; a logger
-without --line listens at 9600,none. On the pseudo-terminal (which starts at 9600,none) a
+SPEED is 300, 1200, 2400, 4800, 9600, 19200 or 38400, or 115200, which no real logger can be
+set to but which measures a fast line; PARITY none, even or odd; a logger without --line
+listens at 9600,none. On the pseudo-terminal (which starts at 9600,none) a
 logger hears only a master that has set its speed and parity: at other settings it neither
 acts nor answers. The line service command changes them once its acknowledgement is out. On
 --device every logger hears the port's --speed and --parity.
