@@ -175,7 +175,7 @@ void TSerCustomComm::ApplyDirection() {
     }
     const int code = m_os.lastError();
     m_rs485Refusal = QString::fromStdString(m_os.errorText(code));
-    qCInfo(lcSerial) << ResolvedDeviceName() << "refused RS-485 mode:" << m_rs485Refusal;
+    qCDebug(lcSerial) << ResolvedDeviceName() << "refused RS-485 mode:" << m_rs485Refusal;
 }
 
 bool TSerCustomComm::keysRts() const {

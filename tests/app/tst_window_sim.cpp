@@ -6,6 +6,7 @@
 #include "options_dialog.h"
 #include "register_map.h"
 #include "table_rows.h"
+#include "windows1251.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -38,8 +39,9 @@ QByteArray simIni(const QString &port, bool reopen) {
 
 struct SimWindow {
     // With a link, the window knows the logger's line by the link and reopens it when it returns.
-    explicit SimWindow(Model model, const QString &link = QString()) {
+    explicit SimWindow(Model model, const QString &link = QString(), bool echo = false) {
         sim.addSlave(1, model);
+        sim.setEcho(echo);
         started = sim.start(LineOptions{QString(), SerialSettings(), link});
         fixture = std::make_unique<WindowFixture>(
             simIni(link.isEmpty() ? sim.slavePath() : link, !link.isEmpty()));
@@ -86,6 +88,7 @@ QByteArray fileBytes(const QString &path) {
 class TstWindowSim : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void echoingLine();
     void readTypeThenReadFillsTheTable();
     void readKeyWithACellOpen();
     void editWriteAndReadBack();
@@ -678,6 +681,58 @@ void TstWindowSim::portReopensWhenTheDeviceReturns() {
     QVERIFY(s.waitIdle());
     QCOMPARE(s.window().ui.Label24->text(), QStringLiteral("Device type: QTR-4D"));
     QVERIFY(s.fixture->errors.isEmpty());
+}
+
+// A 2-wire adapter sends every request back. Without the option every answer fails its CRC
+// check and the scan points at the option once; with it ticked in Options by keyboard, "Read
+// type" recognises the logger, and a free-text write, answered with a copy of itself behind the
+// echo, is taken as written.
+void TstWindowSim::echoingLine() {
+    SimWindow s(Model::Qtr4d, QString(), true);
+    QVERIFY(s.started);
+    TForm1 &w = s.window();
+    w.ui.BitBtn27->click();
+    QVERIFY(s.waitIdle());
+    QCOMPARE(s.fixture->logLines().last(),
+             QStringLiteral("Information read finished: 0 of 5 replies, 5 rejected"));
+    QCOMPARE(w.ui.Label24->text(), QStringLiteral("Device type: "));
+
+    const QString hint = QStringLiteral("The line echoes every request; switch on \"Ignore the "
+                                        "echo of each request\" in Options");
+    QSignalSpy scanned(&w.busScan(), &BusScan::finished);
+    ScanOptions two;
+    two.from = 1;
+    two.to = 2;
+    QVERIFY(w.busScan().start(two));
+    QVERIFY(scanned.wait(30000));
+    QCOMPARE(s.fixture->logLines().count(hint), 1);
+    QVERIFY(w.busScan().found().isEmpty());
+
+    w.ui.BitBtn14->click();
+    TForm2 &options = *w.Form2;
+    QVERIFY(QTest::qWaitForWindowActive(&options));
+    // Who turns the line round is taken when the port opens, so it waits while the port is open.
+    QVERIFY(!options.Combo_direction->isEnabled());
+    options.Check_echo->setFocus();
+    QTest::keyClick(options.Check_echo, Qt::Key_Space);
+    options.BitBtn1->click();
+    QVERIFY(w.settings().IgnoreEcho);
+    QSettings ini(s.fixture->settingsPath, QSettings::IniFormat);
+    QCOMPARE(ini.value(QStringLiteral("Com port/Echo")).toString(), QStringLiteral("1"));
+
+    w.ui.BitBtn27->click();
+    QVERIFY(s.waitIdle());
+    QCOMPARE(w.ui.Label24->text(), QStringLiteral("Device type: QTR-4D"));
+    QLineEdit *editor = openCell(w, 2, kRowFreeText);
+    QVERIFY(editor);
+    QTest::keyClicks(editor, QStringLiteral("Pump"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    w.ui.Check_info->setChecked(true);
+    w.ui.BitBtn2->click();
+    QVERIFY(s.waitIdle());
+    QTRY_VERIFY(w.ui.BitBtn2->isEnabled());
+    QCOMPARE(s.fixture->logLines().last(), QStringLiteral("Write finished: 1 of 1 replies"));
+    QCOMPARE(decodeWindows1251(s.sim.logger(1).freeText(2)), QStringLiteral("Pump"));
 }
 
 QTEST_MAIN(TstWindowSim)

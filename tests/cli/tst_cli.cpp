@@ -82,8 +82,9 @@ CliResult runCli(const QStringList &arguments, const QString &timeZone = {}) {
 
 // Loggers on a pseudo-terminal, with time standing still.
 struct Bus {
-    explicit Bus(std::initializer_list<std::pair<int, Model>> slaves) {
+    explicit Bus(std::initializer_list<std::pair<int, Model>> slaves, bool echo = false) {
         sim.setClockSource(clock);
+        sim.setEcho(echo);
         for (const auto &[address, model] : slaves)
             sim.addSlave(address, model);
         started = sim.start({}, &error);
@@ -437,6 +438,7 @@ private Q_SLOTS:
     void refusalIsAFailure_data();
     void refusalIsAFailure();
     void resultsDoNotDependOnTheLog();
+    void echoingLineAndDirection();
 
     void writeGivesBackWhatWasRead_data();
     void writeGivesBackWhatWasRead();
@@ -552,6 +554,9 @@ void TstCli::usageErrors_data() {
                        "9",           "--service-password", "x"} +
                port
         << QStringLiteral("set-address takes one --address");
+    QTest::newRow("unknown direction") << QStringList{"identify", "--direction", "rts"} + port
+                                       << QStringLiteral("bad direction 'rts': corvane, driver, "
+                                                         "adapter");
     QTest::newRow("write from a missing file")
         << QStringList{"write", "--from", "/nonexistent/w.dat"} + port
         << QStringLiteral("work file /nonexistent/w.dat: it cannot be opened");
@@ -850,6 +855,25 @@ void TstCli::refusalIsAFailure() {
     RUN_CLI(run, bus.command(command.first(), command.mid(1)));
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.errLines(), QStringList{"corvane-cli: address 1: " + reason});
+}
+
+// On a line that echoes every request, the 7-byte identification request comes back in front of
+// its answer unless --echo drops it; the driver's RS-485
+// mode asked of a pseudo-terminal costs one line on stderr and nothing else.
+void TstCli::echoingLineAndDirection() {
+    START_BUS(bus, {{1, Model::Qtr4d}}, true);
+    RUN_CLI(echoed, bus.command(QStringLiteral("counters"), {"--window", "250"}));
+    QCOMPARE(echoed.exitCode, 1);
+    QCOMPARE(echoed.errLines(),
+             QStringList{"corvane-cli: address 1: garbage before the reply (7 bytes)"});
+    RUN_CLI(ignored, bus.command(QStringLiteral("counters"),
+                                 {"--echo", "--direction", "driver", "--window", "250"}));
+    QCOMPARE(ignored.exitCode, 0);
+    QCOMPARE(ignored.errLines().size(), 1);
+    QVERIFY2(ignored.errLines().first().startsWith(
+                 QLatin1String("corvane-cli: The serial driver refused RS-485 mode (")),
+             ignored.err.constData());
+    QVERIFY(ignored.out.contains("Total pulses"));
 }
 
 // The result of a run comes from the replies, not from what the operator log says of them: with

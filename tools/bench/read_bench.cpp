@@ -20,6 +20,7 @@
 #include "frames.h"
 #include "logger_simulator.h"
 #include "register_map.h"
+#include "send_frame.h"
 #include "ser_comm.h"
 #include "sleeper.h"
 
@@ -102,10 +103,18 @@ LineBytes readLineBytes() {
     return bytes;
 }
 
-double lineModelMs(const LineBytes &bytes) {
+// What the bus itself needs before each request: the designed pre-send delay, or in fast mode
+// the inter-frame silence.
+double preSendMs(bool fast) {
+    if (fast)
+        return double(interFrameSilence({kLineBaud, kBitsPerByte}).count()) / 1000.0;
+    return double(kPreSend.count());
+}
+
+double lineModelMs(const LineBytes &bytes, bool fast) {
     const double perByteMs = 1000.0 * kBitsPerByte / kLineBaud;
     return double(bytes.requests + bytes.replies) * perByteMs +
-           double(kReadSteps) * double(kPreSend.count());
+           double(kReadSteps) * preSendMs(fast);
 }
 
 // How late a 2 ms precise timer on the GUI thread fires, interval by interval.
@@ -198,12 +207,12 @@ int main(int argc, char *argv[]) {
                 repetitions, static_cast<long long>(tick.count()),
                 static_cast<long long>(send.count()));
     const LineBytes lineBytes = readLineBytes();
-    const double lineModel = lineModelMs(lineBytes);
-    std::printf("line model = (%lld request + %lld reply bytes) x %d bits at %d baud + %d x %lld "
-                "ms pre-send = %.0f ms\n",
+    const double lineModel = lineModelMs(lineBytes, fast);
+    std::printf("line model = (%lld request + %lld reply bytes) x %d bits at %d baud + %d x %.3f "
+                "ms %s = %.0f ms\n",
                 static_cast<long long>(lineBytes.requests),
                 static_cast<long long>(lineBytes.replies), kBitsPerByte, kLineBaud, kReadSteps,
-                static_cast<long long>(kPreSend.count()), lineModel);
+                preSendMs(fast), fast ? "inter-frame silence" : "pre-send", lineModel);
     std::printf("%10s %5s %10s %10s %7s %13s %7s %11s %7s %9s\n", "window ms", "port", "wall ms",
                 "model ms", "ratio", "tick-aligned", "ratio", "line model", "ratio", "failures");
     // The same port object changes device between runs, as the operator's port button does.
