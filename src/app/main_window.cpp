@@ -1,10 +1,12 @@
 #include "main_window.h"
 
 #include "about_box.h"
+#include "address_list.h"
 #include "atomic_file.h"
 #include "desktop_services.h"
 #include "error_display.h"
 #include "file_ui.h"
+#include "monitor_chart.h"
 #include "network_port.h"
 #include "options_dialog.h"
 #include "service_key_filter.h"
@@ -12,6 +14,7 @@
 #include "sleeper.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -185,7 +188,7 @@ TForm1::TForm1(AppServices services, QWidget *parent)
           m_session, *m_services.dialogs, *m_services.boxes,
           [this](int address) { ui.UD_addr->setValue(address); },
           [this] { return m_settings.ExportSeparator; }),
-      m_scanPort(Comm1), m_scan(m_session, m_scanPort) {
+      m_scanPort(Comm1), m_scan(m_session, m_scanPort), m_monitor(m_session) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Corvane for QTR-8D/6D/4D"));
     ui.setup(this);
@@ -229,6 +232,10 @@ TForm1::TForm1(AppServices services, QWidget *parent)
         },
         [this](const FoundLogger &logger) { useScanResult(logger); }, this);
 
+    m_chart = new MonitorChart(m_history, ui.Frame_monitor_chart);
+    m_chart->setObjectName(QStringLiteral("Chart_monitor"));
+    m_chart->setGeometry(ui.Frame_monitor_chart->rect());
+
     connectHandlers();
     FormCreate();
 }
@@ -262,20 +269,24 @@ void TForm1::connectHandlers() {
     click(ui.BitBtn17, [this] { BitBtn17Click(); });
     click(ui.BitBtn27, [this] { BitBtn27Click(); });
     // Stop, and Esc while a sequence runs: at other times Esc stays with the focused control.
-    auto *stopKey = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    stopKey->setEnabled(false);
-    connect(stopKey, &QShortcut::activated, ui.BitBtnStop, &QAbstractButton::click);
-    click(ui.BitBtnStop, [this] { m_session.runner.stopByUser(); });
-    connect(&m_session.runner, &RequestRunner::stoppableChanged, this, [this, stopKey](bool on) {
-        ui.BitBtnStop->setEnabled(on);
-        stopKey->setEnabled(on);
+    m_stopKey = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    m_stopKey->setEnabled(false);
+    connect(m_stopKey, &QShortcut::activated, ui.BitBtnStop, &QAbstractButton::click);
+    click(ui.BitBtnStop, [this] {
+        if (m_monitor.isRunning())
+            m_monitor.stop();
+        else
+            m_session.runner.stopByUser();
     });
+    connect(&m_session.runner, &RequestRunner::stoppableChanged, this,
+            [this] { updateStopControls(); });
     menu(ui.N1, [this] { BitBtn5Click(); });
     menu(ui.N2, save);
     menu(ui.N3, [this] { N3Click(); });
     menu(ui.N5, [this] { BitBtn14Click(); });
     menu(ui.N12, [this] { N12Click(); });
     menu(ui.N13, [this] { N13Click(); });
+    menu(ui.N15, [this] { N15Click(); });
     menu(ui.N14, [this] {
         m_operatorLog->clear();
         m_trafficLog->clear();
@@ -295,6 +306,21 @@ void TForm1::connectHandlers() {
     click(ui.BitBtn8, [this] { BitBtn8Click(); });
     click(ui.BitBtn28, [this] { BitBtn28Click(); });
     click(ui.BitBtn31, [this] { BitBtn31Click(); });
+    click(ui.BitBtn_monitor_start, [this] { monitorStartClick(); });
+    click(ui.BitBtn_monitor_stop, [this] { monitorStopClick(); });
+    click(ui.BitBtn_monitor_file, [this] { monitorFileClick(); });
+    connect(&m_monitor, &Monitor::runningChanged, this,
+            [this](bool running) { runGuarded([&] { monitorRunningChanged(running); }); });
+    connect(&m_monitor, &Monitor::readingReady, this,
+            [this](const DeviceReading &reading) { runGuarded([&] { monitorReading(reading); }); });
+    connect(ui.Combo_monitor_quantity, &QComboBox::currentIndexChanged, this, [this](int index) {
+        m_chart->setQuantity(index == 1   ? MonitorQuantity::Consumption
+                             : index == 2 ? MonitorQuantity::PulsesPerMinute
+                                          : MonitorQuantity::Flow);
+    });
+    connect(ui.Combo_monitor_address, &QComboBox::currentIndexChanged, this,
+            [this] { showMonitorAddress(); });
+    connect(m_chart, &MonitorChart::cursorTextChanged, ui.Label_monitor_cursor, &QLabel::setText);
     // Service page.
     click(ui.BitBtn18, [this] { BitBtn18Click(); });
     click(ui.BitBtn24, [this] { BitBtn24Click(); });
@@ -579,6 +605,143 @@ void TForm1::N13Click() {
     log(QStringLiteral("Logs saved to ") + path);
 }
 
+void TForm1::N15Click() {
+    const QString path = m_services.dialogs->saveFileName(QStringLiteral("PNG images (*.png)"),
+                                                          QStringLiteral("png"));
+    if (path.isEmpty())
+        return;
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    m_chart->grab().save(&buffer, "PNG");
+    AtomicFile file(path);
+    if (!file.open() || !file.commit(png)) {
+        showError(QStringLiteral("The chart could not be saved to %1: %2")
+                      .arg(path, file.errorString().isEmpty()
+                                     ? QStringLiteral("it is not a file that can be written")
+                                     : file.errorString()));
+        return;
+    }
+    log(QStringLiteral("Chart saved to ") + path);
+}
+
+void TForm1::monitorFileClick() {
+    const QString path = m_services.dialogs->saveFileName(QStringLiteral("CSV files (*.csv)"),
+                                                          QStringLiteral("csv"));
+    if (path.isEmpty())
+        return;
+    ui.Label_monitor_file->setText(path);
+    ui.Label_monitor_file->setToolTip(path);
+    ui.Check_monitor_log->setChecked(true);
+}
+
+void TForm1::monitorStartClick() {
+    if (m_monitor.isRunning()) {
+        m_session.runner.refuseIfBusy();
+        return;
+    }
+    QString problem;
+    const std::optional<QList<int>> addresses =
+        parseAddressList(ui.Edit_monitor_addresses->text(), &problem);
+    if (!addresses) {
+        log(QStringLiteral("Addresses to monitor: ") + problem);
+        return;
+    }
+    MonitorOptions options;
+    options.addresses = *addresses;
+    options.interval = std::chrono::seconds(ui.Spin_monitor_interval->value());
+    // The refusals come first, so that no log file is opened for a monitor that does not run.
+    if (!PortOpen || m_session.runner.isBusy()) {
+        m_monitor.start(options);
+        return;
+    }
+    if (ui.Check_monitor_log->isChecked()) {
+        if (ui.Label_monitor_file->text().isEmpty())
+            monitorFileClick();
+        const QString path = ui.Label_monitor_file->text();
+        if (path.isEmpty())
+            return;
+        if (!m_monitorLog.open(path)) {
+            log(QStringLiteral("The monitor log %1 can not be written: %2")
+                    .arg(path, m_monitorLog.errorString()));
+            return;
+        }
+    }
+    m_history.reset(int(options.addresses.size()));
+    {
+        const QSignalBlocker blocker(ui.Combo_monitor_address);
+        ui.Combo_monitor_address->clear();
+        for (int address : options.addresses)
+            ui.Combo_monitor_address->addItem(QString::number(address), address);
+        const int selected = int(options.addresses.indexOf(ui.UD_addr->value()));
+        ui.Combo_monitor_address->setCurrentIndex(std::max(0, selected));
+    }
+    showMonitorAddress();
+    if (m_monitor.start(options) != CommandStart::Started) {
+        m_monitorLog.close();
+        return;
+    }
+    if (m_monitorLog.isOpen() &&
+        !m_monitorLog.writeStart({m_services.now ? m_services.now() : QDateTime::currentDateTime(),
+                                  options.interval, m_port.displayName, options.addresses},
+                                 m_settings.ExportSeparator)) {
+        m_monitor.fail(QStringLiteral("The monitor log %1 could not be written: %2. Monitoring "
+                                      "stopped")
+                           .arg(m_monitorLog.path(), m_monitorLog.errorString()));
+        m_monitorLog.close();
+    }
+}
+
+void TForm1::monitorStopClick() {
+    m_monitor.stop();
+}
+
+void TForm1::monitorRunningChanged(bool running) {
+    ui.BitBtn_monitor_start->setEnabled(!running);
+    ui.BitBtn_monitor_stop->setEnabled(running);
+    ui.Spin_monitor_interval->setEnabled(!running);
+    ui.Edit_monitor_addresses->setEnabled(!running);
+    ui.Check_monitor_log->setEnabled(!running);
+    ui.BitBtn_monitor_file->setEnabled(!running);
+    if (!running)
+        m_monitorLog.close();
+    updateStopControls();
+}
+
+void TForm1::monitorReading(const DeviceReading &reading) {
+    m_history.add(reading);
+    if (m_monitorLog.isOpen() &&
+        !m_monitorLog.writeReading(reading, m_settings.ExportSeparator, m_services.locale)) {
+        m_monitor.fail(QStringLiteral("The monitor log %1 could not be written: %2. Monitoring "
+                                      "stopped; the rows written before are kept")
+                           .arg(m_monitorLog.path(), m_monitorLog.errorString()));
+        m_monitorLog.close();
+    }
+    if (reading.address == m_chart->address()) {
+        if (const ModelInfo *model = findModel(reading.model))
+            m_chart->setInputs(model->InputCount);
+        m_chart->refresh();
+    }
+}
+
+void TForm1::showMonitorAddress() {
+    const QVariant address = ui.Combo_monitor_address->currentData();
+    if (!address.isValid())
+        return;
+    const int a = address.toInt();
+    const QString model =
+        a == ui.UD_addr->value() ? m_session.device.DeviceType : m_session.store.model(a);
+    const ModelInfo *info = findModel(model);
+    m_chart->setInputs(info ? info->InputCount : kMaxInputs);
+    m_chart->setAddress(a);
+}
+
+void TForm1::updateStopControls() {
+    const bool on = m_session.runner.isStoppable() || m_monitor.isRunning();
+    ui.BitBtnStop->setEnabled(on);
+    m_stopKey->setEnabled(on);
+}
+
 void TForm1::N12Click() {
     FormFind->show();
     FormFind->raise();
@@ -617,6 +780,9 @@ void TForm1::useScanResult(const FoundLogger &logger) {
 
 void TForm1::Edit_addrChange() {
     ui.Edit_addr->setText(QString::number(ui.UD_addr->value()));
+    // The monitor watches the selected address until told otherwise.
+    if (!ui.Edit_monitor_addresses->isModified())
+        ui.Edit_monitor_addresses->setText(QString::number(ui.UD_addr->value()));
     runGuarded([this] { m_ops.selectAddress(ui.UD_addr->value()); });
 }
 
@@ -690,6 +856,7 @@ void TForm1::FormClose() {
     Timer_time.stop();
     m_reopen.stop();
     m_scan.stop();
+    m_monitor.stop();
     if (PortOpen)
         BitBtn13Click();
     Form2->hide();

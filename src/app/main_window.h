@@ -8,6 +8,9 @@
 #include "grid_key_filter.h"
 #include "log_pane.h"
 #include "main_window_ui.h"
+#include "monitor.h"
+#include "monitor_history.h"
+#include "monitor_log.h"
 #include "named_controls.h"
 #include "port_toggle.h"
 #include "ser_comm.h"
@@ -18,6 +21,8 @@
 #include <QMainWindow>
 #include <QTimer>
 
+class QShortcut;
+
 #include <functional>
 #include <memory>
 
@@ -27,6 +32,7 @@ class DesktopOpener;
 class GridDelegate;
 class FileDialogs;
 class MessageBoxes;
+class MonitorChart;
 class Sleeper;
 class TForm2;
 class TForm3;
@@ -76,6 +82,9 @@ public:
     DeviceSession &session() { return m_session; }
     ServicePage &servicePage() { return m_service; }
     const QTimer &clockTimer() const { return Timer_time; }
+    Monitor &monitor() { return m_monitor; }
+    const MonitorHistory &monitorHistory() const { return m_history; }
+    MonitorChart *monitorChart() const { return m_chart; }
     // The log lines gathered for the two panes, shown now rather than at the next batch.
     void flushLogs();
 
@@ -123,6 +132,12 @@ public Q_SLOTS:
     void N12Click();
     // File > "Save logs...".
     void N13Click();
+    // File > "Save chart...": the monitor chart as a PNG picture.
+    void N15Click();
+    // The monitor's Start, Stop and "..." (the log file).
+    void monitorStartClick();
+    void monitorStopClick();
+    void monitorFileClick();
     // A scan result double-clicked: its line settings, after asking, to the port and Options;
     // then its address and model, as "Read type" would set them.
     void useScanResult(const FoundLogger &logger);
@@ -163,6 +178,11 @@ private:
     void savePlacement();
     void applyLogSettings();
     void reopenLostPort();
+    // Stop and Esc serve a running sequence and the monitor alike.
+    void updateStopControls();
+    void monitorRunningChanged(bool running);
+    void monitorReading(const DeviceReading &reading);
+    void showMonitorAddress();
 
     AppServices m_services;
     Settings m_settings;
@@ -175,6 +195,11 @@ private:
     FileCommands m_files;
     SerCommScanPort m_scanPort;
     BusScan m_scan;
+    Monitor m_monitor;
+    MonitorHistory m_history;
+    MonitorLog m_monitorLog;
+    MonitorChart *m_chart = nullptr;
+    QShortcut *m_stopKey = nullptr;
     QTimer Timer_time;
     // Polls for a lost device's return while "Reopen the port when the device returns" is on.
     QTimer m_reopen;

@@ -385,6 +385,57 @@ void MainWindowUi::setup(QMainWindow *window) {
     BitBtn31 = b.button(GroupBox7, QStringLiteral("BitBtn31"), QRect(right, 22, 85, 25),
                         QStringLiteral("Read"));
 
+    // The monitor: what to watch and how often, then the chart of what came.
+    GroupBox_monitor = b.group(TabSheet2, QStringLiteral("GroupBox_monitor"),
+                               QRect(8, 360, 969, 330), QStringLiteral(" Monitor "));
+    QGroupBox *gm = GroupBox_monitor;
+    auto *labelEvery =
+        b.label(gm, QStringLiteral("Label_monitor_interval"), 12, 26, QStringLiteral("Every (s)"));
+    Spin_monitor_interval = b.add(new QSpinBox(gm), QStringLiteral("Spin_monitor_interval"));
+    Spin_monitor_interval->setGeometry(70, 22, 65, 23);
+    Spin_monitor_interval->setRange(1, 3600);
+    Spin_monitor_interval->setValue(10);
+    nameByLabel(labelEvery, Spin_monitor_interval);
+    auto *labelAddresses = b.label(gm, QStringLiteral("Label_monitor_addresses"), 150, 26,
+                                   QStringLiteral("Addresses"));
+    Edit_monitor_addresses =
+        b.edit(gm, QStringLiteral("Edit_monitor_addresses"), QRect(214, 22, 130, 23), 200);
+    Edit_monitor_addresses->setText(QStringLiteral("1"));
+    Edit_monitor_addresses->setToolTip(QStringLiteral("For example 1,7,20-25"));
+    nameByLabel(labelAddresses, Edit_monitor_addresses);
+    BitBtn_monitor_start = b.button(gm, QStringLiteral("BitBtn_monitor_start"),
+                                    QRect(356, 21, 85, 25), QStringLiteral("Start"));
+    BitBtn_monitor_stop = b.button(gm, QStringLiteral("BitBtn_monitor_stop"),
+                                   QRect(449, 21, 85, 25), QStringLiteral("Stop"));
+    BitBtn_monitor_stop->setEnabled(false);
+    Check_monitor_log =
+        b.check(gm, QStringLiteral("Check_monitor_log"), 552, 25, QStringLiteral("Log to file"));
+    BitBtn_monitor_file =
+        b.button(gm, QStringLiteral("BitBtn_monitor_file"),
+                 QRect(552 + Check_monitor_log->width() + 6, 21, 29, 25), QStringLiteral("..."));
+    BitBtn_monitor_file->setAccessibleName(QStringLiteral("Choose the log file"));
+    BitBtn_monitor_file->setToolTip(QStringLiteral("Choose the log file"));
+    const int fileX = BitBtn_monitor_file->x() + 37;
+    Label_monitor_file = b.label(gm, QStringLiteral("Label_monitor_file"), fileX, 26, QString());
+    Label_monitor_file->resize(957 - fileX, Label_monitor_file->height());
+    auto *labelShow =
+        b.label(gm, QStringLiteral("Label_monitor_quantity"), 12, 58, QStringLiteral("Show"));
+    Combo_monitor_quantity = b.add(new QComboBox(gm), QStringLiteral("Combo_monitor_quantity"));
+    Combo_monitor_quantity->setGeometry(70, 54, 170, 23);
+    Combo_monitor_quantity->addItems({QStringLiteral("Flow rate (l/s)"),
+                                      QStringLiteral("Total consumption"),
+                                      QStringLiteral("Pulses per minute")});
+    nameByLabel(labelShow, Combo_monitor_quantity);
+    auto *labelAddress =
+        b.label(gm, QStringLiteral("Label_monitor_address"), 256, 58, QStringLiteral("Address"));
+    Combo_monitor_address = b.add(new QComboBox(gm), QStringLiteral("Combo_monitor_address"));
+    Combo_monitor_address->setGeometry(310, 54, 70, 23);
+    nameByLabel(labelAddress, Combo_monitor_address);
+    Label_monitor_cursor = b.label(gm, QStringLiteral("Label_monitor_cursor"), 400, 58, QString());
+    Label_monitor_cursor->resize(557, Label_monitor_cursor->height());
+    Frame_monitor_chart = b.add(new QWidget(gm), QStringLiteral("Frame_monitor_chart"));
+    Frame_monitor_chart->setGeometry(12, 84, 945, 238);
+
     // Service page: the password area, then the service group behind it.
     Label8 = b.label(TabSheet3, QStringLiteral("Label8"), 32, 48, QStringLiteral("Enter passowrd"));
     MaskEdit1 = b.edit(TabSheet3, QStringLiteral("MaskEdit1"), QRect(32, 64, 145, 21), 16);
@@ -516,6 +567,7 @@ void MainWindowUi::setup(QMainWindow *window) {
     File1->addSeparator();
     N13 = File1->addAction(QStringLiteral("Save &logs..."));
     N14 = File1->addAction(QStringLiteral("&Clear logs"));
+    N15 = File1->addAction(QStringLiteral("Save c&hart..."));
     File1->addSeparator();
     N3 = File1->addAction(QStringLiteral("E&xit"));
     N3->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -532,6 +584,7 @@ void MainWindowUi::setup(QMainWindow *window) {
     N12->setObjectName(QStringLiteral("N12"));
     N13->setObjectName(QStringLiteral("N13"));
     N14->setObjectName(QStringLiteral("N14"));
+    N15->setObjectName(QStringLiteral("N15"));
     N10->setObjectName(QStringLiteral("N10"));
     N11->setObjectName(QStringLiteral("N11"));
     readAction = new QAction(window);
@@ -552,7 +605,9 @@ void MainWindowUi::setup(QMainWindow *window) {
         Grid_data, BitBtn1, BitBtn2, Check_unit, Check_constant, Check_user, Check_info,
         Check_tariffs, Check_initial, BitBtn10, BitBtn3, BitBtn5, BitBtn9, BitBtn4,
         // Second page.
-        Grid_data2, BitBtn6, BitBtn8, BitBtn7, BitBtn28, Grid_flow, BitBtn31,
+        Grid_data2, BitBtn6, BitBtn8, BitBtn7, BitBtn28, Grid_flow, BitBtn31, Spin_monitor_interval,
+        Edit_monitor_addresses, BitBtn_monitor_start, BitBtn_monitor_stop, Check_monitor_log,
+        BitBtn_monitor_file, Combo_monitor_quantity, Combo_monitor_address,
         // Service page: the password, then the left column, the two groups, the right column
         // and the information read below them all.
         MaskEdit1, BitBtn18, Edit_id, BitBtn19, Edit_address, BitBtn25, Combo_pulses, BitBtn26,

@@ -101,6 +101,20 @@ struct MainWindowUi {
     QGroupBox *GroupBox7 = nullptr;
     QTableView *Grid_flow = nullptr;
     QPushButton *BitBtn31 = nullptr;
+    // The monitor, below the flow.
+    QGroupBox *GroupBox_monitor = nullptr;
+    QSpinBox *Spin_monitor_interval = nullptr;
+    QLineEdit *Edit_monitor_addresses = nullptr;
+    QPushButton *BitBtn_monitor_start = nullptr;
+    QPushButton *BitBtn_monitor_stop = nullptr;
+    QCheckBox *Check_monitor_log = nullptr;
+    QPushButton *BitBtn_monitor_file = nullptr;
+    QLabel *Label_monitor_file = nullptr;
+    QComboBox *Combo_monitor_quantity = nullptr;
+    QComboBox *Combo_monitor_address = nullptr;
+    QLabel *Label_monitor_cursor = nullptr;
+    // Where the window puts the chart.
+    QWidget *Frame_monitor_chart = nullptr;
 
     // Service page.
     QLabel *Label8 = nullptr;
@@ -165,6 +179,8 @@ struct MainWindowUi {
     // File > "Save logs..." and "Clear logs": both panes to a text file, and emptied.
     QAction *N13 = nullptr;
     QAction *N14 = nullptr;
+    // File > "Save chart...".
+    QAction *N15 = nullptr;
     QMenu *N9 = nullptr;
     QAction *N10 = nullptr;
     QAction *N11 = nullptr;

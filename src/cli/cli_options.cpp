@@ -65,38 +65,6 @@ const QSet<QString> kSwitches{QStringLiteral("--fast"), QStringLiteral("--all-se
 
 } // namespace
 
-std::optional<QList<int>> parseAddressList(const QString &text, QString *error) {
-    QList<int> addresses;
-    const auto fail = [&](const QString &problem) -> std::optional<QList<int>> {
-        if (error)
-            *error = problem;
-        return std::nullopt;
-    };
-    const QString range = QStringLiteral("addresses are 1 to 250");
-    for (const QString &part : text.split(QLatin1Char(','))) {
-        const qsizetype dash = part.indexOf(QLatin1Char('-'));
-        int first = 0;
-        int last = 0;
-        if (dash > 0) {
-            const auto a = address(part.left(dash));
-            const auto b = address(part.mid(dash + 1));
-            if (!a || !b || *a > *b)
-                return fail(QStringLiteral("bad address range '%1': %2").arg(part, range));
-            first = *a;
-            last = *b;
-        } else {
-            const auto a = address(part);
-            if (!a)
-                return fail(QStringLiteral("bad address '%1': %2").arg(part, range));
-            first = last = *a;
-        }
-        for (int value = first; value <= last; ++value) {
-            if (!addresses.contains(value))
-                addresses.append(value);
-        }
-    }
-    return addresses;
-}
 
 CliParse parseCliArguments(const QStringList &arguments) {
     CliParse parse;

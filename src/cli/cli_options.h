@@ -1,5 +1,7 @@
 #pragma once
 
+#include "address_list.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -55,10 +57,6 @@ struct CliParse {
 
 // arguments: without the program's name.
 CliParse parseCliArguments(const QStringList &arguments);
-
-// "1,7,20-25": each address 1..250 once, in the order given. Nothing, with the problem in
-// error, for anything else.
-std::optional<QList<int>> parseAddressList(const QString &text, QString *error);
 
 // The help of the program, or of one command.
 QString cliUsage(const QString &command = {});

@@ -44,6 +44,8 @@ void DeviceReading::record(const StepOutcome &outcome) {
 }
 
 std::optional<QString> DeviceReading::failureReason() const {
+    if (problem)
+        return problem;
     if (failures.empty())
         return std::nullopt;
     const StepFailure &first = failures.front();

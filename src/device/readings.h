@@ -84,7 +84,9 @@ struct DeviceReading {
         InputStatus,
         Identification,
         DeviceInfo,
-        MenuCode
+        MenuCode,
+        // One address of a monitor cycle: counters, battery and flow.
+        Monitor
     };
 
     Kind kind = Kind::None;
@@ -102,6 +104,8 @@ struct DeviceReading {
     std::optional<QString> menuCode;
     std::optional<PulseSettings> pulseSettings;
     std::vector<StepFailure> failures;
+    // A failure of no single step, such as a model that could not be learnt.
+    std::optional<QString> problem;
     // The command ended before its last step: the operator's Stop, or the port closed.
     bool stopped = false;
 

@@ -1,0 +1,341 @@
+#include "monitor.h"
+
+#include "decoders.h"
+#include "device_model.h"
+#include "error_display.h"
+#include "register_map.h"
+#include "reply_values.h"
+#include "serial_line.h"
+#include "table_rows.h"
+
+#include <QPointer>
+
+#include <array>
+
+namespace corvane {
+namespace {
+
+struct CounterStep {
+    std::uint16_t start;
+    int row;
+};
+// The counters sequence's order: total pulses, the tariffs, then the consumption, which takes
+// its unit from the parameter table.
+constexpr std::array<CounterStep, 6> kCounterSteps{{
+    {kInRegTotalPulses, kRowTotalPulses},
+    {kInRegTariff1Pulses, kRowTariff1Pulses},
+    {kInRegTariff2Pulses, kRowTariff1Pulses + 1},
+    {kInRegTariff3Pulses, kRowTariff1Pulses + 2},
+    {kInRegTariff4Pulses, kRowTariff4Pulses},
+    {kInRegConsumption, kRowTotalConsumption},
+}};
+constexpr int kNoRow = -1;
+constexpr int kFlowRow = 0;
+
+QString addressListText(const QList<int> &addresses) {
+    QStringList parts;
+    for (int address : addresses)
+        parts << QString::number(address);
+    return parts.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+Monitor::Monitor(DeviceSession &session, QObject *parent) : QObject(parent), m_session(session) {
+    m_next.setSingleShot(true);
+    m_next.setTimerType(Qt::PreciseTimer);
+    connect(&m_next, &QTimer::timeout, this, &Monitor::startCycle);
+}
+
+Monitor::~Monitor() {
+    if (m_running)
+        m_session.runner.release(this);
+}
+
+CommandStart Monitor::start(const MonitorOptions &options) {
+    if (m_running) {
+        m_session.runner.refuseIfBusy();
+        return CommandStart::Busy;
+    }
+    const CommandStart port = m_session.portCheck();
+    if (port != CommandStart::Started)
+        return port;
+    if (options.addresses.isEmpty()) {
+        m_session.env.out.log(QStringLiteral("No address to monitor"));
+        return CommandStart::InputRefused;
+    }
+    if (!m_session.runner.reserve(this)) {
+        m_session.runner.refuseIfBusy();
+        return CommandStart::Busy;
+    }
+    m_options = options;
+    m_options.interval = std::max(m_options.interval, std::chrono::milliseconds(1));
+    m_running = true;
+    m_stopRequested = false;
+    m_failure.clear();
+    m_cycle = 0;
+    const auto seconds = std::chrono::duration<double>(m_options.interval).count();
+    m_session.env.out.log(QStringLiteral("Monitoring %1 %2 every %3 s...")
+                              .arg(m_options.addresses.size() == 1 ? QStringLiteral("device")
+                                                                   : QStringLiteral("devices"),
+                                   addressListText(m_options.addresses),
+                                   QString::number(seconds, 'g', 6)));
+    Q_EMIT runningChanged(true);
+    QTimer::singleShot(0, this, &Monitor::startCycle);
+    return CommandStart::Started;
+}
+
+void Monitor::stop() {
+    if (!m_running || m_stopRequested)
+        return;
+    m_stopRequested = true;
+    if (m_session.runner.isStoppable()) {
+        m_session.runner.stopByUser();
+        return;
+    }
+    // Waiting for the next cycle; otherwise an address has just ended and the step after it
+    // sees the request.
+    if (m_next.isActive())
+        end({});
+}
+
+void Monitor::fail(const QString &reason) {
+    if (!m_running)
+        return;
+    m_failure = reason;
+    m_stopRequested = true;
+    if (m_next.isActive())
+        end({});
+}
+
+void Monitor::startCycle() {
+    runGuarded([this] {
+        if (!m_running)
+            return;
+        if (m_stopRequested) {
+            end({});
+            return;
+        }
+        ++m_cycle;
+        m_index = 0;
+        m_cycleClock.start();
+        readNext();
+    });
+}
+
+void Monitor::readNext() {
+    if (m_stopRequested) {
+        end({});
+        return;
+    }
+    if (m_index >= m_options.addresses.size()) {
+        Q_EMIT cycleEnded(m_cycle);
+        if (m_stopRequested) {
+            end({});
+            return;
+        }
+        const auto spent = std::chrono::milliseconds(m_cycleClock.elapsed());
+        m_next.start(std::max(std::chrono::milliseconds(0), m_options.interval - spent));
+        return;
+    }
+    const int address = m_options.addresses.at(m_index);
+    m_reading = DeviceReading();
+    m_reading.kind = DeviceReading::Kind::Monitor;
+    m_reading.address = address;
+    m_reading.model = modelOf(address);
+    m_reading.time = m_session.now();
+    if (!m_session.portOpen()) {
+        m_reading.problem = QStringLiteral("the port is closed");
+        QTimer::singleShot(0, this, &Monitor::afterAddress);
+        return;
+    }
+    const RequestRunner::Command command = addressCommand(address);
+    bool started = false;
+    runGuarded([&] { started = m_session.runner.run(command); });
+    if (!started && !m_session.runner.isBusy()) {
+        // The send failed before the command had begun: its error is on the display.
+        m_reading.problem = QStringLiteral("the request could not be sent");
+        QTimer::singleShot(0, this, &Monitor::afterAddress);
+    }
+}
+
+QString Monitor::modelOf(int address) const {
+    if (address == m_session.selectedAddress())
+        return m_session.device.DeviceType;
+    return m_session.store.model(address);
+}
+
+DecodeContext Monitor::selectedContext() {
+    return DecodeContext{m_session.env.out,   m_session.device, m_session.tables,
+                         m_session.store,     m_reading,        m_session.selectedAddress(),
+                         m_session.env.locale};
+}
+
+void Monitor::recordLongBlock(const ModbusReply &reply, int row, int address) {
+    const QList<std::int32_t> values = longValues(reply);
+    for (int input = 1; input <= values.size() && input <= kMaxInputs; ++input) {
+        InputReading &into = m_reading.inputs[std::size_t(input - 1)];
+        const std::int32_t value = values.at(input - 1);
+        if (row == kFlowBlockRow) {
+            into.flowTenths = value;
+        } else if (row == kRowTotalConsumption) {
+            into.consumptionTenths = value;
+            into.consumptionUnit = m_session.store.cell(address, input, kRowUnit);
+        } else if (row == kRowTotalPulses) {
+            into.totalPulses = value;
+        } else {
+            into.tariffPulses[std::size_t(row - kRowTariff1Pulses)] = value;
+        }
+    }
+}
+
+void Monitor::greyFailedStep(const StepOutcome &outcome, int address) {
+    if (outcome.verdict.accepted() || address != m_session.selectedAddress())
+        return;
+    if (outcome.step < 1 || outcome.step > int(m_stepRows.size()))
+        return;
+    const int row = m_stepRows[std::size_t(outcome.step - 1)];
+    if (row == kNoRow)
+        return;
+    StringGrid &grid = row == kFlowRow ? m_session.tables.Grid_flow : m_session.tables.Grid_data2;
+    const int gridRow = row == kFlowRow ? kRowFlow : row;
+    for (int col = 1; col < grid.gridColumnCount(); ++col)
+        grid.setStale(col, gridRow, true);
+}
+
+RequestRunner::Command Monitor::addressCommand(int address) {
+    DeviceSession &s = m_session;
+    RequestRunner::Command command;
+    command.name = "monitor";
+    command.stepTimer = RequestRunner::StepTimer::DecodeInput;
+    command.window = RequestRunner::Window::Response;
+    command.windowBeforeSend = true;
+    command.address = address;
+    command.owner = this;
+    command.noReply = RequestRunner::NoReply::Silent;
+    m_stepRows.clear();
+
+    // The register count follows the model known when the step goes out.
+    const auto count = [this, address]() -> std::optional<int> {
+        const ModelInfo *model = findModel(modelOf(address));
+        if (!model)
+            return std::nullopt;
+        return model->LongRegisterCount;
+    };
+    if (!findModel(modelOf(address))) {
+        m_stepRows.push_back(kNoRow);
+        command.steps.push_back(
+            {[&s](int slave) {
+                 return std::optional(s.master.SendReadDeviceId(slave, kDeviceIdCode));
+             },
+             [this, address](const ModbusReply &reply) {
+                 if (address == m_session.selectedAddress()) {
+                     DecodeContext ctx = selectedContext();
+                     DecodeDeviceId(reply, ctx);
+                     return;
+                 }
+                 m_reading.identification = identificationText(reply);
+                 m_reading.model = recognizeModel(*m_reading.identification);
+                 m_session.store.setModel(address, m_reading.model.left(kModelTextLength));
+             },
+             false});
+    }
+    const auto block = [this, &s, address, count](std::uint16_t start, int row) {
+        return RequestRunner::Step{[&s, start, count](int slave) -> std::optional<SentRequest> {
+                                       const std::optional<int> registers = count();
+                                       if (!registers)
+                                           return std::nullopt;
+                                       return s.master.SendReadInput(slave, start, *registers);
+                                   },
+                                   [this, address, row](const ModbusReply &reply) {
+                                       if (address == m_session.selectedAddress()) {
+                                           DecodeContext ctx = selectedContext();
+                                           DecodeLongBlock(reply, LongBlockTable::Measured, row,
+                                                           ctx);
+                                           return;
+                                       }
+                                       recordLongBlock(reply, row, address);
+                                   },
+                                   false};
+    };
+    for (const CounterStep &step : kCounterSteps) {
+        m_stepRows.push_back(step.row);
+        command.steps.push_back(block(step.start, step.row));
+    }
+    m_stepRows.push_back(kNoRow);
+    command.steps.push_back({[&s, count](int slave) -> std::optional<SentRequest> {
+                                 if (!count())
+                                     return std::nullopt;
+                                 return s.master.SendReadInput(slave, kInRegBattery,
+                                                               kBatteryRegisterCount);
+                             },
+                             [this, address](const ModbusReply &reply) {
+                                 if (address == m_session.selectedAddress()) {
+                                     DecodeContext ctx = selectedContext();
+                                     DecodeBattery(reply, ctx);
+                                     return;
+                                 }
+                                 m_reading.batteryByte = firstRegisterLowByte(reply);
+                             },
+                             false});
+    m_stepRows.push_back(kFlowRow);
+    command.steps.push_back(block(kInRegFlow, kFlowBlockRow));
+
+    command.onStart = [&s] { s.env.line.InputRoom(); };
+    command.stepEnded = [this, address](const StepOutcome &outcome) {
+        m_reading.record(outcome);
+        greyFailedStep(outcome, address);
+    };
+    command.onEnd = [self = QPointer(this)] {
+        if (self)
+            QTimer::singleShot(0, self, &Monitor::afterAddress);
+    };
+    return command;
+}
+
+void Monitor::afterAddress() {
+    runGuarded([this] {
+        if (!m_running)
+            return;
+        const CommandSummary &summary = m_session.runner.lastSummary();
+        if (!m_reading.problem) {
+            if (summary.end == CommandSummary::End::PortClosed)
+                m_reading.problem = QStringLiteral("the port was closed");
+            else if (summary.end == CommandSummary::End::Stopped)
+                m_reading.problem = QStringLiteral("stopped");
+            else if (m_reading.failures.empty() && !findModel(modelOf(m_reading.address)))
+                m_reading.problem = QStringLiteral("model unknown");
+        }
+        if (findModel(modelOf(m_reading.address)))
+            m_reading.model = modelOf(m_reading.address);
+        m_reading.stopped = summary.stopped();
+        if (const auto reason = m_reading.failureReason();
+            reason && summary.end != CommandSummary::End::Stopped)
+            m_session.env.out.log(QStringLiteral("Monitor cycle %1, device %2: %3")
+                                      .arg(m_cycle)
+                                      .arg(m_reading.address)
+                                      .arg(*reason));
+        Q_EMIT readingReady(m_reading);
+        ++m_index;
+        readNext();
+    });
+}
+
+void Monitor::end(const QString &line) {
+    if (!m_running)
+        return;
+    m_running = false;
+    m_next.stop();
+    m_session.runner.release(this);
+    QString text = line;
+    if (text.isEmpty() && !m_failure.isEmpty())
+        text = m_failure;
+    if (text.isEmpty())
+        text = QStringLiteral("Monitoring stopped after %1 %2")
+                   .arg(m_cycle)
+                   .arg(m_cycle == 1 ? QStringLiteral("cycle") : QStringLiteral("cycles"));
+    m_session.env.out.log(text);
+    Q_EMIT runningChanged(false);
+}
+
+} // namespace corvane

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "device_session.h"
+#include "readings.h"
+#include "request_runner.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <chrono>
+
+namespace corvane {
+
+struct MonitorOptions {
+    std::chrono::milliseconds interval{10000};
+    // Read in this order every cycle.
+    QList<int> addresses;
+};
+
+// Watches loggers over time: every interval, for each address in turn, the counters (total
+// consumption, total pulses, the four tariffs), the battery and the flow, as one sequence on the
+// session's runner, in fast mode when fast mode is on. A cycle that outlasts the interval is
+// followed at once by the next, never by two. The runner stays reserved from start to end, so
+// every other command gets the "in progress" refusal meanwhile.
+//
+// The selected address's reading fills the window's tables and labels as the counters and flow
+// reads do, and its cells a cycle could not renew are greyed. Other addresses only yield their
+// readings. An address whose model is not known yet is identified in its first cycle.
+//
+// A port that is closed (a lost adapter, a gateway gone) costs the cycles it is closed: each
+// address gets a reading with the reason, and the cycles after the port is back read again.
+class Monitor : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kShortestIntervalSeconds = 1;
+    static constexpr int kLongestIntervalSeconds = 3600;
+
+    explicit Monitor(DeviceSession &session, QObject *parent = nullptr);
+    ~Monitor() override;
+
+    // Refuses with the designed log line when the port is closed or another request is in
+    // flight, and with its own when there is no address.
+    CommandStart start(const MonitorOptions &options);
+    // Ends after the request in flight ("Stopped by user after step N of M" when a sequence was
+    // cut short), or at once between cycles.
+    void stop();
+    // The same, for a fault outside the line (the log file): reason is the one log line, and
+    // the address in flight is read to its end.
+    void fail(const QString &reason);
+    bool isRunning() const { return m_running; }
+    const MonitorOptions &options() const { return m_options; }
+    int cycle() const { return m_cycle; }
+
+Q_SIGNALS:
+    void runningChanged(bool running);
+    // One address of a cycle has been read, or has failed.
+    void readingReady(const corvane::DeviceReading &reading);
+    void cycleEnded(int cycle);
+
+private:
+    void startCycle();
+    void readNext();
+    void afterAddress();
+    void end(const QString &line);
+    RequestRunner::Command addressCommand(int address);
+    // The model in force for an address: the window's for the selected one, else its slot's.
+    QString modelOf(int address) const;
+    DecodeContext selectedContext();
+    void recordLongBlock(const ModbusReply &reply, int row, int address);
+    void greyFailedStep(const StepOutcome &outcome, int address);
+
+    DeviceSession &m_session;
+    MonitorOptions m_options;
+    bool m_running = false;
+    bool m_stopRequested = false;
+    QString m_failure;
+    int m_cycle = 0;
+    int m_index = 0;
+    DeviceReading m_reading;
+    // The rows of Grid_data2 (or, for 0, Grid_flow) of each step of the address in flight.
+    std::vector<int> m_stepRows;
+    QElapsedTimer m_cycleClock;
+    QTimer m_next;
+};
+
+} // namespace corvane
