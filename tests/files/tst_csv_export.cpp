@@ -1,9 +1,14 @@
 #include "address_store.h"
 #include "csv_export.h"
+#include "monitor_log.h"
 #include "device_tables.h"
 #include "windows1251.h"
 
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
 
 using namespace corvane;
 
@@ -52,6 +57,9 @@ private Q_SLOTS:
     void rowLine();
     void blockPerVisitedAddress();
     void countersBlock();
+    void monitorRowCells_data();
+    void monitorRowCells();
+    void monitorLogKeepsWhatWasWrittenWhenTheDiskIsFull();
 };
 
 void TstCsvExport::exportAfterStartUp() {
@@ -123,6 +131,91 @@ void TstCsvExport::countersBlock() {
         expected += QByteArray(title) + ";;;;;;;;;\r\n";
     expected += "Pulses tariff 4;;;;;;;;7;\r\n" + kBlockEnd;
     QCOMPARE(countersExport(tables.Grid_data2, 12, QStringLiteral(";")), expected);
+}
+
+// A monitor row's cells: the time with its offset, the values as numbers, empty where nothing
+// came, a cell holding the separator quoted, and the first failure last.
+void TstCsvExport::monitorRowCells_data() {
+    QTest::addColumn<QString>("separator");
+    QTest::addColumn<int>("offsetSeconds");
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<bool>("answered");
+    QTest::addColumn<QString>("expected");
+    const QString empties = QString(8 * 7 - 7, QLatin1Char(';'));
+    QTest::newRow("answered, east of UTC")
+        << QStringLiteral(";") << 7200 << QStringLiteral("QTR-8D") << true
+        << QStringLiteral("2026-12-08T21:05:07+02:00;7;QTR-8D;12.5;-3;1;2;3;4;0.2") + empties +
+               QStringLiteral(";3.75;\r\n");
+    QTest::newRow("silent, west of UTC")
+        << QStringLiteral(";") << -(3 * 3600 + 30 * 60) << QStringLiteral("QTR-8D") << false
+        << QStringLiteral("2026-12-08T21:05:07-03:30;7;QTR-8D;;;;;;;") + empties +
+               QStringLiteral(";;no reply\r\n");
+    QTest::newRow("separator in a cell") << QStringLiteral("-") << 0 << QStringLiteral("QTR-8D")
+                                         << false
+                                         << QStringLiteral("\"2026-12-08T21:05:07+00:00\"-7-\"QTR-8D\"") +
+                                                QString(8 * 7 + 1, QLatin1Char('-')) +
+                                                QStringLiteral("-no reply\r\n");
+}
+
+void TstCsvExport::monitorRowCells() {
+    QFETCH(QString, separator);
+    QFETCH(int, offsetSeconds);
+    QFETCH(QString, model);
+    QFETCH(bool, answered);
+    QFETCH(QString, expected);
+    DeviceReading reading;
+    reading.address = 7;
+    reading.model = model;
+    reading.time =
+        QDateTime(QDate(2026, 12, 8), QTime(21, 5, 7), Qt::OffsetFromUTC, offsetSeconds);
+    if (answered) {
+        InputReading &in = reading.inputs[0];
+        in.consumptionTenths = 125;
+        in.totalPulses = -3;
+        in.tariffPulses = {1, 2, 3, 4};
+        in.flowTenths = 2;
+        reading.batteryByte = 191;
+    } else {
+        reading.failures.push_back({1, ReplyVerdict::of(ReplyVerdict::Kind::NoReply), false});
+    }
+    QCOMPARE(QString::fromUtf8(MonitorLog::readingRow(reading, separator, QLocale::c())),
+             expected);
+}
+
+// With the disk full (a file size limit here), a row that does not fit fails with the reason
+// and every row before it stays whole in the file.
+void TstCsvExport::monitorLogKeepsWhatWasWrittenWhenTheDiskIsFull() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("monitor.csv"));
+    MonitorLog log;
+    QVERIFY(log.open(path));
+    QVERIFY(log.writeStart({QDateTime::currentDateTime(), std::chrono::seconds(10),
+                            QStringLiteral("/dev/ttyUSB0"), {1, 7}},
+                           QStringLiteral(";")));
+    DeviceReading reading;
+    reading.address = 1;
+    reading.time = QDateTime::currentDateTime();
+    QVERIFY(log.writeReading(reading, QStringLiteral(";"), QLocale::c()));
+    const QByteArray before = [&] {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
+    QVERIFY(before.endsWith("\r\n"));
+
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit full = saved;
+    full.rlim_cur = rlim_t(before.size());
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &full), 0);
+    const bool written = log.writeReading(reading, QStringLiteral(";"), QLocale::c());
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    QVERIFY(!written);
+    QVERIFY(!log.errorString().isEmpty());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), before);
 }
 
 QTEST_GUILESS_MAIN(TstCsvExport)

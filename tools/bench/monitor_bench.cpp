@@ -1,0 +1,306 @@
+// The monitor over many cycles, with its chart, history and CSV log as the window has them.
+//
+// Memory: 100,000 cycles of one QTR-8D, readings a second apart on the monitor's clock (a day
+// and more of monitoring), answered by the simulated logger through a loopback line that hands
+// each request to the simulator's core at once, so that a day passes in minutes. Resident
+// memory after 1,000 cycles and after all of them.
+//
+// Stall: then 30 cycles at a real 1 s interval with the chart full, while a 2 ms precise timer
+// on the GUI thread measures how late it fires.
+//
+// Cycle time: one monitor cycle of a QTR-8D in fast mode on the simulator's pseudo-terminal,
+// beside the same reads started by hand (counters with battery, then flow), alternating.
+//
+//     QT_QPA_PLATFORM=offscreen corvane-monitor-bench [cycles] [--skip-memory]
+#include "bench_session.h"
+#include "clock_source.h"
+#include "logger_simulator.h"
+#include "monitor.h"
+#include "monitor_chart.h"
+#include "monitor_history.h"
+#include "monitor_log.h"
+#include "serial_line.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+using namespace corvane;
+using namespace std::chrono_literals;
+
+namespace {
+
+double residentMiB() {
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields.at(1).toDouble() * 4096.0 / (1024.0 * 1024.0) : 0;
+}
+
+// Whole frames go to the simulator's core; its reply arrives as a received-bytes event.
+class LoopbackLine : public SerialLine {
+public:
+    LoopbackLine(LoggerSimulator &sim) : m_sim(sim) {}
+    RequestRunner *runner = nullptr;
+    bool IsOpen() const override { return true; }
+    int ReadBytes(void *buffer, int count) override {
+        const int n = std::min(count, int(m_input.size()));
+        std::memcpy(buffer, m_input.constData(), std::size_t(n));
+        m_input.remove(0, n);
+        return n;
+    }
+    bool WriteByte(std::uint8_t byte) override {
+        m_frame.append(char(byte));
+        return true;
+    }
+    void SetRtsLine(bool on) override {
+        if (!on && !m_frame.isEmpty())
+            answer(std::exchange(m_frame, {}));
+    }
+    int WriteBlock(const QByteArray &bytes) override {
+        answer(bytes);
+        return int(bytes.size());
+    }
+    int InputQueued() override { return int(m_input.size()); }
+    int InputRoom() override { return 4096; }
+    int OutputRoom() override { return 4096; }
+    bool keysRts() const override { return false; }
+
+private:
+    void answer(const QByteArray &frame) {
+        m_input += m_sim.handleRequest(frame);
+        QTimer::singleShot(0, runner, [this] {
+            if (!m_input.isEmpty())
+                runner->Comm1RxChar(int(m_input.size()));
+        });
+    }
+    LoggerSimulator &m_sim;
+    QByteArray m_input;
+    QByteArray m_frame;
+};
+
+// The loopback line has no line time, so the inter-frame silence has nothing to wait for.
+class NoSleep : public Sleeper {
+public:
+    void sleep(std::chrono::microseconds) override {}
+};
+
+class StallProbe {
+public:
+    StallProbe() {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(2);
+        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] {
+            const qint64 now = m_clock.nsecsElapsed();
+            m_late.push_back(now - m_last - 2'000'000);
+            m_last = now;
+        });
+    }
+    void start() {
+        m_clock.start();
+        m_last = 0;
+        m_timer.start();
+    }
+    void stop() { m_timer.stop(); }
+    double percentileMs(double p) const {
+        if (m_late.empty())
+            return 0;
+        std::vector<qint64> sorted = m_late;
+        std::sort(sorted.begin(), sorted.end());
+        const auto rank = std::size_t(std::ceil(p * double(sorted.size())));
+        return double(sorted[std::clamp<std::size_t>(rank, 1, sorted.size()) - 1]) / 1e6;
+    }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+    std::vector<qint64> m_late;
+};
+
+bool waitFor(const std::function<bool()> &done, int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    return true;
+}
+
+int memoryAndStall(int cycles) {
+    const QDateTime start = QDateTime::currentDateTime();
+    auto clock = std::make_shared<ManualClockSource>(start);
+    LoggerSimulator sim;
+    sim.setClockSource(clock);
+    sim.addSlave(1, Model::Qtr8d);
+    for (int input = 1; input <= 8; ++input)
+        sim.setPulseRate(1, input, 0.5 * input);
+    LoopbackLine line(sim);
+    bench::CountingOutput out;
+    bench::NoControls controls;
+    qint64 seconds = 0;
+    bool realClock = false;
+    NoSleep noSleep;
+    DeviceSession session(SessionEnvironment{
+        line, noSleep, out, controls, [] { return 1; }, [] { return true; },
+        [] { return QStringLiteral("."); }, QLocale::c(), [&] {
+            return realClock ? QDateTime::currentDateTime() : start.addSecs(seconds);
+        }});
+    line.runner = &session.runner;
+    session.setFastReplies(true);
+    DeviceOperations ops(session);
+    session.store.setModel(1, QStringLiteral("QTR-8D"));
+    ops.selectAddress(1);
+
+    MonitorHistory history;
+    history.reset(1);
+    MonitorChart chart(history);
+    chart.resize(945, 238);
+    chart.show();
+    chart.setInputs(8);
+    QTemporaryDir dir;
+    MonitorLog log;
+    if (!log.open(dir.filePath(QStringLiteral("monitor.csv")))) {
+        std::fprintf(stderr, "log did not open: %s\n", qPrintable(log.errorString()));
+        return 1;
+    }
+    Monitor monitor(session);
+    int readings = 0;
+    int failed = 0;
+    QObject::connect(&monitor, &Monitor::readingReady, &monitor, [&](const DeviceReading &r) {
+        history.add(r);
+        if (!log.writeReading(r, QStringLiteral(";"), QLocale::c()))
+            std::fprintf(stderr, "log write failed: %s\n", qPrintable(log.errorString()));
+        chart.refresh();
+        ++readings;
+        failed += r.failureReason().has_value();
+        // The logger's clock and the monitor's move on a second a cycle.
+        ++seconds;
+        clock->advance(1s);
+    });
+    double at1000 = 0;
+    QObject::connect(&monitor, &Monitor::cycleEnded, &monitor, [&](int cycle) {
+        if (cycle == 1000)
+            at1000 = residentMiB();
+        if (cycle % 10000 == 0)
+            std::fprintf(stderr, "%d cycles, %.1f MiB\n", cycle, residentMiB());
+        if (cycle >= cycles)
+            monitor.stop();
+    });
+    QElapsedTimer wall;
+    wall.start();
+    MonitorOptions options{1ms, {1}};
+    if (monitor.start(options) != CommandStart::Started)
+        return 1;
+    if (!waitFor([&] { return !monitor.isRunning(); }, 24 * 3600 * 1000))
+        return 1;
+    const double atEnd = residentMiB();
+    std::printf("memory: %d cycles in %.0f s (%d readings, %d failed); resident %.1f MiB after "
+                "1000 cycles, %.1f MiB after %d: %+.1f MiB; history %d of %d readings\n",
+                cycles, wall.elapsed() / 1000.0, readings, failed, at1000, atEnd, cycles,
+                atEnd - at1000, history.count(1), history.capacity());
+
+    // A real second apart now, with the chart holding a full day.
+    realClock = true;
+    StallProbe probe;
+    const int stallCycles = 30;
+    QObject::connect(&monitor, &Monitor::cycleEnded, &monitor, [&](int cycle) {
+        if (cycle >= stallCycles)
+            monitor.stop();
+    });
+    cycles = stallCycles;
+    probe.start();
+    if (monitor.start({1s, {1}}) != CommandStart::Started)
+        return 1;
+    waitFor([&] { return !monitor.isRunning(); }, 120 * 1000);
+    probe.stop();
+    std::printf("stall at 1 s with a day on the chart: p99 %.2f ms, max %.2f ms\n",
+                probe.percentileMs(0.99), probe.percentileMs(1.0));
+    return 0;
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+int cycleTime() {
+    LoggerSimulator sim;
+    sim.addSlave(1, Model::Qtr8d);
+    QString error;
+    if (!sim.start({}, &error)) {
+        std::fprintf(stderr, "simulator did not start: %s\n", qPrintable(error));
+        return 1;
+    }
+    bench::SimSession bench(sim, QStringLiteral("QTR-8D"));
+    if (!bench.open)
+        return 1;
+    DeviceSession &session = bench.session;
+    session.setFastReplies(true);
+    session.setFastReplies(true);
+    Monitor monitor(session);
+    const auto idle = [&] { return !session.runner.isBusy(); };
+    std::vector<double> byHand;
+    std::vector<double> monitored;
+    int lastCycle = 0;
+    QObject::connect(&monitor, &Monitor::cycleEnded, &monitor, [&](int c) {
+        lastCycle = c;
+        monitor.stop();
+    });
+    for (int round = 0; round < 21; ++round) {
+        QElapsedTimer t;
+        t.start();
+        bench.ops.readCounters();
+        waitFor(idle, 10000);
+        bench.ops.readFlow();
+        waitFor(idle, 10000);
+        byHand.push_back(t.nsecsElapsed() / 1e6);
+
+        t.restart();
+        lastCycle = 0;
+        monitor.start({1h, {1}});
+        waitFor([&] { return !monitor.isRunning(); }, 10000);
+        monitored.push_back(t.nsecsElapsed() / 1e6);
+    }
+    const double hand = median(byHand);
+    const double cycle = median(monitored);
+    std::printf("one cycle, fast mode, pty: monitor %.1f ms, by hand %.1f ms: %.3f x "
+                "(medians of %zu, %d failed)\n",
+                cycle, hand, cycle / hand, byHand.size(), bench.out.failures);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    QApplication app(argc, argv);
+    int cycles = 100000;
+    bool memory = true;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--skip-memory") == 0)
+            memory = false;
+        else if (argv[i][0] != '-')
+            cycles = std::max(1001, std::atoi(argv[i]));
+        else {
+            std::fprintf(stderr, "usage: corvane-monitor-bench [cycles] [--skip-memory]\n");
+            return 2;
+        }
+    }
+    if (const int code = cycleTime(); code != 0)
+        return code;
+    if (memory)
+        return memoryAndStall(cycles);
+    return 0;
+}
