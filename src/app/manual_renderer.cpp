@@ -14,7 +14,8 @@
 
 namespace corvane {
 
-QByteArray renderManualPdf(const QString &markdown, const QString &title) {
+QByteArray renderManualPdf(const QString &markdown, const QString &title,
+                           const QString &imageFolder) {
     QByteArray pdf;
     {
         QBuffer buffer(&pdf);
@@ -30,6 +31,10 @@ QByteArray renderManualPdf(const QString &markdown, const QString &title) {
         QFont font(QStringLiteral("DejaVu Sans"));
         font.setPointSizeF(10);
         document.setDefaultFont(font);
+        // Pictures are named relative to the manual's own folder.
+        if (!imageFolder.isEmpty())
+            document.setBaseUrl(
+                QUrl::fromLocalFile(QDir(imageFolder).absolutePath() + QLatin1Char('/')));
         document.setMarkdown(markdown);
         // print() paginates the document on the writer's pages and numbers them.
         document.print(&writer);
@@ -42,7 +47,8 @@ QString renderManualFile(const QString &source, const QString &target) {
     if (!in.open(QIODevice::ReadOnly))
         return QStringLiteral("cannot read %1: %2").arg(source, in.errorString());
     const QString markdown = QString::fromUtf8(in.readAll());
-    const QByteArray pdf = renderManualPdf(markdown, QStringLiteral("Corvane user manual"));
+    const QByteArray pdf = renderManualPdf(markdown, QStringLiteral("Corvane user manual"),
+                                           QFileInfo(source).absolutePath());
     if (!pdf.startsWith("%PDF"))
         return QStringLiteral("no PDF was produced");
     if (!replaceFile(target, pdf))

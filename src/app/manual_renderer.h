@@ -6,7 +6,8 @@
 namespace corvane {
 
 // Lays out a Markdown text on A4 pages and gives the PDF. Needs a QGuiApplication (fonts).
-QByteArray renderManualPdf(const QString &markdown, const QString &title);
+QByteArray renderManualPdf(const QString &markdown, const QString &title,
+                           const QString &imageFolder = QString());
 
 // Renders the Markdown file `source` into the PDF file `target`, replacing it atomically.
 // Returns an empty text on success, otherwise what went wrong.

@@ -1,8 +1,8 @@
 #include "monitor_chart.h"
 
+#include <QCategoryAxis>
 #include <QChart>
 #include <QDateTime>
-#include <QDateTimeAxis>
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QMouseEvent>
@@ -32,9 +32,8 @@ MonitorChart::MonitorChart(const MonitorHistory &history, QWidget *parent)
     m_chart = new QChart;
     m_chart->setMargins(QMargins(4, 4, 4, 4));
     m_chart->legend()->setAlignment(Qt::AlignRight);
-    m_timeAxis = new QDateTimeAxis;
-    m_timeAxis->setFormat(QStringLiteral("HH:mm:ss"));
-    m_timeAxis->setTickCount(6);
+    m_timeAxis = new QCategoryAxis;
+    m_timeAxis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
     m_valueAxis = new QValueAxis;
     m_valueAxis->setLabelFormat(QStringLiteral("%.1f"));
     m_chart->addAxis(m_timeAxis, Qt::AlignBottom);
@@ -161,15 +160,37 @@ void MonitorChart::redraw() {
             }
         }
     }
-    m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(m_from),
-                         QDateTime::fromMSecsSinceEpoch(m_to));
-    const qint64 span = m_to - m_from;
-    m_timeAxis->setFormat(span > 2 * 86400 * 1000LL ? QStringLiteral("dd.MM HH:mm")
-                                                    : QStringLiteral("HH:mm:ss"));
+    labelTimes();
     if (low > high)
         fitValues(0, 1);
     else
         fitValues(low, high);
+}
+
+// About six labels at round times of day across the range.
+void MonitorChart::labelTimes() {
+    for (const QString &label : m_timeAxis->categoriesLabels())
+        m_timeAxis->remove(label);
+    const qint64 span = std::max<qint64>(1, m_to - m_from);
+    static constexpr qint64 kSteps[] = {1,     2,     5,     10,    15,     30,    60,
+                                        120,   300,   600,   900,   1800,   3600,  7200,
+                                        10800, 21600, 43200, 86400, 172800, 604800};
+    qint64 step = kSteps[std::size(kSteps) - 1] * 1000;
+    for (qint64 seconds : kSteps) {
+        if (seconds * 1000 * 6 >= span) {
+            step = seconds * 1000;
+            break;
+        }
+    }
+    const QString format = span > 86400 * 1000LL ? QStringLiteral("dd.MM HH:mm")
+                           : step >= 60 * 1000   ? QStringLiteral("HH:mm")
+                                                 : QStringLiteral("HH:mm:ss");
+    // Round in local time, so that labels fall on whole minutes and hours of the clock.
+    const qint64 offset = qint64(QDateTime::fromMSecsSinceEpoch(m_from).offsetFromUtc()) * 1000;
+    m_timeAxis->setStartValue(double(m_from));
+    for (qint64 t = ((m_from + offset + step - 1) / step) * step - offset; t <= m_to; t += step)
+        m_timeAxis->append(QDateTime::fromMSecsSinceEpoch(t).toString(format), double(t));
+    m_timeAxis->setRange(double(m_from), double(m_to));
 }
 
 void MonitorChart::fitValues(double low, double high) {
@@ -179,6 +200,7 @@ void MonitorChart::fitValues(double low, double high) {
     }
     const double margin = (high - low) * 0.05;
     m_valueAxis->setRange(low - margin, high + margin);
+    m_valueAxis->applyNiceNumbers();
     m_valueAxis->setTitleText(unitText());
 }
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 class QChart;
-class QDateTimeAxis;
+class QCategoryAxis;
 class QLineSeries;
 class QValueAxis;
 
@@ -62,10 +62,13 @@ private:
     // The time at a horizontal position of the view.
     double timeAt(const QPointF &viewPos) const;
     QString unitText() const;
+    void labelTimes();
 
     const MonitorHistory &m_history;
     QChart *m_chart = nullptr;
-    QDateTimeAxis *m_timeAxis = nullptr;
+    // A value axis labelled with times of day: the date-time axis does not draw on every
+    // platform plugin.
+    QCategoryAxis *m_timeAxis = nullptr;
     QValueAxis *m_valueAxis = nullptr;
     // Per input, its pieces of line: the first carries the legend entry.
     std::array<std::vector<QLineSeries *>, kMaxInputs> m_lines;

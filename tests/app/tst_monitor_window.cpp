@@ -7,6 +7,7 @@
 #include "table_rows.h"
 #include "value_encoding.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -17,6 +18,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <sys/stat.h>
 
@@ -182,8 +184,49 @@ void TstMonitorWindow::cyclesFillTablesChartAndLog() {
         QCOMPARE(row.at(3 + 8 * 7), formatBatteryLevel(logger.batteryByte(), locale));
     }
     QCOMPARE(good, m.goodReadings(1));
-    QCOMPARE(w.monitorChart()->shownLines(1).size(), 1);
-    QVERIFY(m.fixture->errors.isEmpty());
+
+    // The chart: the wheel zooms the time axis around the mouse, a drag pans it, the mouse shows
+    // time and value, a double click goes back to the whole history; File > "Save chart..."
+    // writes a PNG, and never into a FIFO.
+    MonitorChart *chart = w.monitorChart();
+    QCOMPARE(chart->shownLines(1).size(), 1);
+    QVERIFY(chart->follows());
+    QWidget *view = chart->viewport();
+    const QPoint middle = view->rect().center();
+    const auto [from, to] = chart->timeRange();
+    QWheelEvent wheel(middle, view->mapToGlobal(middle), QPoint(), QPoint(0, 240), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view, &wheel);
+    QVERIFY(!chart->follows());
+    const auto zoomed = chart->timeRange();
+    QVERIFY(zoomed.second - zoomed.first < to - from);
+    QVERIFY(zoomed.first >= from && zoomed.second <= to);
+    QTest::mousePress(view, Qt::LeftButton, Qt::NoModifier, middle);
+    QTest::mouseMove(view, middle + QPoint(100, 0));
+    QTest::mouseRelease(view, Qt::LeftButton, Qt::NoModifier, middle + QPoint(100, 0));
+    QVERIFY(chart->timeRange().first < zoomed.first);
+    QCOMPARE(chart->timeRange().second - chart->timeRange().first, zoomed.second - zoomed.first);
+    QTest::mouseMove(view, middle);
+    QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d  -?\\d+\\.\\d l/s$"))
+                .match(w.ui.Label_monitor_cursor->text())
+                .hasMatch());
+    QTest::mouseDClick(view, Qt::LeftButton, Qt::NoModifier, middle);
+    QVERIFY(chart->follows());
+    QCOMPARE(chart->timeRange(), (std::pair{from, to}));
+
+    const QString png = m.fixture->dir.filePath(QStringLiteral("chart.png"));
+    m.fixture->dialogs.savePath = png;
+    w.ui.N15->trigger();
+    QFile picture(png);
+    QVERIFY(picture.open(QIODevice::ReadOnly));
+    QVERIFY(picture.read(8) == QByteArray("\x89PNG\r\n\x1a\n"));
+    QCOMPARE(m.fixture->logLines().last(), QStringLiteral("Chart saved to ") + png);
+    const QString fifo = m.fixture->dir.filePath(QStringLiteral("chart-fifo"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    m.fixture->dialogs.savePath = fifo;
+    w.ui.N15->trigger();
+    QCOMPARE(m.fixture->errors.size(), 1);
+    QVERIFY(m.fixture->errors.first().startsWith(QStringLiteral("The chart could not be saved")));
 }
 
 // An address where nothing answers gives rows naming the failure and no line at all; a reading

@@ -52,12 +52,11 @@ void TstMonitorHistory::linesBreakAtGapsAndResets_data() {
     const int flow = int(MonitorQuantity::Flow);
     QTest::newRow("steady count") << QList<int>{0, 60, 120, 180} << ppm
                                   << Lines{{60.0, 60.0, 60.0}};
-    QTest::newRow("counter reset") << QList<int>{100, 200, 50, 110} << ppm
-                                   << Lines{{100.0}, {60.0}};
-    QTest::newRow("missed reading") << QList<int>{0, 10, -1, 30, 40} << ppm
-                                    << Lines{{10.0}, {10.0}};
-    QTest::newRow("flow gap, never a zero") << QList<int>{1, -1, 1} << flow
-                                            << Lines{{0.5}, {0.5}};
+    QTest::newRow("counter reset")
+        << QList<int>{100, 200, 50, 110} << ppm << Lines{{100.0}, {60.0}};
+    QTest::newRow("missed reading")
+        << QList<int>{0, 10, -1, 30, 40} << ppm << Lines{{10.0}, {10.0}};
+    QTest::newRow("flow gap, never a zero") << QList<int>{1, -1, 1} << flow << Lines{{0.5}, {0.5}};
     QTest::newRow("nothing answered") << QList<int>{-1, -1} << flow << Lines{};
 }
 
@@ -69,8 +68,8 @@ void TstMonitorHistory::linesBreakAtGapsAndResets() {
     history.reset(1);
     for (qsizetype i = 0; i < pulses.size(); ++i)
         history.add(reading(int(i), pulses[i] < 0 ? std::nullopt : std::optional(pulses[i])));
-    const auto lines = history.lines(3, 1, MonitorQuantity(quantity), kStart,
-                                     kStart + 10 * kMinute, 100);
+    const auto lines =
+        history.lines(3, 1, MonitorQuantity(quantity), kStart, kStart + 10 * kMinute, 100);
     QCOMPARE(values(lines), expected);
 }
 
@@ -92,8 +91,8 @@ void TstMonitorHistory::memoryIsBoundedAndThinned() {
     }
     QCOMPARE(history.count(3), capacity);
     QCOMPARE(history.span(3)->first, kStart + 10 * 1000);
-    const auto lines =
-        history.lines(3, 1, MonitorQuantity::Flow, kStart, kStart + qint64(capacity + 10) * 1000, 300);
+    const auto lines = history.lines(3, 1, MonitorQuantity::Flow, kStart,
+                                     kStart + qint64(capacity + 10) * 1000, 300);
     QCOMPARE(lines.size(), 2);
     qsizetype points = 0;
     for (const auto &line : lines)

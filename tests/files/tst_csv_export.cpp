@@ -1,7 +1,7 @@
 #include "address_store.h"
 #include "csv_export.h"
-#include "monitor_log.h"
 #include "device_tables.h"
+#include "monitor_log.h"
 #include "windows1251.h"
 
 #include <QTemporaryDir>
@@ -150,11 +150,10 @@ void TstCsvExport::monitorRowCells_data() {
         << QStringLiteral(";") << -(3 * 3600 + 30 * 60) << QStringLiteral("QTR-8D") << false
         << QStringLiteral("2026-12-08T21:05:07-03:30;7;QTR-8D;;;;;;;") + empties +
                QStringLiteral(";;no reply\r\n");
-    QTest::newRow("separator in a cell") << QStringLiteral("-") << 0 << QStringLiteral("QTR-8D")
-                                         << false
-                                         << QStringLiteral("\"2026-12-08T21:05:07+00:00\"-7-\"QTR-8D\"") +
-                                                QString(8 * 7 + 1, QLatin1Char('-')) +
-                                                QStringLiteral("-no reply\r\n");
+    QTest::newRow("separator in a cell")
+        << QStringLiteral("-") << 0 << QStringLiteral("QTR-8D") << false
+        << QStringLiteral("\"2026-12-08T21:05:07+00:00\"-7-\"QTR-8D\"") +
+               QString(8 * 7 + 1, QLatin1Char('-')) + QStringLiteral("-no reply\r\n");
 }
 
 void TstCsvExport::monitorRowCells() {
@@ -166,8 +165,7 @@ void TstCsvExport::monitorRowCells() {
     DeviceReading reading;
     reading.address = 7;
     reading.model = model;
-    reading.time =
-        QDateTime(QDate(2026, 12, 8), QTime(21, 5, 7), Qt::OffsetFromUTC, offsetSeconds);
+    reading.time = QDateTime(QDate(2026, 12, 8), QTime(21, 5, 7), Qt::OffsetFromUTC, offsetSeconds);
     if (answered) {
         InputReading &in = reading.inputs[0];
         in.consumptionTenths = 125;
@@ -178,8 +176,7 @@ void TstCsvExport::monitorRowCells() {
     } else {
         reading.failures.push_back({1, ReplyVerdict::of(ReplyVerdict::Kind::NoReply), false});
     }
-    QCOMPARE(QString::fromUtf8(MonitorLog::readingRow(reading, separator, QLocale::c())),
-             expected);
+    QCOMPARE(QString::fromUtf8(MonitorLog::readingRow(reading, separator, QLocale::c())), expected);
 }
 
 // With the disk full (a file size limit here), a row that does not fit fails with the reason
@@ -189,8 +186,10 @@ void TstCsvExport::monitorLogKeepsWhatWasWrittenWhenTheDiskIsFull() {
     const QString path = dir.filePath(QStringLiteral("monitor.csv"));
     MonitorLog log;
     QVERIFY(log.open(path));
-    QVERIFY(log.writeStart({QDateTime::currentDateTime(), std::chrono::seconds(10),
-                            QStringLiteral("/dev/ttyUSB0"), {1, 7}},
+    QVERIFY(log.writeStart({QDateTime::currentDateTime(),
+                            std::chrono::seconds(10),
+                            QStringLiteral("/dev/ttyUSB0"),
+                            {1, 7}},
                            QStringLiteral(";")));
     DeviceReading reading;
     reading.address = 1;

@@ -155,9 +155,8 @@ int memoryAndStall(int cycles) {
     NoSleep noSleep;
     DeviceSession session(SessionEnvironment{
         line, noSleep, out, controls, [] { return 1; }, [] { return true; },
-        [] { return QStringLiteral("."); }, QLocale::c(), [&] {
-            return realClock ? QDateTime::currentDateTime() : start.addSecs(seconds);
-        }});
+        [] { return QStringLiteral("."); }, QLocale::c(),
+        [&] { return realClock ? QDateTime::currentDateTime() : start.addSecs(seconds); }});
     line.runner = &session.runner;
     session.setFastReplies(true);
     DeviceOperations ops(session);

@@ -1,13 +1,24 @@
 // Renders the main window's three pages, the Options dialog and the About box to PNG files,
-// without a display: QT_QPA_PLATFORM=offscreen corvane-screenshot OUTPUT_FOLDER
+// without a display, then the monitor's group after a minute of watching a simulated QTR-8D
+// (its clock running 30 times faster): QT_QPA_PLATFORM=offscreen corvane-screenshot OUTPUT_FOLDER
 #include "about_box.h"
+#include "clock_source.h"
 #include "desktop_services.h"
+#include "logger_simulator.h"
 #include "main_window.h"
 #include "options_dialog.h"
 #include "sleeper.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -34,6 +45,59 @@ public:
 bool save(QWidget *widget, const QString &path) {
     const bool ok = widget->grab().save(path);
     QTextStream(stdout) << (ok ? "wrote " : "could not write ") << path << '\n';
+    return ok;
+}
+
+// Flows that change as a meter's would, so that the chart shows something to read.
+bool saveMonitor(const QString &out) {
+    corvane::LoggerSimulator sim;
+    sim.setClockSource(std::make_shared<corvane::SystemClockSource>(30.0));
+    sim.addSlave(1, corvane::Model::Qtr8d);
+    const double rates[] = {2.0, 1.2, 0.6, 3.1, 0.0, 1.8, 2.4, 0.9};
+    for (int input = 1; input <= 8; ++input)
+        sim.setPulseRate(1, input, rates[input - 1]);
+    if (!sim.start({}))
+        return false;
+    QTemporaryDir scratch;
+    const QString ini = scratch.filePath(QStringLiteral("corvane.ini"));
+    QFile file(ini);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(QStringLiteral("[Com port]\nName=%1\nSpeed=9600\nParity=None\nAutoOpen=1\n"
+                              "[Misc]\nFastReplies=1\n")
+                   .arg(sim.slavePath())
+                   .toUtf8());
+    file.close();
+    NoBoxes boxes;
+    NoDialogs dialogs;
+    NoOpener opener;
+    corvane::AppServices services;
+    services.boxes = &boxes;
+    services.dialogs = &dialogs;
+    services.opener = &opener;
+    services.sleeper = &corvane::defaultSleeper();
+    services.settingsPath = ini;
+    services.autostartEntryPath = scratch.filePath(QStringLiteral("Corvane.desktop"));
+    services.manualFolder = scratch.path();
+    corvane::TForm1 window(services);
+    window.show();
+    window.ui.PageControl1->setCurrentIndex(1);
+    QElapsedTimer clock;
+    clock.start();
+    while (!window.portOpen() && clock.elapsed() < 5000)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    window.ui.Spin_monitor_interval->setValue(1);
+    window.ui.Combo_monitor_quantity->setCurrentIndex(1);
+    window.ui.BitBtn_monitor_start->click();
+    clock.restart();
+    while (clock.elapsed() < 40000)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    window.ui.Combo_monitor_quantity->setCurrentIndex(2);
+    QApplication::processEvents();
+    const bool ok =
+        save(window.ui.GroupBox_monitor, QDir(out).filePath(QStringLiteral("monitor.png")));
+    window.ui.BitBtn_monitor_stop->click();
+    QApplication::processEvents();
     return ok;
 }
 
@@ -76,5 +140,7 @@ int main(int argc, char *argv[]) {
     window.Form3->show();
     QApplication::processEvents();
     ok = save(window.Form3, QDir(out).filePath(QStringLiteral("about.png"))) && ok;
-    return ok ? 0 : 1;
+    window.Form3->hide();
+    window.Form2->hide();
+    return (saveMonitor(out) && ok) ? 0 : 1;
 }
