@@ -378,6 +378,7 @@ void TForm1::FormCreate() {
     restorePlacement();
     setResponseTimers(m_settings.ResponseTime);
     m_session.setFastReplies(m_settings.FastReplies);
+    m_session.runner.setRetries(m_settings.Retries);
     applyLogSettings();
     m_operatorLog->clear();
     m_trafficLog->clear();
@@ -417,6 +418,7 @@ void TForm1::takeSettings(const Settings &settings) {
     m_settings = settings;
     setResponseTimers(m_settings.ResponseTime);
     m_session.setFastReplies(m_settings.FastReplies);
+    m_session.runner.setRetries(m_settings.Retries);
     m_session.runner.setIgnoreEcho(m_settings.IgnoreEcho);
     // Taken at the next open; Options does not change it while the port is open.
     Comm1.SetDirection(TSerDirection(m_settings.LineDirection));

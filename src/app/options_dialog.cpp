@@ -58,7 +58,7 @@ TForm2::TForm2(TForm1 &main, QString autostartEntryPath, QString executablePath,
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint);
     setModal(false);
     // Taller than designed by the reopen, direction and echo controls and the " Logs " group.
-    setFixedSize(465, 521);
+    setFixedSize(465, 549);
 
     auto *GroupBox1 = new QGroupBox(QStringLiteral(" Communication setup  "), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
@@ -118,7 +118,7 @@ TForm2::TForm2(TForm1 &main, QString autostartEntryPath, QString executablePath,
 
     auto *GroupBox2 = new QGroupBox(QStringLiteral(" Other "), this);
     GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
-    GroupBox2->setGeometry(8, 227, 449, 159);
+    GroupBox2->setGeometry(8, 227, 449, 187);
     QLabel *Label6 = label(GroupBox2, "Label6", 16, 26, QStringLiteral("Decimal separator:"));
     Edit_dec_separator = new QLineEdit(GroupBox2);
     Edit_dec_separator->setObjectName(QStringLiteral("Edit_dec_separator"));
@@ -162,10 +162,19 @@ TForm2::TForm2(TForm1 &main, QString autostartEntryPath, QString executablePath,
         "A read then takes about as long as the logger needs to answer. A missing or damaged "
         "reply still waits the whole response time. Recommended for a network port "
         "(tcp://HOST:PORT), where the gateway adds its own delays."));
+    QLabel *Label12 =
+        label(GroupBox2, "Label12", 16, 160, QStringLiteral("Retries on a failed reply:"));
+    UD_retries = new QSpinBox(GroupBox2);
+    UD_retries->setObjectName(QStringLiteral("UD_retries"));
+    UD_retries->setRange(0, 5);
+    UD_retries->setGeometry(180, 156, 57, 23);
+    UD_retries->setToolTip(QStringLiteral(
+        "A request whose reply is missing or damaged, or whose logger is busy, is sent again "
+        "this many times before it counts as failed. 0 sends every request once."));
 
     auto *GroupBox3 = new QGroupBox(QStringLiteral(" Logs "), this);
     GroupBox3->setObjectName(QStringLiteral("GroupBox3"));
-    GroupBox3->setGeometry(8, 393, 449, 80);
+    GroupBox3->setGeometry(8, 421, 449, 80);
     Check_log_time =
         checkBox(GroupBox3, "Check_log_time", 16, 24, QStringLiteral("Time on each log line"));
     Check_log_sent = checkBox(GroupBox3, "Check_log_sent", 16, 48,
@@ -194,13 +203,14 @@ TForm2::TForm2(TForm1 &main, QString autostartEntryPath, QString executablePath,
     UD_response_time->setAccessibleDescription(QStringLiteral("Steps the time up or down"));
     nameByLabel(Label8, Edit_export);
     nameByLabel(Label10, UD_log_lines);
+    nameByLabel(Label12, UD_retries);
 
     BitBtn2 = new QPushButton(QStringLiteral("Cancel"), this);
     BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
-    BitBtn2->setGeometry(8, 484, 105, 27);
+    BitBtn2->setGeometry(8, 512, 105, 27);
     BitBtn1 = new QPushButton(QStringLiteral("Apply"), this);
     BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
-    BitBtn1->setGeometry(352, 484, 105, 27);
+    BitBtn1->setGeometry(352, 512, 105, 27);
 
     connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
     connect(BitBtn2, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
@@ -268,6 +278,7 @@ void TForm2::LoadOptions() {
     // A change of state here counts as a click: the autostart entry follows at once.
     Check_autoload->setChecked(s.StartWithWindows);
     Check_fast->setChecked(s.FastReplies);
+    UD_retries->setValue(s.Retries);
     Check_reopen->setChecked(s.ReopenPort);
     Combo_direction->setCurrentIndex(s.LineDirection);
     Check_echo->setChecked(s.IgnoreEcho);
@@ -295,6 +306,7 @@ void TForm2::BitBtn1Click() {
         s.OpenAtStart = Check_auto_open->isChecked();
         s.StartWithWindows = Check_autoload->isChecked();
         s.FastReplies = Check_fast->isChecked();
+        s.Retries = UD_retries->value();
         s.ReopenPort = Check_reopen->isChecked();
         s.LineDirection = Combo_direction->currentIndex();
         s.IgnoreEcho = Check_echo->isChecked();

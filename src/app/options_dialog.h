@@ -53,6 +53,7 @@ public:
     QLineEdit *Edit_export = nullptr;
     QCheckBox *Check_autoload = nullptr;
     QCheckBox *Check_fast = nullptr;
+    QSpinBox *UD_retries = nullptr;
     QCheckBox *Check_last = nullptr;
     QCheckBox *Check_log_time = nullptr;
     QCheckBox *Check_log_sent = nullptr;

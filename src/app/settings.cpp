@@ -44,6 +44,9 @@ Settings readSettings(const QString &path) {
         file.readString(kMisc, QStringLiteral("Export separator"), defaults.ExportSeparator);
     s.ResponseTime = file.readInt(kMisc, QStringLiteral("Response Time"), defaults.ResponseTime);
     s.FastReplies = file.readBool(kMisc, QStringLiteral("FastReplies"), defaults.FastReplies);
+    s.Retries = file.readInt(kMisc, QStringLiteral("Retries"), defaults.Retries);
+    if (s.Retries < 0 || s.Retries > 5)
+        s.Retries = defaults.Retries;
     s.LogTimestamps = file.readBool(kMisc, QStringLiteral("LogTimestamps"), defaults.LogTimestamps);
     s.LogSentFrames = file.readBool(kMisc, QStringLiteral("LogSentFrames"), defaults.LogSentFrames);
     s.LogLineLimit = file.readInt(kMisc, QStringLiteral("LogLineLimit"), defaults.LogLineLimit);
@@ -84,6 +87,7 @@ void writeSettings(const QString &path, const Settings &s) {
     file.writeString(kMisc, QStringLiteral("Export separator"), s.ExportSeparator);
     file.writeInt(kMisc, QStringLiteral("Response Time"), s.ResponseTime);
     file.writeBool(kMisc, QStringLiteral("FastReplies"), s.FastReplies);
+    file.writeInt(kMisc, QStringLiteral("Retries"), s.Retries);
     file.writeBool(kMisc, QStringLiteral("LogTimestamps"), s.LogTimestamps);
     file.writeBool(kMisc, QStringLiteral("LogSentFrames"), s.LogSentFrames);
     file.writeInt(kMisc, QStringLiteral("LogLineLimit"), s.LogLineLimit);

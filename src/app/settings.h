@@ -24,6 +24,8 @@ struct Settings {
     int ResponseTime = 500; // milliseconds, used as read: no range check
     // A response window closes as soon as the reply is complete; off keeps the designed timing.
     bool FastReplies = false;
+    // How often a failed reply is asked for again, 0 to 5; 0 keeps the designed behaviour.
+    int Retries = 0;
     // Additions to the logs; all off keeps the panes as designed. A line limit of 0 keeps all.
     bool LogTimestamps = false;
     bool LogSentFrames = false;

@@ -10,6 +10,7 @@
 #include "payload.h"
 #include "register_map.h"
 #include "service_commands.h"
+#include "shown_text.h"
 #include "table_rows.h"
 #include "value_encoding.h"
 
@@ -221,7 +222,8 @@ AddressResult CliRun::write(int address) {
     AddressResult result;
     result.address = address;
     if (findModel(m_session.store.model(address)) == nullptr) {
-        result.error = QStringLiteral("no record with a known model in %1").arg(m_options.fromFile);
+        result.error =
+            QStringLiteral("no record with a known model in %1").arg(shownText(m_options.fromFile));
         return result;
     }
     runAndWait([this] { return m_ops.writeParameters(); });
@@ -405,12 +407,22 @@ int CliRun::scan() {
 int CliRun::exportCsv() {
     if (const int code = loadInto(m_options.exportFile, false); code != CliExit::Ok)
         return code;
+    // Titles over empty rows would pass for an export; as write --from, say what is missing.
+    bool known = false;
+    for (int address = AddressStore::kFirstAddress; address <= AddressStore::kLastAddress;
+         ++address)
+        known = known || findModel(m_session.store.model(address)) != nullptr;
+    if (!known) {
+        printLine(m_err, QStringLiteral("%1: no record with a known model in %2: nothing exported")
+                             .arg(QLatin1String(kProgram), shownText(m_options.exportFile)));
+        return CliExit::LoggerFailed;
+    }
     AtomicFile file(m_options.csvFile);
     const QByteArray text =
         parameterExport(m_session.store, m_session.tables.Grid_data, QStringLiteral(";"));
     if (!file.open() || !file.commit(text)) {
         printLine(m_err, QStringLiteral("%1: %2 could not be written: %3")
-                             .arg(QLatin1String(kProgram), m_options.csvFile,
+                             .arg(QLatin1String(kProgram), shownText(m_options.csvFile),
                                   file.errorString().isEmpty()
                                       ? QStringLiteral("not a file one can create")
                                       : file.errorString()));

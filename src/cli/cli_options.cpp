@@ -1,6 +1,7 @@
 #include "cli_options.h"
 
 #include "address_store.h"
+#include "shown_text.h"
 #include "line_names.h"
 
 #include <QSet>
@@ -58,10 +59,11 @@ const QStringList kCommonFlags{
     QStringLiteral("--port"),      QStringLiteral("--speed"), QStringLiteral("--parity"),
     QStringLiteral("--window"),    QStringLiteral("--fast"),  QStringLiteral("--address"),
     QStringLiteral("--format"),    QStringLiteral("--help"),  QStringLiteral("--version"),
-    QStringLiteral("--direction"), QStringLiteral("--echo")};
+    QStringLiteral("--direction"), QStringLiteral("--echo"),  QStringLiteral("--retries"),
+    QStringLiteral("--verbose")};
 const QSet<QString> kSwitches{QStringLiteral("--fast"), QStringLiteral("--all-settings"),
                               QStringLiteral("--help"), QStringLiteral("--version"),
-                              QStringLiteral("--echo")};
+                              QStringLiteral("--echo"), QStringLiteral("--verbose")};
 
 } // namespace
 
@@ -95,18 +97,18 @@ CliParse parseCliArguments(const QStringList &arguments) {
             (!options.command.isEmpty() && commandFlags(options.command).contains(flag));
         if (!known)
             return fail(options.command.isEmpty() || !kCliCommands.contains(options.command)
-                            ? QStringLiteral("unknown option %1").arg(flag)
-                            : QStringLiteral("%1 takes no option %2").arg(options.command, flag));
+                            ? QStringLiteral("unknown option %1").arg(shownText(flag))
+                            : QStringLiteral("%1 takes no option %2").arg(shownText(options.command), shownText(flag)));
         if (kSwitches.contains(flag)) {
             if (inlineValue)
-                return fail(QStringLiteral("%1 takes no value").arg(flag));
+                return fail(QStringLiteral("%1 takes no value").arg(shownText(flag)));
         } else if (!inlineValue) {
             if (i + 1 >= arguments.size())
-                return fail(QStringLiteral("%1 needs a value").arg(flag));
+                return fail(QStringLiteral("%1 needs a value").arg(shownText(flag)));
             value = arguments.at(++i);
         }
         if (seen.contains(flag))
-            return fail(QStringLiteral("%1 given twice").arg(flag));
+            return fail(QStringLiteral("%1 given twice").arg(shownText(flag)));
         seen.insert(flag);
 
         if (flag == QLatin1String("--help")) {
@@ -117,11 +119,18 @@ CliParse parseCliArguments(const QStringList &arguments) {
             options.fast = true;
         } else if (flag == QLatin1String("--echo")) {
             options.ignoreEcho = true;
+        } else if (flag == QLatin1String("--verbose")) {
+            options.verbose = true;
+        } else if (flag == QLatin1String("--retries")) {
+            const auto retries = wholeNumber(value);
+            if (!retries || *retries < 0 || *retries > 5)
+                return fail(QStringLiteral("bad retries '%1': 0 to 5").arg(shownText(value)));
+            options.retries = *retries;
         } else if (flag == QLatin1String("--direction")) {
             const qsizetype index = kLineDirectionNames.indexOf(value.toLower());
             if (index < 0)
                 return fail(QStringLiteral("bad direction '%1': %2")
-                                .arg(value, kLineDirectionNames.join(QStringLiteral(", "))));
+                                .arg(shownText(value), kLineDirectionNames.join(QStringLiteral(", "))));
             options.direction = int(index);
         } else if (flag == QLatin1String("--all-settings")) {
             options.allSettings = true;
@@ -135,7 +144,7 @@ CliParse parseCliArguments(const QStringList &arguments) {
             if (!speed || !kSpeeds.contains(*speed))
                 return fail(QStringLiteral("bad speed '%1': one of 300, 1200, 2400, 4800, 9600, "
                                            "14400, 19200, 38400, 115200")
-                                .arg(value));
+                                .arg(shownText(value)));
             options.speed = *speed;
         } else if (flag == QLatin1String("--parity")) {
             QString parity;
@@ -145,12 +154,12 @@ CliParse parseCliArguments(const QStringList &arguments) {
             }
             if (parity.isEmpty())
                 return fail(
-                    QStringLiteral("bad parity '%1': none, even, odd, mark or space").arg(value));
+                    QStringLiteral("bad parity '%1': none, even, odd, mark or space").arg(shownText(value)));
             options.parity = parity;
         } else if (flag == QLatin1String("--window")) {
             const auto window = wholeNumber(value);
             if (!window || *window < 1 || *window > 60000)
-                return fail(QStringLiteral("bad window '%1': 1 to 60000 ms").arg(value));
+                return fail(QStringLiteral("bad window '%1': 1 to 60000 ms").arg(shownText(value)));
             options.windowMs = *window;
             options.windowGiven = true;
         } else if (flag == QLatin1String("--address")) {
@@ -167,14 +176,14 @@ CliParse parseCliArguments(const QStringList &arguments) {
             else if (value == QLatin1String("csv"))
                 options.format = CliOptions::Format::Csv;
             else
-                return fail(QStringLiteral("bad format '%1': text, json or csv").arg(value));
+                return fail(QStringLiteral("bad format '%1': text, json or csv").arg(shownText(value)));
         } else if (flag == QLatin1String("--save")) {
             options.saveFile = value;
         } else if (flag == QLatin1String("--only")) {
             for (const QString &group : value.split(QLatin1Char(','))) {
                 if (!kWriteGroups.contains(group))
                     return fail(QStringLiteral("bad group '%1' in --only: %2")
-                                    .arg(group, kWriteGroups.join(QLatin1Char(','))));
+                                    .arg(shownText(group), kWriteGroups.join(QLatin1Char(','))));
                 if (!options.only.contains(group))
                     options.only << group;
             }
@@ -187,7 +196,7 @@ CliParse parseCliArguments(const QStringList &arguments) {
                 time = QDateTime::fromString(value, Qt::ISODate);
             if (!time.isValid())
                 return fail(QStringLiteral("bad time '%1': ISO 8601, such as 2026-03-29T03:00:00")
-                                .arg(value));
+                                .arg(shownText(value)));
             options.time = time;
         } else if (flag == QLatin1String("--from") && options.command == QLatin1String("write")) {
             options.fromFile = value;
@@ -195,7 +204,7 @@ CliParse parseCliArguments(const QStringList &arguments) {
             const auto a = address(value);
             if (!a)
                 return fail(QStringLiteral("bad address '%1' for %2: addresses are 1 to 250")
-                                .arg(value, flag));
+                                .arg(shownText(value), shownText(flag)));
             (flag == QLatin1String("--from") ? options.scanFrom : options.scanTo) = *a;
         } else if (flag == QLatin1String("--csv")) {
             options.csvFile = value;
@@ -206,14 +215,14 @@ CliParse parseCliArguments(const QStringList &arguments) {
             if (!a)
                 return fail(QStringLiteral("bad address '%1' for --new-address: addresses are 1 "
                                            "to 250")
-                                .arg(value));
+                                .arg(shownText(value)));
             options.newAddress = *a;
         } else if (flag == QLatin1String("--new-speed")) {
             const auto speed = wholeNumber(value);
             if (!speed || !kLoggerSpeeds.contains(*speed))
                 return fail(QStringLiteral("bad speed '%1' for --new-speed: one of 300, 1200, "
                                            "2400, 4800, 9600, 19200, 38400")
-                                .arg(value));
+                                .arg(shownText(value)));
             options.newSpeed = *speed;
         } else if (flag == QLatin1String("--new-parity")) {
             for (const QString &name : kParities.first(3)) {
@@ -222,11 +231,11 @@ CliParse parseCliArguments(const QStringList &arguments) {
             }
             if (options.newParity.isEmpty())
                 return fail(QStringLiteral("bad parity '%1' for --new-parity: none, even or odd")
-                                .arg(value));
+                                .arg(shownText(value)));
         } else if (flag == QLatin1String("--code")) {
             if (value.size() != 4)
                 return fail(QStringLiteral("bad code '%1': the menu access code has 4 characters")
-                                .arg(value));
+                                .arg(shownText(value)));
             options.code = value;
         }
     }
@@ -239,14 +248,14 @@ CliParse parseCliArguments(const QStringList &arguments) {
         return fail(QStringLiteral("no command given: one of %1").arg(kCliCommands.join(u", ")));
     if (!kCliCommands.contains(options.command))
         return fail(QStringLiteral("unknown command '%1': one of %2")
-                        .arg(options.command, kCliCommands.join(u", ")));
+                        .arg(shownText(options.command), kCliCommands.join(u", ")));
     if (options.help) {
         parse.options = options;
         return parse;
     }
     const bool exporting = options.command == QLatin1String("export");
     if (positional.size() > (exporting ? 2 : 1))
-        return fail(QStringLiteral("unexpected argument '%1'").arg(positional.last()));
+        return fail(QStringLiteral("unexpected argument '%1'").arg(shownText(positional.last())));
     if (exporting) {
         if (positional.size() < 2)
             return fail(QStringLiteral("export needs a work file: export FILE.dat --csv OUT.csv"));
@@ -257,7 +266,7 @@ CliParse parseCliArguments(const QStringList &arguments) {
         return fail(QStringLiteral("--port is required"));
     }
     if (kServiceCommands.contains(options.command) && options.servicePassword.isEmpty())
-        return fail(QStringLiteral("%1 needs --service-password").arg(options.command));
+        return fail(QStringLiteral("%1 needs --service-password").arg(shownText(options.command)));
     if (options.command == QLatin1String("set-address")) {
         if (options.newAddress == 0)
             return fail(QStringLiteral("set-address needs --new-address N"));
@@ -293,8 +302,11 @@ QString cliUsage(const QString &command) {
         "  --direction D        who turns the RS-485 line round: corvane (RTS, default),\n"
         "                       driver (the kernel's RS-485 mode), adapter (automatic)\n"
         "  --echo               drop the echo of each request that the adapter sends back\n"
+        "  --retries N          send a request whose reply is missing, damaged or busy\n"
+        "                       again up to N times (0 to 5, default 0)\n"
         "  --address LIST       1 to 250, e.g. 7 or 1,7,20-25 (default 1)\n"
         "  --format F           text (default), json or csv\n"
+        "  --verbose            the operator log and the program's own log lines on stderr\n"
         "  --help, --version\n"
         "\n"
         "Exit codes: 0 all went well, 1 a logger did not answer or refused, 2 usage error,\n"

@@ -25,6 +25,8 @@ struct CliOptions {
     // --direction: 0 RTS keyed by the program, 1 the driver's RS-485 mode, 2 the adapter.
     int direction = 0;
     bool ignoreEcho = false; // --echo
+    int retries = 0;         // --retries, 0 to 5
+    bool verbose = false;    // --verbose: the logs on stderr
     QList<int> addresses{1};
     Format format = Format::Text;
 

@@ -6,8 +6,10 @@
 #include "decoders.h"
 #include "device_model.h"
 #include "line_names.h"
+#include "network_port_name.h"
 #include "register_map.h"
 #include "ser_comm_error.h"
+#include "shown_text.h"
 #include "sleeper.h"
 #include "work_file_io.h"
 
@@ -54,6 +56,10 @@ int CliRun::openPort() {
     m_comm.OnRxChar = [this](TSerCustomComm *, int count) {
         runGuarded([&] { m_session.runner.Comm1RxChar(count); });
     };
+    m_comm.OnError = [this](TSerCustomComm *, int errors) {
+        if (std::uint32_t(errors) & kSerDeviceLost)
+            m_lost = true;
+    };
     try {
         m_comm.OpenPort();
         setPortSpeed(m_comm, m_options.speed);
@@ -62,7 +68,8 @@ int CliRun::openPort() {
         printLine(m_err, QStringLiteral("%1: %2").arg(
                              QLatin1String(kProgram),
                              e.kind() == ESerCommError::Kind::DeviceNotOpened
-                                 ? portOpenFailureText(m_options.port, device, e.osError())
+                                 ? portOpenFailureText(shownText(m_options.port),
+                                                       shownText(device), e.osError())
                                  : QString::fromUtf8(e.what())));
         return CliExit::PortFailed;
     }
@@ -72,6 +79,7 @@ int CliRun::openPort() {
     m_session.runner.setResponseTime(std::chrono::milliseconds(m_options.windowMs));
     m_session.runner.setIgnoreEcho(m_options.ignoreEcho);
     m_session.setFastReplies(m_options.fast);
+    m_session.runner.setRetries(m_options.retries);
     return CliExit::Ok;
 }
 
@@ -98,7 +106,8 @@ int CliRun::loadInto(const QString &path, bool mayBeMissing) {
     if (!problem.isEmpty()) {
         printLine(
             m_err,
-            QStringLiteral("%1: work file %2: %3").arg(QLatin1String(kProgram), path, problem));
+            QStringLiteral("%1: work file %2: %3")
+                .arg(QLatin1String(kProgram), shownText(path), problem));
         return CliExit::Usage;
     }
     AddressStore &store = m_session.store;
@@ -135,6 +144,11 @@ void CliRun::runAndWait(const std::function<CommandStart()> &operation) {
 }
 
 std::optional<QString> CliRun::failure() const {
+    // What went wrong with the line explains every silence after it.
+    if (m_lost)
+        return isNetworkPortName(m_options.port.toStdString())
+                   ? QStringLiteral("the gateway closed the connection")
+                   : QStringLiteral("the serial device is gone");
     if (m_refusal) {
         switch (*m_refusal) {
         case CommandStart::Started:
@@ -275,7 +289,8 @@ int CliRun::exec() {
         if (!file.open() || !file.commit(encodeWorkFile(m_session.store))) {
             printLine(m_err,
                       QStringLiteral("%1: work file %2 could not be written: %3")
-                          .arg(QLatin1String(kProgram), m_options.saveFile, file.errorString()));
+                          .arg(QLatin1String(kProgram), shownText(m_options.saveFile),
+                               file.errorString()));
             code = CliExit::LoggerFailed;
         }
     }
@@ -300,7 +315,20 @@ int runCli(const QStringList &arguments, std::FILE *out, std::FILE *err, LogSink
         std::fputs(qPrintable(cliUsage(options.command)), out);
         return CliExit::Ok;
     }
-    CliRun run(options, out, err, operatorLog ? std::move(operatorLog) : LogSink(logToCategory));
+    // The logging categories speak of the program's insides: with --verbose they go to stderr
+    // as Qt prints them, otherwise each failure is told once, by its own line.
+    static bool verbose = false;
+    verbose = options.verbose;
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext &context, const QString &message) {
+            if (verbose || type == QtFatalMsg)
+                std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+        });
+    const auto restore = qScopeGuard([previous] { qInstallMessageHandler(previous); });
+    LogSink sink = operatorLog ? std::move(operatorLog) : LogSink(logToCategory);
+    if (options.verbose && !operatorLog)
+        sink = [err](const QString &line) { printLine(err, line.trimmed()); };
+    CliRun run(options, out, err, std::move(sink));
     return run.exec();
 }
 

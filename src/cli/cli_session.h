@@ -86,6 +86,8 @@ private:
     QList<StepOutcome> m_outcomes;
     QStringList m_errors;
     std::optional<CommandStart> m_refusal;
+    // The port's device went away (a gateway that closed the connection, a pulled adapter).
+    bool m_lost = false;
 };
 
 } // namespace corvane

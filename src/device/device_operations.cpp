@@ -271,8 +271,11 @@ void DeviceOperations::buildWriteCommand() {
     DeviceSession &s = m_session;
     std::vector<RequestRunner::Step> steps(kWriteSteps);
     const auto sent = [this](int step, const QString &what, const SentRequest &request) {
-        m_session.env.out.log(programmingText(what));
-        m_lastWrite.rows.push_back({step, what, WriteRow::Outcome::Sent, {}, {}});
+        // A retry sends the same row again: it was announced and recorded the first time.
+        if (!m_session.runner.isRetry()) {
+            m_session.env.out.log(programmingText(what));
+            m_lastWrite.rows.push_back({step, what, WriteRow::Outcome::Sent, {}, {}});
+        }
         return std::optional(request);
     };
     for (const RowWriteStep &step : kRowWriteSteps) {

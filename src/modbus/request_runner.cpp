@@ -149,6 +149,8 @@ bool RequestRunner::run(const Command &command) {
     m_step = 0;
     m_request = {};
     m_stopRequested = false;
+    m_retry = 0;
+    m_retryPending = false;
     m_sent = m_answered = m_silent = m_rejected = 0;
     if (m_command.clearRxBuffer)
         m_state.RxBuffer.clear();
@@ -199,7 +201,8 @@ bool RequestRunner::sendStep() {
         return false;
     m_request = *request;
     m_lastByteAt = QDateTime();
-    ++m_sent;
+    if (!m_resending)
+        ++m_sent;
     // A send that went out synchronously is done; a queued one reports through sendFinished.
     if (m_phase != Phase::Sending)
         sendDone(true);
@@ -240,7 +243,45 @@ void RequestRunner::sendDone(bool ok) {
 }
 
 bool RequestRunner::windowOpenedBeforeSend() const {
-    return m_command.windowBeforeSend && m_step == 1;
+    return m_command.windowBeforeSend && m_step == 1 && m_retry == 0;
+}
+
+void RequestRunner::setRetries(int retries) {
+    m_retries = std::clamp(retries, 0, 5);
+}
+
+bool RequestRunner::retryStep(const ReplyVerdict &verdict) {
+    using Kind = ReplyVerdict::Kind;
+    constexpr int kSlaveDeviceBusy = 6;
+    const bool lineFault = verdict.kind == Kind::NoReply || verdict.kind == Kind::CrcError ||
+                           verdict.kind == Kind::LeadingZero ||
+                           verdict.kind == Kind::GarbageBefore ||
+                           verdict.kind == Kind::OtherAddress || verdict.kind == Kind::EchoOnly;
+    const bool busy = verdict.kind == Kind::Exception && verdict.exceptionCode == kSlaveDeviceBusy;
+    if ((!lineFault && !busy) || m_command.noRetries || m_retry >= m_retries || m_stopRequested)
+        return false;
+    ++m_retry;
+    m_out.log(QStringLiteral("Retry %1 of %2 for device %3")
+                  .arg(m_retry)
+                  .arg(m_retries)
+                  .arg(m_request.address));
+    m_state.RxBuffer.clear();
+    m_retriedVerdict = verdict;
+    if (stepTimer()) {
+        // The next tick sends it, as it would send the next step.
+        m_retryPending = true;
+        m_phase = Phase::Settled;
+        return true;
+    }
+    resendStep();
+    return m_phase != Phase::Settled;
+}
+
+void RequestRunner::resendStep() {
+    m_retryPending = false;
+    m_resending = true;
+    const auto done = qScopeGuard([this] { m_resending = false; });
+    sendStep();
 }
 
 void RequestRunner::openWindow() {
@@ -277,6 +318,8 @@ void RequestRunner::closeEarly() {
 
 void RequestRunner::endStep(const ReplyVerdict &verdict, bool sendFailed) {
     using Kind = ReplyVerdict::Kind;
+    m_retry = 0;
+    m_retryPending = false;
     if (verdict.accepted())
         ++m_answered;
     else if (sendFailed || verdict.kind == Kind::NoReply || verdict.kind == Kind::OtherAddress ||
@@ -314,6 +357,8 @@ void RequestRunner::windowClosed() {
             m_command.noReply};
         if (m_state.RxBuffer.isEmpty()) {
             const ReplyVerdict silence = ReplyVerdict::of(ReplyVerdict::Kind::NoReply);
+            if (retryStep(silence))
+                return;
             reportVerdict(silence, how, m_request.address, currentAddress(), m_out);
             endStep(silence);
             return;
@@ -328,6 +373,8 @@ void RequestRunner::windowClosed() {
         if (index >= m_command.steps.size())
             return;
         const ReplyVerdict verdict = CheckResponse(raw, m_request);
+        if (retryStep(verdict))
+            return;
         reportVerdict(verdict, how, m_request.address, currentAddress(), m_out);
         if (verdict.accepted() && m_command.steps[index].decode)
             m_command.steps[index].decode(ModbusReply::fromChecked(raw, verdict));
@@ -340,7 +387,17 @@ void RequestRunner::stepTick() {
         if (m_phase != Phase::Settled || windowOpen())
             return;
         if (m_stopRequested) {
+            // The retry waiting for this tick is not made: its step ends as it stood.
+            if (m_retryPending) {
+                reportVerdict(m_retriedVerdict, {true, m_command.noReply}, m_request.address,
+                              currentAddress(), m_out);
+                endStep(m_retriedVerdict);
+            }
             endStopped();
+            return;
+        }
+        if (m_retryPending) {
+            resendStep();
             return;
         }
         ++m_step;

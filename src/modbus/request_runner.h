@@ -131,6 +131,9 @@ public:
         const char *finished = nullptr;
         // Whoever holds the runner (reserve) may run this command meanwhile.
         const void *owner = nullptr;
+        // A failed reply is never sent again, whatever setRetries says: a bus scan expects
+        // silence.
+        bool noRetries = false;
         // A step whose request went out has ended, after its reply (if accepted) was decoded.
         // A verdict other than Accepted means whatever the step shows is now older than the rest.
         std::function<void(const StepOutcome &outcome)> stepEnded;
@@ -164,6 +167,15 @@ public:
     // itself, the first of the two), and the 0x00 bytes of the bus turning round after it too.
     void setIgnoreEcho(bool ignore) { m_ignoreEcho = ignore; }
     bool ignoresEcho() const { return m_ignoreEcho; }
+    // A step whose reply is missing, fails its CRC, comes from another address or has garbage
+    // before it, or whose device answers "busy" (exception 6), is sent again up to this many
+    // times (0 to 5) before it counts as failed; each retry logs "Retry N of M for device A".
+    // Other exceptions are answers and are not retried. With 0 nothing changes.
+    void setRetries(int retries);
+    int retries() const { return m_retries; }
+    // The step's request is being sent again: senders that log or record what they send do it
+    // once.
+    bool isRetry() const { return m_resending; }
 
     // Refuses with one log line while anything is in flight; otherwise starts the command and
     // returns true. Errors of the first send propagate after the command has been set up, so
@@ -248,6 +260,9 @@ private:
     // The step's request went out and its fate is known.
     void endStep(const ReplyVerdict &verdict, bool sendFailed = false);
     bool fast() const { return m_fast || m_command.fastReplies; }
+    // Whether this verdict sends the step again; if so the retry is under way.
+    bool retryStep(const ReplyVerdict &verdict);
+    void resendStep();
     // RxBuffer without the request's echo, when the echo is to be ignored.
     QByteArray replyBytes() const;
     void finish();
@@ -264,6 +279,7 @@ private:
     std::function<int()> m_address;
     bool m_fast = false;
     bool m_ignoreEcho = false;
+    int m_retries = 0;
     const void *m_owner = nullptr;
 
     Command m_command;
@@ -275,6 +291,12 @@ private:
     std::uint64_t m_sendTicket = 0;
     // The operator's Stop, carried out once the step in flight has settled.
     bool m_stopRequested = false;
+    // Retries made of the step in flight; a retry waits for the next tick, with the verdict
+    // that caused it kept in case a Stop comes first.
+    int m_retry = 0;
+    bool m_retryPending = false;
+    bool m_resending = false;
+    ReplyVerdict m_retriedVerdict;
     // Of the running or last command.
     int m_sent = 0;
     int m_answered = 0;

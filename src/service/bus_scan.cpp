@@ -178,6 +178,8 @@ RequestRunner::Command BusScan::probeCommand(std::vector<RequestRunner::Step> st
     command.probeWindow = window;
     command.noReply = RequestRunner::NoReply::Silent;
     command.fastReplies = true;
+    // Silence is a scan's usual answer.
+    command.noRetries = true;
     command.address = m_address;
     command.owner = this;
     command.stepEnded = [this](const StepOutcome &outcome) {

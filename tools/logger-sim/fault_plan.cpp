@@ -102,6 +102,14 @@ QString faultKindName(FaultKind kind) {
     return {};
 }
 
+std::optional<FaultKind> faultKindFromName(const QString &name) {
+    for (const KindName &entry : kKindNames) {
+        if (name == QLatin1String(entry.name))
+            return entry.kind;
+    }
+    return std::nullopt;
+}
+
 std::optional<FaultRule> parseFaultRule(const QString &text, QString *error) {
     auto fail = [error, &text](const QString &why) -> std::optional<FaultRule> {
         if (error)

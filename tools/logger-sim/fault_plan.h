@@ -24,6 +24,8 @@ enum class FaultKind {
 };
 
 QString faultKindName(FaultKind kind);
+// The kind a name of faultKindName's stands for.
+std::optional<FaultKind> faultKindFromName(const QString &name);
 
 // One fault on cue. Selectors left at -1 match everything: `slave` is the address the request
 // went to, `function` its function code, and `target` the register for register functions

@@ -190,6 +190,11 @@ ParseOutcome parseSimOptions(const QStringList &arguments, SimOptions &options, 
         QStringLiteral("fault-rate"),
         QStringLiteral("Give each reply a random fault with this probability (0 to 1)."),
         QStringLiteral("RATE"));
+    const QCommandLineOption faultKinds(
+        QStringLiteral("fault-kinds"),
+        QStringLiteral("Draw the random faults only from these kinds, e.g. bad-crc,no-reply "
+                       "(default: all)."),
+        QStringLiteral("KINDS"));
     const QCommandLineOption seed(QStringLiteral("seed"),
                                   QStringLiteral("Seed of the random faults (default 1)."),
                                   QStringLiteral("N"), QStringLiteral("1"));
@@ -210,7 +215,7 @@ ParseOutcome parseSimOptions(const QStringList &arguments, SimOptions &options, 
                                      QStringLiteral("VOLTS"));
     parser.addOptions({help,      slave,    line,      link,      device,     tcpListen, speed,
                        parity,    stopBits, quiet,     lineTime,  turnaround, echo,      fault,
-                       faultRate, seed,     pulseRate, timeScale, clock,      battery});
+                       faultRate, faultKinds, seed,     pulseRate, timeScale, clock,      battery});
 
     auto error = [&message](const QString &text) {
         message = text;
@@ -319,6 +324,16 @@ ParseOutcome parseSimOptions(const QStringList &arguments, SimOptions &options, 
             return error(QStringLiteral("bad --fault-rate \"%1\"").arg(parser.value(faultRate)));
         options.faultRate = *rate;
     }
+    if (parser.isSet(faultKinds)) {
+        for (const QString &name : parser.value(faultKinds).split(QLatin1Char(','))) {
+            const std::optional<FaultKind> kind = faultKindFromName(name.trimmed());
+            if (!kind)
+                return error(QStringLiteral("bad --fault-kinds \"%1\": no fault kind \"%2\"")
+                                 .arg(parser.value(faultKinds), name));
+            if (!options.faultKinds.contains(*kind))
+                options.faultKinds.append(*kind);
+        }
+    }
     bool seedOk = false;
     options.seed = parser.value(seed).toUInt(&seedOk, 0);
     if (!seedOk)
@@ -390,7 +405,7 @@ bool applySimOptions(LoggerSimulator &sim, const SimOptions &options, QString &e
     for (const FaultRule &rule : options.faults)
         sim.addFault(rule);
     if (options.faultRate > 0)
-        sim.setRandomFaults(options.faultRate, options.seed);
+        sim.setRandomFaults(options.faultRate, options.seed, options.faultKinds);
     return true;
 }
 

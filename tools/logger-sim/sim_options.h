@@ -36,6 +36,8 @@ struct SimOptions {
     WireOptions wire;
     QList<FaultRule> faults;
     double faultRate = 0;
+    // The kinds the random faults are drawn from; empty: all.
+    QList<FaultKind> faultKinds;
     std::uint32_t seed = 1;
     QList<RateOption> rates;
     double timeScale = 1.0;
