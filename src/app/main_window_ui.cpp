@@ -227,6 +227,10 @@ private:
 void nameByLabel(QLabel *label, QWidget *field) {
     label->setBuddy(field);
     field->setAccessibleName(captionOf(label));
+    // A screen reader announces the typing field inside an editable combo box on its own, as a
+    // bare "text" unless it carries the combo's name too.
+    if (auto *combo = qobject_cast<QComboBox *>(field); combo && combo->lineEdit())
+        combo->lineEdit()->setAccessibleName(combo->accessibleName());
 }
 
 void MainWindowUi::setup(QMainWindow *window) {

@@ -1,8 +1,8 @@
 #include "cli_options.h"
 
 #include "address_store.h"
-#include "shown_text.h"
 #include "line_names.h"
+#include "shown_text.h"
 
 #include <QSet>
 
@@ -67,7 +67,6 @@ const QSet<QString> kSwitches{QStringLiteral("--fast"), QStringLiteral("--all-se
 
 } // namespace
 
-
 CliParse parseCliArguments(const QStringList &arguments) {
     CliParse parse;
     CliOptions options;
@@ -98,7 +97,8 @@ CliParse parseCliArguments(const QStringList &arguments) {
         if (!known)
             return fail(options.command.isEmpty() || !kCliCommands.contains(options.command)
                             ? QStringLiteral("unknown option %1").arg(shownText(flag))
-                            : QStringLiteral("%1 takes no option %2").arg(shownText(options.command), shownText(flag)));
+                            : QStringLiteral("%1 takes no option %2")
+                                  .arg(shownText(options.command), shownText(flag)));
         if (kSwitches.contains(flag)) {
             if (inlineValue)
                 return fail(QStringLiteral("%1 takes no value").arg(shownText(flag)));
@@ -129,8 +129,9 @@ CliParse parseCliArguments(const QStringList &arguments) {
         } else if (flag == QLatin1String("--direction")) {
             const qsizetype index = kLineDirectionNames.indexOf(value.toLower());
             if (index < 0)
-                return fail(QStringLiteral("bad direction '%1': %2")
-                                .arg(shownText(value), kLineDirectionNames.join(QStringLiteral(", "))));
+                return fail(
+                    QStringLiteral("bad direction '%1': %2")
+                        .arg(shownText(value), kLineDirectionNames.join(QStringLiteral(", "))));
             options.direction = int(index);
         } else if (flag == QLatin1String("--all-settings")) {
             options.allSettings = true;
@@ -153,8 +154,8 @@ CliParse parseCliArguments(const QStringList &arguments) {
                     parity = name;
             }
             if (parity.isEmpty())
-                return fail(
-                    QStringLiteral("bad parity '%1': none, even, odd, mark or space").arg(shownText(value)));
+                return fail(QStringLiteral("bad parity '%1': none, even, odd, mark or space")
+                                .arg(shownText(value)));
             options.parity = parity;
         } else if (flag == QLatin1String("--window")) {
             const auto window = wholeNumber(value);
@@ -176,7 +177,8 @@ CliParse parseCliArguments(const QStringList &arguments) {
             else if (value == QLatin1String("csv"))
                 options.format = CliOptions::Format::Csv;
             else
-                return fail(QStringLiteral("bad format '%1': text, json or csv").arg(shownText(value)));
+                return fail(
+                    QStringLiteral("bad format '%1': text, json or csv").arg(shownText(value)));
         } else if (flag == QLatin1String("--save")) {
             options.saveFile = value;
         } else if (flag == QLatin1String("--only")) {

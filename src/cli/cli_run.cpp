@@ -68,8 +68,8 @@ int CliRun::openPort() {
         printLine(m_err, QStringLiteral("%1: %2").arg(
                              QLatin1String(kProgram),
                              e.kind() == ESerCommError::Kind::DeviceNotOpened
-                                 ? portOpenFailureText(shownText(m_options.port),
-                                                       shownText(device), e.osError())
+                                 ? portOpenFailureText(shownText(m_options.port), shownText(device),
+                                                       e.osError())
                                  : QString::fromUtf8(e.what())));
         return CliExit::PortFailed;
     }
@@ -104,10 +104,8 @@ int CliRun::loadInto(const QString &path, bool mayBeMissing) {
         break;
     }
     if (!problem.isEmpty()) {
-        printLine(
-            m_err,
-            QStringLiteral("%1: work file %2: %3")
-                .arg(QLatin1String(kProgram), shownText(path), problem));
+        printLine(m_err, QStringLiteral("%1: work file %2: %3")
+                             .arg(QLatin1String(kProgram), shownText(path), problem));
         return CliExit::Usage;
     }
     AddressStore &store = m_session.store;
@@ -287,10 +285,9 @@ int CliRun::exec() {
     if (command == QLatin1String("read") && !m_options.saveFile.isEmpty()) {
         AtomicFile file(m_options.saveFile);
         if (!file.open() || !file.commit(encodeWorkFile(m_session.store))) {
-            printLine(m_err,
-                      QStringLiteral("%1: work file %2 could not be written: %3")
-                          .arg(QLatin1String(kProgram), shownText(m_options.saveFile),
-                               file.errorString()));
+            printLine(m_err, QStringLiteral("%1: work file %2 could not be written: %3")
+                                 .arg(QLatin1String(kProgram), shownText(m_options.saveFile),
+                                      file.errorString()));
             code = CliExit::LoggerFailed;
         }
     }

@@ -1065,6 +1065,17 @@ void TstMainWindow::everyFieldIsNamedByItsLabel() {
             QVERIFY2(spoken->text(QAccessible::Name) != group->title(),
                      qPrintable(field->objectName()));
     }
+    // The typing field of each editable combo box speaks the combo's name, not a bare "text".
+    int editors = 0;
+    for (QComboBox *combo : w.findChildren<QComboBox *>() + w.Form2->findChildren<QComboBox *>()) {
+        if (!combo->isEditable())
+            continue;
+        ++editors;
+        QVERIFY2(!combo->accessibleName().isEmpty(), qPrintable(combo->objectName()));
+        QCOMPARE(QAccessible::queryAccessibleInterface(combo->lineEdit())->text(QAccessible::Name),
+                 combo->accessibleName());
+    }
+    QVERIFY(editors >= 5 + 5);
     QCOMPARE(QAccessible::queryAccessibleInterface(w.ui.Edit1)->text(QAccessible::Name),
              QStringLiteral("Menu access code"));
     QCOMPARE(w.ui.Edit_addr->accessibleName(), QStringLiteral("Address"));

@@ -24,12 +24,18 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <thread>
 #include <utility>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -557,6 +563,19 @@ void TstCli::usageErrors_data() {
     QTest::newRow("unknown direction") << QStringList{"identify", "--direction", "rts"} + port
                                        << QStringLiteral("bad direction 'rts': corvane, driver, "
                                                          "adapter");
+    // An argument is quoted with its control bytes shown and cut at 64 characters, so the
+    // line stays one line of a readable length.
+    QTest::newRow("control bytes in an argument")
+        << QStringList{"read", "--address", QString::fromLatin1("1\x01\x1b[2J\n7")} + port
+        << QStringLiteral("bad address '1\\x01\\x1B[2J\\x0A7': addresses are 1 to 250");
+    QTest::newRow("a 100,000-digit address")
+        << QStringList{"read", "--address", QString(100000, QLatin1Char('9'))} + port
+        << QStringLiteral("bad address '") + QString(64, QLatin1Char('9')) + QChar(0x2026) +
+               QStringLiteral("': addresses are 1 to 250");
+    QTest::newRow("binary junk as an option")
+        << QStringList{QString::fromLatin1("--\x07\x7f\r") + QString(300, QLatin1Char('x'))}
+        << QStringLiteral("unknown option --\\x07\\x7F\\x0D") + QString(59, QLatin1Char('x')) +
+               QChar(0x2026);
     QTest::newRow("write from a missing file")
         << QStringList{"write", "--from", "/nonexistent/w.dat"} + port
         << QStringLiteral("work file /nonexistent/w.dat: it cannot be opened");
@@ -572,6 +591,7 @@ void TstCli::usageErrors() {
     QCOMPARE(lines.size(), 1);
     QVERIFY2(lines.first().startsWith(QLatin1String("corvane-cli: ")), run.err.constData());
     QVERIFY2(lines.first().contains(problem), run.err.constData());
+    QVERIFY(lines.first().size() < 200);
 }
 
 void TstCli::portCannotBeOpened_data() {
@@ -1064,6 +1084,19 @@ void TstCli::exportIsTheWindowsExport() {
     QVERIFY(written.open(QIODevice::ReadOnly));
     QCOMPARE(written.readAll(), expected);
 
+    // Records with no known model: titles over empty rows would pass for an export, so nothing
+    // is written, as write --from refuses the same file.
+    const QString unknown = m_dir.filePath(QStringLiteral("unknown.dat"));
+    writeWorkFile(unknown, {});
+    const QString none = m_dir.filePath(QStringLiteral("none.csv"));
+    RUN_CLI(empty, {QStringLiteral("export"), unknown, QStringLiteral("--csv"), none});
+    QCOMPARE(empty.exitCode, 1);
+    QCOMPARE(empty.errLines(),
+             QStringList{QStringLiteral("corvane-cli: no record with a known model in %1: nothing "
+                                        "exported")
+                             .arg(unknown)});
+    QVERIFY(!QFile::exists(none));
+
     const QString nowhere = m_dir.filePath(QStringLiteral("no-folder/out.csv"));
     RUN_CLI(refused, {QStringLiteral("export"), workFile, QStringLiteral("--csv"), nowhere});
     QCOMPARE(refused.exitCode, 2);
@@ -1135,6 +1168,33 @@ void TstCli::overAGateway() {
         QCOMPARE(network.err, QByteArray());
         QCOMPARE(network.out, serial.out);
     }
+
+    // A gateway that takes the connection and closes it at once: one line that says so, not a
+    // logging line and a "no reply" behind it.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
+    QVERIFY(::listen(listener, 4) == 0);
+    QVERIFY(::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) == 0);
+    std::thread closer([listener] {
+        for (;;) {
+            const int client = ::accept(listener, nullptr, nullptr);
+            if (client < 0)
+                return;
+            ::close(client);
+        }
+    });
+    const QString closing = QStringLiteral("tcp://127.0.0.1:%1").arg(ntohs(address.sin_port));
+    RUN_CLI(closed, {QStringLiteral("identify"), QStringLiteral("--port"), closing});
+    ::shutdown(listener, SHUT_RDWR);
+    ::close(listener);
+    closer.join();
+    QCOMPARE(closed.exitCode, 1);
+    QCOMPARE(closed.errLines(), QStringList{QStringLiteral("corvane-cli: address 1: the gateway "
+                                                           "closed the connection")});
 }
 
 QTEST_GUILESS_MAIN(TstCli)

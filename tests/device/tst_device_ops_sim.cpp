@@ -222,52 +222,86 @@ void TstDeviceOpsSim::silentDevice() {
 // Each fault hits the second request of the counters sequence once (the first one's window
 // includes its send, too short for a split reply); the sequence goes on and the later steps
 // still fill their rows.
+// With retries, a failed reply is asked for again, one log line each, and the value is read;
+// an answer ("illegal data address") is not retried, a busy logger is, and when the retries run
+// out the designed failure line follows.
 void TstDeviceOpsSim::faults_data() {
     QTest::addColumn<FaultRule>("fault");
+    QTest::addColumn<int>("retries");
     QTest::addColumn<QStringList>("expectedLines");
-    auto rule = [](FaultKind kind) {
+    QTest::addColumn<bool>("read");
+    auto rule = [](FaultKind kind, int times = 1) {
         FaultRule r;
         r.kind = kind;
         r.function = 4;
         r.target = 0x0010;
-        r.times = 1;
+        r.times = times;
         return r;
     };
     FaultRule exception = rule(FaultKind::Exception);
     exception.exceptionCode = 2;
+    FaultRule busy = rule(FaultKind::Exception);
+    busy.exceptionCode = 6;
     FaultRule late = rule(FaultKind::Delay);
     late.delay = std::chrono::milliseconds(400);
     FaultRule split = rule(FaultKind::Split);
     split.parts = 4;
     split.partPause = std::chrono::milliseconds(15);
-    QTest::newRow("bad CRC") << rule(FaultKind::BadCrc) << QStringList{"Error in CRC field\r"};
-    QTest::newRow("exception 2") << exception << QStringList{"Error - ILLEGAL DATA ADDRESS\r"};
-    QTest::newRow("late reply") << late << QStringList{kNoResponse};
-    QTest::newRow("leading zeros") << rule(FaultKind::LeadingZeros) << QStringList();
-    QTest::newRow("split reply") << split << QStringList();
+    const QString retry1of1 = QStringLiteral("Retry 1 of 1 for device 1");
+    QTest::newRow("bad CRC") << rule(FaultKind::BadCrc) << 0 << QStringList{"Error in CRC field\r"}
+                             << false;
+    QTest::newRow("exception 2") << exception << 0 << QStringList{"Error - ILLEGAL DATA ADDRESS\r"}
+                                 << false;
+    QTest::newRow("late reply") << late << 0 << QStringList{kNoResponse} << false;
+    QTest::newRow("leading zeros") << rule(FaultKind::LeadingZeros) << 0 << QStringList() << true;
+    QTest::newRow("split reply") << split << 0 << QStringList() << true;
     QTest::newRow("reply from device 2")
-        << rule(FaultKind::WrongAddress)
-        << QStringList{"Reply from device 2 ignored (request went to device 1)", kNoResponse};
+        << rule(FaultKind::WrongAddress) << 0
+        << QStringList{"Reply from device 2 ignored (request went to device 1)", kNoResponse}
+        << false;
+    QTest::newRow("bad CRC, retried")
+        << rule(FaultKind::BadCrc) << 1 << QStringList{retry1of1} << true;
+    QTest::newRow("silence, retried")
+        << rule(FaultKind::NoReply) << 1 << QStringList{retry1of1} << true;
+    QTest::newRow("device 2, retried")
+        << rule(FaultKind::WrongAddress) << 1 << QStringList{retry1of1} << true;
+    QTest::newRow("silence three times, three retries")
+        << rule(FaultKind::NoReply, 3) << 3
+        << QStringList{"Retry 1 of 3 for device 1", "Retry 2 of 3 for device 1",
+                       "Retry 3 of 3 for device 1"}
+        << true;
+    QTest::newRow("retries run out")
+        << rule(FaultKind::NoReply, 3) << 2
+        << QStringList{"Retry 1 of 2 for device 1", "Retry 2 of 2 for device 1", kNoResponse}
+        << false;
+    QTest::newRow("an answer is not retried")
+        << exception << 3 << QStringList{"Error - ILLEGAL DATA ADDRESS\r"} << false;
+    QTest::newRow("busy, retried") << busy << 1 << QStringList{retry1of1} << true;
 }
 
 void TstDeviceOpsSim::faults() {
     QFETCH(FaultRule, fault);
+    QFETCH(int, retries);
     QFETCH(QStringList, expectedLines);
+    QFETCH(bool, read);
     Rig rig(Model::Qtr4d);
     rig.sim.sim.withLogger(1, fillLogger);
     rig.sim.sim.addFault(fault);
+    rig.sim.session.runner.setRetries(retries);
     QVERIFY(rig.run(&DeviceOperations::readCounters));
 
     const QStringList expectedLog = QStringList{"Reading device No. 1..."} + expectedLines;
     QCOMPARE(rig.log().mid(0, expectedLog.size()), expectedLog);
-    QCOMPARE(rig.counters().cell(1, kRowTariff1Pulses), expectedLines.isEmpty() ? "101" : "");
+    QCOMPARE(rig.counters().cell(1, kRowTariff1Pulses), read ? "101" : "");
     QCOMPARE(rig.counters().cell(1, kRowTotalPulses), "70001");
     // The last counter step is far enough from the fault to be untouched by a late reply.
     QCOMPARE(rig.counters().cell(4, kRowTariff4Pulses), "404");
     QCOMPARE(rig.sim.out.texts.value("Label5"), "Battery status: 3.75");
     QCOMPARE(rig.sim.out.isEnabled("BitBtn6"), true);
-    QCOMPARE(rig.sim.session.reading.failures.empty(), expectedLines.isEmpty());
+    QCOMPARE(rig.sim.session.reading.failures.empty(), read);
     QCOMPARE(rig.sim.session.reading.batteryVolts(), std::optional(3.75));
+    // A retried step is still one request of the command.
+    QCOMPARE(rig.sim.session.runner.lastSummary().sent, 7);
 }
 
 void TstDeviceOpsSim::measuredValues() {

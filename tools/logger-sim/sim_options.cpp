@@ -213,9 +213,9 @@ ParseOutcome parseSimOptions(const QStringList &arguments, SimOptions &options, 
                                      QStringLiteral("Battery level in volts, 0 to 5 (default "
                                                     "3.61)."),
                                      QStringLiteral("VOLTS"));
-    parser.addOptions({help,      slave,    line,      link,      device,     tcpListen, speed,
-                       parity,    stopBits, quiet,     lineTime,  turnaround, echo,      fault,
-                       faultRate, faultKinds, seed,     pulseRate, timeScale, clock,      battery});
+    parser.addOptions({help,      slave,      line,  link,      device,     tcpListen, speed,
+                       parity,    stopBits,   quiet, lineTime,  turnaround, echo,      fault,
+                       faultRate, faultKinds, seed,  pulseRate, timeScale,  clock,     battery});
 
     auto error = [&message](const QString &text) {
         message = text;
