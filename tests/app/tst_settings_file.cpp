@@ -44,6 +44,8 @@ QVariant field(const Settings &s, const QString &name) {
         return s.FastReplies;
     if (name == QLatin1String("LineDirection"))
         return s.LineDirection;
+    if (name == QLatin1String("Retries"))
+        return s.Retries;
     return s.ResponseTime;
 }
 
@@ -118,6 +120,13 @@ void TstSettingsFile::read_data() {
     direction("direction adapter", "2", 2);
     direction("direction out of range", "3", 0);
     direction("direction negative", "-1", 0);
+    const auto retries = [](const char *name, const QByteArray &value, int expected) {
+        QTest::newRow(name) << "[Misc]\nRetries=" + value << "Retries" << QVariant(expected);
+    };
+    retries("retries 3", "3", 3);
+    retries("retries 5", "5", 5);
+    retries("retries beyond 5", "6", 0);
+    retries("retries negative", "-1", 0);
     const auto name = [](const char *row, const QByteArray &content, const QString &expected) {
         QTest::newRow(row) << content << "ComName" << QVariant(expected);
     };
@@ -216,12 +225,13 @@ void TstSettingsFile::writeSettingsIntoNewFile() {
     s.LineDirection = 1;
     s.IgnoreEcho = true;
     writeSettings(m_ini, s);
-    QCOMPARE(readBytes(m_ini), QByteArray("[Com port]\nName=/dev/ttyUSB0\nSpeed=9600\nParity=None\n"
-                                          "Data bits=8\nStop bits=1\nRTS=0\nAutoOpen=1\nReopen=1\n"
-                                          "Direction=1\nEcho=1\n[Misc]\n"
-                                          "AutoLoad=0\nAutoRead=1\nSeparator=.\n"
-                                          "Export separator=,\nResponse Time=2500\nFastReplies=0\n"
-                                          "LogTimestamps=0\nLogSentFrames=1\nLogLineLimit=1000\n"));
+    QCOMPARE(readBytes(m_ini),
+             QByteArray("[Com port]\nName=/dev/ttyUSB0\nSpeed=9600\nParity=None\n"
+                        "Data bits=8\nStop bits=1\nRTS=0\nAutoOpen=1\nReopen=1\n"
+                        "Direction=1\nEcho=1\n[Misc]\n"
+                        "AutoLoad=0\nAutoRead=1\nSeparator=.\n"
+                        "Export separator=,\nResponse Time=2500\nFastReplies=0\nRetries=0\n"
+                        "LogTimestamps=0\nLogSentFrames=1\nLogLineLimit=1000\n"));
     QCOMPARE(readSettings(m_ini), s);
 }
 

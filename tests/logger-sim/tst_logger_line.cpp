@@ -679,12 +679,22 @@ void TstLoggerLine::commandLineErrors_data() {
     QTest::newRow("turnaround without a value") << QStringList{"--turnaround"};
     QTest::newRow("line time with a value") << QStringList{"--line-time=9600"};
     QTest::newRow("echo with a value") << QStringList{"--echo=on"};
+    QTest::newRow("unknown fault kind")
+        << QStringList{"--fault-rate", "0.25", "--fault-kinds", "bad-crc,explode"};
 }
 
 void TstLoggerLine::commandLineErrors() {
     QFETCH(QStringList, arguments);
     SimOptions options;
     QString message;
+    // The kinds a random fault is drawn from, as given and each once.
+    QCOMPARE(parseSimOptions({"sim", "--fault-rate", "0.25", "--fault-kinds",
+                              "bad-crc,no-reply,bad-crc,wrong-address"},
+                             options, message),
+             ParseOutcome::Run);
+    QCOMPARE(options.faultKinds,
+             (QList<FaultKind>{FaultKind::BadCrc, FaultKind::NoReply, FaultKind::WrongAddress}));
+    options = SimOptions();
     QCOMPARE(parseSimOptions(QStringList{"sim"} + arguments, options, message),
              ParseOutcome::Error);
     QVERIFY(!message.isEmpty());
