@@ -13,6 +13,7 @@
 //
 //     QT_QPA_PLATFORM=offscreen corvane-monitor-bench [cycles] [--skip-memory]
 #include "bench_session.h"
+#include "bench_util.h"
 #include "clock_source.h"
 #include "logger_simulator.h"
 #include "monitor.h"
@@ -35,17 +36,11 @@
 #include <vector>
 
 using namespace corvane;
+using bench::residentMiB;
+using bench::waitFor;
 using namespace std::chrono_literals;
 
 namespace {
-
-double residentMiB() {
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? fields.at(1).toDouble() * 4096.0 / (1024.0 * 1024.0) : 0;
-}
 
 // Whole frames go to the simulator's core; its reply arrives as a received-bytes event.
 class LoopbackLine : public SerialLine {
@@ -94,50 +89,6 @@ class NoSleep : public Sleeper {
 public:
     void sleep(std::chrono::microseconds) override {}
 };
-
-class StallProbe {
-public:
-    StallProbe() {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        m_timer.setInterval(2);
-        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] {
-            const qint64 now = m_clock.nsecsElapsed();
-            m_late.push_back(now - m_last - 2'000'000);
-            m_last = now;
-        });
-    }
-    void start() {
-        m_clock.start();
-        m_last = 0;
-        m_timer.start();
-    }
-    void stop() { m_timer.stop(); }
-    double percentileMs(double p) const {
-        if (m_late.empty())
-            return 0;
-        std::vector<qint64> sorted = m_late;
-        std::sort(sorted.begin(), sorted.end());
-        const auto rank = std::size_t(std::ceil(p * double(sorted.size())));
-        return double(sorted[std::clamp<std::size_t>(rank, 1, sorted.size()) - 1]) / 1e6;
-    }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_last = 0;
-    std::vector<qint64> m_late;
-};
-
-bool waitFor(const std::function<bool()> &done, int timeoutMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-    return true;
-}
 
 int memoryAndStall(int cycles) {
     const QDateTime start = QDateTime::currentDateTime();
@@ -213,7 +164,7 @@ int memoryAndStall(int cycles) {
 
     // A real second apart now, with the chart holding a full day.
     realClock = true;
-    StallProbe probe;
+    bench::StallProbe probe;
     const int stallCycles = 30;
     QObject::connect(&monitor, &Monitor::cycleEnded, &monitor, [&](int cycle) {
         if (cycle >= stallCycles)

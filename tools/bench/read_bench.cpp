@@ -15,6 +15,7 @@
 //
 //     corvane-read-bench [repetitions] [--fast] [--tcp]
 #include "bench_session.h"
+#include "bench_util.h"
 #include "device_operations.h"
 #include "device_session.h"
 #include "frames.h"
@@ -117,45 +118,6 @@ double lineModelMs(const LineBytes &bytes, bool fast) {
            double(kReadSteps) * preSendMs(fast);
 }
 
-// How late a 2 ms precise timer on the GUI thread fires, interval by interval.
-class StallProbe {
-public:
-    static constexpr qint64 kPeriodNs = 2'000'000;
-
-    StallProbe() {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        m_timer.setInterval(2);
-        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] {
-            const qint64 now = m_clock.nsecsElapsed();
-            m_latenessNs.push_back(now - m_last - kPeriodNs);
-            m_last = now;
-        });
-    }
-    void start() {
-        m_clock.start();
-        m_last = 0;
-        m_timer.start();
-    }
-    void stop() { m_timer.stop(); }
-    // Nearest rank, in ms; 0 without samples.
-    double percentileMs(double p) const {
-        if (m_latenessNs.empty())
-            return 0;
-        std::vector<qint64> sorted = m_latenessNs;
-        std::sort(sorted.begin(), sorted.end());
-        const auto rank = static_cast<std::size_t>(std::ceil(p * double(sorted.size())));
-        return double(sorted[std::clamp<std::size_t>(rank, 1, sorted.size()) - 1]) / 1e6;
-    }
-    std::size_t samples() const { return m_latenessNs.size(); }
-    void clear() { m_latenessNs.clear(); }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_last = 0;
-    std::vector<qint64> m_latenessNs;
-};
-
 // The FastReplies setting, as the window applies it.
 void applyFastMode(DeviceSession &session, bool fast) {
     session.setFastReplies(fast);
@@ -240,7 +202,7 @@ int main(int argc, char *argv[]) {
         double p50, p99, max;
     };
     std::vector<StallFigures> stalls;
-    StallProbe probe;
+    bench::StallProbe probe;
     for (const auto window : {100ms, 500ms}) {
         session.runner.setResponseTime(window);
         const auto model = kReadSteps * (window + tick) + send;

@@ -8,6 +8,7 @@
 // The faults are drawn from every kind but the exception, which is an answer, not a line
 // fault: silence, late replies, bad CRCs, leading zeros, fillers, split replies and another
 // address's reply.
+#include "bench_util.h"
 #include "desktop_services.h"
 #include "error_display.h"
 #include "logger_simulator.h"
@@ -24,6 +25,8 @@
 #include <cstring>
 
 using namespace corvane;
+using bench::residentMiB;
+using bench::waitFor;
 
 namespace {
 
@@ -43,25 +46,6 @@ class NoOpener : public DesktopOpener {
 public:
     void open(const QString &, Failure) override {}
 };
-
-double residentMiB() {
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? fields.at(1).toDouble() * 4096.0 / (1024.0 * 1024.0) : 0;
-}
-
-bool waitFor(const std::function<bool()> &done, int timeoutMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    }
-    return true;
-}
 
 } // namespace
 

@@ -42,6 +42,23 @@ public:
     void open(const QString &, Failure) override {}
 };
 
+// The desktop replaced by nothing, the settings in a scratch folder.
+struct Desktop {
+    explicit Desktop(const QString &folder) {
+        services.boxes = &boxes;
+        services.dialogs = &dialogs;
+        services.opener = &opener;
+        services.sleeper = &corvane::defaultSleeper();
+        services.settingsPath = folder + QStringLiteral("/corvane.ini");
+        services.autostartEntryPath = folder + QStringLiteral("/Corvane.desktop");
+        services.manualFolder = folder;
+    }
+    NoBoxes boxes;
+    NoDialogs dialogs;
+    NoOpener opener;
+    corvane::AppServices services;
+};
+
 bool save(QWidget *widget, const QString &path) {
     const bool ok = widget->grab().save(path);
     QTextStream(stdout) << (ok ? "wrote " : "could not write ") << path << '\n';
@@ -59,8 +76,8 @@ bool saveMonitor(const QString &out) {
     if (!sim.start({}))
         return false;
     QTemporaryDir scratch;
-    const QString ini = scratch.filePath(QStringLiteral("corvane.ini"));
-    QFile file(ini);
+    Desktop desktop(scratch.path());
+    QFile file(desktop.services.settingsPath);
     if (!file.open(QIODevice::WriteOnly))
         return false;
     file.write(QStringLiteral("[Com port]\nName=%1\nSpeed=9600\nParity=None\nAutoOpen=1\n"
@@ -68,18 +85,7 @@ bool saveMonitor(const QString &out) {
                    .arg(sim.slavePath())
                    .toUtf8());
     file.close();
-    NoBoxes boxes;
-    NoDialogs dialogs;
-    NoOpener opener;
-    corvane::AppServices services;
-    services.boxes = &boxes;
-    services.dialogs = &dialogs;
-    services.opener = &opener;
-    services.sleeper = &corvane::defaultSleeper();
-    services.settingsPath = ini;
-    services.autostartEntryPath = scratch.filePath(QStringLiteral("Corvane.desktop"));
-    services.manualFolder = scratch.path();
-    corvane::TForm1 window(services);
+    corvane::TForm1 window(desktop.services);
     window.show();
     window.ui.PageControl1->setCurrentIndex(1);
     QElapsedTimer clock;
@@ -111,18 +117,8 @@ int main(int argc, char *argv[]) {
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
     QDir().mkpath(out);
     QTemporaryDir scratch;
-
-    NoBoxes boxes;
-    NoDialogs dialogs;
-    NoOpener opener;
-    corvane::AppServices services;
-    services.boxes = &boxes;
-    services.dialogs = &dialogs;
-    services.opener = &opener;
-    services.sleeper = &corvane::defaultSleeper();
-    services.settingsPath = scratch.filePath(QStringLiteral("corvane.ini"));
-    services.autostartEntryPath = scratch.filePath(QStringLiteral("Corvane.desktop"));
-    services.manualFolder = scratch.path();
+    Desktop desktop(scratch.path());
+    corvane::AppServices &services = desktop.services;
 
     corvane::TForm1 window(services);
     window.show();
