@@ -683,10 +683,9 @@ void TForm1::monitorStartClick() {
         m_monitorLog.close();
         return;
     }
-    if (m_monitorLog.isOpen() &&
-        !m_monitorLog.writeStart({m_services.now ? m_services.now() : QDateTime::currentDateTime(),
-                                  options.interval, m_port.displayName, options.addresses},
-                                 m_settings.ExportSeparator)) {
+    if (m_monitorLog.isOpen() && !m_monitorLog.writeStart({m_session.now(), options.interval,
+                                                           m_port.displayName, options.addresses},
+                                                          m_settings.ExportSeparator)) {
         m_monitor.fail(QStringLiteral("The monitor log %1 could not be written: %2. Monitoring "
                                       "stopped")
                            .arg(m_monitorLog.path(), m_monitorLog.errorString()));

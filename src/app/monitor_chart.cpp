@@ -60,10 +60,9 @@ void MonitorChart::setQuantity(MonitorQuantity quantity) {
 
 void MonitorChart::setInputs(int inputs) {
     inputs = std::clamp(inputs, 1, kMaxInputs);
-    if (inputs == m_inputs && !m_lines[0].empty()) {
-        redraw();
+    // Told with every reading: only a change of layout redraws here.
+    if (inputs == m_inputs && !m_lines[0].empty())
         return;
-    }
     m_inputs = inputs;
     for (auto &pieces : m_lines) {
         for (QLineSeries *series : pieces) {

@@ -28,7 +28,7 @@ public:
 
     void setAddress(int address);
     void setQuantity(MonitorQuantity quantity);
-    // How many input lines the chart shows (the model's inputs).
+    // How many input lines the chart shows (the model's inputs); a change redraws.
     void setInputs(int inputs);
     int address() const { return m_address; }
     MonitorQuantity quantity() const { return m_quantity; }

@@ -10,7 +10,6 @@
 #include "payload.h"
 #include "register_map.h"
 #include "service_commands.h"
-#include "shown_text.h"
 #include "table_rows.h"
 #include "value_encoding.h"
 

@@ -2,7 +2,7 @@
 
 #include "address_store.h"
 #include "line_names.h"
-#include "shown_text.h"
+#include "value_encoding.h"
 
 #include <QSet>
 

@@ -9,8 +9,8 @@
 #include "network_port_name.h"
 #include "register_map.h"
 #include "ser_comm_error.h"
-#include "shown_text.h"
 #include "sleeper.h"
+#include "value_encoding.h"
 #include "work_file_io.h"
 
 #include <QEventLoop>

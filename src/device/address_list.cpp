@@ -1,7 +1,7 @@
 #include "address_list.h"
 
 #include "address_store.h"
-#include "shown_text.h"
+#include "value_encoding.h"
 
 namespace corvane {
 namespace {
@@ -39,7 +39,8 @@ std::optional<QList<int>> parseAddressList(const QString &text, QString *error) 
             const auto a = address(part.left(dash).trimmed());
             const auto b = address(part.mid(dash + 1).trimmed());
             if (!a || !b || *a > *b)
-                return fail(QStringLiteral("bad address range '%1': %2").arg(shownText(part), range));
+                return fail(
+                    QStringLiteral("bad address range '%1': %2").arg(shownText(part), range));
             first = *a;
             last = *b;
         } else {

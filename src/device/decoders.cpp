@@ -54,6 +54,25 @@ void DecodeWordBlock(const ModbusReply &reply, int row, DecodeContext &ctx) {
     showParameterRow(ctx.reading, row, values.size(), grid, ctx.locale);
 }
 
+void recordMeasuredBlock(const ModbusReply &reply, int row, DeviceReading &reading,
+                         const std::function<QString(int input)> &unit) {
+    const QList<std::int32_t> values = longValues(reply);
+    for (int input = 1; input <= values.size() && input <= kMaxInputs; ++input) {
+        InputReading &into = reading.inputs[std::size_t(input - 1)];
+        const std::int32_t value = values.at(input - 1);
+        if (row == kFlowBlockRow) {
+            into.flowTenths = value;
+        } else if (row == kRowTotalConsumption) {
+            into.consumptionTenths = value;
+            into.consumptionUnit = unit(input);
+        } else if (row == kRowTotalPulses) {
+            into.totalPulses = value;
+        } else {
+            into.tariffPulses[std::size_t(row - kRowTariff1Pulses)] = value;
+        }
+    }
+}
+
 void DecodeLongBlock(const ModbusReply &reply, LongBlockTable table, int row, DecodeContext &ctx) {
     const bool parameters = table == LongBlockTable::Parameters;
     const bool known = parameters ? isTenthsRow(row)
@@ -63,29 +82,27 @@ void DecodeLongBlock(const ModbusReply &reply, LongBlockTable table, int row, De
         return;
     DeviceTables &tables = ctx.tables;
     const QList<std::int32_t> values = longValues(reply);
+    if (!parameters) {
+        recordMeasuredBlock(reply, row, ctx.reading, [&tables](int input) {
+            return tables.Grid_data.cell(input, kRowUnit);
+        });
+        for (int input = 1; input <= values.size(); ++input) {
+            const InputReading &shown = ctx.reading.inputs[std::size_t(input - 1)];
+            if (row == kFlowBlockRow)
+                tables.Grid_flow.setCell(input, kRowFlow, *flowText(shown, ctx.locale));
+            else
+                tables.Grid_data2.setCell(input, row, *counterText(shown, row, ctx.locale));
+        }
+        return;
+    }
     for (int input = 1; input <= values.size(); ++input) {
         InputReading &into = ctx.reading.inputs[std::size_t(input - 1)];
         const std::int32_t value = values.at(input - 1);
-        if (parameters) {
-            if (row == kRowInitialValue)
-                into.initialValueTenths = value;
-            else
-                into.tariffInitialValueTenths[std::size_t(row - kRowTariff1InitialValue)] = value;
-            tables.Grid_data.setCell(input, row, *parameterText(into, row, ctx.locale));
-        } else if (row == kFlowBlockRow) {
-            into.flowTenths = value;
-            tables.Grid_flow.setCell(input, kRowFlow, *flowText(into, ctx.locale));
-        } else {
-            if (row == kRowTotalConsumption) {
-                into.consumptionTenths = value;
-                into.consumptionUnit = tables.Grid_data.cell(input, kRowUnit);
-            } else if (row == kRowTotalPulses) {
-                into.totalPulses = value;
-            } else {
-                into.tariffPulses[std::size_t(row - kRowTariff1Pulses)] = value;
-            }
-            tables.Grid_data2.setCell(input, row, *counterText(into, row, ctx.locale));
-        }
+        if (row == kRowInitialValue)
+            into.initialValueTenths = value;
+        else
+            into.tariffInitialValueTenths[std::size_t(row - kRowTariff1InitialValue)] = value;
+        tables.Grid_data.setCell(input, row, *parameterText(into, row, ctx.locale));
     }
 }
 

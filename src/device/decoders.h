@@ -2,9 +2,13 @@
 
 #include "readings.h"
 #include "register_map.h"
+#include "table_rows.h"
 
 #include <QByteArray>
 #include <QLocale>
+
+#include <array>
+#include <functional>
 
 namespace corvane {
 
@@ -37,6 +41,27 @@ struct DecodeContext {
 void DecodeWordBlock(const ModbusReply &reply, int row, DecodeContext &ctx);
 // Which table a block of 32-bit values belongs to: the parameter read's, or the measured values.
 enum class LongBlockTable { Parameters, Measured };
+// The counter blocks of the counters sequence in their order, with the Grid_data2 row each
+// fills: total pulses, the tariffs, then the consumption, which takes its unit from the parameter
+// table.
+struct CounterBlock {
+    std::uint16_t start;
+    int row;
+};
+inline constexpr std::array<CounterBlock, 6> kCounterBlocks{{
+    {kInRegTotalPulses, kRowTotalPulses},
+    {kInRegTariff1Pulses, kRowTariff1Pulses},
+    {kInRegTariff2Pulses, kRowTariff1Pulses + 1},
+    {kInRegTariff3Pulses, kRowTariff1Pulses + 2},
+    {kInRegTariff4Pulses, kRowTariff4Pulses},
+    {kInRegConsumption, kRowTotalConsumption},
+}};
+
+// A measured block (a counters row, or the flow for kFlowBlockRow) into the reading only; the
+// consumption's unit text comes from unit(input).
+void recordMeasuredBlock(const ModbusReply &reply, int row, DeviceReading &reading,
+                         const std::function<QString(int input)> &unit);
+
 // One signed 32-bit value per input. Parameters: tenths into Grid_data rows 5, 14..17.
 // Measured: Grid_data2 row 1 (tenths and the unit text), rows 2..6 (counts), or Grid_flow for
 // row 22.

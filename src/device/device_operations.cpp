@@ -50,15 +50,6 @@ constexpr std::array<WordReadStep, 5> kLongReadSteps{{
     {12, kRegTariff4InitialValue, kRowTariff4InitialValue},
 }};
 
-// Counter blocks of the counters sequence, with the Grid_data2 row their decoder fills.
-constexpr std::array<WordReadStep, 6> kCounterSteps{{
-    {1, kInRegTotalPulses, kRowTotalPulses},
-    {2, kInRegTariff1Pulses, kRowTariff1Pulses},
-    {3, kInRegTariff2Pulses, kRowTariff1Pulses + 1},
-    {4, kInRegTariff3Pulses, kRowTariff1Pulses + 2},
-    {5, kInRegTariff4Pulses, kRowTariff4Pulses},
-    {6, kInRegConsumption, kRowTotalConsumption},
-}};
 
 // Writes of whole table rows, with what each holds as the log names it: "Programming <what>...".
 // The names are the logger tool's own, spelling included.
@@ -217,7 +208,7 @@ void DeviceOperations::buildMeasureCommands() {
     // The first window opens before the send, so it includes the send time.
     m_counters.windowBeforeSend = true;
     std::vector<StepCells> cells;
-    for (const WordReadStep &step : kCounterSteps) {
+    for (const CounterBlock &step : kCounterBlocks) {
         cells.push_back({step.row, step.row});
         m_counters.steps.push_back(
             {readInput(step.start, &s.device.LongRegisterCount),

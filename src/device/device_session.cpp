@@ -14,8 +14,11 @@ DeviceSession::DeviceSession(SessionEnvironment environment)
 }
 
 DecodeContext DeviceSession::decodeContext() {
-    return DecodeContext{env.out,   device, tables, store, reading, env.selectedAddress(),
-                         env.locale};
+    return decodeContext(reading);
+}
+
+DecodeContext DeviceSession::decodeContext(DeviceReading &into) {
+    return DecodeContext{env.out, device, tables, store, into, env.selectedAddress(), env.locale};
 }
 
 void DeviceSession::setFastReplies(bool fast) {

@@ -62,8 +62,10 @@ public:
     DeviceSession(const DeviceSession &) = delete;
     DeviceSession &operator=(const DeviceSession &) = delete;
 
-    // Everything a decoder writes into, for the address selected now.
+    // Everything a decoder writes into, for the address selected now: the session's reading,
+    // or another one (the monitor's).
     DecodeContext decodeContext();
+    DecodeContext decodeContext(DeviceReading &into);
     QDateTime now() const { return env.now ? env.now() : QDateTime::currentDateTime(); }
 
     // The FastReplies setting: windows close on a complete reply, requests go out whole.

@@ -15,20 +15,6 @@
 namespace corvane {
 namespace {
 
-struct CounterStep {
-    std::uint16_t start;
-    int row;
-};
-// The counters sequence's order: total pulses, the tariffs, then the consumption, which takes
-// its unit from the parameter table.
-constexpr std::array<CounterStep, 6> kCounterSteps{{
-    {kInRegTotalPulses, kRowTotalPulses},
-    {kInRegTariff1Pulses, kRowTariff1Pulses},
-    {kInRegTariff2Pulses, kRowTariff1Pulses + 1},
-    {kInRegTariff3Pulses, kRowTariff1Pulses + 2},
-    {kInRegTariff4Pulses, kRowTariff4Pulses},
-    {kInRegConsumption, kRowTotalConsumption},
-}};
 constexpr int kNoRow = -1;
 constexpr int kFlowRow = 0;
 
@@ -96,7 +82,7 @@ void Monitor::stop() {
     // Waiting for the next cycle; otherwise an address has just ended and the step after it
     // sees the request.
     if (m_next.isActive())
-        end({});
+        end();
 }
 
 void Monitor::fail(const QString &reason) {
@@ -105,7 +91,7 @@ void Monitor::fail(const QString &reason) {
     m_failure = reason;
     m_stopRequested = true;
     if (m_next.isActive())
-        end({});
+        end();
 }
 
 void Monitor::startCycle() {
@@ -113,7 +99,7 @@ void Monitor::startCycle() {
         if (!m_running)
             return;
         if (m_stopRequested) {
-            end({});
+            end();
             return;
         }
         ++m_cycle;
@@ -125,13 +111,13 @@ void Monitor::startCycle() {
 
 void Monitor::readNext() {
     if (m_stopRequested) {
-        end({});
+        end();
         return;
     }
     if (m_index >= m_options.addresses.size()) {
         Q_EMIT cycleEnded(m_cycle);
         if (m_stopRequested) {
-            end({});
+            end();
             return;
         }
         const auto spent = std::chrono::milliseconds(m_cycleClock.elapsed());
@@ -165,30 +151,6 @@ QString Monitor::modelOf(int address) const {
     return m_session.store.model(address);
 }
 
-DecodeContext Monitor::selectedContext() {
-    return DecodeContext{m_session.env.out,   m_session.device, m_session.tables,
-                         m_session.store,     m_reading,        m_session.selectedAddress(),
-                         m_session.env.locale};
-}
-
-void Monitor::recordLongBlock(const ModbusReply &reply, int row, int address) {
-    const QList<std::int32_t> values = longValues(reply);
-    for (int input = 1; input <= values.size() && input <= kMaxInputs; ++input) {
-        InputReading &into = m_reading.inputs[std::size_t(input - 1)];
-        const std::int32_t value = values.at(input - 1);
-        if (row == kFlowBlockRow) {
-            into.flowTenths = value;
-        } else if (row == kRowTotalConsumption) {
-            into.consumptionTenths = value;
-            into.consumptionUnit = m_session.store.cell(address, input, kRowUnit);
-        } else if (row == kRowTotalPulses) {
-            into.totalPulses = value;
-        } else {
-            into.tariffPulses[std::size_t(row - kRowTariff1Pulses)] = value;
-        }
-    }
-}
-
 void Monitor::greyFailedStep(const StepOutcome &outcome, int address) {
     if (outcome.verdict.accepted() || address != m_session.selectedAddress())
         return;
@@ -215,71 +177,72 @@ RequestRunner::Command Monitor::addressCommand(int address) {
     command.noReply = RequestRunner::NoReply::Silent;
     m_stepRows.clear();
 
-    // The register count follows the model known when the step goes out.
-    const auto count = [this, address]() -> std::optional<int> {
-        const ModelInfo *model = findModel(modelOf(address));
-        if (!model)
-            return std::nullopt;
-        return model->LongRegisterCount;
+    // The selected address's reply goes through the designed decoder, which fills the window
+    // too; another address's only into the reading.
+    using Shown = std::function<void(const ModbusReply &, DecodeContext &)>;
+    using Recorded = std::function<void(const ModbusReply &)>;
+    const auto decoder = [this, address](Shown shown, Recorded recorded) {
+        return [this, address, shown = std::move(shown),
+                recorded = std::move(recorded)](const ModbusReply &reply) {
+            if (address != m_session.selectedAddress()) {
+                recorded(reply);
+                return;
+            }
+            DecodeContext ctx = m_session.decodeContext(m_reading);
+            shown(reply, ctx);
+        };
     };
+    // A read of input registers, sent once a model is known; its register count follows the
+    // model in force when the step goes out.
+    const auto readInput = [this, &s, address](std::uint16_t start, bool perInput) {
+        return [this, &s, address, start, perInput](int slave) -> std::optional<SentRequest> {
+            const ModelInfo *model = findModel(modelOf(address));
+            if (!model)
+                return std::nullopt;
+            return s.master.SendReadInput(
+                slave, start, perInput ? model->LongRegisterCount : kBatteryRegisterCount);
+        };
+    };
+
     if (!findModel(modelOf(address))) {
         m_stepRows.push_back(kNoRow);
         command.steps.push_back(
             {[&s](int slave) {
                  return std::optional(s.master.SendReadDeviceId(slave, kDeviceIdCode));
              },
-             [this, address](const ModbusReply &reply) {
-                 if (address == m_session.selectedAddress()) {
-                     DecodeContext ctx = selectedContext();
-                     DecodeDeviceId(reply, ctx);
-                     return;
-                 }
-                 m_reading.identification = identificationText(reply);
-                 m_reading.model = recognizeModel(*m_reading.identification);
-                 m_session.store.setModel(address, m_reading.model.left(kModelTextLength));
-             },
+             decoder(DecodeDeviceId,
+                     [this, address](const ModbusReply &reply) {
+                         m_reading.identification = identificationText(reply);
+                         m_reading.model = recognizeModel(*m_reading.identification);
+                         m_session.store.setModel(address, m_reading.model.left(kModelTextLength));
+                     }),
              false});
     }
-    const auto block = [this, &s, address, count](std::uint16_t start, int row) {
-        return RequestRunner::Step{[&s, start, count](int slave) -> std::optional<SentRequest> {
-                                       const std::optional<int> registers = count();
-                                       if (!registers)
-                                           return std::nullopt;
-                                       return s.master.SendReadInput(slave, start, *registers);
-                                   },
-                                   [this, address, row](const ModbusReply &reply) {
-                                       if (address == m_session.selectedAddress()) {
-                                           DecodeContext ctx = selectedContext();
-                                           DecodeLongBlock(reply, LongBlockTable::Measured, row,
-                                                           ctx);
-                                           return;
-                                       }
-                                       recordLongBlock(reply, row, address);
-                                   },
-                                   false};
+    const auto block = [&](std::uint16_t start, int row) {
+        m_stepRows.push_back(row == kFlowBlockRow ? kFlowRow : row);
+        command.steps.push_back(
+            {readInput(start, true),
+             decoder(
+                 [row](const ModbusReply &reply, DecodeContext &ctx) {
+                     DecodeLongBlock(reply, LongBlockTable::Measured, row, ctx);
+                 },
+                 [this, address, row](const ModbusReply &reply) {
+                     recordMeasuredBlock(reply, row, m_reading, [this, address](int input) {
+                         return m_session.store.cell(address, input, kRowUnit);
+                     });
+                 }),
+             false});
     };
-    for (const CounterStep &step : kCounterSteps) {
-        m_stepRows.push_back(step.row);
-        command.steps.push_back(block(step.start, step.row));
-    }
+    for (const CounterBlock &counter : kCounterBlocks)
+        block(counter.start, counter.row);
     m_stepRows.push_back(kNoRow);
-    command.steps.push_back({[&s, count](int slave) -> std::optional<SentRequest> {
-                                 if (!count())
-                                     return std::nullopt;
-                                 return s.master.SendReadInput(slave, kInRegBattery,
-                                                               kBatteryRegisterCount);
-                             },
-                             [this, address](const ModbusReply &reply) {
-                                 if (address == m_session.selectedAddress()) {
-                                     DecodeContext ctx = selectedContext();
-                                     DecodeBattery(reply, ctx);
-                                     return;
-                                 }
-                                 m_reading.batteryByte = firstRegisterLowByte(reply);
-                             },
+    command.steps.push_back({readInput(kInRegBattery, false),
+                             decoder(DecodeBattery,
+                                     [this](const ModbusReply &reply) {
+                                         m_reading.batteryByte = firstRegisterLowByte(reply);
+                                     }),
                              false});
-    m_stepRows.push_back(kFlowRow);
-    command.steps.push_back(block(kInRegFlow, kFlowBlockRow));
+    block(kInRegFlow, kFlowBlockRow);
 
     command.onStart = [&s] { s.env.line.InputRoom(); };
     command.stepEnded = [this, address](const StepOutcome &outcome) {
@@ -321,20 +284,17 @@ void Monitor::afterAddress() {
     });
 }
 
-void Monitor::end(const QString &line) {
+void Monitor::end() {
     if (!m_running)
         return;
     m_running = false;
     m_next.stop();
     m_session.runner.release(this);
-    QString text = line;
-    if (text.isEmpty() && !m_failure.isEmpty())
-        text = m_failure;
-    if (text.isEmpty())
-        text = QStringLiteral("Monitoring stopped after %1 %2")
-                   .arg(m_cycle)
-                   .arg(m_cycle == 1 ? QStringLiteral("cycle") : QStringLiteral("cycles"));
-    m_session.env.out.log(text);
+    m_session.env.out.log(!m_failure.isEmpty() ? m_failure
+                                               : QStringLiteral("Monitoring stopped after %1 %2")
+                                                     .arg(m_cycle)
+                                                     .arg(m_cycle == 1 ? QStringLiteral("cycle")
+                                                                       : QStringLiteral("cycles")));
     Q_EMIT runningChanged(false);
 }
 

@@ -64,12 +64,10 @@ private:
     void startCycle();
     void readNext();
     void afterAddress();
-    void end(const QString &line);
+    void end();
     RequestRunner::Command addressCommand(int address);
     // The model in force for an address: the window's for the selected one, else its slot's.
     QString modelOf(int address) const;
-    DecodeContext selectedContext();
-    void recordLongBlock(const ModbusReply &reply, int row, int address);
     void greyFailedStep(const StepOutcome &outcome, int address);
 
     DeviceSession &m_session;

@@ -86,12 +86,20 @@ QString visibleText(const QString &text) {
     QString shown;
     shown.reserve(text.size());
     for (const QChar c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
-            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        const char16_t code = c.unicode();
+        if (code < 0x20 || (code >= 0x7F && code <= 0x9F))
+            shown += QString::asprintf("\\x%02X", unsigned(code));
         else
             shown += c;
     }
     return shown;
+}
+
+QString shownText(const QString &text) {
+    constexpr qsizetype kLongest = 64;
+    if (text.size() <= kLongest)
+        return visibleText(text);
+    return visibleText(text.left(kLongest)) + QChar(0x2026);
 }
 
 int strictToInt(const QString &text) {

@@ -16,8 +16,12 @@ namespace corvane {
 std::optional<qint64> parseInteger(QStringView text);
 
 // The text for a message: control characters written as \xNN, so that a U+0000 neither ends
-// the message nor vanishes from it.
+// the message nor vanishes from it, and an escape sequence or a line end does not reach the
+// terminal.
 QString visibleText(const QString &text);
+// Text the operator typed, fit to be quoted in a message of one line: visibleText of its first
+// 64 characters, with "…" where more were cut.
+QString shownText(const QString &text);
 
 // parseInteger within the range of int. Anything else raises std::invalid_argument with
 // "'<text>' is not a valid integer value", for the error display.

@@ -246,6 +246,12 @@ bool RequestRunner::windowOpenedBeforeSend() const {
     return m_command.windowBeforeSend && m_step == 1 && m_retry == 0;
 }
 
+VerdictReport RequestRunner::verdictReport() const {
+    const std::size_t index = std::size_t(m_step - 1);
+    return {index < m_command.steps.size() ? m_command.steps[index].reportLeadingZero : true,
+            m_command.noReply};
+}
+
 void RequestRunner::setRetries(int retries) {
     m_retries = std::clamp(retries, 0, 5);
 }
@@ -352,9 +358,7 @@ void RequestRunner::windowClosed() {
                 finish();
         });
         const std::size_t index = std::size_t(m_step - 1);
-        const VerdictReport how{
-            index < m_command.steps.size() ? m_command.steps[index].reportLeadingZero : true,
-            m_command.noReply};
+        const VerdictReport how = verdictReport();
         if (m_state.RxBuffer.isEmpty()) {
             const ReplyVerdict silence = ReplyVerdict::of(ReplyVerdict::Kind::NoReply);
             if (retryStep(silence))
@@ -389,7 +393,7 @@ void RequestRunner::stepTick() {
         if (m_stopRequested) {
             // The retry waiting for this tick is not made: its step ends as it stood.
             if (m_retryPending) {
-                reportVerdict(m_retriedVerdict, {true, m_command.noReply}, m_request.address,
+                reportVerdict(m_retriedVerdict, verdictReport(), m_request.address,
                               currentAddress(), m_out);
                 endStep(m_retriedVerdict);
             }

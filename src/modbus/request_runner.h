@@ -262,6 +262,8 @@ private:
     bool fast() const { return m_fast || m_command.fastReplies; }
     // Whether this verdict sends the step again; if so the retry is under way.
     bool retryStep(const ReplyVerdict &verdict);
+    // How the step in flight reports a verdict that is not accepted.
+    VerdictReport verdictReport() const;
     void resendStep();
     // RxBuffer without the request's echo, when the echo is to be ignored.
     QByteArray replyBytes() const;

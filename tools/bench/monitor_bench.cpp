@@ -199,16 +199,11 @@ int cycleTime() {
         return 1;
     DeviceSession &session = bench.session;
     session.setFastReplies(true);
-    session.setFastReplies(true);
     Monitor monitor(session);
     const auto idle = [&] { return !session.runner.isBusy(); };
     std::vector<double> byHand;
     std::vector<double> monitored;
-    int lastCycle = 0;
-    QObject::connect(&monitor, &Monitor::cycleEnded, &monitor, [&](int c) {
-        lastCycle = c;
-        monitor.stop();
-    });
+    QObject::connect(&monitor, &Monitor::cycleEnded, &monitor, [&] { monitor.stop(); });
     for (int round = 0; round < 21; ++round) {
         QElapsedTimer t;
         t.start();
@@ -219,7 +214,6 @@ int cycleTime() {
         byHand.push_back(t.nsecsElapsed() / 1e6);
 
         t.restart();
-        lastCycle = 0;
         monitor.start({1h, {1}});
         waitFor([&] { return !monitor.isRunning(); }, 10000);
         monitored.push_back(t.nsecsElapsed() / 1e6);
