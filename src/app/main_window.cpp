@@ -596,15 +596,23 @@ void TForm1::N13Click() {
                              QStringLiteral("\n\nReceived bytes\n") +
                              ui.Memo_log_uart->toPlainText() + QLatin1Char('\n'))
                                 .toUtf8();
+    saveMenuFile(path, text, QStringLiteral("The logs"), QStringLiteral("Logs"));
+}
+
+// A file of the File menu: replaced only once all of it is written, a line in the log when it
+// is, the error display's message when it is not.
+void TForm1::saveMenuFile(const QString &path, const QByteArray &bytes, const QString &what,
+                          const QString &saved) {
     AtomicFile file(path);
-    if (!file.open() || !file.commit(text)) {
-        showError(QStringLiteral("The logs could not be saved to %1: %2")
-                      .arg(path, file.errorString().isEmpty()
-                                     ? QStringLiteral("it is not a file that can be written")
-                                     : file.errorString()));
+    if (!file.open() || !file.commit(bytes)) {
+        showError(QStringLiteral("%1 could not be saved to %2: %3")
+                      .arg(what, path,
+                           file.errorString().isEmpty()
+                               ? QStringLiteral("it is not a file that can be written")
+                               : file.errorString()));
         return;
     }
-    log(QStringLiteral("Logs saved to ") + path);
+    log(saved + QStringLiteral(" saved to ") + path);
 }
 
 void TForm1::N15Click() {
@@ -616,15 +624,7 @@ void TForm1::N15Click() {
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
     m_chart->grab().save(&buffer, "PNG");
-    AtomicFile file(path);
-    if (!file.open() || !file.commit(png)) {
-        showError(QStringLiteral("The chart could not be saved to %1: %2")
-                      .arg(path, file.errorString().isEmpty()
-                                     ? QStringLiteral("it is not a file that can be written")
-                                     : file.errorString()));
-        return;
-    }
-    log(QStringLiteral("Chart saved to ") + path);
+    saveMenuFile(path, png, QStringLiteral("The chart"), QStringLiteral("Chart"));
 }
 
 void TForm1::monitorFileClick() {

@@ -178,6 +178,8 @@ private:
     void savePlacement();
     void applyLogSettings();
     void reopenLostPort();
+    void saveMenuFile(const QString &path, const QByteArray &bytes, const QString &what,
+                      const QString &saved);
     // Stop and Esc serve a running sequence and the monitor alike.
     void updateStopControls();
     void monitorRunningChanged(bool running);
