@@ -124,8 +124,10 @@ void TstSerCommThreads::fullQueueRaisesAfterWriteTimeout() {
     // Nothing accepted is lost, and the queue drains once the far end reads again.
     txEmpty = 0;
     QCOMPARE(m_pty->receive(accepted), data.left(accepted));
-    QTRY_COMPARE(txEmpty, 1);
-    QCOMPARE(comm.OutputRoom(), 64);
+    // A notice of an earlier emptying, posted while the queue was being filled, may arrive
+    // first: the room is waited for, not taken from the first notice.
+    QTRY_VERIFY(txEmpty >= 1);
+    QTRY_COMPARE(comm.OutputRoom(), 64);
 
     // More than the queue can ever hold is refused the same way.
     QCOMPARE(comm.WriteBytes(data.constData(), 60), 60);
