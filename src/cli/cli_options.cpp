@@ -2,6 +2,8 @@
 
 #include "address_store.h"
 #include "line_names.h"
+#include "monitor.h"
+#include "mqtt_target.h"
 #include "value_encoding.h"
 
 #include <QSet>
@@ -43,6 +45,11 @@ QStringList commandFlags(const QString &command) {
         return {QStringLiteral("--from"), QStringLiteral("--to"), QStringLiteral("--all-settings")};
     if (command == QLatin1String("export"))
         return {QStringLiteral("--csv")};
+    if (command == QLatin1String("monitor"))
+        return {QStringLiteral("--interval"),     QStringLiteral("--csv"),
+                QStringLiteral("--mqtt"),         QStringLiteral("--mqtt-ca"),
+                QStringLiteral("--mqtt-credentials"), QStringLiteral("--ha-discovery"),
+                QStringLiteral("--mqtt-buffer")};
     QStringList flags;
     if (kServiceCommands.contains(command))
         flags << QStringLiteral("--service-password");
@@ -63,7 +70,8 @@ const QStringList kCommonFlags{
     QStringLiteral("--verbose")};
 const QSet<QString> kSwitches{QStringLiteral("--fast"), QStringLiteral("--all-settings"),
                               QStringLiteral("--help"), QStringLiteral("--version"),
-                              QStringLiteral("--echo"), QStringLiteral("--verbose")};
+                              QStringLiteral("--echo"), QStringLiteral("--verbose"),
+                              QStringLiteral("--ha-discovery")};
 
 } // namespace
 
@@ -210,6 +218,33 @@ CliParse parseCliArguments(const QStringList &arguments) {
             (flag == QLatin1String("--from") ? options.scanFrom : options.scanTo) = *a;
         } else if (flag == QLatin1String("--csv")) {
             options.csvFile = value;
+        } else if (flag == QLatin1String("--interval")) {
+            const auto seconds = wholeNumber(value);
+            if (!seconds || *seconds < Monitor::kShortestIntervalSeconds ||
+                *seconds > Monitor::kLongestIntervalSeconds)
+                return fail(QStringLiteral("bad interval '%1': %2 to %3 seconds")
+                                .arg(shownText(value))
+                                .arg(Monitor::kShortestIntervalSeconds)
+                                .arg(Monitor::kLongestIntervalSeconds));
+            options.intervalSeconds = *seconds;
+        } else if (flag == QLatin1String("--mqtt")) {
+            if (!parseMqttTarget(value))
+                return fail(QStringLiteral("bad MQTT URL '%1': mqtt://HOST[:PORT]/PREFIX or "
+                                           "mqtts://HOST[:PORT]/PREFIX")
+                                .arg(shownText(value)));
+            options.mqttUrl = value;
+        } else if (flag == QLatin1String("--mqtt-ca")) {
+            options.mqttCa = value;
+        } else if (flag == QLatin1String("--mqtt-credentials")) {
+            options.mqttCredentials = value;
+        } else if (flag == QLatin1String("--ha-discovery")) {
+            options.haDiscovery = true;
+        } else if (flag == QLatin1String("--mqtt-buffer")) {
+            const auto readings = wholeNumber(value);
+            if (!readings || *readings < 1 || *readings > 1000000)
+                return fail(QStringLiteral("bad buffer '%1': 1 to 1000000 readings")
+                                .arg(shownText(value)));
+            options.mqttBuffer = *readings;
         } else if (flag == QLatin1String("--service-password")) {
             options.servicePassword = value;
         } else if (flag == QLatin1String("--new-address")) {
@@ -283,6 +318,15 @@ CliParse parseCliArguments(const QStringList &arguments) {
         return fail(QStringLiteral("set-code needs --code NNNN"));
     if (options.command == QLatin1String("write") && options.fromFile.isEmpty())
         return fail(QStringLiteral("write needs --from FILE.dat"));
+    if (options.mqttUrl.isEmpty()) {
+        for (const char *needsBroker :
+             {"--mqtt-ca", "--mqtt-credentials", "--ha-discovery", "--mqtt-buffer"}) {
+            if (seen.contains(QLatin1String(needsBroker)))
+                return fail(QStringLiteral("%1 needs --mqtt URL").arg(QLatin1String(needsBroker)));
+        }
+    } else if (!options.mqttCa.isEmpty() && !parseMqttTarget(options.mqttUrl)->tls) {
+        return fail(QStringLiteral("--mqtt-ca needs an mqtts:// URL"));
+    }
     if (options.command == QLatin1String("scan") && options.scanFrom > options.scanTo)
         return fail(
             QStringLiteral("--from %1 is above --to %2").arg(options.scanFrom).arg(options.scanTo));
@@ -351,6 +395,27 @@ QString cliUsage(const QString &command) {
                               "--window sets the reply\nwait per address; by default it follows "
                               "the speed.\n\n") +
                common;
+    if (command == QLatin1String("monitor"))
+        return QStringLiteral(
+                   "Usage: corvane-cli monitor --port PATH [--interval SECONDS] [--csv FILE]\n"
+                   "       [--mqtt URL [--mqtt-ca FILE] [--mqtt-credentials FILE]\n"
+                   "       [--ha-discovery] [--mqtt-buffer N]] [options]\n\n"
+                   "Reads the counters, battery and flow of each address every interval until\n"
+                   "SIGINT or SIGTERM, then finishes the request in flight and exits 0. Writes\n"
+                   "one JSON object per reading to stdout, one a line.\n\n"
+                   "  --interval SECONDS   1 to 3600, default 60\n"
+                   "  --csv FILE           append the monitor's CSV to FILE instead\n"
+                   "  --mqtt URL           publish to a broker as well: mqtt://HOST[:PORT]/PREFIX,\n"
+                   "                       or mqtts:// for TLS. Each reading goes to\n"
+                   "                       PREFIX/ADDRESS/state at QoS 1; PREFIX/status and\n"
+                   "                       PREFIX/ADDRESS/availability are retained\n"
+                   "  --mqtt-ca FILE       the CA certificate of an mqtts:// broker\n"
+                   "  --mqtt-credentials FILE  a file whose one line is user:password\n"
+                   "  --ha-discovery       publish Home Assistant discovery configs\n"
+                   "  --mqtt-buffer N      readings kept while the broker is away, default 10000;\n"
+                   "                       the oldest go first\n\n"
+                   "Exit code 3 also when the broker refuses the credentials.\n\n") +
+               common;
     if (command == QLatin1String("export"))
         return QStringLiteral("Usage: corvane-cli export FILE.dat --csv OUT.csv\n\n"
                               "Writes the parameter CSV of the work file, as the window's "
@@ -395,7 +460,8 @@ QString cliUsage(const QString &command) {
                "  write       a work file's record to the logger (--from FILE.dat)\n"
                "  set-clock   the logger's clock (--time ISO8601, default the PC's clock)\n"
                "  scan        find the loggers on the line\n"
-               "  export      a work file's parameter CSV (offline)\n\n"
+               "  export      a work file's parameter CSV (offline)\n"
+               "  monitor     read the counters every interval, as JSON lines or over MQTT\n\n"
                "Service commands (--service-password):\n"
                "  set-address the logger's bus address (--new-address M)\n"
                "  set-line    the logger's speed and parity (--new-speed, --new-parity)\n"

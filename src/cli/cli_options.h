@@ -38,7 +38,15 @@ struct CliOptions {
     int scanTo = 250;              // scan --to
     bool allSettings = false;      // scan --all-settings
     QString exportFile;            // export FILE.dat
-    QString csvFile;               // export --csv
+    QString csvFile;               // export --csv, monitor --csv
+
+    // The monitor's.
+    int intervalSeconds = 60;   // --interval
+    QString mqttUrl;            // --mqtt mqtt[s]://HOST[:PORT]/PREFIX
+    QString mqttCa;             // --mqtt-ca FILE
+    QString mqttCredentials;    // --mqtt-credentials FILE, one user:password line
+    bool haDiscovery = false;   // --ha-discovery
+    int mqttBuffer = 10000;     // --mqtt-buffer, readings kept while the broker is away
 
     // The service commands'.
     QString servicePassword;
@@ -68,7 +76,7 @@ inline const QStringList kCliCommands{
     QStringLiteral("write"),    QStringLiteral("set-clock"),   QStringLiteral("scan"),
     QStringLiteral("export"),   QStringLiteral("set-address"), QStringLiteral("set-line"),
     QStringLiteral("lock"),     QStringLiteral("unlock"),      QStringLiteral("read-code"),
-    QStringLiteral("set-code")};
+    QStringLiteral("set-code"), QStringLiteral("monitor")};
 // The commands behind the service page's password.
 inline const QStringList kServiceCommands{
     QStringLiteral("set-address"), QStringLiteral("set-line"),  QStringLiteral("lock"),

@@ -1,6 +1,7 @@
 #include "cli_run.h"
 
 #include "atomic_file.h"
+#include "cli_monitor.h"
 #include "cli_options.h"
 #include "cli_session.h"
 #include "decoders.h"
@@ -10,6 +11,7 @@
 #include "register_map.h"
 #include "ser_comm_error.h"
 #include "sleeper.h"
+#include "table_rows.h"
 #include "value_encoding.h"
 #include "work_file_io.h"
 
@@ -212,6 +214,8 @@ int CliRun::exec() {
     const QString &command = m_options.command;
     if (command == QLatin1String("export"))
         return exportCsv();
+    if (command == QLatin1String("monitor"))
+        return monitor();
     if (command == QLatin1String("write")) {
         if (const int code = loadInto(m_options.fromFile, false); code != CliExit::Ok)
             return code;
@@ -292,6 +296,47 @@ int CliRun::exec() {
         }
     }
     return code;
+}
+
+int CliRun::monitor() {
+    CliMonitor monitor(
+        m_options, m_session,
+        [this](int address, QString *deviceId, QStringList *units) {
+            return prepareMonitored(address, deviceId, units);
+        },
+        [this] { return m_lost; },
+        [this] {
+            m_outcomes.clear();
+            m_errors.clear();
+        },
+        m_out, m_err);
+    if (const int code = monitor.check(); code != CliExit::Ok)
+        return code;
+    if (const int code = openPort(); code != CliExit::Ok)
+        return code;
+    const auto closePort = qScopeGuard([this] { m_comm.ClosePort(); });
+    return monitor.exec();
+}
+
+// The model, the units of the parameter table and, when asked, the device ID of an address
+// about to be monitored.
+bool CliRun::prepareMonitored(int address, QString *deviceId, QStringList *units) {
+    select(address);
+    if (runWithModel({[this] { return m_ops.readParameters(); }}))
+        return false;
+    if (deviceId) {
+        m_outcomes.clear();
+        m_errors.clear();
+        runAndWait([this] { return m_page.readDeviceInfo(); });
+        if (failure() || !m_page.lastStatus())
+            return false;
+        *deviceId = m_page.lastStatus()->deviceId;
+    }
+    for (int input = 1; input <= m_session.device.InputCount; ++input)
+        *units << m_session.tables.Grid_data.cell(input, kRowUnit);
+    m_outcomes.clear();
+    m_errors.clear();
+    return true;
 }
 
 int runCli(const QStringList &arguments, std::FILE *out, std::FILE *err, LogSink operatorLog) {

@@ -69,6 +69,9 @@ private:
                                   const std::function<SentRequest(int slave)> &send);
     int scan();
     int exportCsv();
+    // Before the port opens, the monitor's own checks; then its run.
+    int monitor();
+    bool prepareMonitored(int address, QString *deviceId, QStringList *units);
 
     const CliOptions &m_options;
     std::FILE *m_out;

@@ -151,6 +151,10 @@ bool RequestRunner::run(const Command &command) {
     m_stopRequested = false;
     m_retry = 0;
     m_retryPending = false;
+    // A late copy not seen by now is taken as lost: an identical answer to a later command is
+    // its own.
+    m_silentAttempts = 0;
+    m_lateCopies = 0;
     m_sent = m_answered = m_silent = m_rejected = 0;
     if (m_command.clearRxBuffer)
         m_state.RxBuffer.clear();
@@ -267,6 +271,8 @@ bool RequestRunner::retryStep(const ReplyVerdict &verdict) {
     if ((!lineFault && !busy) || m_command.noRetries || m_retry >= m_retries || m_stopRequested)
         return false;
     ++m_retry;
+    if (verdict.kind == Kind::NoReply || verdict.kind == Kind::EchoOnly)
+        ++m_silentAttempts;
     m_out.log(QStringLiteral("Retry %1 of %2 for device %3")
                   .arg(m_retry)
                   .arg(m_retries)
@@ -299,16 +305,30 @@ void RequestRunner::openWindow() {
         QTimer::singleShot(0, this, &RequestRunner::closeEarly);
 }
 
-QByteArray RequestRunner::replyBytes() const {
+QByteArray RequestRunner::replyBytes(int *lateCopies) const {
     const QByteArray &received = m_state.RxBuffer;
-    if (!m_ignoreEcho || m_request.frame.isEmpty() || !received.startsWith(m_request.frame))
-        return received;
-    qsizetype start = m_request.frame.size();
-    if (m_command.raiseSkipLeadingZero) {
-        while (start < received.size() && received.at(start) == '\0')
-            ++start;
+    qsizetype start = 0;
+    int dropped = 0;
+    // On one line a late answer comes wholly before or wholly after the request's echo.
+    const auto dropLateCopies = [&] {
+        while (dropped < m_lateCopies && received.mid(start).startsWith(m_lateCopy)) {
+            start += m_lateCopy.size();
+            ++dropped;
+        }
+    };
+    dropLateCopies();
+    if (m_ignoreEcho && !m_request.frame.isEmpty() &&
+        received.mid(start).startsWith(m_request.frame)) {
+        start += m_request.frame.size();
+        if (m_command.raiseSkipLeadingZero) {
+            while (start < received.size() && received.at(start) == '\0')
+                ++start;
+        }
+        dropLateCopies();
     }
-    return received.mid(start);
+    if (lateCopies)
+        *lateCopies = dropped;
+    return start == 0 ? received : received.mid(start);
 }
 
 void RequestRunner::closeEarly() {
@@ -326,6 +346,7 @@ void RequestRunner::endStep(const ReplyVerdict &verdict, bool sendFailed) {
     using Kind = ReplyVerdict::Kind;
     m_retry = 0;
     m_retryPending = false;
+    m_silentAttempts = 0;
     if (verdict.accepted())
         ++m_answered;
     else if (sendFailed || verdict.kind == Kind::NoReply || verdict.kind == Kind::OtherAddress ||
@@ -369,7 +390,9 @@ void RequestRunner::windowClosed() {
         }
         if (m_command.markReplyEnd)
             m_out.traffic(QStringLiteral("\r"));
-        const QByteArray raw = replyBytes();
+        int lateCopies = 0;
+        const QByteArray raw = replyBytes(&lateCopies);
+        m_lateCopies -= lateCopies;
         const auto forget = qScopeGuard([this] {
             if (!m_command.keepReply)
                 m_state.RxBuffer.clear();
@@ -379,6 +402,10 @@ void RequestRunner::windowClosed() {
         const ReplyVerdict verdict = CheckResponse(raw, m_request);
         if (retryStep(verdict))
             return;
+        if (verdict.accepted() && m_silentAttempts > 0) {
+            m_lateCopy = raw;
+            m_lateCopies = m_silentAttempts;
+        }
         reportVerdict(verdict, how, m_request.address, currentAddress(), m_out);
         if (verdict.accepted() && m_command.steps[index].decode)
             m_command.steps[index].decode(ModbusReply::fromChecked(raw, verdict));

@@ -265,8 +265,9 @@ private:
     // How the step in flight reports a verdict that is not accepted.
     VerdictReport verdictReport() const;
     void resendStep();
-    // RxBuffer without the request's echo, when the echo is to be ignored.
-    QByteArray replyBytes() const;
+    // RxBuffer without the request's echo, when the echo is to be ignored, and without late
+    // copies of an earlier retried reply. `lateCopies` gets how many such copies it dropped.
+    QByteArray replyBytes(int *lateCopies = nullptr) const;
     void finish();
     // The end of a sequence the operator stopped.
     void endStopped();
@@ -299,6 +300,12 @@ private:
     bool m_retryPending = false;
     bool m_resending = false;
     ReplyVerdict m_retriedVerdict;
+    // A step that went unanswered and was retried may still get its answer, late, while a later
+    // request waits: the same bytes as the answer its retry got. Those copies are dropped from
+    // the start of what arrives, so that one is never taken as another step's reply.
+    int m_silentAttempts = 0;
+    QByteArray m_lateCopy;
+    int m_lateCopies = 0;
     // Of the running or last command.
     int m_sent = 0;
     int m_answered = 0;

@@ -7,7 +7,8 @@
 //
 // The faults are drawn from every kind but the exception, which is an answer, not a line
 // fault: silence, late replies, bad CRCs, leading zeros, fillers, split replies and another
-// address's reply.
+// address's reply. A read that got every reply must show the same parameter table as the first
+// such read; one that does not took a wrong reply as its own, and is counted as wrong.
 #include "bench_util.h"
 #include "desktop_services.h"
 #include "error_display.h"
@@ -114,6 +115,13 @@ int main(int argc, char *argv[]) {
     services.manualFolder = scratch.path();
     // Error boxes of the port would block a window; here they are counted.
     int errors = 0;
+    const auto tableText = [](const StringGrid &grid) {
+        QStringList cells;
+        for (int row = 1; row < grid.gridRowCount(); ++row)
+            for (int col = 1; col < grid.gridColumnCount(); ++col)
+                cells << grid.cell(col, row);
+        return cells;
+    };
     setErrorSink([&errors](const QString &) { ++errors; });
     TForm1 window(services);
     window.show();
@@ -128,6 +136,8 @@ int main(int argc, char *argv[]) {
     }
     int ended = 0;
     int whole = 0;
+    int wrong = 0;
+    QStringList wholeTable;
     double at100 = 0;
     qint64 totalMs = 0;
     for (int read = 1; read <= reads; ++read) {
@@ -141,8 +151,21 @@ int main(int argc, char *argv[]) {
         if (done)
             ++ended;
         const CommandSummary &summary = window.session().runner.lastSummary();
-        if (done && summary.answered == summary.sent && summary.sent == 21)
+        if (done && summary.answered == summary.sent && summary.sent == 21) {
             ++whole;
+            const QStringList table = tableText(window.session().tables.Grid_data);
+            if (wholeTable.isEmpty())
+                wholeTable = table;
+            else if (table != wholeTable) {
+                ++wrong;
+                if (qEnvironmentVariableIsSet("SOAK_DIFF"))
+                    for (qsizetype i = 0; i < table.size(); ++i)
+                        if (table[i] != wholeTable[i])
+                            std::fprintf(stderr, "read %d cell %lld: %s, not %s\n", read,
+                                         static_cast<long long>(i), qPrintable(table[i]),
+                                         qPrintable(wholeTable[i]));
+            }
+        }
         if (read == 100)
             at100 = residentMiB();
         if (read % 100 == 0)
@@ -150,10 +173,10 @@ int main(int argc, char *argv[]) {
     }
     const double atEnd = residentMiB();
     std::printf("%s timing, %d ms window, fault rate %.2f, %d retries: %d reads, %d ended "
-                "(%.1f %%), %d with every reply (%.1f %%), %.3f s a read; resident %.1f MiB "
-                "after 100, %.1f MiB after %d (%+.1f MiB); %d error messages\n",
+                "(%.1f %%), %d with every reply (%.1f %%) of which %d wrong, %.3f s a read; "
+                "resident %.1f MiB after 100, %.1f MiB after %d (%+.1f MiB); %d error messages\n",
                 fast ? "fast" : "designed", windowMs, faultRate, retries, reads, ended,
-                100.0 * ended / reads, whole, 100.0 * whole / reads,
+                100.0 * ended / reads, whole, 100.0 * whole / reads, wrong,
                 double(totalMs) / reads / 1000.0, at100, atEnd, reads, atEnd - at100, errors);
     return 0;
 }

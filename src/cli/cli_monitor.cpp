@@ -1,0 +1,310 @@
+#include "cli_monitor.h"
+
+#include "cli_report.h"
+#include "cli_run.h"
+#include "device_session.h"
+#include "monitor_json.h"
+#include "value_encoding.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace corvane {
+namespace {
+
+// Two missed cycles in a row make an address unavailable: one may be a burst of noise.
+constexpr int kMissedForOffline = 2;
+// How long the readings still queued for the broker may take at exit.
+constexpr std::chrono::seconds kFinishWait{5};
+
+int g_signalPipe[2] = {-1, -1};
+
+extern "C" void onTerminate(int) {
+    const char byte = 1;
+    // Nothing else is safe in a handler; a full pipe already holds the news.
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+} // namespace
+
+CliMonitor::CliMonitor(const CliOptions &options, DeviceSession &session, Prepare prepare,
+                       std::function<bool()> portLost, std::function<void()> afterReading,
+                       std::FILE *out, std::FILE *err)
+    : m_options(options), m_session(session), m_prepare(std::move(prepare)),
+      m_portLost(std::move(portLost)), m_afterReading(std::move(afterReading)), m_out(out), m_err(err), m_monitor(session) {
+    connect(&m_monitor, &Monitor::readingReady, this, &CliMonitor::onReading);
+    connect(&m_monitor, &Monitor::cycleEnded, this, &CliMonitor::onCycleEnded);
+    connect(&m_monitor, &Monitor::runningChanged, this, [this](bool running) {
+        if (!running)
+            QTimer::singleShot(0, this, &CliMonitor::onStopped);
+    });
+}
+
+CliMonitor::~CliMonitor() {
+    if (g_signalPipe[0] >= 0) {
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGTERM, SIG_DFL);
+        ::close(g_signalPipe[0]);
+        ::close(g_signalPipe[1]);
+        g_signalPipe[0] = g_signalPipe[1] = -1;
+    }
+}
+
+void CliMonitor::line(const QString &text) {
+    printLine(m_err, QStringLiteral("%1: %2").arg(QLatin1String(kProgram), text));
+}
+
+int CliMonitor::check() {
+    if (!m_options.mqttUrl.isEmpty()) {
+        m_target = parseMqttTarget(m_options.mqttUrl);
+        if (!m_options.mqttCredentials.isEmpty()) {
+            QString problem;
+            m_credentials = readMqttCredentials(m_options.mqttCredentials, &problem);
+            if (!m_credentials) {
+                line(QStringLiteral("credentials file %1: %2")
+                         .arg(shownText(m_options.mqttCredentials), problem));
+                return CliExit::Usage;
+            }
+        }
+        if (!m_options.mqttCa.isEmpty() && !QFileInfo(m_options.mqttCa).isFile()) {
+            line(QStringLiteral("CA file %1: it is not a readable file")
+                     .arg(shownText(m_options.mqttCa)));
+            return CliExit::Usage;
+        }
+    }
+    if (!m_options.csvFile.isEmpty() && !m_log.open(m_options.csvFile)) {
+        line(QStringLiteral("monitor log %1: %2")
+                 .arg(shownText(m_options.csvFile), m_log.errorString()));
+        return CliExit::Usage;
+    }
+    return CliExit::Ok;
+}
+
+int CliMonitor::exec() {
+    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+        m_signals = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+        connect(m_signals.get(), &QSocketNotifier::activated, this, [this] {
+            char bytes[16];
+            while (::read(g_signalPipe[0], bytes, sizeof bytes) > 0) {
+            }
+            quit(CliExit::Ok);
+        });
+        struct sigaction action {};
+        action.sa_handler = onTerminate;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, nullptr);
+        sigaction(SIGTERM, &action, nullptr);
+    }
+    if (m_target) {
+        MqttPublisher::Settings settings;
+        settings.target = *m_target;
+        settings.credentials = m_credentials;
+        settings.caFile = m_options.mqttCa;
+        settings.bufferLimit = m_options.mqttBuffer;
+        settings.statusTopic = statusTopic(m_target->prefix);
+        m_mqtt = std::make_unique<MqttPublisher>(settings);
+        const QString host = MqttPublisher::hostText(*m_target);
+        connect(m_mqtt.get(), &MqttPublisher::connectionChanged, this,
+                [this, host](bool connected, const QString &reason) {
+                    if (connected)
+                        line(QStringLiteral("connected to the MQTT broker at %1").arg(host));
+                    else
+                        line(QStringLiteral("the MQTT broker at %1 cannot be reached (%2); "
+                                            "readings are kept until it returns")
+                                 .arg(host, reason));
+                });
+        connect(m_mqtt.get(), &MqttPublisher::credentialsRefused, this,
+                [this, host](const QString &reason) {
+                    line(QStringLiteral("the MQTT broker at %1 refused the credentials: %2")
+                             .arg(host, reason));
+                    quit(CliExit::PortFailed);
+                });
+        connect(m_mqtt.get(), &MqttPublisher::readingsDropped, this, [this](qint64 total) {
+            line(QStringLiteral("the MQTT buffer of %1 readings is full: the oldest are "
+                                "dropped, %2 so far")
+                     .arg(m_options.mqttBuffer)
+                     .arg(total));
+        });
+        QString problem;
+        if (!m_mqtt->start(&problem)) {
+            line(QStringLiteral("MQTT: %1").arg(problem));
+            return CliExit::Usage;
+        }
+    }
+    if (m_log.isOpen())
+        m_log.writeStart({QDateTime::currentDateTime(),
+                          std::chrono::seconds(m_options.intervalSeconds), m_options.port,
+                          m_options.addresses},
+                         QStringLiteral(";"));
+
+    prepareAll(m_options.addresses);
+    if (!m_quitting) {
+        startMonitor(std::chrono::milliseconds(0));
+        QEventLoop loop;
+        m_loop = &loop;
+        loop.exec();
+        m_loop = nullptr;
+    }
+    if (m_mqtt) {
+        for (int address : m_options.addresses)
+            m_mqtt->setRetained(availabilityTopic(m_target->prefix, address),
+                                QByteArrayLiteral("offline"));
+        m_mqtt->finish(kFinishWait);
+        if (m_mqtt->undelivered() > 0)
+            line(QStringLiteral("%1 readings could not be delivered to the MQTT broker")
+                     .arg(m_mqtt->undelivered()));
+    }
+    return m_code;
+}
+
+void CliMonitor::prepareAll(const QList<int> &addresses) {
+    for (int address : addresses) {
+        if (m_quitting)
+            return;
+        QString deviceId;
+        QStringList units;
+        if (!m_prepare(address, m_options.haDiscovery ? &deviceId : nullptr, &units))
+            continue;
+        m_prepared.insert(address);
+        if (m_mqtt && m_options.haDiscovery && !deviceId.isEmpty()) {
+            // Two loggers left at the same ID would merge into one device; the address keeps
+            // them apart.
+            const int owner = m_deviceIds.value(deviceId, address);
+            if (owner != address) {
+                line(QStringLiteral("addresses %1 and %2 report the same device ID %3; the "
+                                    "discovery of %2 names it %3_%2")
+                         .arg(owner)
+                         .arg(address)
+                         .arg(deviceId));
+                deviceId += QStringLiteral("_%1").arg(address);
+            }
+            m_deviceIds.insert(deviceId, address);
+            for (const DiscoveryConfig &config :
+                 discoveryConfigs(m_target->prefix, address, deviceId,
+                                  m_session.store.model(address).isEmpty()
+                                      ? m_session.device.DeviceType
+                                      : m_session.store.model(address),
+                                  units))
+                m_mqtt->setRetained(config.topic, config.payload);
+        }
+    }
+}
+
+void CliMonitor::startMonitor(std::chrono::milliseconds delay) {
+    QTimer::singleShot(delay, this, [this] {
+        if (m_quitting)
+            return;
+        m_seenCycle = 0;
+        MonitorOptions options;
+        options.interval = std::chrono::seconds(m_options.intervalSeconds);
+        options.addresses = m_options.addresses;
+        if (m_monitor.start(options) != CommandStart::Started) {
+            line(QStringLiteral("the monitor could not start"));
+            quit(CliExit::PortFailed);
+        }
+    });
+}
+
+void CliMonitor::publishAvailability(int address, bool online) {
+    if (m_online.contains(address) && m_online.value(address) == online)
+        return;
+    m_online.insert(address, online);
+    if (m_mqtt)
+        m_mqtt->setRetained(availabilityTopic(m_target->prefix, address),
+                            online ? QByteArrayLiteral("online") : QByteArrayLiteral("offline"));
+}
+
+void CliMonitor::onReading(const DeviceReading &reading) {
+    if (m_log.isOpen()) {
+        if (!m_log.writeReading(reading, QStringLiteral(";"), QLocale::c())) {
+            line(QStringLiteral("monitor log %1: %2")
+                     .arg(shownText(m_options.csvFile), m_log.errorString()));
+            quit(CliExit::LoggerFailed);
+        }
+    } else {
+        const QByteArray json = monitorReadingLine(reading);
+        std::fwrite(json.constData(), 1, std::size_t(json.size()), m_out);
+        std::fputc('\n', m_out);
+        std::fflush(m_out);
+    }
+    if (m_mqtt)
+        m_mqtt->publishReading(stateTopic(m_target->prefix, reading.address),
+                               monitorReadingLine(reading));
+    if (m_afterReading)
+        m_afterReading();
+    if (m_monitor.cycle() != m_seenCycle) {
+        m_seenCycle = m_monitor.cycle();
+        m_cycleClock.start();
+    }
+    const bool answered = !reading.failureReason() && !reading.problem;
+    if (answered) {
+        m_missed.insert(reading.address, 0);
+        publishAvailability(reading.address, true);
+        if (!m_prepared.contains(reading.address))
+            m_answeredUnprepared.insert(reading.address);
+    } else {
+        const int missed = m_missed.value(reading.address) + 1;
+        m_missed.insert(reading.address, missed);
+        if (missed >= kMissedForOffline)
+            publishAvailability(reading.address, false);
+    }
+}
+
+void CliMonitor::onCycleEnded() {
+    if (m_portLost && m_portLost()) {
+        line(m_options.port.startsWith(QLatin1String("tcp://"))
+                 ? QStringLiteral("the gateway closed the connection")
+                 : QStringLiteral("the serial device is gone"));
+        quit(CliExit::PortFailed);
+        return;
+    }
+    // An address that was silent at the start has answered: its units and ID are learnt
+    // between two cycles, which needs the line for a moment.
+    if (!m_answeredUnprepared.isEmpty()) {
+        m_reprepare = true;
+        m_monitor.stop();
+    }
+}
+
+void CliMonitor::onStopped() {
+    if (m_quitting) {
+        if (m_loop)
+            m_loop->quit();
+        return;
+    }
+    if (!m_reprepare)
+        return;
+    m_reprepare = false;
+    const QList<int> addresses = m_answeredUnprepared.values();
+    m_answeredUnprepared.clear();
+    prepareAll(addresses);
+    const auto interval = std::chrono::milliseconds(std::chrono::seconds(m_options.intervalSeconds));
+    const auto spent = std::chrono::milliseconds(m_cycleClock.elapsed());
+    startMonitor(std::max(std::chrono::milliseconds(0), interval - spent));
+}
+
+void CliMonitor::quit(int code) {
+    if (code != CliExit::Ok && m_code == CliExit::Ok)
+        m_code = code;
+    if (m_quitting)
+        return;
+    m_quitting = true;
+    if (m_monitor.isRunning()) {
+        // Its end, after the request in flight, ends the loop.
+        m_monitor.stop();
+        return;
+    }
+    // While an address is prepared: the sequence in flight ends after its step.
+    if (m_session.runner.isStoppable())
+        m_session.runner.stopByUser();
+    if (m_loop)
+        m_loop->quit();
+}
+
+} // namespace corvane

@@ -1,0 +1,320 @@
+#include "mqtt_publisher.h"
+
+#include <mosquitto.h>
+
+#include <QLoggingCategory>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+Q_LOGGING_CATEGORY(lcMqtt, "corvane.mqtt")
+
+namespace corvane {
+namespace {
+
+constexpr int kQos = 1;
+constexpr int kKeepAliveSeconds = 30;
+// Messages handed to the library and not yet acknowledged: its own default limit, so that it
+// never holds one back in a queue of its own.
+constexpr int kMaxInFlight = 20;
+constexpr std::chrono::seconds kLongestBackoff{60};
+constexpr int kLoopTimeoutMs = 100;
+
+// The library is set up once a process; its counterpart runs at exit.
+void initLibrary() {
+    static const bool done = [] {
+        mosquitto_lib_init();
+        std::atexit([] { mosquitto_lib_cleanup(); });
+        return true;
+    }();
+    (void)done;
+}
+
+QString errorText(int rc) {
+    if (rc == MOSQ_ERR_ERRNO)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    return QString::fromUtf8(mosquitto_strerror(rc));
+}
+
+} // namespace
+
+QString MqttPublisher::hostText(const MqttTarget &target) {
+    return QStringLiteral("%1:%2").arg(target.host).arg(target.port);
+}
+
+MqttPublisher::MqttPublisher(Settings settings, QObject *parent)
+    : QObject(parent), m_settings(std::move(settings)) {
+    initLibrary();
+    m_retained.push_back({m_settings.statusTopic, QByteArrayLiteral("online")});
+}
+
+MqttPublisher::~MqttPublisher() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+    if (m_mosq)
+        mosquitto_destroy(m_mosq);
+}
+
+bool MqttPublisher::start(QString *problem) {
+    const auto failed = [problem](const QString &why) {
+        if (problem)
+            *problem = why;
+        return false;
+    };
+    m_mosq = mosquitto_new(nullptr, true, this);
+    if (!m_mosq)
+        return failed(QString::fromLocal8Bit(std::strerror(errno)));
+    mosquitto_connect_callback_set(m_mosq, &MqttPublisher::onConnect);
+    mosquitto_disconnect_callback_set(m_mosq, &MqttPublisher::onDisconnect);
+    mosquitto_publish_callback_set(m_mosq, &MqttPublisher::onPublish);
+    mosquitto_max_inflight_messages_set(m_mosq, kMaxInFlight);
+    const QByteArray offline = QByteArrayLiteral("offline");
+    int rc = mosquitto_will_set(m_mosq, m_settings.statusTopic.constData(), int(offline.size()),
+                                offline.constData(), kQos, true);
+    if (rc != MOSQ_ERR_SUCCESS)
+        return failed(errorText(rc));
+    if (m_settings.credentials) {
+        rc = mosquitto_username_pw_set(m_mosq, m_settings.credentials->user.toUtf8().constData(),
+                                       m_settings.credentials->password.toUtf8().constData());
+        if (rc != MOSQ_ERR_SUCCESS)
+            return failed(errorText(rc));
+    }
+    if (m_settings.target.tls) {
+        const QByteArray ca = m_settings.caFile.toLocal8Bit();
+        // Without a CA file the system's store is used.
+        rc = ca.isEmpty() ? mosquitto_tls_set(m_mosq, nullptr, "/etc/ssl/certs", nullptr, nullptr,
+                                              nullptr)
+                          : mosquitto_tls_set(m_mosq, ca.constData(), nullptr, nullptr, nullptr,
+                                              nullptr);
+        if (rc != MOSQ_ERR_SUCCESS)
+            return failed(errorText(rc));
+    }
+    m_thread = std::thread([this] { run(); });
+    return true;
+}
+
+void MqttPublisher::publishReading(const QByteArray &topic, const QByteArray &payload) {
+    std::lock_guard lock(m_mutex);
+    if (qsizetype(m_readings.size()) >= m_settings.bufferLimit) {
+        // The oldest one still waiting makes room; one already handed over will be delivered.
+        const auto oldest = std::find_if(m_readings.begin(), m_readings.end(),
+                                         [](const Message &m) { return m.mid == 0; });
+        if (oldest == m_readings.end())
+            return;
+        m_readings.erase(oldest);
+        ++m_dropped;
+        if (!m_dropNoticed) {
+            m_dropNoticed = true;
+            Q_EMIT readingsDropped(m_dropped);
+        }
+    }
+    m_readings.push_back({topic, payload});
+}
+
+void MqttPublisher::setRetained(const QByteArray &topic, const QByteArray &payload) {
+    std::lock_guard lock(m_mutex);
+    const auto it = std::find_if(m_retained.begin(), m_retained.end(),
+                                 [&](const Retained &r) { return r.topic == topic; });
+    if (it == m_retained.end()) {
+        m_retained.push_back({topic, payload});
+        return;
+    }
+    if (it->payload == payload)
+        return;
+    it->payload = payload;
+    it->pending = true;
+}
+
+void MqttPublisher::finish(std::chrono::milliseconds wait) {
+    if (!m_thread.joinable())
+        return;
+    setRetained(m_settings.statusTopic, QByteArrayLiteral("offline"));
+    std::unique_lock lock(m_mutex);
+    m_finishing = true;
+    m_wake.wait_for(lock, wait, [this] { return idle() || !m_connected || m_refused; });
+    m_undelivered = qint64(m_readings.size());
+    m_stop = true;
+    lock.unlock();
+    m_wake.notify_all();
+    m_thread.join();
+}
+
+qsizetype MqttPublisher::queued() const {
+    std::lock_guard lock(m_mutex);
+    return qsizetype(m_readings.size());
+}
+
+qint64 MqttPublisher::dropped() const {
+    std::lock_guard lock(m_mutex);
+    return m_dropped;
+}
+
+bool MqttPublisher::idle() const {
+    return m_readings.empty() && m_inFlight == 0 &&
+           std::none_of(m_retained.begin(), m_retained.end(),
+                        [](const Retained &r) { return r.pending; });
+}
+
+void MqttPublisher::pump() {
+    if (!m_connected)
+        return;
+    const auto hand = [this](const QByteArray &topic, const QByteArray &payload, bool retain,
+                             int *mid) {
+        const int rc = mosquitto_publish(m_mosq, mid, topic.constData(), int(payload.size()),
+                                         payload.constData(), kQos, retain);
+        // Not connected after all: the library has queued it under its mid and sends it on
+        // the next connection.
+        if (rc == MOSQ_ERR_SUCCESS || rc == MOSQ_ERR_NO_CONN) {
+            ++m_inFlight;
+            return true;
+        }
+        qCWarning(lcMqtt) << "cannot publish to" << topic << ":" << errorText(rc);
+        *mid = 0;
+        return false;
+    };
+    for (Retained &r : m_retained) {
+        if (m_inFlight >= kMaxInFlight)
+            return;
+        if (r.pending) {
+            r.pending = false;
+            hand(r.topic, r.payload, true, &r.mid);
+        }
+    }
+    for (auto it = m_readings.begin(); it != m_readings.end() && m_inFlight < kMaxInFlight;) {
+        if (it->mid != 0) {
+            ++it;
+            continue;
+        }
+        if (!hand(it->topic, it->payload, false, &it->mid)) {
+            ++m_undelivered;
+            it = m_readings.erase(it);
+            continue;
+        }
+        ++it;
+    }
+    if (m_finishing && idle())
+        m_wake.notify_all();
+}
+
+void MqttPublisher::onConnect(mosquitto *, void *self, int rc) {
+    auto *p = static_cast<MqttPublisher *>(self);
+    std::lock_guard lock(p->m_mutex);
+    if (rc != 0) {
+        const QString reason = QString::fromUtf8(mosquitto_connack_string(rc));
+        // 4: bad user name or password, 5: not authorised.
+        if (rc == 4 || rc == 5) {
+            p->m_refused = true;
+            p->m_wake.notify_all();
+            Q_EMIT p->credentialsRefused(reason);
+        } else {
+            p->m_lastProblem = reason;
+        }
+        return;
+    }
+    p->m_connected = true;
+    p->m_backoff = std::chrono::seconds(1);
+    p->m_lastProblem.clear();
+    for (Retained &r : p->m_retained)
+        r.pending = true;
+    Q_EMIT p->connectionChanged(true, {});
+    if (p->m_dropped > 0)
+        Q_EMIT p->readingsDropped(p->m_dropped);
+    p->m_dropNoticed = false;
+    p->pump();
+}
+
+void MqttPublisher::onDisconnect(mosquitto *, void *self, int) {
+    auto *p = static_cast<MqttPublisher *>(self);
+    std::lock_guard lock(p->m_mutex);
+    p->m_connected = false;
+    p->m_wake.notify_all();
+}
+
+void MqttPublisher::onPublish(mosquitto *, void *self, int mid) {
+    auto *p = static_cast<MqttPublisher *>(self);
+    std::lock_guard lock(p->m_mutex);
+    bool known = false;
+    for (Retained &r : p->m_retained) {
+        if (r.mid == mid) {
+            r.mid = 0;
+            known = true;
+        }
+    }
+    const auto reading = std::find_if(p->m_readings.begin(), p->m_readings.end(),
+                                      [mid](const Message &m) { return m.mid == mid; });
+    if (reading != p->m_readings.end()) {
+        p->m_readings.erase(reading);
+        known = true;
+    }
+    if (known)
+        p->m_inFlight = std::max(0, p->m_inFlight - 1);
+    p->pump();
+}
+
+void MqttPublisher::waitBackoff(std::unique_lock<std::mutex> &lock) {
+    m_wake.wait_for(lock, m_backoff, [this] { return m_stop; });
+    m_backoff = std::min(m_backoff * 2, kLongestBackoff);
+}
+
+void MqttPublisher::run() {
+    const QByteArray host = m_settings.target.host.toUtf8();
+    bool socketUp = false;
+    bool wasConnected = false;
+    std::unique_lock lock(m_mutex);
+    while (!m_stop && !m_refused) {
+        if (!socketUp) {
+            lock.unlock();
+            // Without blocking on a host that drops the handshake: the loop completes it, or
+            // gives up after the keep-alive.
+            const int rc = mosquitto_connect_async(m_mosq, host.constData(),
+                                                   m_settings.target.port, kKeepAliveSeconds);
+            const QString problem = errorText(rc);
+            lock.lock();
+            if (rc != MOSQ_ERR_SUCCESS) {
+                if (problem != m_lastProblem || wasConnected)
+                    Q_EMIT connectionChanged(false, problem);
+                m_lastProblem = problem;
+                wasConnected = false;
+                waitBackoff(lock);
+                continue;
+            }
+            socketUp = true;
+        }
+        lock.unlock();
+        const int rc = mosquitto_loop(m_mosq, kLoopTimeoutMs, 1);
+        lock.lock();
+        if (m_connected)
+            wasConnected = true;
+        if (rc == MOSQ_ERR_SUCCESS) {
+            pump();
+            continue;
+        }
+        socketUp = false;
+        m_connected = false;
+        // Messages handed over stay with the library, which sends them again on reconnecting.
+        if (m_refused || m_stop)
+            break;
+        const QString problem = m_lastProblem.isEmpty() ? errorText(rc) : m_lastProblem;
+        if (wasConnected || problem != m_lastProblem)
+            Q_EMIT connectionChanged(false, problem);
+        m_lastProblem = problem;
+        wasConnected = false;
+        waitBackoff(lock);
+    }
+    if (socketUp && m_connected) {
+        lock.unlock();
+        mosquitto_disconnect(m_mosq);
+        for (int i = 0; i < 10 && mosquitto_loop(m_mosq, 10, 1) == MOSQ_ERR_SUCCESS; ++i) {
+        }
+        lock.lock();
+    }
+    m_connected = false;
+}
+
+} // namespace corvane

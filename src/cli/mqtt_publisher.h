@@ -1,0 +1,112 @@
+#pragma once
+
+#include "mqtt_target.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+struct mosquitto;
+
+namespace corvane {
+
+// Publishes to one MQTT broker from a thread of its own, so that a slow or absent broker never
+// holds up the line. Readings are kept in a bounded queue until the broker has acknowledged
+// them (QoS 1), in order; when the queue is full the oldest not yet handed over is dropped.
+// Retained values (status, availability, discovery) are kept by topic and sent again on every
+// connection, since a broker may have lost them while it was away. The connection is retried
+// with a backoff from 1 s doubling to 60 s.
+class MqttPublisher : public QObject {
+    Q_OBJECT
+public:
+    struct Settings {
+        MqttTarget target;
+        std::optional<MqttCredentials> credentials;
+        QString caFile;
+        // Readings kept while the broker is away.
+        int bufferLimit = 10000;
+        // Retained "offline" on it is the Last Will; "online" is sent on every connection.
+        QByteArray statusTopic;
+    };
+
+    explicit MqttPublisher(Settings settings, QObject *parent = nullptr);
+    ~MqttPublisher() override;
+    MqttPublisher(const MqttPublisher &) = delete;
+    MqttPublisher &operator=(const MqttPublisher &) = delete;
+
+    // Starts connecting in the background. False, with the reason, when the settings cannot
+    // be used (a CA file the TLS layer refuses, say).
+    bool start(QString *problem);
+    void publishReading(const QByteArray &topic, const QByteArray &payload);
+    // Kept and sent (again) whenever connected; the same payload again sends nothing new.
+    void setRetained(const QByteArray &topic, const QByteArray &payload);
+    // Sends "offline" on the status topic and what is still queued, waiting at most `wait`
+    // while connected, then disconnects. What could not be delivered is counted in undelivered().
+    void finish(std::chrono::milliseconds wait);
+
+    qsizetype queued() const;
+    qint64 dropped() const;
+    qint64 undelivered() const { return m_undelivered; }
+
+    static QString hostText(const MqttTarget &target);
+
+Q_SIGNALS:
+    // The broker took the connection (true) or it was lost or refused (false, with the reason).
+    void connectionChanged(bool connected, const QString &reason);
+    // The broker refused the credentials: retrying would not help.
+    void credentialsRefused(const QString &reason);
+    // The first reading dropped since the broker went away; the total so far.
+    void readingsDropped(qint64 total);
+
+private:
+    struct Message {
+        QByteArray topic;
+        QByteArray payload;
+        int mid = 0; // handed over to the library, waiting for its acknowledgement
+    };
+    struct Retained {
+        QByteArray topic;
+        QByteArray payload;
+        bool pending = true;
+        int mid = 0;
+    };
+
+    static void onConnect(mosquitto *, void *self, int rc);
+    static void onDisconnect(mosquitto *, void *self, int rc);
+    static void onPublish(mosquitto *, void *self, int mid);
+
+    void run();
+    // Hands what may go out to the library; the lock is held.
+    void pump();
+    bool idle() const;
+    void waitBackoff(std::unique_lock<std::mutex> &lock);
+
+    Settings m_settings;
+    mosquitto *m_mosq = nullptr;
+    std::thread m_thread;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<Message> m_readings;
+    std::vector<Retained> m_retained;
+    int m_inFlight = 0;
+    bool m_connected = false;
+    bool m_stop = false;
+    bool m_finishing = false;
+    bool m_refused = false;
+    bool m_dropNoticed = false;
+    qint64 m_dropped = 0;
+    qint64 m_undelivered = 0;
+    std::chrono::seconds m_backoff{1};
+    QString m_lastProblem;
+};
+
+} // namespace corvane

@@ -1,0 +1,468 @@
+// corvane-cli monitor as a service runs it: the program, the simulated loggers and a real
+// mosquitto broker each in a process of their own, the broker on a free loopback port with its
+// own configuration. The test listens as an MQTT client itself.
+#include <mosquitto.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+const QString kCli = QStringLiteral(CORVANE_CLI_PATH);
+const QString kSim = QStringLiteral(CORVANE_SIM_PATH);
+const QString kBroker = QStringLiteral(CORVANE_MOSQUITTO_PATH);
+const QString kPasswd = QStringLiteral(CORVANE_MOSQUITTO_PASSWD_PATH);
+constexpr int kLongWaitMs = 60000;
+
+// Events come from other processes; the wait ends as soon as the condition holds, and only a
+// hang runs into the limit.
+bool waitUntil(const std::function<bool()> &condition, int limitMs = kLongWaitMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > limitMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QTest::qSleep(10);
+    }
+    return true;
+}
+
+sockaddr_in loopback(int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(std::uint16_t(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+// A port the system just gave out and took back; the broker binds it a moment later.
+int freePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = loopback(0);
+    socklen_t size = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+bool accepts(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const sockaddr_in address = loopback(port);
+    const bool connected =
+        ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return connected;
+}
+
+struct Message {
+    QString topic;
+    QByteArray payload;
+    bool retained = false;
+};
+
+// A subscriber to everything, with a persistent session when given an id, so that a broker
+// restart loses nothing meant for it.
+class Listener {
+public:
+    Listener(int port, const char *id = nullptr) {
+        m_mosq = mosquitto_new(id, id == nullptr, this);
+        mosquitto_connect_callback_set(m_mosq, [](mosquitto *m, void *, int rc) {
+            if (rc == 0) {
+                mosquitto_subscribe(m, nullptr, "#", 1);
+            }
+        });
+        mosquitto_message_callback_set(
+            m_mosq, [](mosquitto *, void *self, const mosquitto_message *message) {
+                auto *l = static_cast<Listener *>(self);
+                std::lock_guard lock(l->m_mutex);
+                l->m_messages.push_back(
+                    {QString::fromUtf8(message->topic),
+                     QByteArray(static_cast<const char *>(message->payload), message->payloadlen),
+                     message->retain});
+            });
+        mosquitto_reconnect_delay_set(m_mosq, 1, 1, false);
+        mosquitto_connect_async(m_mosq, "127.0.0.1", port, 30);
+        mosquitto_loop_start(m_mosq);
+    }
+    ~Listener() {
+        mosquitto_disconnect(m_mosq);
+        mosquitto_loop_stop(m_mosq, true);
+        mosquitto_destroy(m_mosq);
+    }
+    std::vector<Message> messages() const {
+        std::lock_guard lock(m_mutex);
+        return m_messages;
+    }
+    std::vector<Message> on(const QString &topic) const {
+        std::vector<Message> found;
+        for (const Message &m : messages()) {
+            if (m.topic == topic)
+                found.push_back(m);
+        }
+        return found;
+    }
+    QByteArray last(const QString &topic) const {
+        const auto found = on(topic);
+        return found.empty() ? QByteArray() : found.back().payload;
+    }
+
+private:
+    mosquitto *m_mosq = nullptr;
+    mutable std::mutex m_mutex;
+    std::vector<Message> m_messages;
+};
+
+class Broker {
+public:
+    explicit Broker(const QString &folder, const QString &passwords = {})
+        : m_port(freePort()), m_folder(folder) {
+        QFile conf(folder + QStringLiteral("/mosquitto.conf"));
+        if (!conf.open(QIODevice::WriteOnly))
+            return;
+        // Started as root, the broker would become user mosquitto, who cannot read the
+        // test's private folder.
+        const passwd *self = ::getpwuid(::getuid());
+        QByteArray text = QStringLiteral("listener %1 127.0.0.1\npersistence true\n"
+                                         "persistence_location %2/\nuser %3\n")
+                              .arg(m_port)
+                              .arg(folder, QString::fromLocal8Bit(self ? self->pw_name : "root"))
+                              .toUtf8();
+        text += passwords.isEmpty()
+                    ? QByteArray("allow_anonymous true\n")
+                    : QStringLiteral("allow_anonymous false\npassword_file %1\n")
+                          .arg(passwords)
+                          .toUtf8();
+        conf.write(text);
+    }
+    ~Broker() { stop(); }
+    bool start() {
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(kBroker, {QStringLiteral("-c"), m_folder + QStringLiteral("/mosquitto.conf")});
+        if (!m_process.waitForStarted(10000))
+            return false;
+        return waitUntil([this] { return accepts(m_port); });
+    }
+    void stop() {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(10000))
+            m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    int port() const { return m_port; }
+    QString url(const QString &prefix = QStringLiteral("site")) const {
+        return QStringLiteral("mqtt://127.0.0.1:%1/%2").arg(m_port).arg(prefix);
+    }
+
+private:
+    int m_port;
+    QString m_folder;
+    QProcess m_process;
+};
+
+class Simulator {
+public:
+    Simulator(const QString &folder, const QStringList &arguments) {
+        m_link = folder + QStringLiteral("/line");
+        m_process.start(kSim, arguments + QStringList{QStringLiteral("--link"), m_link,
+                                                       QStringLiteral("--quiet")});
+    }
+    ~Simulator() {
+        m_process.terminate();
+        if (!m_process.waitForFinished(10000))
+            m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    bool started() {
+        return m_process.waitForStarted(10000) &&
+               waitUntil([this] { return QFile::exists(m_link); });
+    }
+    QString port() const { return m_link; }
+
+private:
+    QString m_link;
+    QProcess m_process;
+};
+
+class Cli {
+public:
+    explicit Cli(const QStringList &arguments) { m_process.start(kCli, arguments); }
+    ~Cli() {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+    QStringList outLines() {
+        m_out += m_process.readAllStandardOutput();
+        return QString::fromUtf8(m_out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    QString err() {
+        m_err += m_process.readAllStandardError();
+        return QString::fromUtf8(m_err);
+    }
+    bool finished() { return m_process.waitForFinished(kLongWaitMs); }
+    int exitCode() const { return m_process.exitCode(); }
+    void signal(int sig) { ::kill(pid_t(m_process.processId()), sig); }
+    QProcess &process() { return m_process; }
+
+private:
+    QProcess m_process;
+    QByteArray m_out;
+    QByteArray m_err;
+};
+
+QJsonObject json(const QByteArray &bytes) {
+    return QJsonDocument::fromJson(bytes).object();
+}
+
+} // namespace
+
+class TstCliMqtt : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { mosquitto_lib_init(); }
+    void cleanupTestCase() { mosquitto_lib_cleanup(); }
+    void readingsDiscoveryAndExit();
+    void killedProcessLeavesItsWill();
+    void outageLosesNothing();
+    void credentials_data();
+    void credentials();
+    void silentLoggerGoesOfflineAndBack();
+};
+
+void TstCliMqtt::readingsDiscoveryAndExit() {
+    QTemporaryDir dir;
+    Broker broker(dir.path());
+    QVERIFY(broker.start());
+    // Input 1 of the QTR-8D stands still, input 2 counts 10 pulses a second.
+    Simulator sim(dir.path(), {"--slave", "1:QTR-8D", "--slave", "2:QTR-4D", "--pulse-rate",
+                               "0", "--pulse-rate", "1:2:10"});
+    QVERIFY(sim.started());
+    Listener listener(broker.port());
+    Cli cli({"monitor", "--port", sim.port(), "--fast", "--window", "200", "--address", "1,2",
+             "--interval", "1", "--mqtt", broker.url(), "--ha-discovery"});
+    QVERIFY2(waitUntil([&] {
+                 return listener.on("site/1/state").size() >= 3 &&
+                        listener.on("site/2/state").size() >= 3;
+             }),
+             qPrintable(cli.err()));
+    QCOMPARE(listener.last("site/status"), QByteArray("online"));
+    QCOMPARE(listener.last("site/1/availability"), QByteArray("online"));
+
+    // Each reading on the broker is the line on stdout, in the same order.
+    QStringList published;
+    for (const Message &m : listener.messages()) {
+        if (m.topic.endsWith(QLatin1String("/state")))
+            published << QString::fromUtf8(m.payload);
+    }
+    const QStringList printed = cli.outLines();
+    QVERIFY(printed.size() >= published.size());
+    QCOMPARE(printed.mid(0, published.size()), published);
+
+    const auto states = listener.on("site/1/state");
+    const QJsonObject first = json(states.front().payload);
+    const QJsonObject third = json(states[2].payload);
+    QCOMPARE(first.value("address").toInt(), 1);
+    QCOMPARE(first.value("model").toString(), QStringLiteral("QTR-8D"));
+    QVERIFY(first.value("error").isNull());
+    QVERIFY(QDateTime::fromString(first.value("time").toString(), Qt::ISODate).isValid());
+    QCOMPARE(first.value("battery").toDouble(), 3.61);
+    const QJsonArray inputs = first.value("inputs").toArray();
+    QCOMPARE(inputs.size(), 8);
+    QCOMPARE(inputs[0].toObject().value("unit").toString(), QStringLiteral("m3"));
+    QCOMPARE(inputs[0].toObject().value("tariffPulses").toArray().size(), 4);
+    // The still input reads the same each cycle; the counting one has moved on.
+    const auto pulses = [](const QJsonObject &reading, int input) {
+        return reading.value("inputs").toArray()[input - 1].toObject().value("totalPulses").toInt();
+    };
+    QCOMPARE(pulses(third, 1), pulses(first, 1));
+    QVERIFY2(pulses(third, 2) > pulses(first, 2), states[2].payload.constData());
+    QCOMPARE(json(listener.on("site/2/state").front().payload).value("inputs").toArray().size(), 4);
+
+    // Discovery configs are retained: a client that comes afterwards gets them.
+    Listener late(broker.port());
+    QVERIFY(waitUntil([&] { return late.on("site/status").size() == 1; }));
+    int configs = 0;
+    QSet<QString> uniqueIds;
+    for (const Message &m : late.messages()) {
+        if (!m.topic.startsWith(QLatin1String("homeassistant/sensor/")))
+            continue;
+        ++configs;
+        QVERIFY(m.retained);
+        QVERIFY2(m.topic.endsWith(QLatin1String("/config")), qPrintable(m.topic));
+        QJsonParseError error;
+        const QJsonObject config = QJsonDocument::fromJson(m.payload, &error).object();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        const QString id = config.value("unique_id").toString();
+        QVERIFY2(m.topic == QStringLiteral("homeassistant/sensor/%1/config").arg(id),
+                 qPrintable(m.topic));
+        QVERIFY(!uniqueIds.contains(id));
+        uniqueIds.insert(id);
+        QVERIFY(config.value("state_topic").toString().startsWith(QLatin1String("site/")));
+        QVERIFY(config.value("availability_topic").toString().endsWith(QLatin1String("/availability")));
+        QVERIFY(config.value("device").toObject().contains("identifiers"));
+        if (id.endsWith(QLatin1String("_1_consumption")) &&
+            config.value("state_topic").toString() == QLatin1String("site/1/state")) {
+            QCOMPARE(config.value("device_class").toString(), QStringLiteral("water"));
+            QCOMPARE(config.value("state_class").toString(), QStringLiteral("total_increasing"));
+            QCOMPARE(config.value("unit_of_measurement").toString(), QStringLiteral("m³"));
+        }
+    }
+    // 8 and 4 inputs, three quantities each, and a battery each.
+    QCOMPARE(configs, 3 * 12 + 2);
+
+    cli.signal(SIGTERM);
+    QVERIFY(cli.finished());
+    QCOMPARE(cli.exitCode(), 0);
+    QVERIFY(waitUntil([&] { return listener.last("site/status") == "offline"; }));
+    QCOMPARE(listener.last("site/1/availability"), QByteArray("offline"));
+}
+
+void TstCliMqtt::killedProcessLeavesItsWill() {
+    QTemporaryDir dir;
+    Broker broker(dir.path());
+    QVERIFY(broker.start());
+    Simulator sim(dir.path(), {});
+    QVERIFY(sim.started());
+    Listener listener(broker.port());
+    Cli cli({"monitor", "--port", sim.port(), "--fast", "--interval", "1", "--mqtt",
+             broker.url()});
+    QVERIFY2(waitUntil([&] { return listener.last("site/status") == "online"; }),
+             qPrintable(cli.err()));
+    cli.signal(SIGKILL);
+    QVERIFY(waitUntil([&] { return listener.last("site/status") == "offline"; }));
+    Listener late(broker.port());
+    QVERIFY(waitUntil([&] { return late.last("site/status") == "offline"; }));
+}
+
+void TstCliMqtt::outageLosesNothing() {
+    QTemporaryDir dir;
+    Broker broker(dir.path());
+    QVERIFY(broker.start());
+    Simulator sim(dir.path(), {});
+    QVERIFY(sim.started());
+    // A persistent session: what is published while the listener is cut off waits for it.
+    auto listener = std::make_unique<Listener>(broker.port(), "tst-outage");
+    Cli cli({"monitor", "--port", sim.port(), "--fast", "--interval", "1", "--mqtt",
+             broker.url()});
+    QVERIFY2(waitUntil([&] { return listener->on("site/1/state").size() >= 2; }),
+             qPrintable(cli.err()));
+    broker.stop();
+    const qsizetype before = cli.outLines().size();
+    // Three cycles with no broker.
+    QVERIFY(waitUntil([&] { return cli.outLines().size() >= before + 3; }));
+    QVERIFY2(cli.err().contains(QLatin1String("cannot be reached")), qPrintable(cli.err()));
+    QVERIFY(broker.start());
+    const QStringList printedBefore = cli.outLines();
+    QVERIFY2(waitUntil([&] {
+                 QStringList got;
+                 for (const Message &m : listener->on("site/1/state"))
+                     got << QString::fromUtf8(m.payload);
+                 got.removeDuplicates();
+                 return got.size() >= printedBefore.size();
+             }),
+             qPrintable(cli.err()));
+    QStringList got;
+    for (const Message &m : listener->on("site/1/state"))
+        got << QString::fromUtf8(m.payload);
+    // At least once: a reading whose acknowledgement the outage swallowed may come twice.
+    got.removeDuplicates();
+    QCOMPARE(got.mid(0, printedBefore.size()), printedBefore);
+    cli.signal(SIGINT);
+    QVERIFY(cli.finished());
+    QCOMPARE(cli.exitCode(), 0);
+}
+
+void TstCliMqtt::credentials_data() {
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("right") << QByteArray("meter:s3cret:with:colons\n") << 0;
+    QTest::newRow("wrong password") << QByteArray("meter:guess\n") << 3;
+    QTest::newRow("unknown user") << QByteArray("nobody:s3cret:with:colons\n") << 3;
+}
+
+void TstCliMqtt::credentials() {
+    QFETCH(QByteArray, line);
+    QFETCH(int, exitCode);
+    QTemporaryDir dir;
+    const QString passwords = dir.filePath("passwords");
+    QCOMPARE(QProcess::execute(kPasswd, {"-c", "-b", passwords, "meter", "s3cret:with:colons"}),
+             0);
+    Broker broker(dir.path(), passwords);
+    QVERIFY(broker.start());
+    Simulator sim(dir.path(), {});
+    QVERIFY(sim.started());
+    QFile file(dir.filePath("credentials"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(line);
+    file.close();
+    Cli cli({"monitor", "--port", sim.port(), "--fast", "--interval", "1", "--mqtt", broker.url(),
+             "--mqtt-credentials", file.fileName()});
+    if (exitCode == 0) {
+        QVERIFY2(waitUntil([&] { return cli.err().contains(QLatin1String("connected to")); }),
+                 qPrintable(cli.err()));
+        cli.signal(SIGTERM);
+    }
+    QVERIFY(cli.finished());
+    QCOMPARE(cli.exitCode(), exitCode);
+    // The password is never told.
+    QVERIFY(!cli.err().contains(QLatin1String("s3cret")));
+    QVERIFY(!cli.err().contains(QLatin1String("guess")));
+    if (exitCode != 0) {
+        const QStringList lines = cli.err().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines.first().contains(QLatin1String("refused the credentials")),
+                 qPrintable(lines.first()));
+    }
+}
+
+void TstCliMqtt::silentLoggerGoesOfflineAndBack() {
+    QTemporaryDir dir;
+    Broker broker(dir.path());
+    QVERIFY(broker.start());
+    // Address 2 is silent for its first four requests: the start's identification and three
+    // cycles' (a logger of unknown model is only identified).
+    Simulator sim(dir.path(), {"--slave", "1:QTR-8D", "--slave", "2:QTR-6D", "--fault",
+                               "no-reply,slave=2,times=4"});
+    QVERIFY(sim.started());
+    Listener listener(broker.port());
+    Cli cli({"monitor", "--port", sim.port(), "--fast", "--window", "100", "--address", "1,2",
+             "--interval", "1", "--mqtt", broker.url()});
+    QVERIFY2(waitUntil([&] { return listener.last("site/2/availability") == "online"; }),
+             qPrintable(cli.err()));
+    QStringList changes;
+    for (const Message &m : listener.on("site/2/availability"))
+        changes << QString::fromUtf8(m.payload);
+    QCOMPARE(changes, QStringList({"offline", "online"}));
+    QVERIFY(listener.on("site/2/state").size() >= 4);
+    QCOMPARE(json(listener.on("site/2/state").front().payload).value("error").toString(),
+             QStringLiteral("no reply"));
+    QCOMPARE(json(listener.on("site/2/state").back().payload).value("model").toString(),
+             QStringLiteral("QTR-6D"));
+    QCOMPARE(listener.last("site/1/availability"), QByteArray("online"));
+    cli.signal(SIGTERM);
+    QVERIFY(cli.finished());
+    QCOMPARE(cli.exitCode(), 0);
+}
+
+QTEST_GUILESS_MAIN(TstCliMqtt)
+#include "tst_cli_mqtt.moc"
