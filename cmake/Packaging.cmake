@@ -38,6 +38,12 @@ configure_file(${corvane_data}/corvane.metainfo.xml.in
 install(FILES ${corvane_gen}/${CORVANE_APPSTREAM_ID}.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
+# The monitor as a service, one instance a line, with its options under /etc/corvane.
+install(FILES ${corvane_data}/corvane-monitor@.service DESTINATION lib/systemd/system)
+install(FILES ${corvane_data}/monitor-example.conf DESTINATION /etc/corvane)
+file(CONFIGURE OUTPUT ${corvane_gen}/conffiles CONTENT "/etc/corvane/monitor-example.conf\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${corvane_gen}/conffiles)
+
 install(FILES ${corvane_data}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
         RENAME corvane)
 
