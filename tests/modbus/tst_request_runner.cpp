@@ -146,6 +146,7 @@ private Q_SLOTS:
     void stopWaitsForTheStepInFlight();
     void echoOfTheRequest_data();
     void echoOfTheRequest();
+    void lateAnswerOfARetriedStep();
 };
 
 void TstRequestRunner::receivePath_data() {
@@ -526,6 +527,40 @@ void TstRequestRunner::echoOfTheRequest() {
     QCOMPARE(outcomes.front().echoed, echo || (write && reply));
     QCOMPARE(r.decoded.size(), verdict == int(ReplyVerdict::Kind::Accepted) ? 1 : 0);
     QCOMPARE(r.out.logLines, log);
+}
+
+
+// The first try of step 1 goes unanswered and is retried, and the retry is answered. The answer
+// to the first try still comes, late, just before step 2's own: the same bytes as step 1's
+// answer, of the same length as step 2's. It is dropped, not taken for step 2's reply.
+void TstRequestRunner::lateAnswerOfARetriedStep() {
+    Rig r;
+    r.engine.setRetries(1);
+    const auto answer = [](const QByteArray &frame) {
+        QByteArray reply = frame.left(2) + '\x02' + frame.mid(2, 2);
+        appendCrc(reply);
+        return reply;
+    };
+    QList<QByteArray> frames;
+    r.line.onFrame = [&](const QByteArray &frame) {
+        frames << frame;
+        if (frames.size() == 1)
+            return;
+        r.line.deliver((frames.size() == 3 ? answer(frames.first()) : QByteArray()) +
+                       answer(frame));
+    };
+    QVERIFY(r.startCounters());
+    r.run(RequestRunner::StepTimer::DecodeInput);
+    QCOMPARE(r.out.logLines,
+             QStringList({"Reading device No. 7...", "Retry 1 of 1 for device 7"}));
+    QCOMPARE(frames.size(), 8);
+    QCOMPARE(r.decoded.size(), 7);
+    for (int step = 1; step <= 7; ++step) {
+        const QByteArray frame = frames.at(step == 1 ? 1 : step);
+        QCOMPARE(r.decoded.at(step - 1).first, step);
+        QCOMPARE(r.decoded.at(step - 1).second, frame.left(2) + '\x02' + frame.mid(2, 2));
+    }
+    QCOMPARE(r.engine.lastSummary().answered, 7);
 }
 
 QTEST_GUILESS_MAIN(TstRequestRunner)
