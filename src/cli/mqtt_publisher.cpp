@@ -105,14 +105,15 @@ void MqttPublisher::publishReading(const QByteArray &topic, const QByteArray &pa
         // The oldest one still waiting makes room; one already handed over will be delivered.
         const auto oldest = std::find_if(m_readings.begin(), m_readings.end(),
                                          [](const Message &m) { return m.mid == 0; });
-        if (oldest == m_readings.end())
-            return;
-        m_readings.erase(oldest);
         ++m_dropped;
         if (!m_dropNoticed) {
             m_dropNoticed = true;
             Q_EMIT readingsDropped(m_dropped);
         }
+        // A buffer no larger than what is in flight has no waiting reading to give up.
+        if (oldest == m_readings.end())
+            return;
+        m_readings.erase(oldest);
     }
     m_readings.push_back({topic, payload});
 }
