@@ -242,6 +242,12 @@ void RequestRunner::sendDone(bool ok) {
     // closed while the request was still going out.
     if (!ok && window && !windowOpenedBeforeSend())
         endStep(ReplyVerdict::of(ReplyVerdict::Kind::NoReply), true);
+    // In fast mode a reply may be complete, and its window closed, before the send is reported
+    // done; the step has ended then, and the next one need not wait for the step timer.
+    if (ok && fast() && window && windowOpenedBeforeSend() && stepTimer()) {
+        stepTick();
+        return;
+    }
     if (!stepTimer())
         finish();
 }

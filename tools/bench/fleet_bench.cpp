@@ -3,10 +3,9 @@
 // publishing to it. Two figures:
 //
 //  - a time-scaled hour: --loggers loggers read every 10 s for an hour, that is 360 cycles. The
-//    cycles run back to back (the program's shortest interval is 1 s, a cycle of 40 loggers
-//    takes longer) while the loggers' time runs ten times as fast, so each cycle sees ten
-//    seconds of pulses. CPU time of the program per reading, and its resident memory at the
-//    100th and at the last cycle;
+//    cycles run back to back, as fast as the line allows (the program's shortest interval is
+//    1 s), while the loggers' time runs ten times as fast. CPU time of the program per reading,
+//    the time a cycle takes, and its resident memory at the 100th and at the last cycle;
 //  - a broker outage of --outage readings: the broker is stopped, and the program's resident
 //    memory is taken before and at the end of the outage, with --mqtt-buffer at --buffer.
 //
@@ -198,10 +197,13 @@ int main(int argc, char *argv[]) {
     const double atEnd = residentMiB(pid);
     const double cpu = cpuSeconds(pid) - cpuAtStart;
     const qint64 measured = readings() - readingsAtStart;
-    std::printf("time-scaled hour: %d loggers, %lld cycles, %lld readings: %.2f ms CPU a reading "
-                "(%.1f %% of a core); resident %.1f MiB at cycle 100, %.1f MiB at cycle %lld "
-                "(%+.1f MiB)\n",
-                loggers, static_cast<long long>(cyclesDone()), static_cast<long long>(measured),
+    const double cycleSeconds =
+        double(wall.elapsed()) / 1000.0 / double(std::max<qint64>(cyclesDone() - 1, 1));
+    std::printf("time-scaled hour: %d loggers, %lld cycles of %.2f s, %lld readings: %.2f ms CPU a "
+                "reading (%.1f %% of a core); resident %.1f MiB at cycle 100, %.1f MiB at cycle "
+                "%lld (%+.1f MiB)\n",
+                loggers, static_cast<long long>(cyclesDone()), cycleSeconds,
+                static_cast<long long>(measured),
                 1000.0 * cpu / double(std::max<qint64>(measured, 1)),
                 100.0 * cpu / (double(wall.elapsed()) / 1000.0 + 1e-9), at100, atEnd,
                 static_cast<long long>(cyclesDone()), atEnd - at100);
