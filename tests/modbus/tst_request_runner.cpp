@@ -147,6 +147,7 @@ private Q_SLOTS:
     void echoOfTheRequest_data();
     void echoOfTheRequest();
     void lateAnswerOfARetriedStep();
+    void replyBeforeTheSendIsDone();
 };
 
 void TstRequestRunner::receivePath_data() {
@@ -561,6 +562,33 @@ void TstRequestRunner::lateAnswerOfARetriedStep() {
         QCOMPARE(r.decoded.at(step - 1).second, frame.left(2) + '\x02' + frame.mid(2, 2));
     }
     QCOMPARE(r.engine.lastSummary().answered, 7);
+}
+
+// Fast mode, the send going out on its own thread: the reply is complete, and the first step's
+// window (opened before the send) closed, before the send is reported done. The next step goes
+// out as soon as that report comes, not at the step timer's next tick.
+void TstRequestRunner::replyBeforeTheSendIsDone() {
+    Rig r;
+    r.engine.setFastReplies(true);
+    QList<std::uint64_t> tickets;
+    RequestRunner::Command command = r.counters;
+    for (int step = 1; step <= 2; ++step) {
+        command.steps[std::size_t(step - 1)].send = [&r, &tickets, step](int slave) {
+            tickets << r.engine.sendQueued();
+            QByteArray reply = QByteArray(1, char(slave)) + "\x03\x02" + char(0) + char(step);
+            appendCrc(reply);
+            r.line.deliver(reply);
+            return std::optional(SentRequest{slave, 3});
+        };
+    }
+    command.steps.resize(2);
+    QVERIFY(r.engine.run(command));
+    QCOMPARE(tickets.size(), 1);
+    r.engine.Comm1RxChar(int(r.line.input.size()));
+    QCOMPARE(r.decoded.size(), 1);
+    QCOMPARE(tickets.size(), 1);
+    r.engine.sendFinished(tickets.last(), true);
+    QCOMPARE(tickets.size(), 2);
 }
 
 QTEST_GUILESS_MAIN(TstRequestRunner)
