@@ -17,6 +17,8 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include "local_broker.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <pwd.h>
@@ -29,46 +31,11 @@
 
 namespace {
 
-bool waitUntil(const std::function<bool()> &condition, int limitMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > limitMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        QThread::msleep(20);
-    }
-    return true;
-}
-
-sockaddr_in loopback(int port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(std::uint16_t(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
-
-int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = loopback(0);
-    socklen_t size = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &size);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-bool accepts(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    const sockaddr_in a = loopback(port);
-    const bool ok = ::connect(fd, reinterpret_cast<const sockaddr *>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-}
+using corvane::broker::Broker;
+using corvane::broker::waitUntil;
 
 // From /proc: resident memory in MiB and CPU seconds (user and system) of a process.
-double residentMiB(qint64 pid) {
+double processResidentMiB(qint64 pid) {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly))
         return 0;
@@ -89,38 +56,6 @@ double cpuSeconds(qint64 pid) {
     return (fields.value(11).toDouble() + fields.value(12).toDouble()) /
            double(::sysconf(_SC_CLK_TCK));
 }
-
-class Broker {
-public:
-    Broker(const QString &folder) : port(freePort()) {
-        QFile conf(folder + QStringLiteral("/mosquitto.conf"));
-        if (conf.open(QIODevice::WriteOnly)) {
-            const passwd *self = ::getpwuid(::getuid());
-            conf.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n"
-                                      "persistence false\nuser %2\n")
-                           .arg(port)
-                           .arg(QString::fromLocal8Bit(self ? self->pw_name : "root"))
-                           .toUtf8());
-        }
-        m_conf = conf.fileName();
-    }
-    ~Broker() { stop(); }
-    bool start() {
-        m_process.start(QStringLiteral(CORVANE_MOSQUITTO_PATH), {QStringLiteral("-c"), m_conf});
-        return m_process.waitForStarted(10000) && waitUntil([this] { return accepts(port); }, 30000);
-    }
-    void stop() {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.terminate();
-        m_process.waitForFinished(10000);
-    }
-    const int port;
-
-private:
-    QString m_conf;
-    QProcess m_process;
-};
 
 } // namespace
 
@@ -169,7 +104,7 @@ int main(int argc, char *argv[]) {
               {QStringLiteral("monitor"), QStringLiteral("--port"), line, QStringLiteral("--fast"),
                QStringLiteral("--address"), QStringLiteral("1-%1").arg(loggers),
                QStringLiteral("--interval"), QStringLiteral("1"), QStringLiteral("--mqtt"),
-               QStringLiteral("mqtt://127.0.0.1:%1/bench").arg(broker.port),
+               QStringLiteral("mqtt://127.0.0.1:%1/bench").arg(broker.port()),
                QStringLiteral("--mqtt-buffer"), QString::number(buffer)});
     if (!cli.waitForStarted(10000))
         return 1;
@@ -192,9 +127,9 @@ int main(int argc, char *argv[]) {
     QElapsedTimer wall;
     wall.start();
     waitUntil([&] { return cyclesDone() >= 100; }, limitMs);
-    const double at100 = residentMiB(pid);
+    const double at100 = processResidentMiB(pid);
     waitUntil([&] { return cyclesDone() >= cycles; }, limitMs);
-    const double atEnd = residentMiB(pid);
+    const double atEnd = processResidentMiB(pid);
     const double cpu = cpuSeconds(pid) - cpuAtStart;
     const qint64 measured = readings() - readingsAtStart;
     const double cycleSeconds =
@@ -210,9 +145,9 @@ int main(int argc, char *argv[]) {
 
     broker.stop();
     const qint64 before = readings();
-    const double rssBefore = residentMiB(pid);
+    const double rssBefore = processResidentMiB(pid);
     waitUntil([&] { return readings() >= before + outage; }, outage * 1000);
-    const double rssAfter = residentMiB(pid);
+    const double rssAfter = processResidentMiB(pid);
     std::printf("broker outage of %lld readings, --mqtt-buffer %d: resident %.1f MiB before, "
                 "%.1f MiB at its end (%+.1f MiB)\n",
                 static_cast<long long>(readings() - before), buffer, rssBefore, rssAfter,
