@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include "local_broker.h"
+#include "mqtt_publisher.h"
 
 #include <csignal>
 #include <unistd.h>
@@ -156,6 +157,7 @@ private slots:
     void credentials_data();
     void credentials();
     void silentLoggerGoesOfflineAndBack();
+    void fullBufferDropsTheOldest();
 };
 
 void TstCliMqtt::readingsDiscoveryAndExit() {
@@ -371,6 +373,30 @@ void TstCliMqtt::silentLoggerGoesOfflineAndBack() {
     cli.signal(SIGTERM);
     QVERIFY(cli.finished());
     QCOMPARE(cli.exitCode(), 0);
+}
+
+// No broker listens: every reading waits, and past the limit the oldest give way, counted and
+// told once.
+void TstCliMqtt::fullBufferDropsTheOldest() {
+    corvane::MqttPublisher::Settings settings;
+    settings.target = *corvane::parseMqttTarget(
+        QStringLiteral("mqtt://127.0.0.1:%1/site").arg(corvane::broker::freePort()));
+    settings.bufferLimit = 3;
+    settings.statusTopic = "site/status";
+    corvane::MqttPublisher publisher(settings);
+    QList<qint64> told;
+    connect(&publisher, &corvane::MqttPublisher::readingsDropped, this,
+            [&told](qint64 total) { told << total; });
+    QString problem;
+    QVERIFY2(publisher.start(&problem), qPrintable(problem));
+    for (int i = 1; i <= 8; ++i)
+        publisher.publishReading("site/1/state", QByteArray::number(i));
+    QCOMPARE(publisher.queued(), 3);
+    QCOMPARE(publisher.dropped(), 5);
+    QVERIFY(waitUntil([&] { return !told.isEmpty(); }));
+    QCOMPARE(told, QList<qint64>{1});
+    publisher.finish(std::chrono::milliseconds(0));
+    QCOMPARE(publisher.undelivered(), 3);
 }
 
 QTEST_GUILESS_MAIN(TstCliMqtt)
