@@ -4,7 +4,7 @@ set -euo pipefail
 CORVANE_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 CORVANE_PACKAGES=(build-essential cmake ninja-build qt6-base-dev qt6-qpa-plugins libjpeg-dev
                   libgl-dev mbpoll fonts-dejavu-core libmodbus-dev pkg-config qt6-charts-dev
-                  libqt6opengl6-dev libmosquitto-dev mosquitto)
+                  libqt6opengl6-dev libmosquitto-dev mosquitto openssl)
 
 corvane_install_deps() {
     local missing=()

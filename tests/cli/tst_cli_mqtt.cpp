@@ -158,6 +158,9 @@ private slots:
     void credentials();
     void silentLoggerGoesOfflineAndBack();
     void fullBufferDropsTheOldest();
+    void tlsNeedsTheBrokersCa_data();
+    void tlsNeedsTheBrokersCa();
+    void csvInsteadOfJson();
 };
 
 void TstCliMqtt::readingsDiscoveryAndExit() {
@@ -397,6 +400,107 @@ void TstCliMqtt::fullBufferDropsTheOldest() {
     QCOMPARE(told, QList<qint64>{1});
     publisher.finish(std::chrono::milliseconds(0));
     QCOMPARE(publisher.undelivered(), 3);
+}
+
+namespace {
+
+// A CA, and a certificate for 127.0.0.1 that it signed, in folder; or an empty string.
+QString makeCertificates(const QString &folder, const QString &name, bool server) {
+    const auto openssl = [&folder](const QStringList &arguments) {
+        QProcess process;
+        process.setWorkingDirectory(folder);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(QStringLiteral("openssl"), arguments);
+        return process.waitForFinished(60000) && process.exitCode() == 0;
+    };
+    const QStringList key{"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
+    if (!openssl(QStringList{"req", "-x509"} + key +
+                 QStringList{"-keyout", name + ".key", "-out", name + ".crt", "-days", "2",
+                             "-subj", "/CN=" + name}))
+        return {};
+    if (server) {
+        QFile ext(folder + "/ext.cnf");
+        if (!ext.open(QIODevice::WriteOnly))
+            return {};
+        ext.write("subjectAltName=IP:127.0.0.1\n");
+        ext.close();
+        if (!openssl(QStringList{"req"} + key +
+                     QStringList{"-keyout", "server.key", "-out", "server.csr", "-subj",
+                                 "/CN=127.0.0.1"}) ||
+            !openssl({"x509", "-req", "-in", "server.csr", "-CA", name + ".crt", "-CAkey",
+                      name + ".key", "-CAcreateserial", "-out", "server.crt", "-days", "2",
+                      "-extfile", "ext.cnf"}))
+            return {};
+    }
+    return folder + "/" + name + ".crt";
+}
+
+} // namespace
+
+void TstCliMqtt::tlsNeedsTheBrokersCa_data() {
+    QTest::addColumn<bool>("rightCa");
+    QTest::newRow("the broker's CA") << true;
+    QTest::newRow("another CA") << false;
+}
+
+// mqtts:// with --mqtt-ca: the broker's certificate is checked against the CA given; one that
+// another CA signed is not trusted, and the monitor keeps reading meanwhile.
+void TstCliMqtt::tlsNeedsTheBrokersCa() {
+    QFETCH(bool, rightCa);
+    QTemporaryDir dir;
+    const QString brokerCa = makeCertificates(dir.path(), "broker-ca", true);
+    const QString otherCa = makeCertificates(dir.path(), "other-ca", false);
+    QVERIFY(!brokerCa.isEmpty() && !otherCa.isEmpty());
+    Broker broker(dir.path(), {},
+                  QStringLiteral("cafile %1\ncertfile %2/server.crt\nkeyfile %2/server.key\n")
+                      .arg(brokerCa, dir.path()));
+    QVERIFY(broker.start());
+    Simulator sim(dir.path(), {});
+    QVERIFY(sim.started());
+    Cli cli({"monitor", "--port", sim.port(), "--fast", "--interval", "1", "--mqtt",
+             QStringLiteral("mqtts://127.0.0.1:%1/site").arg(broker.port()), "--mqtt-ca",
+             rightCa ? brokerCa : otherCa});
+    const QString told = rightCa ? QStringLiteral("connected to the MQTT broker")
+                                 : QStringLiteral("cannot be reached");
+    QVERIFY2(waitUntil([&] { return cli.err().contains(told); }), qPrintable(cli.err()));
+    QVERIFY(waitUntil([&] { return cli.outLines().size() >= 2; }));
+    QCOMPARE(cli.err().contains(QLatin1String("connected to")), rightCa);
+    cli.signal(SIGTERM);
+    QVERIFY(cli.finished());
+    QCOMPARE(cli.exitCode(), 0);
+}
+
+// --csv FILE: the monitor's CSV is appended to the file, and stdout stays empty.
+void TstCliMqtt::csvInsteadOfJson() {
+    QTemporaryDir dir;
+    Simulator sim(dir.path(), {"--slave", "3:QTR-4D"});
+    QVERIFY(sim.started());
+    const QString csv = dir.filePath("monitor.csv");
+    QFile before(csv);
+    QVERIFY(before.open(QIODevice::WriteOnly));
+    before.write("kept\r\n");
+    before.close();
+    Cli cli({"monitor", "--port", sim.port(), "--fast", "--address", "3", "--interval", "1",
+             "--csv", csv});
+    QFile file(csv);
+    const auto rows = [&] {
+        file.open(QIODevice::ReadOnly);
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        file.close();
+        QList<QByteArray> readings;
+        for (const QByteArray &line : lines) {
+            if (line.contains(";3;QTR-4D;"))
+                readings << line;
+        }
+        return readings;
+    };
+    QVERIFY2(waitUntil([&] { return rows().size() >= 2; }), qPrintable(cli.err()));
+    cli.signal(SIGINT);
+    QVERIFY(cli.finished());
+    QCOMPARE(cli.exitCode(), 0);
+    QVERIFY(cli.outLines().isEmpty());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().startsWith("kept\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TstCliMqtt)

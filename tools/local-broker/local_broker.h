@@ -65,7 +65,10 @@ inline bool accepts(int port) {
 
 class Broker {
 public:
-    explicit Broker(const QString &folder, const QString &passwords = {})
+    // passwords: a password file, or anonymous clients. extra: more configuration of the
+    // listener, such as its TLS files.
+    explicit Broker(const QString &folder, const QString &passwords = {},
+                    const QString &extra = {})
         : m_port(freePort()), m_folder(folder) {
         QFile conf(folder + QStringLiteral("/mosquitto.conf"));
         if (!conf.open(QIODevice::WriteOnly))
@@ -83,6 +86,7 @@ public:
                     : QStringLiteral("allow_anonymous false\npassword_file %1\n")
                           .arg(passwords)
                           .toUtf8();
+        text += extra.toUtf8();
         conf.write(text);
     }
     ~Broker() { stop(); }
