@@ -161,6 +161,7 @@ private slots:
     void tlsNeedsTheBrokersCa_data();
     void tlsNeedsTheBrokersCa();
     void csvInsteadOfJson();
+    void closedGatewayEndsTheRun();
 };
 
 void TstCliMqtt::readingsDiscoveryAndExit() {
@@ -501,6 +502,28 @@ void TstCliMqtt::csvInsteadOfJson() {
     QVERIFY(cli.outLines().isEmpty());
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(file.readAll().startsWith("kept\r\n"));
+}
+
+// The gateway goes away: the run ends with one line naming it and status 3, so that a service
+// manager starts it again.
+void TstCliMqtt::closedGatewayEndsTheRun() {
+    QProcess gateway;
+    gateway.start(kSim, {"--tcp-listen", "0", "--quiet"});
+    QVERIFY(gateway.waitForStarted(10000));
+    QByteArray port;
+    QVERIFY(waitUntil([&] {
+        port += gateway.readAllStandardOutput();
+        return port.contains('\n');
+    }));
+    Cli cli({"monitor", "--port", "tcp://127.0.0.1:" + QString::fromLatin1(port.trimmed()),
+             "--fast", "--interval", "1"});
+    QVERIFY2(waitUntil([&] { return cli.outLines().size() >= 1; }), qPrintable(cli.err()));
+    gateway.kill();
+    gateway.waitForFinished(5000);
+    QVERIFY(cli.finished());
+    QCOMPARE(cli.exitCode(), 3);
+    const QStringList lines = cli.err().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines, QStringList{"corvane-cli: the gateway closed the connection"});
 }
 
 QTEST_GUILESS_MAIN(TstCliMqtt)
