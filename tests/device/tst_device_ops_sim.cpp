@@ -277,7 +277,6 @@ void TstDeviceOpsSim::faults_data() {
     QTest::newRow("an answer is not retried")
         << exception << 3 << QStringList{"Error - ILLEGAL DATA ADDRESS\r"} << false;
     QTest::newRow("busy, retried") << busy << 1 << QStringList{retry1of1} << true;
-
 }
 
 void TstDeviceOpsSim::faults() {
