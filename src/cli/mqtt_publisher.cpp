@@ -139,7 +139,7 @@ void MqttPublisher::finish(std::chrono::milliseconds wait) {
     std::unique_lock lock(m_mutex);
     m_finishing = true;
     m_wake.wait_for(lock, wait, [this] { return idle() || !m_connected || m_refused; });
-    m_undelivered = qint64(m_readings.size());
+    m_undelivered += qint64(m_readings.size());
     m_stop = true;
     lock.unlock();
     m_wake.notify_all();
@@ -157,7 +157,7 @@ qint64 MqttPublisher::dropped() const {
 }
 
 bool MqttPublisher::idle() const {
-    return m_readings.empty() && m_inFlight == 0 &&
+    return m_readings.empty() && m_inFlight.empty() &&
            std::none_of(m_retained.begin(), m_retained.end(),
                         [](const Retained &r) { return r.pending; });
 }
@@ -165,39 +165,35 @@ bool MqttPublisher::idle() const {
 void MqttPublisher::pump() {
     if (!m_connected)
         return;
-    const auto hand = [this](const QByteArray &topic, const QByteArray &payload, bool retain,
-                             int *mid) {
-        const int rc = mosquitto_publish(m_mosq, mid, topic.constData(), int(payload.size()),
+    const auto hand = [this](const QByteArray &topic, const QByteArray &payload, bool retain) {
+        int mid = 0;
+        const int rc = mosquitto_publish(m_mosq, &mid, topic.constData(), int(payload.size()),
                                          payload.constData(), kQos, retain);
         // Not connected after all: the library has queued it under its mid and sends it on
         // the next connection.
         if (rc == MOSQ_ERR_SUCCESS || rc == MOSQ_ERR_NO_CONN) {
-            ++m_inFlight;
-            return true;
+            m_inFlight.insert(mid);
+            return mid;
         }
         qCWarning(lcMqtt) << "cannot publish to" << topic << ":" << errorText(rc);
-        *mid = 0;
-        return false;
+        return 0;
     };
+    const auto room = [this] { return int(m_inFlight.size()) < kMaxInFlight; };
     for (Retained &r : m_retained) {
-        if (m_inFlight >= kMaxInFlight)
+        if (!room())
             return;
         if (r.pending) {
             r.pending = false;
-            hand(r.topic, r.payload, true, &r.mid);
+            hand(r.topic, r.payload, true);
         }
     }
-    for (auto it = m_readings.begin(); it != m_readings.end() && m_inFlight < kMaxInFlight;) {
-        if (it->mid != 0) {
-            ++it;
-            continue;
-        }
-        if (!hand(it->topic, it->payload, false, &it->mid)) {
+    for (auto it = m_readings.begin(); it != m_readings.end() && room();) {
+        if (it->mid == 0 && (it->mid = hand(it->topic, it->payload, false)) == 0) {
             ++m_undelivered;
             it = m_readings.erase(it);
-            continue;
+        } else {
+            ++it;
         }
-        ++it;
     }
     if (m_finishing && idle())
         m_wake.notify_all();
@@ -240,21 +236,11 @@ void MqttPublisher::onDisconnect(mosquitto *, void *self, int) {
 void MqttPublisher::onPublish(mosquitto *, void *self, int mid) {
     auto *p = static_cast<MqttPublisher *>(self);
     std::lock_guard lock(p->m_mutex);
-    bool known = false;
-    for (Retained &r : p->m_retained) {
-        if (r.mid == mid) {
-            r.mid = 0;
-            known = true;
-        }
-    }
+    p->m_inFlight.erase(mid);
     const auto reading = std::find_if(p->m_readings.begin(), p->m_readings.end(),
                                       [mid](const Message &m) { return m.mid == mid; });
-    if (reading != p->m_readings.end()) {
+    if (reading != p->m_readings.end())
         p->m_readings.erase(reading);
-        known = true;
-    }
-    if (known)
-        p->m_inFlight = std::max(0, p->m_inFlight - 1);
     p->pump();
 }
 
@@ -268,6 +254,14 @@ void MqttPublisher::run() {
     bool socketUp = false;
     bool wasConnected = false;
     std::unique_lock lock(m_mutex);
+    // Told once an outage, and again when its reason changes; then the backoff.
+    const auto down = [&](const QString &problem) {
+        if (wasConnected || problem != m_lastProblem)
+            Q_EMIT connectionChanged(false, problem);
+        m_lastProblem = problem;
+        wasConnected = false;
+        waitBackoff(lock);
+    };
     while (!m_stop && !m_refused) {
         if (!socketUp) {
             lock.unlock();
@@ -275,14 +269,9 @@ void MqttPublisher::run() {
             // gives up after the keep-alive.
             const int rc = mosquitto_connect_async(m_mosq, host.constData(),
                                                    m_settings.target.port, kKeepAliveSeconds);
-            const QString problem = errorText(rc);
             lock.lock();
             if (rc != MOSQ_ERR_SUCCESS) {
-                if (problem != m_lastProblem || wasConnected)
-                    Q_EMIT connectionChanged(false, problem);
-                m_lastProblem = problem;
-                wasConnected = false;
-                waitBackoff(lock);
+                down(errorText(rc));
                 continue;
             }
             socketUp = true;
@@ -290,8 +279,7 @@ void MqttPublisher::run() {
         lock.unlock();
         const int rc = mosquitto_loop(m_mosq, kLoopTimeoutMs, 1);
         lock.lock();
-        if (m_connected)
-            wasConnected = true;
+        wasConnected = wasConnected || m_connected;
         if (rc == MOSQ_ERR_SUCCESS) {
             pump();
             continue;
@@ -301,12 +289,8 @@ void MqttPublisher::run() {
         // Messages handed over stay with the library, which sends them again on reconnecting.
         if (m_refused || m_stop)
             break;
-        const QString problem = m_lastProblem.isEmpty() ? errorText(rc) : m_lastProblem;
-        if (wasConnected || problem != m_lastProblem)
-            Q_EMIT connectionChanged(false, problem);
-        m_lastProblem = problem;
-        wasConnected = false;
-        waitBackoff(lock);
+        // A refusal the broker gave in its answer says more than the closed socket.
+        down(m_lastProblem.isEmpty() ? errorText(rc) : m_lastProblem);
     }
     if (socketUp && m_connected) {
         lock.unlock();

@@ -12,6 +12,7 @@
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -77,7 +78,6 @@ private:
         QByteArray topic;
         QByteArray payload;
         bool pending = true;
-        int mid = 0;
     };
 
     static void onConnect(mosquitto *, void *self, int rc);
@@ -97,7 +97,9 @@ private:
     std::condition_variable m_wake;
     std::deque<Message> m_readings;
     std::vector<Retained> m_retained;
-    int m_inFlight = 0;
+    // The ids of what the library holds unacknowledged. A retained value sent again before
+    // its last send was acknowledged, or sent again on a new connection, has two.
+    std::set<int> m_inFlight;
     bool m_connected = false;
     bool m_stop = false;
     bool m_finishing = false;
