@@ -34,10 +34,11 @@ extern "C" void onTerminate(int) {
 } // namespace
 
 CliMonitor::CliMonitor(const CliOptions &options, DeviceSession &session, Prepare prepare,
-                       std::function<bool()> portLost, std::function<void()> afterReading,
-                       std::FILE *out, std::FILE *err)
+                       std::function<std::optional<QString>()> lineLost,
+                       std::function<void()> afterReading, std::FILE *out, std::FILE *err)
     : m_options(options), m_session(session), m_prepare(std::move(prepare)),
-      m_portLost(std::move(portLost)), m_afterReading(std::move(afterReading)), m_out(out), m_err(err), m_monitor(session) {
+      m_lineLost(std::move(lineLost)), m_afterReading(std::move(afterReading)), m_out(out),
+      m_err(err), m_monitor(session) {
     connect(&m_monitor, &Monitor::readingReady, this, &CliMonitor::onReading);
     connect(&m_monitor, &Monitor::cycleEnded, this, &CliMonitor::onCycleEnded);
     connect(&m_monitor, &Monitor::runningChanged, this, [this](bool running) {
@@ -61,8 +62,7 @@ void CliMonitor::line(const QString &text) {
 }
 
 int CliMonitor::check() {
-    if (!m_options.mqttUrl.isEmpty()) {
-        m_target = parseMqttTarget(m_options.mqttUrl);
+    if (m_options.mqtt) {
         if (!m_options.mqttCredentials.isEmpty()) {
             QString problem;
             m_credentials = readMqttCredentials(m_options.mqttCredentials, &problem);
@@ -101,15 +101,15 @@ int CliMonitor::exec() {
         sigaction(SIGINT, &action, nullptr);
         sigaction(SIGTERM, &action, nullptr);
     }
-    if (m_target) {
+    if (m_options.mqtt) {
         MqttPublisher::Settings settings;
-        settings.target = *m_target;
+        settings.target = *m_options.mqtt;
         settings.credentials = m_credentials;
         settings.caFile = m_options.mqttCa;
         settings.bufferLimit = m_options.mqttBuffer;
-        settings.statusTopic = statusTopic(m_target->prefix);
+        settings.statusTopic = statusTopic(m_options.mqtt->prefix);
         m_mqtt = std::make_unique<MqttPublisher>(settings);
-        const QString host = MqttPublisher::hostText(*m_target);
+        const QString host = MqttPublisher::hostText(*m_options.mqtt);
         connect(m_mqtt.get(), &MqttPublisher::connectionChanged, this,
                 [this, host](bool connected, const QString &reason) {
                     if (connected)
@@ -153,8 +153,7 @@ int CliMonitor::exec() {
     }
     if (m_mqtt) {
         for (int address : m_options.addresses)
-            m_mqtt->setRetained(availabilityTopic(m_target->prefix, address),
-                                QByteArrayLiteral("offline"));
+            publishAvailability(address, false);
         m_mqtt->finish(kFinishWait);
         if (m_mqtt->undelivered() > 0)
             line(QStringLiteral("%1 readings could not be delivered to the MQTT broker")
@@ -167,32 +166,28 @@ void CliMonitor::prepareAll(const QList<int> &addresses) {
     for (int address : addresses) {
         if (m_quitting)
             return;
-        QString deviceId;
-        QStringList units;
-        if (!m_prepare(address, m_options.haDiscovery ? &deviceId : nullptr, &units))
+        std::optional<MonitoredLogger> logger = m_prepare(address);
+        if (!logger)
             continue;
         m_prepared.insert(address);
-        if (m_mqtt && m_options.haDiscovery && !deviceId.isEmpty()) {
-            // Two loggers left at the same ID would merge into one device; the address keeps
-            // them apart.
-            const int owner = m_deviceIds.value(deviceId, address);
-            if (owner != address) {
-                line(QStringLiteral("addresses %1 and %2 report the same device ID %3; the "
-                                    "discovery of %2 names it %3_%2")
-                         .arg(owner)
-                         .arg(address)
-                         .arg(deviceId));
-                deviceId += QStringLiteral("_%1").arg(address);
-            }
-            m_deviceIds.insert(deviceId, address);
-            for (const DiscoveryConfig &config :
-                 discoveryConfigs(m_target->prefix, address, deviceId,
-                                  m_session.store.model(address).isEmpty()
-                                      ? m_session.device.DeviceType
-                                      : m_session.store.model(address),
-                                  units))
-                m_mqtt->setRetained(config.topic, config.payload);
+        if (!m_mqtt || !m_options.haDiscovery || logger->deviceId.isEmpty())
+            continue;
+        // Two loggers left at the same ID would merge into one device; the address keeps them
+        // apart.
+        QString &id = logger->deviceId;
+        const int owner = m_deviceIds.value(id, address);
+        if (owner != address) {
+            line(QStringLiteral("addresses %1 and %2 report the same device ID %3; the "
+                                "discovery of %2 names it %3_%2")
+                     .arg(owner)
+                     .arg(address)
+                     .arg(id));
+            id += QStringLiteral("_%1").arg(address);
         }
+        m_deviceIds.insert(id, address);
+        for (const DiscoveryConfig &config : discoveryConfigs(m_options.mqtt->prefix, address, id,
+                                                              logger->model, logger->units))
+            m_mqtt->setRetained(config.topic, config.payload);
     }
 }
 
@@ -200,7 +195,6 @@ void CliMonitor::startMonitor(std::chrono::milliseconds delay) {
     QTimer::singleShot(delay, this, [this] {
         if (m_quitting)
             return;
-        m_seenCycle = 0;
         MonitorOptions options;
         options.interval = std::chrono::seconds(m_options.intervalSeconds);
         options.addresses = m_options.addresses;
@@ -211,16 +205,15 @@ void CliMonitor::startMonitor(std::chrono::milliseconds delay) {
     });
 }
 
+// The publisher sends a retained value only when it changes.
 void CliMonitor::publishAvailability(int address, bool online) {
-    if (m_online.contains(address) && m_online.value(address) == online)
-        return;
-    m_online.insert(address, online);
     if (m_mqtt)
-        m_mqtt->setRetained(availabilityTopic(m_target->prefix, address),
+        m_mqtt->setRetained(availabilityTopic(m_options.mqtt->prefix, address),
                             online ? QByteArrayLiteral("online") : QByteArrayLiteral("offline"));
 }
 
 void CliMonitor::onReading(const DeviceReading &reading) {
+    const QByteArray json = m_log.isOpen() && !m_mqtt ? QByteArray() : monitorReadingLine(reading);
     if (m_log.isOpen()) {
         if (!m_log.writeReading(reading, QStringLiteral(";"), QLocale::c())) {
             line(QStringLiteral("monitor log %1: %2")
@@ -228,22 +221,15 @@ void CliMonitor::onReading(const DeviceReading &reading) {
             quit(CliExit::LoggerFailed);
         }
     } else {
-        const QByteArray json = monitorReadingLine(reading);
         std::fwrite(json.constData(), 1, std::size_t(json.size()), m_out);
         std::fputc('\n', m_out);
         std::fflush(m_out);
     }
     if (m_mqtt)
-        m_mqtt->publishReading(stateTopic(m_target->prefix, reading.address),
-                               monitorReadingLine(reading));
+        m_mqtt->publishReading(stateTopic(m_options.mqtt->prefix, reading.address), json);
     if (m_afterReading)
         m_afterReading();
-    if (m_monitor.cycle() != m_seenCycle) {
-        m_seenCycle = m_monitor.cycle();
-        m_cycleClock.start();
-    }
-    const bool answered = !reading.failureReason() && !reading.problem;
-    if (answered) {
+    if (!reading.failureReason() && !reading.problem) {
         m_missed.insert(reading.address, 0);
         publishAvailability(reading.address, true);
         if (!m_prepared.contains(reading.address))
@@ -257,19 +243,15 @@ void CliMonitor::onReading(const DeviceReading &reading) {
 }
 
 void CliMonitor::onCycleEnded() {
-    if (m_portLost && m_portLost()) {
-        line(m_options.port.startsWith(QLatin1String("tcp://"))
-                 ? QStringLiteral("the gateway closed the connection")
-                 : QStringLiteral("the serial device is gone"));
+    if (const std::optional<QString> lost = m_lineLost ? m_lineLost() : std::nullopt) {
+        line(*lost);
         quit(CliExit::PortFailed);
         return;
     }
     // An address that was silent at the start has answered: its units and ID are learnt
     // between two cycles, which needs the line for a moment.
-    if (!m_answeredUnprepared.isEmpty()) {
-        m_reprepare = true;
+    if (!m_answeredUnprepared.isEmpty())
         m_monitor.stop();
-    }
 }
 
 void CliMonitor::onStopped() {
@@ -278,14 +260,13 @@ void CliMonitor::onStopped() {
             m_loop->quit();
         return;
     }
-    if (!m_reprepare)
+    if (m_answeredUnprepared.isEmpty())
         return;
-    m_reprepare = false;
     const QList<int> addresses = m_answeredUnprepared.values();
     m_answeredUnprepared.clear();
     prepareAll(addresses);
     const auto interval = std::chrono::milliseconds(std::chrono::seconds(m_options.intervalSeconds));
-    const auto spent = std::chrono::milliseconds(m_cycleClock.elapsed());
+    const auto spent = m_monitor.sinceCycleStart();
     startMonitor(std::max(std::chrono::milliseconds(0), interval - spent));
 }
 

@@ -3,7 +3,6 @@
 #include "address_store.h"
 #include "line_names.h"
 #include "monitor.h"
-#include "mqtt_target.h"
 #include "value_encoding.h"
 
 #include <QSet>
@@ -228,11 +227,11 @@ CliParse parseCliArguments(const QStringList &arguments) {
                                 .arg(Monitor::kLongestIntervalSeconds));
             options.intervalSeconds = *seconds;
         } else if (flag == QLatin1String("--mqtt")) {
-            if (!parseMqttTarget(value))
+            options.mqtt = parseMqttTarget(value);
+            if (!options.mqtt)
                 return fail(QStringLiteral("bad MQTT URL '%1': mqtt://HOST[:PORT]/PREFIX or "
                                            "mqtts://HOST[:PORT]/PREFIX")
                                 .arg(shownText(value)));
-            options.mqttUrl = value;
         } else if (flag == QLatin1String("--mqtt-ca")) {
             options.mqttCa = value;
         } else if (flag == QLatin1String("--mqtt-credentials")) {
@@ -318,13 +317,13 @@ CliParse parseCliArguments(const QStringList &arguments) {
         return fail(QStringLiteral("set-code needs --code NNNN"));
     if (options.command == QLatin1String("write") && options.fromFile.isEmpty())
         return fail(QStringLiteral("write needs --from FILE.dat"));
-    if (options.mqttUrl.isEmpty()) {
+    if (!options.mqtt) {
         for (const char *needsBroker :
              {"--mqtt-ca", "--mqtt-credentials", "--ha-discovery", "--mqtt-buffer"}) {
             if (seen.contains(QLatin1String(needsBroker)))
                 return fail(QStringLiteral("%1 needs --mqtt URL").arg(QLatin1String(needsBroker)));
         }
-    } else if (!options.mqttCa.isEmpty() && !parseMqttTarget(options.mqttUrl)->tls) {
+    } else if (!options.mqttCa.isEmpty() && !options.mqtt->tls) {
         return fail(QStringLiteral("--mqtt-ca needs an mqtts:// URL"));
     }
     if (options.command == QLatin1String("scan") && options.scanFrom > options.scanTo)

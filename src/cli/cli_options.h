@@ -1,6 +1,7 @@
 #pragma once
 
 #include "address_list.h"
+#include "mqtt_target.h"
 
 #include <QDateTime>
 #include <QList>
@@ -42,7 +43,7 @@ struct CliOptions {
 
     // The monitor's.
     int intervalSeconds = 60;   // --interval
-    QString mqttUrl;            // --mqtt mqtt[s]://HOST[:PORT]/PREFIX
+    std::optional<MqttTarget> mqtt; // --mqtt mqtt[s]://HOST[:PORT]/PREFIX
     QString mqttCa;             // --mqtt-ca FILE
     QString mqttCredentials;    // --mqtt-credentials FILE, one user:password line
     bool haDiscovery = false;   // --ha-discovery

@@ -121,9 +121,21 @@ int CliRun::loadInto(const QString &path, bool mayBeMissing) {
 void CliRun::select(int address) {
     m_address = address;
     m_ops.selectAddress(address);
+    forgetOutcomes();
+    m_refusal.reset();
+}
+
+void CliRun::forgetOutcomes() {
     m_outcomes.clear();
     m_errors.clear();
-    m_refusal.reset();
+}
+
+std::optional<QString> CliRun::lostLine() const {
+    if (!m_lost)
+        return std::nullopt;
+    return isNetworkPortName(m_options.port.toStdString())
+               ? QStringLiteral("the gateway closed the connection")
+               : QStringLiteral("the serial device is gone");
 }
 
 void CliRun::waitIdle() {
@@ -145,10 +157,8 @@ void CliRun::runAndWait(const std::function<CommandStart()> &operation) {
 
 std::optional<QString> CliRun::failure() const {
     // What went wrong with the line explains every silence after it.
-    if (m_lost)
-        return isNetworkPortName(m_options.port.toStdString())
-                   ? QStringLiteral("the gateway closed the connection")
-                   : QStringLiteral("the serial device is gone");
+    if (const auto lost = lostLine())
+        return lost;
     if (m_refusal) {
         switch (*m_refusal) {
         case CommandStart::Started:
@@ -195,8 +205,7 @@ bool CliRun::learnModel() {
 std::optional<QString> CliRun::runWithModel(const std::vector<std::function<CommandStart()>> &ops) {
     if (!learnModel())
         return failure().value_or(QStringLiteral("model unknown"));
-    m_outcomes.clear();
-    m_errors.clear();
+    forgetOutcomes();
     for (const auto &operation : ops)
         runAndWait(operation);
     return failure();
@@ -300,16 +309,8 @@ int CliRun::exec() {
 
 int CliRun::monitor() {
     CliMonitor monitor(
-        m_options, m_session,
-        [this](int address, QString *deviceId, QStringList *units) {
-            return prepareMonitored(address, deviceId, units);
-        },
-        [this] { return m_lost; },
-        [this] {
-            m_outcomes.clear();
-            m_errors.clear();
-        },
-        m_out, m_err);
+        m_options, m_session, [this](int address) { return prepareMonitored(address); },
+        [this] { return lostLine(); }, [this] { forgetOutcomes(); }, m_out, m_err);
     if (const int code = monitor.check(); code != CliExit::Ok)
         return code;
     if (const int code = openPort(); code != CliExit::Ok)
@@ -318,25 +319,25 @@ int CliRun::monitor() {
     return monitor.exec();
 }
 
-// The model, the units of the parameter table and, when asked, the device ID of an address
+// The model, the units of the parameter table and, for discovery, the device ID of an address
 // about to be monitored.
-bool CliRun::prepareMonitored(int address, QString *deviceId, QStringList *units) {
+std::optional<MonitoredLogger> CliRun::prepareMonitored(int address) {
     select(address);
+    const auto forget = qScopeGuard([this] { forgetOutcomes(); });
     if (runWithModel({[this] { return m_ops.readParameters(); }}))
-        return false;
-    if (deviceId) {
-        m_outcomes.clear();
-        m_errors.clear();
+        return std::nullopt;
+    MonitoredLogger logger;
+    logger.model = m_session.device.DeviceType;
+    if (m_options.haDiscovery) {
+        forgetOutcomes();
         runAndWait([this] { return m_page.readDeviceInfo(); });
         if (failure() || !m_page.lastStatus())
-            return false;
-        *deviceId = m_page.lastStatus()->deviceId;
+            return std::nullopt;
+        logger.deviceId = m_page.lastStatus()->deviceId;
     }
     for (int input = 1; input <= m_session.device.InputCount; ++input)
-        *units << m_session.tables.Grid_data.cell(input, kRowUnit);
-    m_outcomes.clear();
-    m_errors.clear();
-    return true;
+        logger.units << m_session.tables.Grid_data.cell(input, kRowUnit);
+    return logger;
 }
 
 int runCli(const QStringList &arguments, std::FILE *out, std::FILE *err, LogSink operatorLog) {

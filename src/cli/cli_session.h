@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli_monitor.h"
 #include "cli_options.h"
 #include "cli_report.h"
 #include "cli_view.h"
@@ -71,7 +72,11 @@ private:
     int exportCsv();
     // Before the port opens, the monitor's own checks; then its run.
     int monitor();
-    bool prepareMonitored(int address, QString *deviceId, QStringList *units);
+    std::optional<MonitoredLogger> prepareMonitored(int address);
+    // The outcomes and errors gathered so far belong to nobody any more.
+    void forgetOutcomes();
+    // The port's device went away: the line that says so.
+    std::optional<QString> lostLine() const;
 
     const CliOptions &m_options;
     std::FILE *m_out;

@@ -53,6 +53,10 @@ public:
     bool isRunning() const { return m_running; }
     const MonitorOptions &options() const { return m_options; }
     int cycle() const { return m_cycle; }
+    // Since the last cycle began; zero before the first.
+    std::chrono::milliseconds sinceCycleStart() const {
+        return std::chrono::milliseconds(m_cycleClock.isValid() ? m_cycleClock.elapsed() : 0);
+    }
 
 Q_SIGNALS:
     void runningChanged(bool running);
