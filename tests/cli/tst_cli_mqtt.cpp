@@ -77,6 +77,12 @@ public:
         }
         return found;
     }
+    QStringList payloads(const QString &topic) const {
+        QStringList texts;
+        for (const Message &m : on(topic))
+            texts << QString::fromUtf8(m.payload);
+        return texts;
+    }
     QByteArray last(const QString &topic) const {
         const auto found = on(topic);
         return found.empty() ? QByteArray() : found.back().payload;
@@ -288,20 +294,15 @@ void TstCliMqtt::outageLosesNothing() {
     QVERIFY2(cli.err().contains(QLatin1String("cannot be reached")), qPrintable(cli.err()));
     QVERIFY(broker.start());
     const QStringList printedBefore = cli.outLines();
-    QVERIFY2(waitUntil([&] {
-                 QStringList got;
-                 for (const Message &m : listener->on("site/1/state"))
-                     got << QString::fromUtf8(m.payload);
-                 got.removeDuplicates();
-                 return got.size() >= printedBefore.size();
-             }),
-             qPrintable(cli.err()));
-    QStringList got;
-    for (const Message &m : listener->on("site/1/state"))
-        got << QString::fromUtf8(m.payload);
     // At least once: a reading whose acknowledgement the outage swallowed may come twice.
-    got.removeDuplicates();
-    QCOMPARE(got.mid(0, printedBefore.size()), printedBefore);
+    const auto delivered = [&] {
+        QStringList got = listener->payloads("site/1/state");
+        got.removeDuplicates();
+        return got;
+    };
+    QVERIFY2(waitUntil([&] { return delivered().size() >= printedBefore.size(); }),
+             qPrintable(cli.err()));
+    QCOMPARE(delivered().mid(0, printedBefore.size()), printedBefore);
     cli.signal(SIGINT);
     QVERIFY(cli.finished());
     QCOMPARE(cli.exitCode(), 0);
@@ -364,10 +365,7 @@ void TstCliMqtt::silentLoggerGoesOfflineAndBack() {
              "--interval", "1", "--mqtt", broker.url()});
     QVERIFY2(waitUntil([&] { return listener.last("site/2/availability") == "online"; }),
              qPrintable(cli.err()));
-    QStringList changes;
-    for (const Message &m : listener.on("site/2/availability"))
-        changes << QString::fromUtf8(m.payload);
-    QCOMPARE(changes, QStringList({"offline", "online"}));
+    QCOMPARE(listener.payloads("site/2/availability"), QStringList({"offline", "online"}));
     QVERIFY(listener.on("site/2/state").size() >= 4);
     QCOMPARE(json(listener.on("site/2/state").front().payload).value("error").toString(),
              QStringLiteral("no reply"));

@@ -53,9 +53,10 @@ private:
     std::vector<qint64> m_latenessNs;
 };
 
-// Resident memory of this process, in MiB; 0 where /proc is not there.
-inline double residentMiB() {
-    QFile statm(QStringLiteral("/proc/self/statm"));
+// Resident memory of this process, or of the process pid, in MiB; 0 where /proc is not there.
+inline double residentMiB(qint64 pid = 0) {
+    QFile statm(pid > 0 ? QStringLiteral("/proc/%1/statm").arg(pid)
+                        : QStringLiteral("/proc/self/statm"));
     if (!statm.open(QIODevice::ReadOnly))
         return 0;
     const QList<QByteArray> fields = statm.readAll().split(' ');

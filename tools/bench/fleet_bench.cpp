@@ -15,37 +15,22 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
 
+#include "bench_util.h"
 #include "local_broker.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <pwd.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
-#include <functional>
 
 namespace {
 
 using corvane::broker::Broker;
 using corvane::broker::waitUntil;
+using corvane::bench::residentMiB;
 
-// From /proc: resident memory in MiB and CPU seconds (user and system) of a process.
-double processResidentMiB(qint64 pid) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    return 0;
-}
-
+// CPU seconds (user and system) of a process, from /proc.
 double cpuSeconds(qint64 pid) {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
     if (!stat.open(QIODevice::ReadOnly))
@@ -111,10 +96,7 @@ int main(int argc, char *argv[]) {
     const qint64 pid = cli.processId();
     qint64 lines = 0;
     const auto readings = [&] {
-        while (cli.canReadLine() || cli.bytesAvailable() > 0) {
-            const QByteArray chunk = cli.readAll();
-            lines += chunk.count('\n');
-        }
+        lines += cli.readAll().count('\n');
         return lines;
     };
     const auto cyclesDone = [&] { return readings() / loggers; };
@@ -127,9 +109,9 @@ int main(int argc, char *argv[]) {
     QElapsedTimer wall;
     wall.start();
     waitUntil([&] { return cyclesDone() >= 100; }, limitMs);
-    const double at100 = processResidentMiB(pid);
+    const double at100 = residentMiB(pid);
     waitUntil([&] { return cyclesDone() >= cycles; }, limitMs);
-    const double atEnd = processResidentMiB(pid);
+    const double atEnd = residentMiB(pid);
     const double cpu = cpuSeconds(pid) - cpuAtStart;
     const qint64 measured = readings() - readingsAtStart;
     const double cycleSeconds =
@@ -145,9 +127,9 @@ int main(int argc, char *argv[]) {
 
     broker.stop();
     const qint64 before = readings();
-    const double rssBefore = processResidentMiB(pid);
+    const double rssBefore = residentMiB(pid);
     waitUntil([&] { return readings() >= before + outage; }, outage * 1000);
-    const double rssAfter = processResidentMiB(pid);
+    const double rssAfter = residentMiB(pid);
     std::printf("broker outage of %lld readings, --mqtt-buffer %d: resident %.1f MiB before, "
                 "%.1f MiB at its end (%+.1f MiB)\n",
                 static_cast<long long>(readings() - before), buffer, rssBefore, rssAfter,
