@@ -376,9 +376,8 @@ void TForm1::FormCreate() {
     enterProgramFolder(m_services.executablePath);
     m_settings = readSettings(m_services.settingsPath);
     restorePlacement();
-    setResponseTimers(m_settings.ResponseTime);
-    m_session.setFastReplies(m_settings.FastReplies);
-    m_session.runner.setRetries(m_settings.Retries);
+    // Before the port opens: the saved direction is taken when it does.
+    applyLinkOptions(linkOptions(m_settings), m_session, Comm1);
     applyLogSettings();
     m_operatorLog->clear();
     m_trafficLog->clear();
@@ -408,20 +407,9 @@ void TForm1::commitTableEdits() {
     m_session.store.tableToStore(m_session.tables.Grid_data);
 }
 
-void TForm1::setResponseTimers(int milliseconds) {
-    const std::chrono::milliseconds window(milliseconds);
-    // One runner holds every window, the service page's included.
-    m_session.runner.setResponseTime(window);
-}
-
 void TForm1::takeSettings(const Settings &settings) {
     m_settings = settings;
-    setResponseTimers(m_settings.ResponseTime);
-    m_session.setFastReplies(m_settings.FastReplies);
-    m_session.runner.setRetries(m_settings.Retries);
-    m_session.runner.setIgnoreEcho(m_settings.IgnoreEcho);
-    // Taken at the next open; Options does not change it while the port is open.
-    Comm1.SetDirection(TSerDirection(m_settings.LineDirection));
+    applyLinkOptions(linkOptions(m_settings), m_session, Comm1);
     applyLogSettings();
 }
 

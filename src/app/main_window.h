@@ -162,7 +162,6 @@ private:
     void FormCreate();
     void FormClose();
     void connectHandlers();
-    void setResponseTimers(int milliseconds);
     void setGridEditable(bool editable);
     void fitClockPanel();
     // The table as it stands on the screen, an open cell editor included, into the store slot

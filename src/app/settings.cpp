@@ -23,6 +23,18 @@ std::optional<int> plainInt(const SettingsSnapshot &file, const QString &key) {
 
 } // namespace
 
+LinkOptions linkOptions(const Settings &settings) {
+    LinkOptions options;
+    options.responseWindow = std::chrono::milliseconds(settings.ResponseTime);
+    options.fast = settings.FastReplies;
+    options.ignoreEcho = settings.IgnoreEcho;
+    options.retries = settings.Retries;
+    options.direction = settings.LineDirection == sdDriverRs485 ? sdDriverRs485
+                        : settings.LineDirection == sdAdapter   ? sdAdapter
+                                                                : sdKeyedRts;
+    return options;
+}
+
 Settings readSettings(const QString &path) {
     // One reading of the file for all nineteen keys.
     const SettingsSnapshot file(path);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link_options.h"
+
 #include <QRect>
 #include <QString>
 
@@ -40,6 +42,9 @@ struct Settings {
 
     bool operator==(const Settings &) const = default;
 };
+
+// The settings that say how the program talks on its line.
+LinkOptions linkOptions(const Settings &settings);
 
 // Reads the nineteen keys; a missing file, key or unconvertible value gives the field's default.
 Settings readSettings(const QString &path);

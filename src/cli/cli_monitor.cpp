@@ -34,10 +34,11 @@ extern "C" void onTerminate(int) {
 } // namespace
 
 CliMonitor::CliMonitor(const CliOptions &options, DeviceSession &session, Prepare prepare,
+                       std::function<void()> stopPreparing,
                        std::function<std::optional<QString>()> lineLost,
                        std::function<void()> afterReading, std::FILE *out, std::FILE *err)
     : m_options(options), m_session(session), m_prepare(std::move(prepare)),
-      m_lineLost(std::move(lineLost)), m_afterReading(std::move(afterReading)), m_out(out),
+      m_stopPreparing(std::move(stopPreparing)), m_lineLost(std::move(lineLost)), m_afterReading(std::move(afterReading)), m_out(out),
       m_err(err), m_monitor(session) {
     connect(&m_monitor, &Monitor::readingReady, this, &CliMonitor::onReading);
     connect(&m_monitor, &Monitor::cycleEnded, this, &CliMonitor::onCycleEnded);
@@ -281,9 +282,10 @@ void CliMonitor::quit(int code) {
         m_monitor.stop();
         return;
     }
-    // While an address is prepared: the sequence in flight ends after its step.
-    if (m_session.runner.isStoppable())
-        m_session.runner.stopByUser();
+    // While an address is prepared: the request in flight is finished, and nothing more of
+    // the preparation is started.
+    if (m_stopPreparing)
+        m_stopPreparing();
     if (m_loop)
         m_loop->quit();
 }

@@ -35,10 +35,11 @@ public:
     // answers later; nothing when the address did not answer.
     using Prepare = std::function<std::optional<MonitoredLogger>(int address)>;
 
-    // lineLost: the line saying that the port's device has gone, if it has. afterReading:
-    // called once a reading is out, so that the command line forgets the outcomes it collected
-    // for it.
+    // stopPreparing: ends the preparation of an address after its request in flight. lineLost:
+    // the line saying that the port's device has gone, if it has. afterReading: called once a
+    // reading is out, so that the command line forgets the outcomes it collected for it.
     CliMonitor(const CliOptions &options, DeviceSession &session, Prepare prepare,
+               std::function<void()> stopPreparing,
                std::function<std::optional<QString>()> lineLost,
                std::function<void()> afterReading, std::FILE *out, std::FILE *err);
     ~CliMonitor() override;
@@ -60,6 +61,7 @@ private:
     const CliOptions &m_options;
     DeviceSession &m_session;
     Prepare m_prepare;
+    std::function<void()> m_stopPreparing;
     std::function<std::optional<QString>()> m_lineLost;
     std::function<void()> m_afterReading;
     std::FILE *m_out;

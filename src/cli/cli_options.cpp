@@ -74,6 +74,16 @@ const QSet<QString> kSwitches{QStringLiteral("--fast"), QStringLiteral("--all-se
 
 } // namespace
 
+LinkOptions linkOptions(const CliOptions &options) {
+    LinkOptions line;
+    line.responseWindow = std::chrono::milliseconds(options.windowMs);
+    line.fast = options.fast;
+    line.ignoreEcho = options.ignoreEcho;
+    line.retries = options.retries;
+    line.direction = TSerDirection(options.direction);
+    return line;
+}
+
 CliParse parseCliArguments(const QStringList &arguments) {
     CliParse parse;
     CliOptions options;

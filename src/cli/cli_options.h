@@ -1,6 +1,7 @@
 #pragma once
 
 #include "address_list.h"
+#include "link_options.h"
 #include "mqtt_target.h"
 
 #include <QDateTime>
@@ -85,5 +86,8 @@ inline const QStringList kServiceCommands{
 inline const QStringList kWriteGroups{QStringLiteral("unit"),    QStringLiteral("constant"),
                                       QStringLiteral("user"),    QStringLiteral("text"),
                                       QStringLiteral("tariffs"), QStringLiteral("initial")};
+
+// The options that say how the program talks on its line.
+LinkOptions linkOptions(const CliOptions &options);
 
 } // namespace corvane

@@ -54,7 +54,7 @@ int CliRun::openPort() {
     const QString device = resolvePortName(m_options.port);
     m_comm.SetDeviceName(device);
     m_comm.SetDirectWrite(true);
-    m_comm.SetDirection(TSerDirection(m_options.direction));
+    applyLinkOptions(linkOptions(m_options), m_session, m_comm);
     m_comm.OnRxChar = [this](TSerCustomComm *, int count) {
         runGuarded([&] { m_session.runner.Comm1RxChar(count); });
     };
@@ -78,10 +78,6 @@ int CliRun::openPort() {
     if (!m_comm.Rs485Refusal().isEmpty())
         printLine(m_err, QStringLiteral("%1: %2").arg(QLatin1String(kProgram),
                                                       rs485RefusalText(m_comm.Rs485Refusal())));
-    m_session.runner.setResponseTime(std::chrono::milliseconds(m_options.windowMs));
-    m_session.runner.setIgnoreEcho(m_options.ignoreEcho);
-    m_session.setFastReplies(m_options.fast);
-    m_session.runner.setRetries(m_options.retries);
     return CliExit::Ok;
 }
 
@@ -148,6 +144,8 @@ void CliRun::waitIdle() {
 }
 
 void CliRun::runAndWait(const std::function<CommandStart()> &operation) {
+    if (m_stopping)
+        return;
     CommandStart started = CommandStart::Started;
     runGuarded([&] { started = operation(); });
     if (started != CommandStart::Started && !m_refusal)
@@ -203,7 +201,7 @@ bool CliRun::learnModel() {
 }
 
 std::optional<QString> CliRun::runWithModel(const std::vector<std::function<CommandStart()>> &ops) {
-    if (!learnModel())
+    if (!learnModel() || m_stopping)
         return failure().value_or(QStringLiteral("model unknown"));
     forgetOutcomes();
     for (const auto &operation : ops)
@@ -310,7 +308,8 @@ int CliRun::exec() {
 int CliRun::monitor() {
     CliMonitor monitor(
         m_options, m_session, [this](int address) { return prepareMonitored(address); },
-        [this] { return lostLine(); }, [this] { forgetOutcomes(); }, m_out, m_err);
+        [this] { stopPreparing(); }, [this] { return lostLine(); }, [this] { forgetOutcomes(); },
+        m_out, m_err);
     if (const int code = monitor.check(); code != CliExit::Ok)
         return code;
     if (const int code = openPort(); code != CliExit::Ok)
@@ -331,13 +330,18 @@ std::optional<MonitoredLogger> CliRun::prepareMonitored(int address) {
     if (m_options.haDiscovery) {
         forgetOutcomes();
         runAndWait([this] { return m_page.readDeviceInfo(); });
-        if (failure() || !m_page.lastStatus())
+        if (m_stopping || failure() || !m_page.lastStatus())
             return std::nullopt;
         logger.deviceId = m_page.lastStatus()->deviceId;
     }
     for (int input = 1; input <= m_session.device.InputCount; ++input)
         logger.units << m_session.tables.Grid_data.cell(input, kRowUnit);
     return logger;
+}
+
+void CliRun::stopPreparing() {
+    m_stopping = true;
+    m_session.runner.stop();
 }
 
 int runCli(const QStringList &arguments, std::FILE *out, std::FILE *err, LogSink operatorLog) {

@@ -73,6 +73,8 @@ private:
     // Before the port opens, the monitor's own checks; then its run.
     int monitor();
     std::optional<MonitoredLogger> prepareMonitored(int address);
+    // The monitor is told to end while an address is prepared.
+    void stopPreparing();
     // The outcomes and errors gathered so far belong to nobody any more.
     void forgetOutcomes();
     // The port's device went away: the line that says so.
@@ -96,6 +98,8 @@ private:
     std::optional<CommandStart> m_refusal;
     // The port's device went away (a gateway that closed the connection, a pulled adapter).
     bool m_lost = false;
+    // SIGINT or SIGTERM: the request in flight is finished, and nothing more is started.
+    bool m_stopping = false;
 };
 
 } // namespace corvane

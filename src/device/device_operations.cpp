@@ -394,15 +394,14 @@ CommandStart DeviceOperations::readInputStatus() {
     return startWithModel(m_inputStatus);
 }
 
-// No window is opened for the reply: it lands in RxBuffer and the traffic log and is not looked
-// at. Refused while another request is in flight, since that reply would join the running step's.
+// No window is opened for the reply: it reaches the traffic log and is not looked at. Refused
+// while another request is in flight, since that reply would join the running step's.
 CommandStart DeviceOperations::setClock() {
     if (!m_session.checkPort())
         return CommandStart::PortClosed;
     RequestRunner::Command clock;
     clock.name = "clock write";
     clock.window = RequestRunner::Window::None;
-    clock.clearRxBuffer = false;
     const QByteArray payload = clockPayload(m_clock());
     clock.steps.push_back(
         {[this, payload](int slave) { return m_session.master.SendWriteClock(slave, payload); },

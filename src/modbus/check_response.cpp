@@ -51,7 +51,7 @@ int garbageInFront(const QByteArray &reply, const SentRequest &request) {
     if (request.address == 0 || request.function == 0)
         return 0;
     for (int start = 1; start + 4 <= reply.size(); ++start) {
-        if (isCompleteReply(reply.mid(start), request.address, request.function))
+        if (isCompleteReply(reply.mid(start), request))
             return start;
     }
     return 0;
@@ -101,6 +101,9 @@ ReplyVerdict CheckResponse(const QByteArray &reply, const SentRequest &request) 
         return ReplyVerdict::of(Kind::LeadingZero);
     if (request.address != 0 && at(reply, 0) != request.address)
         return ReplyVerdict::fromAddress(at(reply, 0));
+    // Checked against the frame alone: a trailing filler is not part of what the device said.
+    if (!answersRequest(reply.left(frameLength), request))
+        return ReplyVerdict::of(Kind::OtherRequest);
     // A frame of three bytes holds no function code of its own, but byte 2 is still inside
     // the reply, so the test below never reads past it.
     if (at(reply, 1) >= kExceptionFlag)

@@ -9,6 +9,14 @@ QString noResponseText(int address) {
     return QStringLiteral("No response from device ") + QString::number(address);
 }
 
+QString otherRequestText(int address) {
+    return QStringLiteral("Reply from device %1 answers another request, ignored").arg(address);
+}
+
+QString lateReplyText(int address) {
+    return QStringLiteral("Late reply from device %1 to an earlier request ignored").arg(address);
+}
+
 QString exceptionName(int code) {
     switch (code) {
     case ExceptionCode::IllegalFunction:
@@ -87,6 +95,12 @@ void reportVerdict(const ReplyVerdict &verdict, const VerdictReport &how, int re
         if (const QString text = exceptionText(verdict.exceptionCode); !text.isEmpty())
             out.log(text);
         break;
+    case Kind::OtherRequest: {
+        const QString text = otherRequestText(requestAddress);
+        out.setStatus(StatusPanel::Progress, text);
+        out.log(text);
+        break;
+    }
     }
 }
 
@@ -111,6 +125,8 @@ QString verdictReason(const ReplyVerdict &verdict) {
         if (const QString name = exceptionName(verdict.exceptionCode); !name.isEmpty())
             return QStringLiteral("exception: ") + name;
         return QStringLiteral("exception code %1").arg(verdict.exceptionCode);
+    case Kind::OtherRequest:
+        return QStringLiteral("reply to another request");
     }
     return {};
 }

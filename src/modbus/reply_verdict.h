@@ -27,6 +27,10 @@ struct ReplyVerdict {
         // Nothing came back but an exact copy of a read request: the line echoes what is sent,
         // and the device said nothing. For the operator that is no answer.
         EchoOnly,
+        // A good reply from the device asked, but to another request: another function, another
+        // quantity, another register or record echoed. Most often the late answer to an earlier
+        // request of the same device. Rejected like a damaged reply, and never decoded.
+        OtherRequest,
     };
 
     Kind kind = Kind::NoReply;
@@ -67,6 +71,10 @@ struct VerdictReport {
 
 // "No response from device N", the text every empty response window reports.
 QString noResponseText(int address);
+// The line of a reply that answers another request than the one it came after.
+QString otherRequestText(int address);
+// The line of a late reply to an earlier request that was taken out of what arrived.
+QString lateReplyText(int address);
 
 // The name of a Modbus exception code as the log spells it ("ILLEGAL DATA ADDRESS"), or an
 // empty string for codes the log does not name.

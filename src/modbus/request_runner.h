@@ -1,6 +1,7 @@
 #pragma once
 
 #include "function_codes.h"
+#include "late_replies.h"
 #include "modbus_reply.h"
 #include "reply_verdict.h"
 
@@ -22,19 +23,40 @@ class Output;
 class SerialLine;
 struct EngineState;
 
-// How one step of a command ended: which request went out, what the verdict on its reply was and
-// when the reply was complete (its last byte; the window's end when nothing came). Steps that
-// sent nothing, and requests of commands that await no reply, end without an outcome.
-struct StepOutcome {
-    int step = 0; // 1-based
-    SentRequest request;
+// One try of a step: its request went out (or was handed over to go out) once.
+struct Attempt {
+    int number = 0; // 1 for the first try, 2 for the first retry...
     ReplyVerdict verdict;
+    // When the request was handed to the port, and when it had left (UTC); left stays invalid
+    // for a request that never left whole.
+    QDateTime sentAt;
+    QDateTime leftAt;
+    // The reply's last byte, or the window's end when nothing came.
+    QDateTime completedAt;
+    // Bytes dropped before it went out: emptied from the input right before the send, or come
+    // while no request was in flight since the try before.
+    int strayBytes = 0;
+    // Late replies to earlier requests that came in its window and were taken out.
+    int lateReplies = 0;
     // The request never left whole; its error went to the error display. The verdict is NoReply.
     bool sendFailed = false;
     // What arrived began with an exact copy of the request: the line echoes (or, for a write,
     // the device answered, since it answers with a copy).
     bool echoed = false;
+};
+
+// How one step of a command ended: which request went out, what the verdict on its reply was and
+// when the reply was complete (its last byte; the window's end when nothing came), with every
+// try it took. Steps that sent nothing, and requests of commands that await no reply, end
+// without an outcome. The fields beside `attempts` are those of its last try.
+struct StepOutcome {
+    int step = 0; // 1-based
+    SentRequest request;
+    ReplyVerdict verdict;
+    bool sendFailed = false;
+    bool echoed = false;
     QDateTime completedAt; // UTC
+    std::vector<Attempt> attempts;
 };
 
 // How a command ended, counted over the requests it sent.
@@ -72,12 +94,18 @@ void setUpRequestTimer(QTimer &timer, QObject *owner, const char *name, bool sin
 //
 // The runner alone empties RxBuffer, raises SkipLeadingZero, opens and closes windows and
 // refuses a command while another is in flight. A reply is checked once, here, against the
-// address and function of the request it answers; decoders get it taken apart.
+// request it answers in full; decoders get it taken apart. Nothing received while no request is
+// in flight is kept, and the input is emptied right before every request goes out.
+//
 //
 // Designed timing: a window stays open for its whole interval, whatever arrives, and the next
 // step waits for the next tick. Fast mode (setFastReplies) closes a window as soon as RxBuffer
-// holds a complete reply whose CRC checks, and starts the next step at once; a missing, short or
-// garbled reply still waits the whole window.
+// holds a complete reply to the request, and starts the next step at once; a missing, short or
+// garbled reply still waits the whole window. After a try that got no good reply, the next
+// request waits for a quiet line. A request whose window closed in silence may still be
+// answered late, and a complete reply no longer proves otherwise: that answer is taken out of a
+// later window, never taken for a later request's (LateReplies), and while the device may still
+// owe one, a complete reply is only taken once the line has stayed quiet behind it.
 class RequestRunner : public QObject {
     Q_OBJECT
 public:
@@ -112,8 +140,6 @@ public:
         bool windowBeforeSend = false;
         // The first step goes out on the first tick rather than at the start.
         bool firstStepOnTick = false;
-        // A command that sends without waiting leaves earlier bytes where they are.
-        bool clearRxBuffer = true;
         bool raiseSkipLeadingZero = true;
         // A line of its own ("\r") in the received-bytes log before the reply is decoded.
         bool markReplyEnd = true;
@@ -131,8 +157,8 @@ public:
         const char *finished = nullptr;
         // Whoever holds the runner (reserve) may run this command meanwhile.
         const void *owner = nullptr;
-        // A failed reply is never sent again, whatever setRetries says: a bus scan expects
-        // silence.
+        // A bus scan expects silence: a failed reply is never sent again, whatever setRetries
+        // says, and a silent probe is not taken to owe a late answer.
         bool noRetries = false;
         // A step whose request went out has ended, after its reply (if accepted) was decoded.
         // A verdict other than Accepted means whatever the step shows is now older than the rest.
@@ -150,6 +176,8 @@ public:
     static constexpr std::chrono::milliseconds kDefaultResponseTime{500};
     // "Read code" waits longer than the other commands: the logger looks the code up first.
     static constexpr std::chrono::milliseconds kCodeWindow{1000};
+    // A USB adapter hands over what it received this late; below it, a line is not known quiet.
+    static constexpr std::chrono::milliseconds kAdapterLatency{20};
     // Largest piece taken from the port in one read.
     static constexpr int kReadChunk = 1024;
 
@@ -158,7 +186,7 @@ public:
 
     // The ResponseTime setting: every window but Timer_code's.
     void setResponseTime(std::chrono::milliseconds window);
-    std::chrono::milliseconds responseTime() const;
+    std::chrono::milliseconds responseTime() const { return m_responseTime; }
 
     void setFastReplies(bool fast) { m_fast = fast; }
     bool fastReplies() const { return m_fast; }
@@ -167,15 +195,19 @@ public:
     // itself, the first of the two), and the 0x00 bytes of the bus turning round after it too.
     void setIgnoreEcho(bool ignore) { m_ignoreEcho = ignore; }
     bool ignoresEcho() const { return m_ignoreEcho; }
-    // A step whose reply is missing, fails its CRC, comes from another address or has garbage
-    // before it, or whose device answers "busy" (exception 6), is sent again up to this many
-    // times (0 to 5) before it counts as failed; each retry logs "Retry N of M for device A".
-    // Other exceptions are answers and are not retried. With 0 nothing changes.
+    // A step whose reply is missing, fails its CRC, comes from another address, answers another
+    // request or has garbage before it, or whose device answers "busy" (exception 6), is sent
+    // again up to this many times (0 to 5) before it counts as failed; each retry logs "Retry N
+    // of M for device A". Other exceptions are answers and are not retried. With 0 nothing
+    // changes.
     void setRetries(int retries);
     int retries() const { return m_retries; }
     // The step's request is being sent again: senders that log or record what they send do it
     // once.
-    bool isRetry() const { return m_resending; }
+    bool isRetry() const { return m_attempt.number > 1; }
+    // How long the line must stay quiet before it counts as quiet: the larger of the line's 3.5
+    // characters and a USB adapter's latency.
+    std::chrono::microseconds settleTime() const;
 
     // Refuses with one log line while anything is in flight; otherwise starts the command and
     // returns true. Errors of the first send propagate after the command has been set up, so
@@ -186,13 +218,16 @@ public:
     // reported or decoded any more, and its onEnd runs. Returns whether anything was running.
     bool stopForClosedPort();
 
-    // The operator's Stop: a running sequence ends once the step in flight has been answered or
-    // its window has closed; nothing more is sent, its onFinished does not run, and the log and
-    // status panel 1 say "Stopped by user after step N of M". Returns whether a sequence was
-    // running. Single requests are too short to need it.
+    // Ends the running command once the request in flight has been answered or its window has
+    // closed, at once when nothing is in flight: nothing more is sent, no retry either, and its
+    // onFinished does not run. A sequence logs "Stopped by user after step N of M", also on
+    // status panel 1. While a stop waits for a reply, a complete one closes the window at once.
+    // Returns whether a command was running that had not been told yet.
+    bool stop();
+    // The operator's Stop, for sequences only: single requests are too short to need it.
     bool stopByUser();
     // A sequence is running, so stopByUser has something to stop.
-    bool isStoppable() const { return m_phase != Phase::Idle && stepTimer() && !m_stopRequested; }
+    bool isStoppable() const;
 
     // Busy while a command is in flight, and while someone holds the runner between commands.
     bool isBusy() const;
@@ -216,12 +251,17 @@ public:
     std::uint64_t sendQueued();
     void sendFinished(std::uint64_t ticket, bool ok);
 
+    // The one window timer, whichever window the running command has; between the tries of a
+    // fast command it also times the wait for a quiet line. The one step timer likewise. Each
+    // takes the designed name of the running command's window or step timer.
     const QTimer &timer(Window window) const;
     const QTimer &timer(StepTimer stepTimer) const;
     // 1-based step of the running or last command; 0 before its first send.
-    int step() const { return m_step; }
+    int step() const { return m_stepNumber; }
     // How the last command that ended ended.
     const CommandSummary &lastSummary() const { return m_summary; }
+    // Bytes dropped since the runner was made because no request was in flight to take them.
+    qint64 strayBytes() const { return m_strayTotal; }
 
 Q_SIGNALS:
     // A step whose request went out has ended, after its command's own stepEnded.
@@ -236,93 +276,149 @@ public Q_SLOTS:
     // Received-bytes event: Count bytes are waiting in the port's input queue.
     void Comm1RxChar(int Count);
     // The timers' handlers, also callable directly by tests that play the event loop.
+    // The window timer: the window closes, a settled reply is taken, or the quiet is over.
     void windowClosed();
     void stepTick();
 
 private:
-    // Where the step in flight stands. Sending: its request is on its way out (a window opened
-    // before the send may already be open, or have closed). Listening: the request has left and
-    // its window is open. Settled: nothing is outstanding; the next tick moves on.
-    enum class Phase { Idle, Sending, Listening, Settled };
+    using Clock = std::chrono::steady_clock;
 
-    QTimer *windowTimer() const;
-    bool windowOpen() const;
-    QTimer *stepTimer() const;
-    void receive(const char *bytes, int count, QString &hexLine);
-    // Sends step m_step; true when a request went out (or is going out).
-    bool sendStep();
+    // What the runner waits for.
+    enum class State {
+        Idle,
+        // Fast mode, before a try: the line must have been quiet for the settle time since its
+        // last byte; what arrives meanwhile is dropped and puts the send off, up to one window.
+        Quiet,
+        // The try's request is on its way out. A window opened before the send may be running;
+        // a try that has already ended waits here for the send's report.
+        Sending,
+        // The request has left and its window runs.
+        Listening,
+        // Fast mode: a complete reply is in, but the device may still owe an earlier answer;
+        // it is taken once the line has stayed quiet behind it for the settle time.
+        Settling,
+        // The try has ended; a sequence waits for its next tick to retry, move on or finish.
+        Between,
+        // A stop came while a request was in flight: it is answered or its window closes, and
+        // the command ends; nothing more goes out.
+        Stopping,
+    };
+
+    // The running command, as far as it has come.
+    struct Run {
+        Command command;
+        int sent = 0;
+        int answered = 0;
+        int silent = 0;
+        int rejected = 0;
+    };
+    // The step in flight.
+    struct StepRecord {
+        int number = 0;
+        SentRequest request;
+        // Tells this step's tries apart from every other request (LateReplies).
+        std::uint64_t question = 0;
+        std::vector<Attempt> attempts;
+        // Its outcome has been given: no further try.
+        bool ended = false;
+    };
+    // The try in flight; number 0 when none is.
+    struct AttemptRecord : Attempt {
+        bool windowBeforeSend = false;
+        Clock::time_point left;
+        Clock::time_point windowEnd;
+        // Where the reply starts in RxBuffer: an echo and late replies in front are passed.
+        qsizetype replyStart = 0;
+        bool echoPassed = false;
+    };
+    // The last try that ended, of any command: what the line did last.
+    struct LastTry {
+        int address = 0;
+        bool failed = false;
+        Clock::time_point leftAt;
+    };
+
+    const Command &command() const { return m_run.command; }
+    bool sequence() const { return m_run.command.stepTimer != StepTimer::None; }
+    bool fast() const { return m_fast || m_run.command.fastReplies; }
+    std::chrono::milliseconds windowLength() const;
+    void setState(State state);
+
+    bool inFlight() const;
+    void beginStep(int number);
+    // The next try of the step in flight, after a quiet line where one is needed.
+    void beginAttempt();
+    Clock::time_point quietUntil() const;
+    void sendAttempt();
+    // The step has nothing to send: it ends without an outcome.
+    void nothingToSend();
     void sendDone(bool ok);
-    // The command's first window opens before its first send and so includes the send time.
-    bool windowOpenedBeforeSend() const;
     void openWindow();
-    // Fast mode: RxBuffer holds the whole reply, so its window closes now.
-    void closeEarly();
-    // The step's request went out and its fate is known.
-    void endStep(const ReplyVerdict &verdict, bool sendFailed = false);
-    bool fast() const { return m_fast || m_command.fastReplies; }
-    // Whether this verdict sends the step again; if so the retry is under way.
-    bool retryStep(const ReplyVerdict &verdict);
-    // How the step in flight reports a verdict that is not accepted.
+    void armWindowTimer(Clock::time_point deadline);
+    // What arrived so far, in a window: passes the echo and late replies, and in fast mode (or
+    // while stopping) closes the window on a complete reply.
+    void examine();
+    void passEchoAndLateReplies();
+    QByteArray replyBytes() const;
+    bool deviceMayOweAnswer() const;
+    void closeWindow();
+    void endAttempt(const ReplyVerdict &verdict);
+    bool retryable(const ReplyVerdict &verdict) const;
+    void endStep();
+    void endPendingStep();
+    // After a try: retry, next step or end, now or at the tick, as the mode says.
+    void afterAttempt();
+    void moveOn();
     VerdictReport verdictReport() const;
-    void resendStep();
-    // RxBuffer without the request's echo, when the echo is to be ignored, and without late
-    // copies of an earlier retried reply. `lateCopies` gets how many such copies it dropped.
-    QByteArray replyBytes(int *lateCopies = nullptr) const;
+    // Bytes that came while no request was in flight: counted, and searched for late replies.
+    void dropStray(QByteArrayView bytes);
+    void emptyInput();
     void finish();
-    // The end of a sequence the operator stopped.
     void endStopped();
-    // The step and window timers stopped, nothing outstanding, ready for the next command.
     void becomeIdle();
     void endCommand(const CommandSummary &done, const std::function<void()> &onEnd);
     CommandSummary summary(CommandSummary::End end) const;
+    void receive(const char *bytes, int count, QString &hexLine);
 
-    EngineState &m_state;
+    EngineState &m_engine;
     SerialLine &m_line;
     Output &m_out;
     std::function<int()> m_address;
     bool m_fast = false;
     bool m_ignoreEcho = false;
     int m_retries = 0;
+    std::chrono::milliseconds m_responseTime{kDefaultResponseTime};
     const void *m_owner = nullptr;
 
-    Command m_command;
-    Phase m_phase = Phase::Idle;
-    int m_step = 0;
-    // The request of the step in flight, as it went on the line.
-    SentRequest m_request;
-    QDateTime m_lastByteAt;
+    State m_state = State::Idle;
+    Run m_run;
+    StepRecord m_stepRecord;
+    int m_stepNumber = 0;
+    AttemptRecord m_attempt;
+    LastTry m_lastTry;
+    LateReplies m_late;
+    std::uint64_t m_questions = 0;
+    std::uint64_t m_tickets = 0;
+    // The send still being reported by the port's sending thread; 0 when none is.
     std::uint64_t m_sendTicket = 0;
-    // The operator's Stop, carried out once the step in flight has settled.
-    bool m_stopRequested = false;
-    // Retries made of the step in flight; a retry waits for the next tick, with the verdict
-    // that caused it kept in case a Stop comes first.
-    int m_retry = 0;
-    bool m_retryPending = false;
-    bool m_resending = false;
-    ReplyVerdict m_retriedVerdict;
-    // A step that went unanswered and was retried may still get its answer, late, while a later
-    // request waits: the same bytes as the answer its retry got. Those copies are dropped from
-    // the start of what arrives, so that one is never taken as another step's reply.
-    int m_silentAttempts = 0;
-    QByteArray m_lateCopy;
-    int m_lateCopies = 0;
-    // Of the running or last command.
-    int m_sent = 0;
-    int m_answered = 0;
-    int m_silent = 0;
-    int m_rejected = 0;
+    // Quiet: when the line last had a byte, and the latest the send may be put off to.
+    Clock::time_point m_lastByte;
+    Clock::time_point m_quietLimit;
+    // Designed timing: a step answered on a retry after silent tries may still get the answers
+    // of those tries, late, in the next window. Being the same bytes as its own, they are known.
+    struct LateCopies {
+        QByteArray reply;
+        int count = 0;
+    };
+    LateCopies m_lateCopies;
+    // Bytes that came while nothing was in flight, kept only to find late replies among them.
+    QByteArray m_stray;
+    int m_strayBeforeNext = 0;
+    qint64 m_strayTotal = 0;
     CommandSummary m_summary;
 
-    QTimer Timer_response;
-    QTimer Timer_response_program;
-    QTimer Timer_response_service;
-    QTimer Timer_service;
-    QTimer Timer_code;
-    QTimer Timer_probe;
-    QTimer Timer_read;
-    QTimer Timer_decode_input;
-    QTimer Timer_write;
-    QTimer Timer_readservice;
+    QTimer m_window;
+    QTimer m_tick;
 };
 
 } // namespace corvane

@@ -260,7 +260,11 @@ void TstMonitorWindow::silentAddressAndMissedReadingsAreGaps() {
     QVERIFY(m.waitStopped());
 
     QVERIFY(m.fixture->logLines().filter(QStringLiteral("device 2: no reply")).size() >= 1);
-    QVERIFY(m.fixture->logLines().filter(QStringLiteral("device 1: no reply")).size() == 1);
+    // The silent cycle, and possibly the next: until the logger has answered as many requests of
+    // a shape as went unanswered, its replies may be the late answers of the silent ones.
+    const qsizetype silentCycles =
+        m.fixture->logLines().filter(QStringLiteral("device 1: no reply")).size();
+    QVERIFY(silentCycles == 1 || silentCycles == 2);
     QCOMPARE(w.ui.Combo_monitor_address->count(), 2);
     MonitorChart *chart = w.monitorChart();
     w.ui.Combo_monitor_quantity->setCurrentIndex(1); // total consumption

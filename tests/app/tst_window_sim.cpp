@@ -29,22 +29,25 @@ using namespace corvane::test;
 
 namespace {
 
-QByteArray simIni(const QString &port, bool reopen) {
+QByteArray simIni(const QString &port, bool reopen, const QString &comPort = QString()) {
     return QStringLiteral("[Com port]\nName=%1\nSpeed=9600\nParity=None\nData bits=8\n"
-                          "Stop bits=1\nAutoOpen=1\nReopen=%2\n[Misc]\nResponse Time=100\n")
+                          "Stop bits=1\nAutoOpen=1\nReopen=%2\n%3[Misc]\nResponse Time=100\n")
         .arg(port)
         .arg(reopen ? 1 : 0)
+        .arg(comPort)
         .toUtf8();
 }
 
 struct SimWindow {
     // With a link, the window knows the logger's line by the link and reopens it when it returns.
-    explicit SimWindow(Model model, const QString &link = QString(), bool echo = false) {
+    // comPort: more keys of section "Com port", each with its line end.
+    explicit SimWindow(Model model, const QString &link = QString(), bool echo = false,
+                       const QString &comPort = QString()) {
         sim.addSlave(1, model);
         sim.setEcho(echo);
         started = sim.start(LineOptions{QString(), SerialSettings(), link});
         fixture = std::make_unique<WindowFixture>(
-            simIni(link.isEmpty() ? sim.slavePath() : link, !link.isEmpty()));
+            simIni(link.isEmpty() ? sim.slavePath() : link, !link.isEmpty(), comPort));
         // The port opens once the event loop runs.
         started = started && QTest::qWaitFor([this] { return window().portOpen(); });
     }
@@ -89,6 +92,7 @@ class TstWindowSim : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void echoingLine();
+    void savedLineOptionsHoldFromTheStart();
     void readTypeThenReadFillsTheTable();
     void readKeyWithACellOpen();
     void editWriteAndReadBack();
@@ -733,6 +737,23 @@ void TstWindowSim::echoingLine() {
     QTRY_VERIFY(w.ui.BitBtn2->isEnabled());
     QCOMPARE(s.fixture->logLines().last(), QStringLiteral("Write finished: 1 of 1 replies"));
     QCOMPARE(decodeWindows1251(s.sim.logger(1).freeText(2)), QStringLiteral("Pump"));
+}
+
+// Echo and direction saved by an earlier run are in force as soon as the window opens its port,
+// without Options being opened: the driver is asked for its RS-485 mode (which a pseudo-terminal
+// refuses) and "Read type" reads through the echoing line.
+void TstWindowSim::savedLineOptionsHoldFromTheStart() {
+    SimWindow s(Model::Qtr8d, QString(), true, QStringLiteral("Direction=1\nEcho=1\n"));
+    QVERIFY(s.started);
+    TForm1 &w = s.window();
+    QVERIFY(s.fixture->logLines().filter(QStringLiteral("The serial driver refused RS-485 mode"))
+                .size() == 1);
+    w.ui.BitBtn27->click();
+    QVERIFY(s.waitIdle());
+    QCOMPARE(w.ui.Label24->text(), QStringLiteral("Device type: QTR-8D"));
+    QCOMPARE(s.fixture->logLines().last(),
+             QStringLiteral("Information read finished: 5 of 5 replies"));
+    QVERIFY(!w.Form2->isVisible());
 }
 
 QTEST_MAIN(TstWindowSim)

@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -168,6 +169,8 @@ private slots:
     void tlsNeedsTheBrokersCa();
     void csvInsteadOfJson();
     void closedGatewayEndsTheRun();
+    void signalEndsTheRunAfterTheRequestInFlight_data();
+    void signalEndsTheRunAfterTheRequestInFlight();
 };
 
 void TstCliMqtt::readingsDiscoveryAndExit() {
@@ -522,6 +525,45 @@ void TstCliMqtt::closedGatewayEndsTheRun() {
     QCOMPARE(cli.exitCode(), 3);
     const QStringList lines = cli.err().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(lines, QStringList{"corvane-cli: the gateway closed the connection"});
+}
+
+// SIGTERM as a service manager sends it, in designed timing with a long window: while the
+// monitor learns its address (the model, then the parameter table) and while it reads. The
+// request in flight is finished and nothing more goes out: a stop never outlasts one window.
+void TstCliMqtt::signalEndsTheRunAfterTheRequestInFlight_data() {
+    QTest::addColumn<QStringList>("faults");
+    QTest::addColumn<int>("request"); // the signal comes once the logger has heard this many
+    QTest::newRow("preparing, the model") << QStringList() << 1;
+    QTest::newRow("preparing, the parameter table") << QStringList() << 2;
+    // Silent while it is prepared, the logger is identified by the monitor's first cycle.
+    QTest::newRow("reading") << QStringList{"--fault", "no-reply,function=0x2B,times=1"} << 3;
+}
+
+void TstCliMqtt::signalEndsTheRunAfterTheRequestInFlight() {
+    QFETCH(QStringList, faults);
+    QFETCH(int, request);
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("line"));
+    QProcess sim;
+    sim.start(kSim, QStringList{"--link", link} + faults);
+    QVERIFY(sim.waitForStarted(10000));
+    const auto stopSim = qScopeGuard([&sim] {
+        sim.terminate();
+        if (!sim.waitForFinished(10000))
+            sim.kill();
+    });
+    QVERIFY(waitUntil([&] { return QFile::exists(link); }));
+    QByteArray heard;
+    const auto requests = [&] {
+        heard += sim.readAllStandardError();
+        return int(heard.count("<- "));
+    };
+    Cli cli({"monitor", "--port", link, "--window", "3000", "--interval", "1"});
+    QVERIFY2(waitUntil([&] { return requests() >= request; }), qPrintable(cli.err()));
+    cli.signal(SIGTERM);
+    QVERIFY2(cli.finished(), qPrintable(cli.err()));
+    QCOMPARE(cli.exitCode(), 0);
+    QCOMPARE(requests(), request);
 }
 
 QTEST_GUILESS_MAIN(TstCliMqtt)

@@ -1,5 +1,7 @@
 #include "check_response.h"
 #include "crc16.h"
+#include "frames.h"
+#include "modbus_reply.h"
 #include "recording_output.h"
 #include "reply_verdict.h"
 
@@ -47,6 +49,8 @@ private Q_SLOTS:
     void accepted();
     void rejected_data();
     void rejected();
+    void answersItsRequest_data();
+    void answersItsRequest();
     void verdictTexts_data();
     void verdictTexts();
     void writeReply();
@@ -130,8 +134,7 @@ void TstCheckResponse::rejected_data() {
     QTest::newRow("other device, exception") << withCrc("028302") << ReplyVerdict::fromAddress(2);
     QTest::newRow("illegal function") << withCrc("018301") << ReplyVerdict::exception(1);
     QTest::newRow("illegal address 0x83") << withCrc("018302") << ReplyVerdict::exception(2);
-    QTest::newRow("illegal address 0x84") << withCrc("018402") << ReplyVerdict::exception(2);
-    QTest::newRow("illegal value") << withCrc("019003") << ReplyVerdict::exception(3);
+    QTest::newRow("illegal value") << withCrc("018303") << ReplyVerdict::exception(3);
     QTest::newRow("device failure") << withCrc("018304") << ReplyVerdict::exception(4);
     QTest::newRow("code 5") << withCrc("018305") << ReplyVerdict::exception(5);
     QTest::newRow("busy") << withCrc("018306") << ReplyVerdict::exception(6);
@@ -145,6 +148,75 @@ void TstCheckResponse::rejected() {
     // A copy with no spare capacity, so a read past the end is caught by the sanitizers.
     const QByteArray exact(reply.constData(), reply.size());
     QCOMPARE(CheckResponse(exact, kRequest), verdict);
+}
+
+// A reply is held against the request it follows in full, as the request's frame gives it: a
+// good frame from the device asked that answers another request is never decoded.
+void TstCheckResponse::answersItsRequest_data() {
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<ReplyVerdict>("verdict");
+    const ReplyVerdict other = ReplyVerdict::of(Kind::OtherRequest);
+    const QByteArray holding = readHoldingFrame(1, 0x8000, 8);
+    const QByteArray input = readInputFrame(1, 0x0010, 16);
+    const QByteArray sixteenRegisters = QByteArray(64, '1');
+    QTest::newRow("read, byte count twice the quantity")
+        << holding << withCrc("010310" + QByteArray(32, '0')) << ReplyVerdict::acceptedAt(19);
+    QTest::newRow("read, byte count of another quantity")
+        << holding << withCrc("01030E" + QByteArray(28, '0')) << other;
+    QTest::newRow("read, a one-register reply to a block read")
+        << input << withCrc("0104020005") << other;
+    QTest::newRow("read, another function")
+        << input << withCrc("010320" + sixteenRegisters) << other;
+    QTest::newRow("read of the quantity asked for")
+        << input << withCrc("010420" + sixteenRegisters) << ReplyVerdict::acceptedAt(35);
+    QTest::newRow("exception of the request's function")
+        << input << withCrc("018402") << ReplyVerdict::exception(2);
+    QTest::newRow("exception of another function") << input << withCrc("018302") << other;
+
+    const QByteArray single = writeSingleFrame(1, 0x8011, 9, 1);
+    QTest::newRow("write single, its echo") << single << single << ReplyVerdict::acceptedAt(6);
+    QTest::newRow("write single, another register") << single << withCrc("010680120009") << other;
+    QTest::newRow("write single, another value") << single << withCrc("010680110008") << other;
+    const QByteArray multiple = writeMultipleFrame(1, 0x8000, 4, QByteArray(8, '\x11'));
+    QTest::newRow("write multiple, start and quantity")
+        << multiple << withCrc("011080000004") << ReplyVerdict::acceptedAt(6);
+    QTest::newRow("write multiple, another quantity") << multiple << withCrc("011080000008")
+                                                      << other;
+    QTest::newRow("write multiple, another start") << multiple << withCrc("011080080004") << other;
+
+    const QByteArray readRecord = readFileRecordFrame(1, 10, 3, 6);
+    const QByteArray record = QByteArray(24, 'A');
+    QTest::newRow("file record read, the record asked for")
+        << readRecord << withCrc("01140E0D06" + record) << ReplyVerdict::acceptedAt(17);
+    QTest::newRow("file record read, a record of another length")
+        << readRecord << withCrc("01140C0B06" + record.left(20)) << other;
+    const QByteArray writeRecord = writeFileRecordFrame(1, 10, 3, QByteArray(12, 'x'));
+    QTest::newRow("file record write, its echo") << writeRecord << writeRecord
+                                                 << ReplyVerdict::acceptedAt(int(writeRecord.size()) - 2);
+    QTest::newRow("file record write, the echo of another record")
+        << writeRecord << writeFileRecordFrame(1, 10, 4, QByteArray(12, 'x')) << other;
+
+    QTest::newRow("device identification, its MEI type")
+        << readDeviceIdFrame(1, 2) << withCrc("012B0E02820000010003414243")
+        << ReplyVerdict::acceptedAt(13);
+    QTest::newRow("device identification, another MEI type")
+        << readDeviceIdFrame(1, 2) << withCrc("012B0D02820000010003414243") << other;
+    QTest::newRow("service query, its sub-code")
+        << serviceQueryFrame(1, 4) << withCrc("01470400") << ReplyVerdict::acceptedAt(4);
+    QTest::newRow("service query, another sub-code") << serviceQueryFrame(1, 4)
+                                                     << withCrc("01470200") << other;
+}
+
+void TstCheckResponse::answersItsRequest() {
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, reply);
+    QFETCH(ReplyVerdict, verdict);
+    const SentRequest sent{1, static_cast<std::uint8_t>(request.at(1)), request};
+    const QByteArray exact(reply.constData(), reply.size());
+    QCOMPARE(CheckResponse(exact, sent), verdict);
+    // The fast close agrees: it closes a window only on the device's answer to this request.
+    QCOMPARE(isCompleteReply(exact, sent), verdict.accepted() || verdict.kind == Kind::Exception);
 }
 
 // The operator's lines are the designed texts, whatever the verdict carries; the reason is what
@@ -185,6 +257,11 @@ void TstCheckResponse::verdictTexts_data() {
         << ReplyVerdict::of(Kind::NoReply) << VerdictReport{true, NoReplyReport::Silent}
         << QStringList() << QString() << "no reply";
     // Another device's reply is no answer: its own line, then the window's no-reply texts.
+    QTest::newRow("reply to another request")
+        << ReplyVerdict::of(Kind::OtherRequest) << designed
+        << QStringList{QStringLiteral("Reply from device 1 answers another request, ignored")}
+        << QStringLiteral("Reply from device 1 answers another request, ignored")
+        << "reply to another request";
     QTest::newRow("other device")
         << ReplyVerdict::fromAddress(2) << designed
         << QStringList{QStringLiteral("Reply from device 2 ignored (request went to device 1)"),
@@ -219,7 +296,7 @@ void TstCheckResponse::verdictTexts() {
 }
 
 void TstCheckResponse::writeReply() {
-    QVERIFY(CheckWriteReply(withCrc("011080000008"), kRequest));
+    QVERIFY(CheckWriteReply(withCrc("011080000008"), SentRequest{1, 0x10}));
     QCOMPARE(CheckWriteReply(withCrc("00108000")), ReplyVerdict::of(Kind::LeadingZero));
 }
 

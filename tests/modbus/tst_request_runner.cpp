@@ -66,8 +66,9 @@ struct Rig {
         return {[this, step](int slave) -> std::optional<SentRequest> {
                     if (!present(step))
                         return std::nullopt;
-                    SendFrame(line, line, readHoldingFrame(slave, step, 1), kPreSendDelay);
-                    return SentRequest{slave, 3};
+                    const QByteArray frame = readHoldingFrame(slave, step, 1);
+                    SendFrame(line, line, frame, kPreSendDelay);
+                    return SentRequest{slave, 3, frame};
                 },
                 [this, step](const ModbusReply &reply) {
                     decoded.append({step, QByteArray(1, char(reply.address)) +
@@ -110,17 +111,16 @@ struct Rig {
         };
     }
 
-    // Plays the timers in order, as the event loop would: received bytes, window, step tick.
+    // Plays the timers in order, as the event loop would: received bytes first, then the
+    // window, then the step tick, one event at a time.
     void run(RequestRunner::StepTimer stepTimer) {
-        for (int ticks = 0; engine.timer(stepTimer).isActive() && ticks < 100; ++ticks) {
+        for (int events = 0; engine.timer(stepTimer).isActive() && events < 500; ++events) {
             if (!line.input.isEmpty())
                 engine.Comm1RxChar(int(line.input.size()));
-            for (const auto window :
-                 {RequestRunner::Window::Response, RequestRunner::Window::ResponseProgram}) {
-                if (engine.timer(window).isActive())
-                    engine.windowClosed();
-            }
-            engine.stepTick();
+            else if (engine.timer(RequestRunner::Window::Response).isActive())
+                engine.windowClosed();
+            else
+                engine.stepTick();
         }
     }
 };
@@ -146,7 +146,12 @@ private Q_SLOTS:
     void stopWaitsForTheStepInFlight();
     void echoOfTheRequest_data();
     void echoOfTheRequest();
+    void lateAnswerOfARetriedStep_data();
     void lateAnswerOfARetriedStep();
+    void lateAnswerOfAFailedStep_data();
+    void lateAnswerOfAFailedStep();
+    void bytesBetweenRequestsAreDropped();
+    void quietLineAfterAFailure();
     void replyBeforeTheSendIsDone();
 };
 
@@ -172,6 +177,8 @@ void TstRequestRunner::receivePath() {
     QFETCH(QByteArray, buffer);
     QFETCH(QStringList, traffic);
     Rig r;
+    QVERIFY(r.startFlow());
+    r.out.trafficLines.clear();
     r.state.SkipLeadingZero = skip;
     for (const QByteArray &event : events) {
         r.line.deliver(event);
@@ -195,6 +202,9 @@ void TstRequestRunner::largeEventReadInPieces() {
     QFETCH(int, queued);
     QFETCH(QString, reads);
     Rig r;
+    QVERIFY(r.startFlow());
+    r.line.events.clear();
+    r.state.SkipLeadingZero = false;
     r.line.deliver(QByteArray(queued, '\x5A'));
     r.engine.Comm1RxChar(announced);
     QCOMPARE(r.line.timeline(), reads);
@@ -275,17 +285,19 @@ void TstRequestRunner::writeSequence() {
     Rig r;
     // Steps 1 to 4 send; the rest are unticked. Replies: silence, an acknowledgement, bad CRC,
     // an acknowledgement from another device.
-    QByteArray ack = QByteArray::fromHex("071080000008");
-    appendCrc(ack);
-    QByteArray otherAck = QByteArray::fromHex("021080000008");
-    appendCrc(otherAck);
-    const QByteArrayList replies{{}, ack, QByteArray::fromHex("0110FFFF"), otherAck};
+    const auto request = [](int step) { return writeMultipleFrame(7, 0x8000 + 8 * step, 4, {}); };
+    const auto ack = [&request](int address, int step) {
+        QByteArray reply = char(address) + request(step).mid(1, 5);
+        appendCrc(reply);
+        return reply;
+    };
+    const QByteArrayList replies{{}, ack(7, 2), QByteArray::fromHex("0110FFFF"), ack(2, 4)};
     for (int step = 1; step <= 4; ++step) {
-        r.write.steps[std::size_t(step - 1)].send = [&r, &replies, step](int slave) {
+        r.write.steps[std::size_t(step - 1)].send = [&r, &replies, &request, step](int slave) {
             r.line.InputRoom();
-            SendFrame(r.line, r.line, writeMultipleFrame(slave, 0x8000, 4, {}), kPreSendDelay);
+            SendFrame(r.line, r.line, request(step), kPreSendDelay);
             r.line.deliver(replies.at(step - 1));
-            return std::optional(SentRequest{slave, 0x10});
+            return std::optional(SentRequest{slave, 0x10, request(step)});
         };
     }
     r.write.steps[4].send = [&r](int) -> std::optional<SentRequest> {
@@ -534,8 +546,16 @@ void TstRequestRunner::echoOfTheRequest() {
 // The first try of step 1 goes unanswered and is retried, and the retry is answered. The answer
 // to the first try still comes, late, just before step 2's own: the same bytes as step 1's
 // answer, of the same length as step 2's. It is dropped, not taken for step 2's reply.
+void TstRequestRunner::lateAnswerOfARetriedStep_data() {
+    QTest::addColumn<bool>("fast");
+    QTest::newRow("designed") << false;
+    QTest::newRow("fast") << true;
+}
+
 void TstRequestRunner::lateAnswerOfARetriedStep() {
+    QFETCH(bool, fast);
     Rig r;
+    r.engine.setFastReplies(fast);
     r.engine.setRetries(1);
     const auto answer = [](const QByteArray &frame) {
         QByteArray reply = frame.left(2) + '\x02' + frame.mid(2, 2);
@@ -553,7 +573,8 @@ void TstRequestRunner::lateAnswerOfARetriedStep() {
     QVERIFY(r.startCounters());
     r.run(RequestRunner::StepTimer::DecodeInput);
     QCOMPARE(r.out.logLines,
-             QStringList({"Reading device No. 7...", "Retry 1 of 1 for device 7"}));
+             QStringList({"Reading device No. 7...", "Retry 1 of 1 for device 7",
+                          "Late reply from device 7 to an earlier request ignored"}));
     QCOMPARE(frames.size(), 8);
     QCOMPARE(r.decoded.size(), 7);
     for (int step = 1; step <= 7; ++step) {
@@ -562,6 +583,126 @@ void TstRequestRunner::lateAnswerOfARetriedStep() {
         QCOMPARE(r.decoded.at(step - 1).second, frame.left(2) + '\x02' + frame.mid(2, 2));
     }
     QCOMPARE(r.engine.lastSummary().answered, 7);
+}
+
+// Step 2 fails on every try; its answer comes late, in the window of step 3, whose reply has the
+// same length: alone (step 3's own is lost or still queued), or followed by step 3's own. It is
+// never decoded as step 3's values. Designed timing takes the whole window as one reply, which
+// the late answer in front spoils; fast mode knows the device may still owe step 2's answers,
+// and takes the first replies of that shape as theirs.
+void TstRequestRunner::lateAnswerOfAFailedStep_data() {
+    QTest::addColumn<bool>("fast");
+    QTest::addColumn<bool>("followed");
+    QTest::addColumn<int>("decoded");
+    QTest::addColumn<int>("lateLines");
+    QTest::newRow("designed, then step 3's own") << false << true << 6 << 0;
+    // Both tries of step 2 may still be answered: step 3's retry answers the second.
+    QTest::newRow("fast, alone") << true << false << 5 << 2;
+    QTest::newRow("fast, then step 3's own") << true << true << 6 << 2;
+}
+
+void TstRequestRunner::lateAnswerOfAFailedStep() {
+    QFETCH(bool, fast);
+    QFETCH(bool, followed);
+    QFETCH(int, decoded);
+    QFETCH(int, lateLines);
+    Rig r;
+    r.engine.setRetries(1);
+    r.engine.setFastReplies(fast);
+    // A read of register r answered with the value r; the step's register is its number.
+    const auto answer = [](int step) {
+        QByteArray reply = QByteArray::fromHex("070302");
+        reply += char(0);
+        reply += char(step);
+        appendCrc(reply);
+        return reply;
+    };
+    int frames = 0;
+    r.line.onFrame = [&](const QByteArray &frame) {
+        ++frames;
+        const int step = frame.at(3);
+        if (step == 2)
+            return;
+        if (frames == 4)
+            r.line.deliver(answer(2) + (followed ? answer(3) : QByteArray()));
+        else
+            r.line.deliver(answer(step));
+    };
+    QVERIFY(r.startCounters());
+    r.run(RequestRunner::StepTimer::DecodeInput);
+    QVERIFY(!r.engine.isBusy());
+    for (const auto &[step, reply] : r.decoded)
+        QCOMPARE(int(reply.at(4)), step);
+    QCOMPARE(r.decoded.size(), decoded);
+    QCOMPARE(r.out.logLines.count(QStringLiteral("Late reply from device 7 to an earlier request "
+                                                 "ignored")),
+             lateLines);
+    // Step 3 needed its retry in every case.
+    QCOMPARE(frames, 9);
+}
+
+// Whatever arrives while no request is in flight, or waits in the input when one is sent, is
+// dropped and counted: never kept for the next request.
+void TstRequestRunner::bytesBetweenRequestsAreDropped() {
+    Rig r;
+    QList<StepOutcome> outcomes;
+    RequestRunner::Command flow = r.flow;
+    flow.stepEnded = [&outcomes](const StepOutcome &outcome) { outcomes << outcome; };
+    QByteArray stale = QByteArray::fromHex("0703020063");
+    appendCrc(stale);
+    // Between two commands, told by the port; then waiting in the input, untold.
+    r.line.deliver(stale);
+    r.engine.Comm1RxChar(int(stale.size()));
+    QVERIFY(r.state.RxBuffer.isEmpty());
+    r.line.deliver(QByteArray::fromHex("FF00") + stale);
+    r.answerEveryFrame();
+    QVERIFY(r.engine.run(flow));
+    r.engine.Comm1RxChar(int(r.line.input.size()));
+    r.engine.windowClosed();
+    QCOMPARE(r.decoded.size(), 1);
+    QCOMPARE(int(r.decoded.front().second.at(4)), 22);
+    QCOMPARE(outcomes.size(), 1);
+    QCOMPARE(outcomes.front().attempts.size(), std::size_t(1));
+    QCOMPARE(outcomes.front().attempts.front().strayBytes, 2 * int(stale.size()) + 2);
+    QCOMPARE(r.engine.strayBytes(), 2 * int(stale.size()) + 2);
+    // Both went to the received-bytes log all the same.
+    QVERIFY(r.out.trafficLines.contains(QStringLiteral("FFh 00h 07h 03h 02h 00h 63h ") +
+                                        QString::fromLatin1(stale.right(2).toHex(' ').toUpper())
+                                            .replace(QLatin1Char(' '), QLatin1String("h ")) +
+                                        QStringLiteral("h ")));
+}
+
+// Fast mode: after a try that got only garbage, the retry waits until the line has been quiet
+// for the settle time, and bytes that keep coming put it off.
+void TstRequestRunner::quietLineAfterAFailure() {
+    Rig r;
+    r.engine.setFastReplies(true);
+    r.engine.setRetries(1);
+    QVERIFY(r.engine.settleTime() >= RequestRunner::kAdapterLatency);
+    r.line.onFrame = [&r](const QByteArray &) { r.line.deliver(QByteArray::fromHex("0703AB")); };
+    QVERIFY(r.startFlow());
+    r.engine.Comm1RxChar(int(r.line.input.size()));
+    QCOMPARE(r.line.frames.size(), 1);
+    // The window closes on the garbage: the retry is due, but the line has just spoken.
+    r.engine.windowClosed();
+    QCOMPARE(r.out.logLines.last(), QStringLiteral("Retry 1 of 1 for device 7"));
+    QCOMPARE(r.line.frames.size(), 1);
+    QVERIFY(r.engine.timer(RequestRunner::Window::Response).isActive());
+    r.line.deliver(QByteArray::fromHex("CDEF"));
+    r.engine.Comm1RxChar(2);
+    QCOMPARE(r.line.frames.size(), 1);
+    QVERIFY(r.state.RxBuffer.isEmpty());
+    // Quiet at last: the retry goes out, and its answer is taken once the line stays quiet
+    // behind it, since the device may still owe the first try's.
+    r.answerEveryFrame();
+    r.engine.windowClosed();
+    QCOMPARE(r.line.frames.size(), 2);
+    r.engine.Comm1RxChar(int(r.line.input.size()));
+    QCOMPARE(r.decoded.size(), 0);
+    QVERIFY(r.engine.isBusy());
+    r.engine.windowClosed();
+    QCOMPARE(r.decoded.size(), 1);
+    QVERIFY(!r.engine.isBusy());
 }
 
 // Fast mode, the send going out on its own thread: the reply is complete, and the first step's
