@@ -453,7 +453,7 @@ void RequestRunner::passEchoAndLateReplies() {
                 return;
         }
         const int from = static_cast<std::uint8_t>(rest.at(0));
-        qCInfo(lcModbus) << "late reply from" << from << "taken out of the window";
+        qCDebug(lcModbus) << "late reply from" << from << "taken out of the window";
         m_out.log(lateReplyText(from));
         ++m_attempt.lateReplies;
         m_attempt.replyStart += length;

@@ -18,6 +18,12 @@ std::chrono::microseconds interFrameSilence(const SerialLine::LineTiming &timing
     return std::chrono::microseconds((tenthBits + 10LL * baud - 1) / (10LL * baud));
 }
 
+std::chrono::microseconds characterTime(const SerialLine::LineTiming &timing) {
+    const int baud = timing.baud > 0 ? timing.baud : 9600;
+    const int bits = timing.bitsPerCharacter > 0 ? timing.bitsPerCharacter : 11;
+    return std::chrono::microseconds((1'000'000LL * bits + baud - 1) / baud);
+}
+
 SerialLine::KeyedFrame keyedFrame(const SerialLine &line, const QByteArray &frame,
                                   std::chrono::milliseconds preSendDelay, bool whole) {
     SerialLine::KeyedFrame keyed;
@@ -25,6 +31,13 @@ SerialLine::KeyedFrame keyedFrame(const SerialLine &line, const QByteArray &fram
     keyed.preSendDelay =
         whole ? interFrameSilence(line.lineTiming()) : std::chrono::microseconds(preSendDelay);
     keyed.byteGap = whole ? std::chrono::milliseconds(0) : kByteGap;
+    if (whole) {
+        // The silence is owed to the last frame on the line, which was heard: whatever the
+        // program did since the reply's last byte was read counts towards it. One character
+        // before the first byte is left for the transceiver to turn round.
+        keyed.quietSince = line.lastReceived();
+        keyed.leadAfterRts = characterTime(line.lineTiming());
+    }
     return keyed;
 }
 

@@ -19,6 +19,10 @@ inline constexpr std::chrono::milliseconds kByteGap{2};
 // that does not know its timing counts as 9600 baud with 11-bit characters.
 std::chrono::microseconds interFrameSilence(const SerialLine::LineTiming &timing);
 
+// One character on the line, start and stop bits included; a line that does not know its timing
+// counts as 9600 baud with 11-bit characters.
+std::chrono::microseconds characterTime(const SerialLine::LineTiming &timing);
+
 // Keys RTS around the frame and writes it one byte at a time with a 2 ms pause after every
 // byte, so the bus transceiver has turned round before the first byte and the frame is never
 // handed to the driver as one block. RTS drops right after the last pause; nothing waits for the
@@ -32,7 +36,8 @@ void SendFrame(SerialLine &line, Sleeper &sleeper, const QByteArray &frame,
 void SendFrameWhole(SerialLine &line, Sleeper &sleeper, const QByteArray &frame);
 
 // The frame as the port's keyed send takes it: with the designed pre-send delay and the 2 ms
-// pauses, or whole after the line's inter-frame silence.
+// pauses, or whole after the line's inter-frame silence, counted from the last byte the line
+// received.
 SerialLine::KeyedFrame keyedFrame(const SerialLine &line, const QByteArray &frame,
                                   std::chrono::milliseconds preSendDelay, bool whole);
 

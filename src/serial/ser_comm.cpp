@@ -328,6 +328,8 @@ int TSerCustomComm::ReadBytes(void *buffer, int count) {
     int done = 0;
     CheckCommResult(m_device->readFile(buffer, count, done), QStringLiteral("Read error (%d), %s"));
     if (done > 0)
+        m_lastReceived = std::chrono::steady_clock::now().time_since_epoch().count();
+    if (done > 0)
         qCDebug(lcSerialHex).noquote()
             << "rx" << QByteArray::fromRawData(static_cast<const char *>(buffer), done).toHex(' ');
     return done;
@@ -406,6 +408,13 @@ std::uint32_t TSerCustomComm::QueryStatus(SerComStat &stat) {
         CheckCommResult(m_device->clearCommError(errors, stat),
                         QStringLiteral("Error retrieving statistics (%d), %s"));
     return errors;
+}
+
+std::optional<std::chrono::steady_clock::time_point> TSerCustomComm::lastReceived() const {
+    const std::int64_t at = m_lastReceived;
+    if (at == 0)
+        return std::nullopt;
+    return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(at));
 }
 
 int TSerCustomComm::InputQueued() {

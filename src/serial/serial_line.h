@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 namespace corvane {
 
@@ -46,6 +47,10 @@ public:
     // Whether a frame is keyed by raising RTS around it; false where the serial driver or the
     // adapter turns the transceiver round by itself.
     virtual bool keysRts() const { return true; }
+    // When bytes were last taken from the line; nothing where the line does not tell.
+    virtual std::optional<std::chrono::steady_clock::time_point> lastReceived() const {
+        return std::nullopt;
+    }
 
     // A frame keyed by RTS, sent off the calling thread: RTS up, preSendDelay, the bytes (one
     // at a time with byteGap after each, or as one block when byteGap is zero, then waiting for
@@ -58,6 +63,11 @@ public:
         std::chrono::milliseconds byteGap{0};
         // A status query after the frame, as some requests make.
         bool queryOutputRoomAfter = false;
+        // Whole frames: the line has been quiet since then, so the pre-send delay, the silence
+        // the frame needs, is counted from there rather than from RTS rising; RTS still rises
+        // at least leadAfterRts before the first byte.
+        std::optional<std::chrono::steady_clock::time_point> quietSince;
+        std::chrono::microseconds leadAfterRts{0};
     };
     virtual bool SendKeyedAsync(const KeyedFrame &frame,
                                 std::function<void(bool ok, const QString &error)> done) {

@@ -2,6 +2,7 @@
 // CRC (once with the filler byte the line may add), so that mutations get past the CRC test.
 #include "check_response.h"
 #include "crc16.h"
+#include "frames.h"
 #include "fuzz_check.h"
 #include "modbus_reply.h"
 #include "output.h"
@@ -63,6 +64,33 @@ void checkReply(const QByteArray &made) {
             FUZZ_CHECK(Crc16(reply.left(crc + 2)) == 0);
             const ModbusReply parts = ModbusReply::fromChecked(reply, checked);
             FUZZ_CHECK(parts.end() == std::max(crc, int(ModbusReply::kPayloadPosition)));
+        }
+    }
+
+    // Held against whole requests of every function: a reply accepted for one answers it in
+    // full, one rejected as another request's does not, and the fast close only ever closes on
+    // what the checks accept or on the device's exception.
+    if (size >= 2 && first != 0) {
+        const QByteArray asked[] = {readHoldingFrame(first, 0x8000, 8),
+                                    readInputFrame(first, 0x0010, 16),
+                                    writeSingleFrame(first, 0x8011, 9, 1),
+                                    writeMultipleFrame(first, 0x8000, 4, QByteArray(8, '\x11')),
+                                    readFileRecordFrame(first, 10, 3, 6),
+                                    writeFileRecordFrame(first, 10, 3, QByteArray(12, 'x')),
+                                    readDeviceIdFrame(first, 2),
+                                    serviceQueryFrame(first, 4)};
+        for (const QByteArray &frame : asked) {
+            const SentRequest request{first, byteAt(frame, 1), frame};
+            const ReplyVerdict checked = CheckResponse(reply, request);
+            if (checked.accepted()) {
+                FUZZ_CHECK(function == request.function);
+                FUZZ_CHECK(answersRequest(reply.left(checked.crcPosition + 2), request));
+            }
+            if (checked.kind == Kind::OtherRequest)
+                FUZZ_CHECK(!answersRequest(reply, request) ||
+                           !answersRequest(reply.chopped(1), request));
+            if (isCompleteReply(reply, request))
+                FUZZ_CHECK(checked.accepted() || checked.kind == Kind::Exception);
         }
     }
 

@@ -89,32 +89,42 @@ void TstFrames::sendFrameTiming_data() {
     QTest::addColumn<bool>("whole");
     QTest::addColumn<SerialLine::LineTiming>("line");
     QTest::addColumn<bool>("keyed");
+    QTest::addColumn<int>("heard"); // the line heard nothing, long ago, or just now
     QTest::addColumn<QString>("timeline");
     const SerialLine::LineTiming n9600{9600, 10};
-    QTest::newRow("read holding") << 0 << false << n9600 << true << "rts+ 50ms 8*(byte 2ms) rts-";
-    QTest::newRow("read input") << 1 << false << n9600 << true
+    QTest::newRow("read holding") << 0 << false << n9600 << true << 0 << "rts+ 50ms 8*(byte 2ms) rts-";
+    QTest::newRow("read input") << 1 << false << n9600 << true << 0
                                 << "rts+ 50ms 8*(byte 2ms) rts- OutputRoom";
-    QTest::newRow("write single") << 2 << false << n9600 << true << "rts+ 8*(byte 2ms) rts-";
-    QTest::newRow("clock") << 3 << false << n9600 << true
+    QTest::newRow("write single") << 2 << false << n9600 << true << 0 << "rts+ 8*(byte 2ms) rts-";
+    QTest::newRow("clock") << 3 << false << n9600 << true << 0
                            << "InputRoom OutputRoom rts+ 10ms 13*(byte 2ms) rts-";
     // Fast mode: 3.5 characters of silence, one write, and RTS held until the line has drained.
     QTest::newRow("read holding whole")
-        << 0 << true << n9600 << true << "rts+ 3646us block 8 drain rts-";
+        << 0 << true << n9600 << true << 0 << "rts+ 3646us block 8 drain rts-";
     QTest::newRow("read input whole")
-        << 1 << true << n9600 << true << "rts+ 3646us block 8 drain rts- OutputRoom";
+        << 1 << true << n9600 << true << 0 << "rts+ 3646us block 8 drain rts- OutputRoom";
     QTest::newRow("write single whole")
-        << 2 << true << n9600 << true << "rts+ 3646us block 8 drain rts-";
-    QTest::newRow("clock whole") << 3 << true << n9600 << true
+        << 2 << true << n9600 << true << 0 << "rts+ 3646us block 8 drain rts-";
+    QTest::newRow("clock whole") << 3 << true << n9600 << true << 0
                                  << "InputRoom OutputRoom rts+ 3646us block 13 drain rts-";
-    QTest::newRow("19200 even whole") << 0 << true << SerialLine::LineTiming{19200, 11} << true
+    QTest::newRow("19200 even whole") << 0 << true << SerialLine::LineTiming{19200, 11} << true << 0
                                       << "rts+ 2006us block 8 drain rts-";
     QTest::newRow("38400 whole: fixed silence") << 0 << true << SerialLine::LineTiming{38400, 11}
-                                                << true << "rts+ 1750us block 8 drain rts-";
+                                                << true << 0 << "rts+ 1750us block 8 drain rts-";
     QTest::newRow("unknown line whole")
-        << 0 << true << SerialLine::LineTiming{} << true << "rts+ 4011us block 8 drain rts-";
+        << 0 << true << SerialLine::LineTiming{} << true << 0 << "rts+ 4011us block 8 drain rts-";
     // The driver or the adapter turns the line round: the pauses stay, RTS is left alone.
-    QTest::newRow("not keyed") << 0 << false << n9600 << false << "50ms 8*(byte 2ms)";
-    QTest::newRow("not keyed whole") << 0 << true << n9600 << false << "3646us block 8 drain";
+    QTest::newRow("not keyed") << 0 << false << n9600 << false << 0 << "50ms 8*(byte 2ms)";
+    QTest::newRow("not keyed whole") << 0 << true << n9600 << false << 0 << "3646us block 8 drain";
+    // The silence is owed to the last frame heard: long quiet, only one character is left for
+    // the transceiver after RTS rises; a byte heard just now, the whole silence.
+    const SerialLine::LineTiming n38400{38400, 11};
+    QTest::newRow("whole, line quiet long since")
+        << 0 << true << n38400 << true << 1 << "rts+ 287us block 8 drain rts-";
+    QTest::newRow("whole, reply just heard")
+        << 0 << true << n38400 << true << 2 << "rts+ 1750us block 8 drain rts-";
+    QTest::newRow("designed, line quiet long since")
+        << 0 << false << n9600 << true << 1 << "rts+ 50ms 8*(byte 2ms) rts-";
 }
 
 void TstFrames::sendFrameTiming() {
@@ -122,10 +132,17 @@ void TstFrames::sendFrameTiming() {
     QFETCH(bool, whole);
     QFETCH(SerialLine::LineTiming, line);
     QFETCH(bool, keyed);
+    QFETCH(int, heard);
     QFETCH(QString, timeline);
     Bench b;
     b.line.timing = line;
     b.line.keyed = keyed;
+    const auto now = std::chrono::steady_clock::now();
+    // "Just now" lies ahead, so that the figure does not depend on how fast the test runs.
+    if (heard == 1)
+        b.line.received = now - std::chrono::hours(1);
+    else if (heard == 2)
+        b.line.received = now + std::chrono::hours(1);
     b.master.setWholeFrames(whole);
     const std::function<void()> operations[] = {
         [&] { b.master.SendReadHolding(1, 0x8000, 8); }, [&] { b.master.SendReadInput(1, 0, 16); },

@@ -3,12 +3,18 @@
 // every reply, the time a read takes, and resident memory after 100 reads and after all.
 //
 //     QT_QPA_PLATFORM=offscreen corvane-soak-bench [--reads N] [--fast] [--retries N]
-//         [--fault-rate R] [--window MS]
+//         [--fault-rate R] [--window MS] [--counters] [--late]
 //
 // The faults are drawn from every kind but the exception, which is an answer, not a line
 // fault: silence, late replies, bad CRCs, leading zeros, fillers, split replies and another
 // address's reply. A read that got every reply must show the same parameter table as the first
 // such read; one that does not took a wrong reply as its own, and is counted as wrong.
+//
+// --counters reads the counters and battery instead (seven requests, six of them alike in
+// length), of a logger whose counters stand still at values that differ from block to block;
+// --late makes every fault a reply late by 1.5 windows, as a busy logger or a buffering gateway
+// gives it. Every cell of every read, whole or not, is compared with a clean read made before
+// the faults: a cell that differs is a wrong value taken as good.
 #include "bench_util.h"
 #include "desktop_services.h"
 #include "error_display.h"
@@ -57,6 +63,8 @@ int main(int argc, char *argv[]) {
     int retries = 0;
     double faultRate = 0.01;
     int windowMs = 100;
+    bool counters = false;
+    bool late = false;
     for (int i = 1; i < argc; ++i) {
         const auto value = [&] { return i + 1 < argc ? argv[++i] : "0"; };
         if (std::strcmp(argv[i], "--reads") == 0)
@@ -69,19 +77,44 @@ int main(int argc, char *argv[]) {
             faultRate = std::atof(value());
         else if (std::strcmp(argv[i], "--window") == 0)
             windowMs = std::max(100, std::atoi(value()));
+        else if (std::strcmp(argv[i], "--counters") == 0)
+            counters = true;
+        else if (std::strcmp(argv[i], "--late") == 0)
+            late = true;
         else {
             std::fprintf(stderr, "usage: corvane-soak-bench [--reads N] [--fast] [--retries N] "
-                                 "[--fault-rate R] [--window MS]\n");
+                                 "[--fault-rate R] [--window MS] [--counters] [--late]\n");
             return 2;
         }
     }
 
     LoggerSimulator sim;
     sim.addSlave(1, Model::Qtr8d);
-    sim.setRandomFaults(faultRate, 20261208,
-                        {FaultKind::NoReply, FaultKind::Delay, FaultKind::BadCrc,
-                         FaultKind::LeadingZeros, FaultKind::TrailingFiller, FaultKind::Split,
-                         FaultKind::WrongAddress});
+    if (counters) {
+        sim.withLogger(1, [](LoggerModel &logger) {
+            for (int input = 1; input <= 8; ++input) {
+                logger.setPulseRate(input, 0);
+                logger.setInitialValue(input, 100 * input + 7);
+                logger.setTotalPulses(input, 1000 * input + 1);
+                for (int tariff = 1; tariff <= 4; ++tariff)
+                    logger.setTariffPulses(input, tariff, 1000 * input + 10 * tariff);
+            }
+        });
+    }
+    const auto faultsOn = [&] {
+        if (late) {
+            FaultRule shape;
+            shape.delay = std::chrono::milliseconds(windowMs * 3 / 2);
+            sim.setRandomFaults(faultRate, 20261208, {FaultKind::Delay}, shape);
+            return;
+        }
+        sim.setRandomFaults(faultRate, 20261208,
+                            {FaultKind::NoReply, FaultKind::Delay, FaultKind::BadCrc,
+                             FaultKind::LeadingZeros, FaultKind::TrailingFiller, FaultKind::Split,
+                             FaultKind::WrongAddress});
+    };
+    if (!counters)
+        faultsOn();
     QString error;
     if (!sim.start({}, &error)) {
         std::fprintf(stderr, "simulator did not start: %s\n", qPrintable(error));
@@ -134,30 +167,52 @@ int main(int argc, char *argv[]) {
         window.ui.BitBtn27->click();
         waitFor([&] { return !window.session().runner.isBusy(); }, 30000);
     }
+    QPushButton *const readButton = counters ? window.ui.BitBtn6 : window.ui.BitBtn1;
+    const StringGrid &grid =
+        counters ? window.session().tables.Grid_data2 : window.session().tables.Grid_data;
+    const int steps = counters ? 7 : 21;
+    QStringList wholeTable;
+    if (counters) {
+        // The truth, read before any fault.
+        readButton->click();
+        waitFor([&] { return !window.session().runner.isBusy() && readButton->isEnabled(); }, 30000);
+        const CommandSummary &clean = window.session().runner.lastSummary();
+        if (clean.answered != steps) {
+            std::fprintf(stderr, "the clean read got %d of %d replies\n", clean.answered, steps);
+            return 1;
+        }
+        wholeTable = tableText(grid);
+        faultsOn();
+    }
     int ended = 0;
     int whole = 0;
     int wrong = 0;
-    QStringList wholeTable;
+    int wrongCells = 0;
     double at100 = 0;
     qint64 totalMs = 0;
     for (int read = 1; read <= reads; ++read) {
         QElapsedTimer t;
         t.start();
-        window.ui.BitBtn1->click();
+        readButton->click();
         const bool done = waitFor(
-            [&] { return !window.session().runner.isBusy() && window.ui.BitBtn1->isEnabled(); },
-            120000);
+            [&] { return !window.session().runner.isBusy() && readButton->isEnabled(); }, 120000);
         totalMs += t.elapsed();
         if (done)
             ++ended;
         const CommandSummary &summary = window.session().runner.lastSummary();
-        if (done && summary.answered == summary.sent && summary.sent == 21) {
+        const bool allReplies = done && summary.answered == summary.sent && summary.sent == steps;
+        if (allReplies)
             ++whole;
-            const QStringList table = tableText(window.session().tables.Grid_data);
+        // A counters read's cells are known whatever became of its steps; a parameter read's
+        // only once one read got every reply.
+        if (allReplies || counters) {
+            const QStringList table = tableText(grid);
             if (wholeTable.isEmpty())
                 wholeTable = table;
             else if (table != wholeTable) {
                 ++wrong;
+                for (qsizetype i = 0; i < table.size(); ++i)
+                    wrongCells += table[i] != wholeTable[i] ? 1 : 0;
                 if (qEnvironmentVariableIsSet("SOAK_DIFF"))
                     for (qsizetype i = 0; i < table.size(); ++i)
                         if (table[i] != wholeTable[i])
@@ -172,11 +227,13 @@ int main(int argc, char *argv[]) {
             std::fprintf(stderr, "%d reads, %d whole, %.1f MiB\n", read, whole, residentMiB());
     }
     const double atEnd = residentMiB();
-    std::printf("%s timing, %d ms window, fault rate %.2f, %d retries: %d reads, %d ended "
-                "(%.1f %%), %d with every reply (%.1f %%) of which %d wrong, %.3f s a read; "
-                "resident %.1f MiB after 100, %.1f MiB after %d (%+.1f MiB); %d error messages\n",
-                fast ? "fast" : "designed", windowMs, faultRate, retries, reads, ended,
-                100.0 * ended / reads, whole, 100.0 * whole / reads, wrong,
+    std::printf("%s %s, %s timing, %d ms window, fault rate %.2f%s, %d retries: %d reads, %d "
+                "ended (%.1f %%), %d with every reply (%.1f %%), %d with wrong values (%d cells), "
+                "%.3f s a read; resident %.1f MiB after 100, %.1f MiB after %d (%+.1f MiB); "
+                "%d error messages\n",
+                counters ? "counters" : "parameter", "reads", fast ? "fast" : "designed",
+                windowMs, faultRate, late ? " (late by 1.5 windows)" : "", retries, reads, ended,
+                100.0 * ended / reads, whole, 100.0 * whole / reads, wrong, wrongCells,
                 double(totalMs) / reads / 1000.0, at100, atEnd, reads, atEnd - at100, errors);
     return 0;
 }

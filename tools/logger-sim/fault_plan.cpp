@@ -259,8 +259,12 @@ void FaultPlan::clear() {
     m_randomRate = 0;
 }
 
-void FaultPlan::setRandom(double rate, std::uint32_t seed, const QList<FaultKind> &kinds) {
+void FaultPlan::setRandom(double rate, std::uint32_t seed, const QList<FaultKind> &kinds,
+                          const FaultRule &shape) {
     m_randomRate = std::clamp(rate, 0.0, 1.0);
+    m_randomShape = shape;
+    m_randomShape.slave = m_randomShape.function = m_randomShape.target = -1;
+    m_randomShape.times = -1;
     m_random.seed(seed);
     m_randomKinds = kinds;
     if (m_randomKinds.isEmpty()) {
@@ -289,7 +293,7 @@ QList<FaultRule> FaultPlan::select(const RequestTarget &request) {
         const double draw = static_cast<double>(m_random()) / 4294967296.0;
         const std::uint32_t pick = m_random();
         if (draw < m_randomRate) {
-            FaultRule rule;
+            FaultRule rule = m_randomShape;
             rule.kind = m_randomKinds[static_cast<qsizetype>(pick % m_randomKinds.size())];
             if (!alreadyChosen(rule.kind))
                 chosen.append(rule);

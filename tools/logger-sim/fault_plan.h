@@ -84,7 +84,10 @@ public:
     bool isEmpty() const { return m_rules.isEmpty() && m_randomRate <= 0; }
     // Each request then gets, with this probability, one fault drawn from `kinds` (all kinds
     // with their default parameters when empty). The same seed gives the same faults.
-    void setRandom(double rate, std::uint32_t seed, const QList<FaultKind> &kinds = {});
+    // shape gives the random faults their values (a delay's length, say); its kind and
+    // selectors are not used.
+    void setRandom(double rate, std::uint32_t seed, const QList<FaultKind> &kinds = {},
+                   const FaultRule &shape = {});
 
     // The faults for one request; counted rules are used up and the generator moves on.
     QList<FaultRule> select(const RequestTarget &request);
@@ -101,6 +104,7 @@ private:
     int m_nextId = 1;
     double m_randomRate = 0;
     QList<FaultKind> m_randomKinds;
+    FaultRule m_randomShape;
     std::mt19937 m_random;
 };
 

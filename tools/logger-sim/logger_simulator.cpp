@@ -236,9 +236,9 @@ void LoggerSimulator::clearFaults() {
 }
 
 void LoggerSimulator::setRandomFaults(double rate, std::uint32_t seed,
-                                      const QList<FaultKind> &kinds) {
+                                      const QList<FaultKind> &kinds, const FaultRule &shape) {
     std::lock_guard lock(m_mutex);
-    m_faults.setRandom(rate, seed, kinds);
+    m_faults.setRandom(rate, seed, kinds, shape);
 }
 
 int LoggerSimulator::requestCount(int address, int function) const {

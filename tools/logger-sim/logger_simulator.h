@@ -89,7 +89,8 @@ public:
     int addFault(const FaultRule &rule);
     void removeFault(int id);
     void clearFaults();
-    void setRandomFaults(double rate, std::uint32_t seed, const QList<FaultKind> &kinds = {});
+    void setRandomFaults(double rate, std::uint32_t seed, const QList<FaultKind> &kinds = {},
+                         const FaultRule &shape = {});
 
     // Requests with a good CRC that reached a logger (or the broadcast address 0), by the
     // address they were sent to and their function; -1 counts all. A request at line settings

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace corvane {
@@ -21,6 +22,8 @@ constexpr std::chrono::milliseconds kUnfinishedFrameTimeout{250};
 // piece is due sooner: a wake for every byte would be one every 260 us at 38400 baud, and no
 // master reads its port finer than this.
 constexpr std::chrono::microseconds kPacingGrain{1000};
+// How long before a byte is due the thread stops sleeping and watches the clock.
+constexpr std::chrono::nanoseconds kSpinBefore{100'000};
 
 int pollTimeoutMs(std::optional<std::chrono::steady_clock::time_point> deadline) {
     if (!deadline)
@@ -50,7 +53,12 @@ bool SimTransport::startThread(QString *error) {
     m_options = m_loggers.wireOptions();
     m_wire = WireSchedule();
     m_lastByte = Clock::now();
-    m_thread = std::thread([this] { run(); });
+    m_thread = std::thread([this] {
+        // Line time is paced to the microsecond; the kernel's default slack of 50 us on every
+        // timed wait would make each reply that much later than the line does.
+        ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+        run();
+    });
     return true;
 }
 
@@ -128,8 +136,16 @@ bool SimTransport::waitUntil(Clock::time_point deadline) {
         const auto left = std::chrono::ceil<std::chrono::nanoseconds>(deadline - Clock::now());
         if (left.count() <= 0)
             return true;
-        const timespec timeout{static_cast<time_t>(left.count() / 1'000'000'000),
-                               static_cast<long>(left.count() % 1'000'000'000)};
+        // A timed wake comes some tens of microseconds late; the last stretch is waited out
+        // awake, so that a byte leaves when the line has passed it, not a wake-up later.
+        if (left < kSpinBefore) {
+            while (Clock::now() < deadline && !stopping()) {
+            }
+            continue;
+        }
+        const auto sleep = left - kSpinBefore;
+        const timespec timeout{static_cast<time_t>(sleep.count() / 1'000'000'000),
+                               static_cast<long>(sleep.count() % 1'000'000'000)};
         ::ppoll(&wake, 1, &timeout, nullptr);
     }
     return false;
