@@ -29,20 +29,27 @@ int LateReplies::owedBy(int address, Clock::time_point now) const {
     }));
 }
 
-LateReplies::Match LateReplies::take(QByteArrayView frame, std::uint64_t question,
+void LateReplies::settle(int address, Clock::time_point askedBefore) {
+    std::erase_if(m_owed, [&](const Owed &owed) {
+        return owed.request.address == address && owed.sentAt < askedBefore;
+    });
+}
+
+LateReplies::Taken LateReplies::take(QByteArrayView frame, std::uint64_t question,
                                      Clock::time_point now) {
     expire(now);
     if (frame.isEmpty() || m_owed.empty())
-        return Match::None;
+        return {};
     const int address = static_cast<std::uint8_t>(frame.at(0));
     const QByteArray bytes = frame.toByteArray();
     const auto answered = std::find_if(m_owed.begin(), m_owed.end(), [&](const Owed &owed) {
         return owed.request.address == address && answersRequest(bytes, owed.request);
     });
     if (answered == m_owed.end())
-        return Match::None;
+        return {};
     if (question != 0 && answered->question == question)
-        return Match::SameQuestion;
+        return {Match::SameQuestion, answered->sentAt};
+    const Clock::time_point askedAt = answered->sentAt;
     // In order: whatever this device was asked before it, it will not answer now.
     const auto end = std::next(answered);
     m_owed.erase(std::remove_if(m_owed.begin(), end,
@@ -50,7 +57,7 @@ LateReplies::Match LateReplies::take(QByteArrayView frame, std::uint64_t questio
                                     return owed.request.address == address;
                                 }),
                  end);
-    return Match::Owed;
+    return {Match::Owed, askedAt};
 }
 
 } // namespace corvane

@@ -37,9 +37,18 @@ public:
         SameQuestion,
     };
 
+    struct Taken {
+        Match match = Match::None;
+        // Owed: when the request it answers was sent.
+        Clock::time_point askedAt;
+    };
+
     // A try whose window closed in silence; `question` tells the tries of one step of one
     // command apart from every other request, however alike their frames.
     void owe(const SentRequest &request, std::uint64_t question, Clock::time_point sentAt);
+    // The device has answered the request just asked, or has caught up: answering in order,
+    // it owes nothing asked before `askedBefore`.
+    void settle(int address, Clock::time_point askedBefore = Clock::time_point::max());
     // A late reply is not waited for longer than this after its request.
     void setHorizon(std::chrono::milliseconds horizon) { m_horizon = horizon; }
     void clear() { m_owed.clear(); }
@@ -49,7 +58,7 @@ public:
 
     // A checked frame that arrived: whether it answers a request owed by the device it comes
     // from, and if so settles it. `question` is that of the try in flight, or 0.
-    Match take(QByteArrayView frame, std::uint64_t question, Clock::time_point now);
+    Taken take(QByteArrayView frame, std::uint64_t question, Clock::time_point now);
 
 private:
     struct Owed {

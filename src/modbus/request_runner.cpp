@@ -214,8 +214,16 @@ bool RequestRunner::run(const Command &command) {
     // its own.
     m_lateCopies = {};
     setState(State::Between);
-    if (command.onStart)
-        command.onStart();
+    if (command.onStart) {
+        try {
+            command.onStart();
+        } catch (...) {
+            // Nothing was sent: the command ends as it began, its controls given back.
+            becomeIdle();
+            endCommand(summary(CommandSummary::End::Finished), command.onEnd);
+            throw;
+        }
+    }
     qCDebug(lcModbus) << "command" << command.name << "started";
     if (sequence()) {
         Q_EMIT stoppableChanged(true);
@@ -233,17 +241,29 @@ void RequestRunner::beginStep(int number) {
     beginAttempt();
 }
 
+RequestRunner::Clock::duration RequestRunner::quietWait() const {
+    const auto settle = std::chrono::duration_cast<Clock::duration>(settleTime());
+    if (m_lastTry.behind <= Clock::duration::zero())
+        return settle;
+    // A device that answers in order answers the try just made no sooner than that long after
+    // the last answer it gave; a quarter more for its own unevenness.
+    const auto longest = std::chrono::duration_cast<Clock::duration>(4 * windowLength());
+    const auto behind = std::clamp(m_lastTry.behind, settle, std::max(settle, longest));
+    return behind + std::max(settle, behind / 4);
+}
+
 RequestRunner::Clock::time_point RequestRunner::quietUntil() const {
-    return std::max(m_lastByte, m_lastTry.leftAt) +
-           std::chrono::duration_cast<Clock::duration>(settleTime());
+    return std::max(m_lastByte, m_lastTry.leftAt) + quietWait();
 }
 
 void RequestRunner::beginAttempt() {
     // After a try that got no good reply, its answer, or the rest of it, may still be on the
-    // line: the next request waits until the line has been quiet for the settle time.
+    // line: the next request waits until the line has been quiet for the settle time, and
+    // after a device's late answer, until that device may have caught up.
     if (fast() && m_lastTry.failed && quietUntil() > Clock::now()) {
         setState(State::Quiet);
-        m_quietLimit = Clock::now() + std::max<Clock::duration>(windowLength(), settleTime());
+        const auto window = std::chrono::duration_cast<Clock::duration>(windowLength());
+        m_quietLimit = Clock::now() + 2 * (quietWait() + window);
         armWindowTimer(std::min(quietUntil(), m_quietLimit));
         return;
     }
@@ -259,15 +279,17 @@ void RequestRunner::sendAttempt() {
         nothingToSend();
         return;
     }
-    emptyInput();
-    m_engine.RxBuffer.clear();
-    m_stray.clear();
+    // A device that was behind has had its quiet to catch up in: whatever it was asked up to
+    // the try that found it behind and has not answered by now, it will not answer.
+    if (m_lastTry.behind > Clock::duration::zero()) {
+        m_late.settle(m_lastTry.address, m_lastTry.endedAt);
+        m_lastTry.behind = {};
+    }
     const bool skipBefore = m_engine.SkipLeadingZero;
     if (command().raiseSkipLeadingZero)
         m_engine.SkipLeadingZero = true;
     m_attempt = {};
     m_attempt.number = int(m_stepRecord.attempts.size()) + 1;
-    m_attempt.strayBytes = std::exchange(m_strayBeforeNext, 0);
     m_attempt.windowBeforeSend =
         command().windowBeforeSend && m_stepNumber == 1 && m_attempt.number == 1;
     m_attempt.sentAt = QDateTime::currentDateTimeUtc();
@@ -280,11 +302,15 @@ void RequestRunner::sendAttempt() {
         if (request)
             return;
         m_engine.SkipLeadingZero = skipBefore;
-        // A sender that threw: a single request ends there and then, a sequence moves on at its
-        // next tick.
+        // A sender (or the port) that threw: a single request ends there and then, a sequence
+        // moves on at its next tick.
         if (m_attempt.number != 0)
             nothingToSend();
     });
+    emptyInput();
+    m_engine.RxBuffer.clear();
+    m_stray.clear();
+    m_attempt.strayBytes = std::exchange(m_strayBeforeNext, 0);
     request = command().steps[index].send(currentAddress());
     if (!request)
         return;
@@ -336,10 +362,10 @@ void RequestRunner::sendDone(bool ok) {
     }
     if (!ok) {
         m_attempt.leftAt = QDateTime();
+        m_attempt.sendFailed = true;
         // A window opened before the send reports when it closes, whatever became of the send.
         if (m_attempt.windowBeforeSend)
             return;
-        m_attempt.sendFailed = true;
         endAttempt(ReplyVerdict::of(Kind::NoReply));
         return;
     }
@@ -448,9 +474,15 @@ void RequestRunner::passEchoAndLateReplies() {
             length = int(m_lateCopies.reply.size());
         } else {
             length = checkedFrameAt(rest, 0);
-            if (length == 0 || m_late.take(rest.first(length), m_stepRecord.question,
-                                           Clock::now()) != LateReplies::Match::Owed)
+            if (length == 0)
                 return;
+            const Clock::time_point now = Clock::now();
+            const LateReplies::Taken taken =
+                m_late.take(rest.first(length), m_stepRecord.question, now);
+            m_attempt.sameQuestion = taken.match == LateReplies::Match::SameQuestion;
+            if (taken.match != LateReplies::Match::Owed)
+                return;
+            m_attempt.lateBy = std::max(m_attempt.lateBy, now - taken.askedAt);
         }
         const int from = static_cast<std::uint8_t>(rest.at(0));
         qCDebug(lcModbus) << "late reply from" << from << "taken out of the window";
@@ -568,44 +600,67 @@ VerdictReport RequestRunner::verdictReport() const {
 void RequestRunner::endAttempt(const ReplyVerdict &verdict) {
     Attempt done = m_attempt;
     done.verdict = verdict;
-    const SentRequest &request = m_stepRecord.request;
-    // Nothing of its own came back, so its answer may still come. A try whose window did take
-    // a late answer out is not counted: on a line that lost a request, that answer was this
-    // try's own, and counting it would cost every later request its answer in turn.
-    if (fast() && silence(verdict) && !done.sendFailed && done.lateReplies == 0 &&
-        !command().noRetries)
+    const SentRequest request = m_stepRecord.request;
+    const QByteArray reply = replyBytes();
+    const bool windowBeforeSend = m_attempt.windowBeforeSend;
+    // Nothing of its own came back, so its answer may still come, late.
+    if (fast() && silence(verdict) && !done.sendFailed && !command().noRetries)
         m_late.owe(request, m_stepRecord.question, m_attempt.left);
-    m_lastTry = {request.address, lineFault(verdict), m_attempt.left};
+    m_lastTry = {request.address, lineFault(verdict), m_attempt.left, {}, Clock::now()};
+    // Only an earlier request's late answer came: the device is that far behind.
+    if (silence(verdict) && done.lateReplies > 0)
+        m_lastTry.behind = m_attempt.lateBy;
+    // The device answered what was just asked; answering in order, it owes nothing older.
+    if (fast() && verdict.accepted() && !m_attempt.sameQuestion)
+        m_late.settle(request.address);
+    // What a window heard without taking it may be the start of a late answer, whose rest
+    // comes in the quiet: kept to be searched with it.
+    if (verdict.kind == Kind::CrcError)
+        m_stray = reply.right(256);
+    m_attempt = {};
     m_stepRecord.attempts.push_back(done);
     const bool retry = !done.sendFailed && retryable(verdict);
-    // A request that never left has its error on the display already.
-    if (!retry && !done.sendFailed) {
-        reportVerdict(verdict, verdictReport(), request.address, currentAddress(), m_out);
-        const std::size_t index = std::size_t(m_stepNumber - 1);
-        if (verdict.accepted() && index < command().steps.size() &&
-            command().steps[index].decode)
-            command().steps[index].decode(ModbusReply::fromChecked(replyBytes(), verdict));
-        const auto silentTries =
-            std::count_if(m_stepRecord.attempts.begin(), m_stepRecord.attempts.end(),
-                          [](const Attempt &tried) { return silence(tried.verdict); });
-        if (verdict.accepted() && silentTries > 0)
-            m_lateCopies = {replyBytes().left(verdict.crcPosition + 2), int(silentTries)};
-    }
-    // What a window heard without taking it may hold the start of a late answer, whose rest
-    // comes in the quiet: kept to be searched with it.
-    if (!verdict.accepted())
-        m_stray = replyBytes().right(256);
-    m_attempt = {};
-    if (retry) {
-        m_out.log(QStringLiteral("Retry %1 of %2 for device %3")
-                      .arg(done.number)
-                      .arg(m_retries)
-                      .arg(request.address));
-        m_engine.RxBuffer.clear();
-    } else {
-        endStep();
-        if (!command().keepReply)
+    try {
+        // A request that never left has its error on the display already, unless a window
+        // opened before the send reports its silence.
+        if (!retry && (!done.sendFailed || windowBeforeSend)) {
+            reportVerdict(verdict, verdictReport(), request.address, currentAddress(), m_out);
+            const std::size_t index = std::size_t(m_stepNumber - 1);
+            if (verdict.accepted() && index < command().steps.size() &&
+                command().steps[index].decode)
+                command().steps[index].decode(ModbusReply::fromChecked(reply, verdict));
+            const auto silentTries =
+                std::count_if(m_stepRecord.attempts.begin(), m_stepRecord.attempts.end(),
+                              [](const Attempt &tried) { return silence(tried.verdict); });
+            if (verdict.accepted() && silentTries > 0)
+                m_lateCopies = {reply.left(verdict.crcPosition + 2), int(silentTries)};
+        }
+        if (retry) {
+            m_out.log(QStringLiteral("Retry %1 of %2 for device %3")
+                          .arg(done.number)
+                          .arg(m_retries)
+                          .arg(request.address));
             m_engine.RxBuffer.clear();
+        } else {
+            endStep();
+            if (!command().keepReply)
+                m_engine.RxBuffer.clear();
+        }
+    } catch (...) {
+        // A decoder or a listener that threw costs its step, never the runner: a sequence moves
+        // on at its next tick, a single request ends.
+        m_stepRecord.ended = true;
+        if (m_state != State::Idle && m_sendTicket == 0) {
+            if (sequence()) {
+                setState(State::Between);
+            } else {
+                try {
+                    finish();
+                } catch (...) {
+                }
+            }
+        }
+        throw;
     }
     afterAttempt();
 }
@@ -721,9 +776,15 @@ void RequestRunner::dropStray(QByteArrayView bytes) {
         m_stray.remove(0, m_stray.size() - kKept);
     while (!m_stray.isEmpty()) {
         if (const int length = checkedFrameAt(m_stray, 0); length > 0) {
-            if (m_late.take(QByteArrayView(m_stray).first(length), 0, Clock::now()) ==
-                LateReplies::Match::Owed)
+            const Clock::time_point now = Clock::now();
+            const LateReplies::Taken taken =
+                m_late.take(QByteArrayView(m_stray).first(length), 0, now);
+            if (taken.match == LateReplies::Match::Owed) {
                 m_out.log(lateReplyText(static_cast<std::uint8_t>(m_stray.at(0))));
+                // Still catching up, and later than thought.
+                if (m_lastTry.behind > Clock::duration::zero())
+                    m_lastTry.behind = std::max(m_lastTry.behind, now - taken.askedAt);
+            }
             m_stray.remove(0, length);
             continue;
         }
@@ -811,13 +872,19 @@ bool RequestRunner::stop() {
         return false;
     qCInfo(lcModbus) << "command" << command().name << "stopped at step" << m_stepNumber;
     const bool wasStoppable = isStoppable();
-    switch (m_state) {
+    const State was = m_state;
+    // Told before anything else runs, so that a listener's own stop finds it done.
+    setState(State::Stopping);
+    if (wasStoppable)
+        Q_EMIT stoppableChanged(false);
+    switch (was) {
     case State::Quiet:
     case State::Between:
         // Nothing is outstanding.
         runGuarded([this] {
             endPendingStep();
-            endStopped();
+            if (m_state == State::Stopping)
+                endStopped();
         });
         return true;
     case State::Settling:
@@ -830,9 +897,6 @@ bool RequestRunner::stop() {
     case State::Stopping:
         break;
     }
-    setState(State::Stopping);
-    if (wasStoppable)
-        Q_EMIT stoppableChanged(false);
     // A reply already complete ends the wait at once; looked at from the event loop, so that
     // the caller's own state is settled first.
     QTimer::singleShot(0, this, [this] { runGuarded([this] { examine(); }); });

@@ -330,12 +330,21 @@ private:
         // Where the reply starts in RxBuffer: an echo and late replies in front are passed.
         qsizetype replyStart = 0;
         bool echoPassed = false;
+        // The latest of the late answers taken out of its window came this long after its
+        // request.
+        Clock::duration lateBy{};
+        // The reply at replyStart may be the late answer of an earlier try of this step.
+        bool sameQuestion = false;
     };
     // The last try that ended, of any command: what the line did last.
     struct LastTry {
         int address = 0;
         bool failed = false;
         Clock::time_point leftAt;
+        // Its window took a late answer out and heard nothing of its own: the device answers
+        // this far behind, and may still answer this try.
+        Clock::duration behind{};
+        Clock::time_point endedAt;
     };
 
     const Command &command() const { return m_run.command; }
@@ -401,6 +410,8 @@ private:
     std::uint64_t m_tickets = 0;
     // The send still being reported by the port's sending thread; 0 when none is.
     std::uint64_t m_sendTicket = 0;
+    // How long the next request waits for a quiet line after the last try.
+    Clock::duration quietWait() const;
     // Quiet: when the line last had a byte, and the latest the send may be put off to.
     Clock::time_point m_lastByte;
     Clock::time_point m_quietLimit;

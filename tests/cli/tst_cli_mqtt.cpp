@@ -16,6 +16,7 @@
 #include "local_broker.h"
 #include "mqtt_publisher.h"
 
+#include <cmath>
 #include <csignal>
 #include <unistd.h>
 #include <mutex>
@@ -169,6 +170,8 @@ private slots:
     void tlsNeedsTheBrokersCa();
     void csvInsteadOfJson();
     void closedGatewayEndsTheRun();
+    void lateCountersNeverShiftAReading_data();
+    void lateCountersNeverShiftAReading();
     void signalEndsTheRunAfterTheRequestInFlight_data();
     void signalEndsTheRunAfterTheRequestInFlight();
 };
@@ -525,6 +528,61 @@ void TstCliMqtt::closedGatewayEndsTheRun() {
     QCOMPARE(cli.exitCode(), 3);
     const QStringList lines = cli.err().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(lines, QStringList{"corvane-cli: the gateway closed the connection"});
+}
+
+// A logger on a line-true simulator answers the tariff block late, twice, by more than two
+// windows, while fast mode and a retry keep the line busy with counter blocks of the same length;
+// or it loses those two requests. Every reading given without an error is the logger's own: each
+// input's tariff 1 follows its total pulses and the other tariffs stay at 0. A shifted block would
+// put the totals, the battery or the flow into the tariffs.
+void TstCliMqtt::lateCountersNeverShiftAReading_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("late") << "delay=480,register=0x10,times=2";
+    QTest::newRow("lost") << "no-reply,register=0x10,times=2";
+}
+
+void TstCliMqtt::lateCountersNeverShiftAReading() {
+    QFETCH(QString, fault);
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("line"));
+    QProcess sim;
+    sim.start(kSim, {"--link", link, "--line-time", "--quiet", "--fault", fault});
+    QVERIFY(sim.waitForStarted(10000));
+    const auto stopSim = qScopeGuard([&sim] {
+        sim.terminate();
+        if (!sim.waitForFinished(10000))
+            sim.kill();
+    });
+    QVERIFY(waitUntil([&] { return QFile::exists(link); }));
+    Cli cli({"monitor", "--port", link, "--fast", "--retries", "1", "--window", "200",
+             "--interval", "1", "--verbose"});
+    const auto good = [&] {
+        int count = 0;
+        for (const QString &line : cli.outLines())
+            count += json(line.toUtf8()).value("error").isNull() ? 1 : 0;
+        return count;
+    };
+    QVERIFY2(waitUntil([&] { return good() >= 4; }), qPrintable(cli.err()));
+    cli.signal(SIGTERM);
+    QVERIFY(cli.finished());
+    int checked = 0;
+    for (const QString &line : cli.outLines()) {
+        const QJsonObject reading = json(line.toUtf8());
+        if (!reading.value("error").isNull())
+            continue;
+        ++checked;
+        QCOMPARE(reading.value("battery").toDouble(), 3.61);
+        for (const QJsonValue &value : reading.value("inputs").toArray()) {
+            const QJsonObject input = value.toObject();
+            const QJsonArray tariffs = input.value("tariffPulses").toArray();
+            const double total = input.value("totalPulses").toDouble();
+            // The counters move on while a reading is taken, a pulse a second.
+            QVERIFY2(std::abs(tariffs[0].toDouble() - total) <= 2, qPrintable(line));
+            for (int tariff = 1; tariff < 4; ++tariff)
+                QVERIFY2(tariffs[tariff].toDouble() == 0, qPrintable(line));
+        }
+    }
+    QVERIFY(checked >= 4);
 }
 
 // SIGTERM as a service manager sends it, in designed timing with a long window: while the

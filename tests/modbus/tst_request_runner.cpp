@@ -596,8 +596,9 @@ void TstRequestRunner::lateAnswerOfAFailedStep_data() {
     QTest::addColumn<int>("decoded");
     QTest::addColumn<int>("lateLines");
     QTest::newRow("designed, then step 3's own") << false << true << 6 << 0;
-    // Both tries of step 2 may still be answered: step 3's retry answers the second.
-    QTest::newRow("fast, alone") << true << false << 5 << 2;
+    // Both tries of step 2 may still be answered. Step 3's window took only late answers out,
+    // so the device is behind; once the quiet has let it catch up, step 3's retry is answered.
+    QTest::newRow("fast, alone") << true << false << 6 << 1;
     QTest::newRow("fast, then step 3's own") << true << true << 6 << 2;
 }
 
