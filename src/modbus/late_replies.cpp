@@ -35,6 +35,14 @@ void LateReplies::settle(int address, Clock::time_point askedBefore) {
     });
 }
 
+void LateReplies::settleQuestion(int address, std::uint64_t question) {
+    const auto found = std::find_if(m_owed.begin(), m_owed.end(), [&](const Owed &owed) {
+        return owed.request.address == address && owed.question == question;
+    });
+    if (found != m_owed.end())
+        m_owed.erase(found);
+}
+
 LateReplies::Taken LateReplies::take(QByteArrayView frame, std::uint64_t question,
                                      Clock::time_point now) {
     expire(now);
@@ -52,11 +60,10 @@ LateReplies::Taken LateReplies::take(QByteArrayView frame, std::uint64_t questio
     const Clock::time_point askedAt = answered->sentAt;
     // In order: whatever this device was asked before it, it will not answer now.
     const auto end = std::next(answered);
-    m_owed.erase(std::remove_if(m_owed.begin(), end,
-                                [address](const Owed &owed) {
-                                    return owed.request.address == address;
-                                }),
-                 end);
+    m_owed.erase(
+        std::remove_if(m_owed.begin(), end,
+                       [address](const Owed &owed) { return owed.request.address == address; }),
+        end);
     return {Match::Owed, askedAt};
 }
 

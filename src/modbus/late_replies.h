@@ -49,6 +49,8 @@ public:
     // The device has answered the request just asked, or has caught up: answering in order,
     // it owes nothing asked before `askedBefore`.
     void settle(int address, Clock::time_point askedBefore = Clock::time_point::max());
+    // The oldest try of that question has been answered.
+    void settleQuestion(int address, std::uint64_t question);
     // A late reply is not waited for longer than this after its request.
     void setHorizon(std::chrono::milliseconds horizon) { m_horizon = horizon; }
     void clear() { m_owed.clear(); }

@@ -105,12 +105,12 @@ bool answersRequest(const QByteArray &raw, const SentRequest &request) {
         return sameBytes(raw, asked, 2, 4);
     case code(FunctionCode::ReadFileRecord): {
         // Request: addr, 14, 07, reference type, file, record, length. Reply: addr, 14, data
-        // length, record length, reference type, the record.
+        // length, record length, reference type, the record. The record's own length and type
+        // are what tell one record's answer from another's; the data length only frames it.
         if (asked.size() < 10 || raw.size() < 5)
             return false;
         const int recordLength = 1 + 2 * wordAt(asked, 8);
-        return byteAt(raw, 3) == recordLength && byteAt(raw, 2) == recordLength + 1 &&
-               byteAt(raw, 4) == byteAt(asked, 3);
+        return byteAt(raw, 3) == recordLength && byteAt(raw, 4) == byteAt(asked, 3);
     }
     case code(FunctionCode::WriteFileRecord): {
         // The reply is the request itself: its byte count, then the sub-request it wrote.

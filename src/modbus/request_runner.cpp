@@ -155,9 +155,8 @@ void RequestRunner::setState(State state) {
 }
 
 bool RequestRunner::inFlight() const {
-    return m_attempt.number != 0 &&
-           (m_state == State::Sending || m_state == State::Listening ||
-            m_state == State::Settling || m_state == State::Stopping);
+    return m_attempt.number != 0 && (m_state == State::Sending || m_state == State::Listening ||
+                                     m_state == State::Settling || m_state == State::Stopping);
 }
 
 int RequestRunner::currentAddress() const {
@@ -480,9 +479,22 @@ void RequestRunner::passEchoAndLateReplies() {
             const LateReplies::Taken taken =
                 m_late.take(rest.first(length), m_stepRecord.question, now);
             m_attempt.sameQuestion = taken.match == LateReplies::Match::SameQuestion;
-            if (taken.match != LateReplies::Match::Owed)
+            if (m_attempt.sameQuestion) {
+                // Another answer to the same question behind it: this one is an earlier try's,
+                // late, and the one behind is this try's own.
+                const int next = checkedFrameAt(rest, length);
+                if (next == 0 || rest.at(length) != rest.at(0) ||
+                    !answersRequest(rest.sliced(length, next).toByteArray(),
+                                    m_stepRecord.request))
+                    return;
+                m_late.settleQuestion(static_cast<std::uint8_t>(rest.at(0)),
+                                      m_stepRecord.question);
+                m_attempt.sameQuestion = false;
+            } else if (taken.match != LateReplies::Match::Owed) {
                 return;
-            m_attempt.lateBy = std::max(m_attempt.lateBy, now - taken.askedAt);
+            } else {
+                m_attempt.lateBy = std::max(m_attempt.lateBy, now - taken.askedAt);
+            }
         }
         const int from = static_cast<std::uint8_t>(rest.at(0));
         qCDebug(lcModbus) << "late reply from" << from << "taken out of the window";
@@ -533,9 +545,9 @@ void RequestRunner::examine() {
         if (stopping)
             return;
         setState(State::Settling);
-        armWindowTimer(std::min(m_lastByte + std::chrono::duration_cast<Clock::duration>(
-                                                 settleTime()),
-                                m_attempt.windowEnd));
+        armWindowTimer(
+            std::min(m_lastByte + std::chrono::duration_cast<Clock::duration>(settleTime()),
+                     m_attempt.windowEnd));
         return;
     }
     qCDebug(lcModbus) << "reply complete, window closed early";
@@ -790,8 +802,9 @@ void RequestRunner::dropStray(QByteArrayView bytes) {
         }
         // A frame may still be arriving; otherwise its first byte is noise.
         const int expected = expectedReplyLength(m_stray);
-        const bool arriving = expected == 0 ? m_stray.size() < 8
-                                            : expected > m_stray.size() && expected <= kLongestReply;
+        const bool arriving = expected == 0
+                                  ? m_stray.size() < 8
+                                  : expected > m_stray.size() && expected <= kLongestReply;
         if (arriving)
             break;
         m_stray.remove(0, 1);

@@ -32,10 +32,10 @@ SerialLine::KeyedFrame keyedFrame(const SerialLine &line, const QByteArray &fram
         whole ? interFrameSilence(line.lineTiming()) : std::chrono::microseconds(preSendDelay);
     keyed.byteGap = whole ? std::chrono::milliseconds(0) : kByteGap;
     if (whole) {
-        // The silence is owed to the last frame on the line, which was heard: whatever the
+        // The silence is owed to the last frame on the line, heard or sent: whatever the
         // program did since the reply's last byte was read counts towards it. One character
         // before the first byte is left for the transceiver to turn round.
-        keyed.quietSince = line.lastReceived();
+        keyed.quietSince = line.quietSince();
         keyed.leadAfterRts = characterTime(line.lineTiming());
     }
     return keyed;

@@ -368,6 +368,8 @@ int TSerCustomComm::WriteBytes(const void *buffer, int count) {
             break;
         total += done;
     }
+    if (total > 0)
+        m_lastSent = std::chrono::steady_clock::now().time_since_epoch().count();
     return total;
 }
 
@@ -382,6 +384,7 @@ int TSerCustomComm::WriteBlock(const QByteArray &bytes) {
 void TSerCustomComm::WaitSent(std::chrono::milliseconds limit) {
     if (IsOpen())
         m_device->drainOutput(int(limit.count()));
+    m_lastSent = std::chrono::steady_clock::now().time_since_epoch().count();
 }
 
 bool TSerCustomComm::SendKeyedAsync(const KeyedFrame &frame,
@@ -410,8 +413,8 @@ std::uint32_t TSerCustomComm::QueryStatus(SerComStat &stat) {
     return errors;
 }
 
-std::optional<std::chrono::steady_clock::time_point> TSerCustomComm::lastReceived() const {
-    const std::int64_t at = m_lastReceived;
+std::optional<std::chrono::steady_clock::time_point> TSerCustomComm::quietSince() const {
+    const std::int64_t at = std::max<std::int64_t>(m_lastReceived, m_lastSent);
     if (at == 0)
         return std::nullopt;
     return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(at));

@@ -85,7 +85,7 @@ public:
     void SetDirection(TSerDirection value) { m_direction = value; }
     QString Rs485Refusal() const { return m_rs485Refusal; }
     bool keysRts() const override;
-    std::optional<std::chrono::steady_clock::time_point> lastReceived() const override;
+    std::optional<std::chrono::steady_clock::time_point> quietSince() const override;
 
     // True while a background thread waits for this thread to run a delivery (diagnostics).
     bool handOffPending() const;
@@ -196,8 +196,10 @@ private:
     // Flags OnError must hear at the next DispatchError (device lost, failed queued write).
     std::uint32_t m_pendingErrors = 0;
     bool m_destroying = false;
-    // Steady-clock nanoseconds of the last read that took bytes; 0 before the first.
+    // Steady-clock ticks of the last read that took bytes, and of the end of the last write or
+    // drain; 0 before the first.
     std::atomic<std::int64_t> m_lastReceived{0};
+    std::atomic<std::int64_t> m_lastSent{0};
 
     bool m_autoOpen = false;
     TSerDirection m_direction = sdKeyedRts;

@@ -47,8 +47,9 @@ public:
     // Whether a frame is keyed by raising RTS around it; false where the serial driver or the
     // adapter turns the transceiver round by itself.
     virtual bool keysRts() const { return true; }
-    // When bytes were last taken from the line; nothing where the line does not tell.
-    virtual std::optional<std::chrono::steady_clock::time_point> lastReceived() const {
+    // Since when the line has carried nothing: the last byte taken from it, or the end of the
+    // last frame sent on it, whichever came later; nothing where the line does not tell.
+    virtual std::optional<std::chrono::steady_clock::time_point> quietSince() const {
         return std::nullopt;
     }
 

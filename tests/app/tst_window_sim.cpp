@@ -746,7 +746,8 @@ void TstWindowSim::savedLineOptionsHoldFromTheStart() {
     SimWindow s(Model::Qtr8d, QString(), true, QStringLiteral("Direction=1\nEcho=1\n"));
     QVERIFY(s.started);
     TForm1 &w = s.window();
-    QVERIFY(s.fixture->logLines().filter(QStringLiteral("The serial driver refused RS-485 mode"))
+    QVERIFY(s.fixture->logLines()
+                .filter(QStringLiteral("The serial driver refused RS-485 mode"))
                 .size() == 1);
     w.ui.BitBtn27->click();
     QVERIFY(s.waitIdle());

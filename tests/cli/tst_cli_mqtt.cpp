@@ -9,7 +9,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -98,10 +97,13 @@ private:
 
 class Simulator {
 public:
-    Simulator(const QString &folder, const QStringList &arguments) {
+    // Logging: the simulator logs every request on stderr, for requestsHeard().
+    Simulator(const QString &folder, const QStringList &arguments, bool logging = false) {
         m_link = folder + QStringLiteral("/line");
-        m_process.start(kSim, arguments + QStringList{QStringLiteral("--link"), m_link,
-                                                       QStringLiteral("--quiet")});
+        QStringList all = arguments + QStringList{QStringLiteral("--link"), m_link};
+        if (!logging)
+            all << QStringLiteral("--quiet");
+        m_process.start(kSim, all);
     }
     ~Simulator() {
         m_process.terminate();
@@ -114,10 +116,15 @@ public:
                waitUntil([this] { return QFile::exists(m_link); });
     }
     QString port() const { return m_link; }
+    int requestsHeard() {
+        m_log += m_process.readAllStandardError();
+        return int(m_log.count("<- "));
+    }
 
 private:
     QString m_link;
     QProcess m_process;
+    QByteArray m_log;
 };
 
 class Cli {
@@ -544,17 +551,9 @@ void TstCliMqtt::lateCountersNeverShiftAReading_data() {
 void TstCliMqtt::lateCountersNeverShiftAReading() {
     QFETCH(QString, fault);
     QTemporaryDir dir;
-    const QString link = dir.filePath(QStringLiteral("line"));
-    QProcess sim;
-    sim.start(kSim, {"--link", link, "--line-time", "--quiet", "--fault", fault});
-    QVERIFY(sim.waitForStarted(10000));
-    const auto stopSim = qScopeGuard([&sim] {
-        sim.terminate();
-        if (!sim.waitForFinished(10000))
-            sim.kill();
-    });
-    QVERIFY(waitUntil([&] { return QFile::exists(link); }));
-    Cli cli({"monitor", "--port", link, "--fast", "--retries", "1", "--window", "200",
+    Simulator sim(dir.path(), {"--line-time", "--fault", fault});
+    QVERIFY(sim.started());
+    Cli cli({"monitor", "--port", sim.port(), "--fast", "--retries", "1", "--window", "200",
              "--interval", "1", "--verbose"});
     const auto good = [&] {
         int count = 0;
@@ -601,27 +600,14 @@ void TstCliMqtt::signalEndsTheRunAfterTheRequestInFlight() {
     QFETCH(QStringList, faults);
     QFETCH(int, request);
     QTemporaryDir dir;
-    const QString link = dir.filePath(QStringLiteral("line"));
-    QProcess sim;
-    sim.start(kSim, QStringList{"--link", link} + faults);
-    QVERIFY(sim.waitForStarted(10000));
-    const auto stopSim = qScopeGuard([&sim] {
-        sim.terminate();
-        if (!sim.waitForFinished(10000))
-            sim.kill();
-    });
-    QVERIFY(waitUntil([&] { return QFile::exists(link); }));
-    QByteArray heard;
-    const auto requests = [&] {
-        heard += sim.readAllStandardError();
-        return int(heard.count("<- "));
-    };
-    Cli cli({"monitor", "--port", link, "--window", "3000", "--interval", "1"});
-    QVERIFY2(waitUntil([&] { return requests() >= request; }), qPrintable(cli.err()));
+    Simulator sim(dir.path(), faults, true);
+    QVERIFY(sim.started());
+    Cli cli({"monitor", "--port", sim.port(), "--window", "3000", "--interval", "1"});
+    QVERIFY2(waitUntil([&] { return sim.requestsHeard() >= request; }), qPrintable(cli.err()));
     cli.signal(SIGTERM);
     QVERIFY2(cli.finished(), qPrintable(cli.err()));
     QCOMPARE(cli.exitCode(), 0);
-    QCOMPARE(requests(), request);
+    QCOMPARE(sim.requestsHeard(), request);
 }
 
 QTEST_GUILESS_MAIN(TstCliMqtt)

@@ -69,8 +69,8 @@ public:
     }
     LineTiming lineTiming() const override { return timing; }
     bool keysRts() const override { return keyed; }
-    std::optional<std::chrono::steady_clock::time_point> lastReceived() const override {
-        return received;
+    std::optional<std::chrono::steady_clock::time_point> quietSince() const override {
+        return quiet;
     }
 
     void deliver(const QByteArray &bytes) { input += bytes; }
@@ -115,7 +115,7 @@ public:
     bool open = true;
     LineTiming timing{9600, 10};
     bool keyed = true;
-    std::optional<std::chrono::steady_clock::time_point> received;
+    std::optional<std::chrono::steady_clock::time_point> quiet;
     QByteArray input;
     QByteArray current;
     QList<QByteArray> frames; // each frame written between RTS up and RTS down

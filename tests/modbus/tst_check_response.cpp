@@ -181,8 +181,8 @@ void TstCheckResponse::answersItsRequest_data() {
     const QByteArray multiple = writeMultipleFrame(1, 0x8000, 4, QByteArray(8, '\x11'));
     QTest::newRow("write multiple, start and quantity")
         << multiple << withCrc("011080000004") << ReplyVerdict::acceptedAt(6);
-    QTest::newRow("write multiple, another quantity") << multiple << withCrc("011080000008")
-                                                      << other;
+    QTest::newRow("write multiple, another quantity")
+        << multiple << withCrc("011080000008") << other;
     QTest::newRow("write multiple, another start") << multiple << withCrc("011080080004") << other;
 
     const QByteArray readRecord = readFileRecordFrame(1, 10, 3, 6);
@@ -192,8 +192,8 @@ void TstCheckResponse::answersItsRequest_data() {
     QTest::newRow("file record read, a record of another length")
         << readRecord << withCrc("01140C0B06" + record.left(20)) << other;
     const QByteArray writeRecord = writeFileRecordFrame(1, 10, 3, QByteArray(12, 'x'));
-    QTest::newRow("file record write, its echo") << writeRecord << writeRecord
-                                                 << ReplyVerdict::acceptedAt(int(writeRecord.size()) - 2);
+    QTest::newRow("file record write, its echo")
+        << writeRecord << writeRecord << ReplyVerdict::acceptedAt(int(writeRecord.size()) - 2);
     QTest::newRow("file record write, the echo of another record")
         << writeRecord << writeFileRecordFrame(1, 10, 4, QByteArray(12, 'x')) << other;
 
@@ -204,8 +204,8 @@ void TstCheckResponse::answersItsRequest_data() {
         << readDeviceIdFrame(1, 2) << withCrc("012B0D02820000010003414243") << other;
     QTest::newRow("service query, its sub-code")
         << serviceQueryFrame(1, 4) << withCrc("01470400") << ReplyVerdict::acceptedAt(4);
-    QTest::newRow("service query, another sub-code") << serviceQueryFrame(1, 4)
-                                                     << withCrc("01470200") << other;
+    QTest::newRow("service query, another sub-code")
+        << serviceQueryFrame(1, 4) << withCrc("01470200") << other;
 }
 
 void TstCheckResponse::answersItsRequest() {

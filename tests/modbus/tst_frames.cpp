@@ -89,10 +89,11 @@ void TstFrames::sendFrameTiming_data() {
     QTest::addColumn<bool>("whole");
     QTest::addColumn<SerialLine::LineTiming>("line");
     QTest::addColumn<bool>("keyed");
-    QTest::addColumn<int>("heard"); // the line heard nothing, long ago, or just now
+    QTest::addColumn<int>("heard"); // the line tells nothing, went quiet long ago, or just now
     QTest::addColumn<QString>("timeline");
     const SerialLine::LineTiming n9600{9600, 10};
-    QTest::newRow("read holding") << 0 << false << n9600 << true << 0 << "rts+ 50ms 8*(byte 2ms) rts-";
+    QTest::newRow("read holding") << 0 << false << n9600 << true << 0
+                                  << "rts+ 50ms 8*(byte 2ms) rts-";
     QTest::newRow("read input") << 1 << false << n9600 << true << 0
                                 << "rts+ 50ms 8*(byte 2ms) rts- OutputRoom";
     QTest::newRow("write single") << 2 << false << n9600 << true << 0 << "rts+ 8*(byte 2ms) rts-";
@@ -116,7 +117,7 @@ void TstFrames::sendFrameTiming_data() {
     // The driver or the adapter turns the line round: the pauses stay, RTS is left alone.
     QTest::newRow("not keyed") << 0 << false << n9600 << false << 0 << "50ms 8*(byte 2ms)";
     QTest::newRow("not keyed whole") << 0 << true << n9600 << false << 0 << "3646us block 8 drain";
-    // The silence is owed to the last frame heard: long quiet, only one character is left for
+    // The silence is owed to the last frame on the line: long quiet, only one character is left for
     // the transceiver after RTS rises; a byte heard just now, the whole silence.
     const SerialLine::LineTiming n38400{38400, 11};
     QTest::newRow("whole, line quiet long since")
@@ -140,9 +141,9 @@ void TstFrames::sendFrameTiming() {
     const auto now = std::chrono::steady_clock::now();
     // "Just now" lies ahead, so that the figure does not depend on how fast the test runs.
     if (heard == 1)
-        b.line.received = now - std::chrono::hours(1);
+        b.line.quiet = now - std::chrono::hours(1);
     else if (heard == 2)
-        b.line.received = now + std::chrono::hours(1);
+        b.line.quiet = now + std::chrono::hours(1);
     b.master.setWholeFrames(whole);
     const std::function<void()> operations[] = {
         [&] { b.master.SendReadHolding(1, 0x8000, 8); }, [&] { b.master.SendReadInput(1, 0, 16); },

@@ -175,7 +175,8 @@ int main(int argc, char *argv[]) {
     if (counters) {
         // The truth, read before any fault.
         readButton->click();
-        waitFor([&] { return !window.session().runner.isBusy() && readButton->isEnabled(); }, 30000);
+        waitFor([&] { return !window.session().runner.isBusy() && readButton->isEnabled(); },
+                30000);
         const CommandSummary &clean = window.session().runner.lastSummary();
         if (clean.answered != steps) {
             std::fprintf(stderr, "the clean read got %d of %d replies\n", clean.answered, steps);
@@ -231,8 +232,8 @@ int main(int argc, char *argv[]) {
                 "ended (%.1f %%), %d with every reply (%.1f %%), %d with wrong values (%d cells), "
                 "%.3f s a read; resident %.1f MiB after 100, %.1f MiB after %d (%+.1f MiB); "
                 "%d error messages\n",
-                counters ? "counters" : "parameter", "reads", fast ? "fast" : "designed",
-                windowMs, faultRate, late ? " (late by 1.5 windows)" : "", retries, reads, ended,
+                counters ? "counters" : "parameter", "reads", fast ? "fast" : "designed", windowMs,
+                faultRate, late ? " (late by 1.5 windows)" : "", retries, reads, ended,
                 100.0 * ended / reads, whole, 100.0 * whole / reads, wrong, wrongCells,
                 double(totalMs) / reads / 1000.0, at100, atEnd, reads, atEnd - at100, errors);
     return 0;
