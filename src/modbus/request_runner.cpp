@@ -261,8 +261,12 @@ void RequestRunner::beginAttempt() {
     // after a device's late answer, until that device may have caught up.
     if (fast() && m_lastTry.failed && quietUntil() > Clock::now()) {
         setState(State::Quiet);
+        // A line that keeps talking puts the send off by one window at most; a device that is
+        // catching up is given the time it needs, and a window more.
         const auto window = std::chrono::duration_cast<Clock::duration>(windowLength());
-        m_quietLimit = Clock::now() + 2 * (quietWait() + window);
+        m_quietLimit = Clock::now() + (m_lastTry.behind > Clock::duration::zero()
+                                           ? 2 * (quietWait() + window)
+                                           : std::max(window, quietWait()));
         armWindowTimer(std::min(quietUntil(), m_quietLimit));
         return;
     }
