@@ -287,7 +287,9 @@ private:
     enum class State {
         Idle,
         // Fast mode, before a try: the line must have been quiet for the settle time since its
-        // last byte; what arrives meanwhile is dropped and puts the send off, up to one window.
+        // last byte, or long enough for a device found behind to catch up; what arrives
+        // meanwhile is dropped (late answers among it settled) and puts the send off, up to a
+        // limit.
         Quiet,
         // The try's request is on its way out. A window opened before the send may be running;
         // a try that has already ended waits here for the send's report.

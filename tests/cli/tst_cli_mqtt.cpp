@@ -234,7 +234,14 @@ void TstCliMqtt::readingsDiscoveryAndExit() {
 
     // Discovery configs are retained: a client that comes afterwards gets them.
     Listener late(broker.port());
-    QVERIFY(waitUntil([&] { return late.on("site/status").size() == 1; }));
+    // The broker hands out retained messages in its own order: wait for all of them.
+    const auto sensorConfigs = [&] {
+        qsizetype n = 0;
+        for (const Message &m : late.messages())
+            n += m.topic.startsWith(QLatin1String("homeassistant/sensor/"));
+        return n;
+    };
+    QVERIFY(waitUntil([&] { return late.on("site/status").size() == 1 && sensorConfigs() >= 3 * 12 + 2; }));
     int configs = 0;
     QSet<QString> uniqueIds;
     for (const Message &m : late.messages()) {
