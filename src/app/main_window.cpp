@@ -6,7 +6,9 @@
 #include "desktop_services.h"
 #include "error_display.h"
 #include "file_ui.h"
+#include "line_statistics_dialog.h"
 #include "monitor_chart.h"
+#include "monitor_table_model.h"
 #include "network_port.h"
 #include "options_dialog.h"
 #include "service_key_filter.h"
@@ -16,6 +18,7 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -35,6 +38,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QShortcut>
+#include <QSortFilterProxyModel>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QStyledItemDelegate>
@@ -232,9 +236,33 @@ TForm1::TForm1(AppServices services, QWidget *parent)
         },
         [this](const FoundLogger &logger) { useScanResult(logger); }, this);
 
-    m_chart = new MonitorChart(m_history, ui.Frame_monitor_chart);
+    m_chart = new MonitorChart(m_recorder.history(), ui.Frame_monitor_chart);
     m_chart->setObjectName(QStringLiteral("Chart_monitor"));
     m_chart->setGeometry(ui.Frame_monitor_chart->rect());
+    m_monitorTable = new MonitorTableModel(
+        m_recorder, m_statistics,
+        [this](int address) {
+            return address == ui.UD_addr->value() ? m_session.device.DeviceType
+                                                  : m_session.store.model(address);
+        },
+        this);
+    m_monitorTable->setLocale(m_services.locale);
+    auto *sorted = new QSortFilterProxyModel(this);
+    sorted->setSourceModel(m_monitorTable);
+    sorted->setSortRole(MonitorTableModel::SortRole);
+    ui.Grid_monitor->setModel(sorted);
+    ui.Grid_monitor->sortByColumn(-1, Qt::AscendingOrder);
+    ui.Grid_monitor->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    {
+        const int widths[MonitorTableModel::ColumnCount] = {
+            52, 64, 64, 128, 70, 62, 62, 62, 62, 62, 62, 62, 62, 56, 50, 50, 64};
+        for (int c = 0; c < MonitorTableModel::ColumnCount; ++c)
+            ui.Grid_monitor->setColumnWidth(c, widths[c]);
+    }
+    m_statistics.follow(m_session.runner);
+    FormStatistics = new LineStatisticsDialog(
+        m_statistics, [](const QString &text) { QGuiApplication::clipboard()->setText(text); },
+        this);
 
     connectHandlers();
     FormCreate();
@@ -285,6 +313,19 @@ void TForm1::connectHandlers() {
     menu(ui.N3, [this] { N3Click(); });
     menu(ui.N5, [this] { BitBtn14Click(); });
     menu(ui.N12, [this] { N12Click(); });
+    menu(ui.N16, [this] { N16Click(); });
+    // Each step's outcome renews its address's row and the statistics view.
+    connect(&m_session.runner, &RequestRunner::stepEnded, this,
+            [this](const StepOutcome &outcome) {
+                m_monitorTable->addressChanged(outcome.request.address);
+                FormStatistics->changed();
+            });
+    connect(FormStatistics, &LineStatisticsDialog::statisticsReset, this,
+            [this] { m_monitorTable->statisticsChanged(); });
+    connect(ui.Grid_monitor->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex &current) {
+                runGuarded([&] { monitorRowChosen(current); });
+            });
     menu(ui.N13, [this] { N13Click(); });
     menu(ui.N15, [this] { N15Click(); });
     menu(ui.N14, [this] {
@@ -386,6 +427,7 @@ void TForm1::FormCreate() {
     const auto openPort = [this] {
         if (m_settings.OpenAtStart && !PortOpen && !m_closing) {
             runGuarded([this] {
+                const auto toggled = qScopeGuard([this] { portToggled(false); });
                 m_port.TogglePort(m_settings.ComName, m_settings.ComSpeed, m_settings.ComParity,
                                   m_settings.ComDataBits, m_settings.ComStopBits);
             });
@@ -428,12 +470,36 @@ void TForm1::applyLogSettings() {
 
 void TForm1::BitBtn13Click() {
     runGuarded([this] {
+        const bool wasOpen = PortOpen;
+        // Closed by hand, the port takes the monitor with it: its cycles would only fail. A
+        // lost device is another matter, handled where it is noticed.
+        const bool monitoring = PortOpen && !m_portLost && m_monitor.isRunning();
+        if (monitoring)
+            m_monitor.fail(QStringLiteral("The port was closed, monitoring stopped after %1 %2")
+                               .arg(m_monitor.cycle())
+                               .arg(m_monitor.cycle() == 1 ? QStringLiteral("cycle")
+                                                           : QStringLiteral("cycles")));
         const bool stopped = PortOpen && stopRunningCommand();
+        const auto toggled = qScopeGuard([this, wasOpen] { portToggled(wasOpen); });
         m_port.TogglePort(m_settings.ComName, m_settings.ComSpeed, m_settings.ComParity,
                           m_settings.ComDataBits, m_settings.ComStopBits);
-        if (stopped)
+        if (stopped && !monitoring)
             log(QStringLiteral("The port was closed, the running command stopped"));
     });
+}
+
+void TForm1::portToggled(bool wasOpen) {
+    if (!wasOpen && PortOpen) {
+        m_statistics.reset();
+        m_monitorTable->statisticsChanged();
+        FormStatistics->changed();
+    }
+}
+
+void TForm1::N16Click() {
+    FormStatistics->show();
+    FormStatistics->raise();
+    FormStatistics->activateWindow();
 }
 
 // A command cut off by the port closing would otherwise report every step left as unanswered.
@@ -651,13 +717,12 @@ void TForm1::monitorStartClick() {
         const QString path = ui.Label_monitor_file->text();
         if (path.isEmpty())
             return;
-        if (!m_monitorLog.open(path)) {
+        if (!m_recorder.openLog(path)) {
             log(QStringLiteral("The monitor log %1 can not be written: %2")
-                    .arg(path, m_monitorLog.errorString()));
+                    .arg(path, m_recorder.logError()));
             return;
         }
     }
-    m_history.reset(int(options.addresses.size()));
     {
         const QSignalBlocker blocker(ui.Combo_monitor_address);
         ui.Combo_monitor_address->clear();
@@ -666,19 +731,20 @@ void TForm1::monitorStartClick() {
         const int selected = int(options.addresses.indexOf(ui.UD_addr->value()));
         ui.Combo_monitor_address->setCurrentIndex(std::max(0, selected));
     }
-    showMonitorAddress();
     if (m_monitor.start(options) != CommandStart::Started) {
-        m_monitorLog.close();
+        m_recorder.closeLog();
         return;
     }
-    if (m_monitorLog.isOpen() && !m_monitorLog.writeStart({m_session.now(), options.interval,
-                                                           m_port.displayName, options.addresses},
-                                                          m_settings.ExportSeparator)) {
+    const bool logWasOpen = m_recorder.logOpen();
+    const bool written = m_recorder.start(
+        {m_session.now(), options.interval, m_port.displayName, options.addresses},
+        m_settings.ExportSeparator);
+    m_monitorTable->setAddresses(options.addresses);
+    showMonitorAddress();
+    if (logWasOpen && !written)
         m_monitor.fail(QStringLiteral("The monitor log %1 could not be written: %2. Monitoring "
                                       "stopped")
-                           .arg(m_monitorLog.path(), m_monitorLog.errorString()));
-        m_monitorLog.close();
-    }
+                           .arg(m_recorder.logPath(), m_recorder.logError()));
 }
 
 void TForm1::monitorStopClick() {
@@ -693,19 +759,17 @@ void TForm1::monitorRunningChanged(bool running) {
     ui.Check_monitor_log->setEnabled(!running);
     ui.BitBtn_monitor_file->setEnabled(!running);
     if (!running)
-        m_monitorLog.close();
+        m_recorder.closeLog();
     updateStopControls();
 }
 
 void TForm1::monitorReading(const DeviceReading &reading) {
-    m_history.add(reading);
-    if (m_monitorLog.isOpen() &&
-        !m_monitorLog.writeReading(reading, m_settings.ExportSeparator, m_services.locale)) {
+    const bool logWasOpen = m_recorder.logOpen();
+    if (!m_recorder.record(reading, m_settings.ExportSeparator, m_services.locale) && logWasOpen)
         m_monitor.fail(QStringLiteral("The monitor log %1 could not be written: %2. Monitoring "
                                       "stopped; the rows written before are kept")
-                           .arg(m_monitorLog.path(), m_monitorLog.errorString()));
-        m_monitorLog.close();
-    }
+                           .arg(m_recorder.logPath(), m_recorder.logError()));
+    m_monitorTable->addressChanged(reading.address);
     if (reading.address == m_chart->address()) {
         if (const ModelInfo *model = findModel(reading.model))
             m_chart->setInputs(model->InputCount);
@@ -723,6 +787,38 @@ void TForm1::showMonitorAddress() {
     const ModelInfo *info = findModel(model);
     m_chart->setInputs(info ? info->InputCount : kMaxInputs);
     m_chart->setAddress(a);
+}
+
+void TForm1::monitorRowChosen(const QModelIndex &current) {
+    if (!current.isValid())
+        return;
+    const int address = current.data(MonitorTableModel::AddressRole).toInt();
+    if (const int index = ui.Combo_monitor_address->findData(address); index >= 0)
+        ui.Combo_monitor_address->setCurrentIndex(index);
+    if (address == ui.UD_addr->value())
+        return;
+    // The window's address follows, as the arrows would set it. The monitor's requests carry
+    // their own address, so one in flight is still decoded for the logger it asked.
+    ui.UD_addr->setValue(address);
+    showLastReading(address);
+}
+
+void TForm1::showLastReading(int address) {
+    const DeviceReading *reading = m_recorder.lastGoodReading(address);
+    if (!reading || address != ui.UD_addr->value())
+        return;
+    const ModelInfo *model = findModel(reading->model);
+    if (!model || reading->model != m_session.device.DeviceType)
+        return;
+    for (int input = 1; input <= model->InputCount; ++input) {
+        const InputReading &in = reading->inputs[std::size_t(input - 1)];
+        for (int row = kRowTotalConsumption; row <= kRowTariff4Pulses; ++row) {
+            if (const auto text = counterText(in, row, m_services.locale))
+                m_session.tables.Grid_data2.setCell(input, row, *text);
+        }
+        if (const auto text = flowText(in, m_services.locale))
+            m_session.tables.Grid_flow.setCell(input, kRowFlow, *text);
+    }
 }
 
 void TForm1::updateStopControls() {
@@ -851,6 +947,7 @@ void TForm1::FormClose() {
     Form2->hide();
     Form3->hide();
     FormFind->hide();
+    FormStatistics->hide();
 }
 
 void TForm1::Comm1Error(int errors) {
@@ -864,6 +961,8 @@ void TForm1::Comm1Error(int errors) {
                              "the running command stopped")
             : QStringLiteral("Serial device %1 is no longer available, the port was closed");
     log(text.arg(m_port.displayName));
+    m_portLost = true;
+    const auto lost = qScopeGuard([this] { m_portLost = false; });
     BitBtn13Click();
     // A gateway has no device node that could be seen coming back.
     if (m_settings.ReopenPort && !isNetworkPortName(m_port.displayName)) {
@@ -885,6 +984,7 @@ void TForm1::reopenLostPort() {
     runGuarded([this] {
         m_port.reportFailures = false;
         const auto restore = qScopeGuard([this] { m_port.reportFailures = true; });
+        const auto toggled = qScopeGuard([this] { portToggled(false); });
         try {
             m_port.TogglePort(m_settings.ComName, m_settings.ComSpeed, m_settings.ComParity,
                               m_settings.ComDataBits, m_settings.ComStopBits);

@@ -9,8 +9,9 @@
 #include "log_pane.h"
 #include "main_window_ui.h"
 #include "monitor.h"
+#include "line_statistics.h"
 #include "monitor_history.h"
-#include "monitor_log.h"
+#include "monitor_recorder.h"
 #include "named_controls.h"
 #include "port_toggle.h"
 #include "ser_comm.h"
@@ -32,7 +33,9 @@ class DesktopOpener;
 class GridDelegate;
 class FileDialogs;
 class MessageBoxes;
+class LineStatisticsDialog;
 class MonitorChart;
+class MonitorTableModel;
 class Sleeper;
 class TForm2;
 class TForm3;
@@ -83,8 +86,11 @@ public:
     ServicePage &servicePage() { return m_service; }
     const QTimer &clockTimer() const { return Timer_time; }
     Monitor &monitor() { return m_monitor; }
-    const MonitorHistory &monitorHistory() const { return m_history; }
+    const MonitorHistory &monitorHistory() const { return m_recorder.history(); }
     MonitorChart *monitorChart() const { return m_chart; }
+    // Every address's line statistics since the port was opened.
+    const LineStatistics &lineStatistics() const { return m_statistics; }
+    LineStatisticsDialog *lineStatisticsDialog() const { return FormStatistics; }
     // The log lines gathered for the two panes, shown now rather than at the next batch.
     void flushLogs();
 
@@ -138,6 +144,8 @@ public Q_SLOTS:
     void monitorStartClick();
     void monitorStopClick();
     void monitorFileClick();
+    // System > "Line statistics...".
+    void N16Click();
     // A scan result double-clicked: its line settings, after asking, to the port and Options;
     // then its address and model, as "Read type" would set them.
     void useScanResult(const FoundLogger &logger);
@@ -184,6 +192,12 @@ private:
     void monitorRunningChanged(bool running);
     void monitorReading(const DeviceReading &reading);
     void showMonitorAddress();
+    // A row of the monitor table chosen: its address in the chart and in the window.
+    void monitorRowChosen(const QModelIndex &current);
+    // The last whole reading of the address in the window's counters and flow tables.
+    void showLastReading(int address);
+    // Around every open and close of the port.
+    void portToggled(bool wasOpen);
 
     AppServices m_services;
     Settings m_settings;
@@ -197,9 +211,11 @@ private:
     SerCommScanPort m_scanPort;
     BusScan m_scan;
     Monitor m_monitor;
-    MonitorHistory m_history;
-    MonitorLog m_monitorLog;
+    LineStatistics m_statistics;
+    MonitorRecorder m_recorder{&m_statistics};
     MonitorChart *m_chart = nullptr;
+    MonitorTableModel *m_monitorTable = nullptr;
+    LineStatisticsDialog *FormStatistics = nullptr;
     QShortcut *m_stopKey = nullptr;
     QTimer Timer_time;
     // Polls for a lost device's return while "Reopen the port when the device returns" is on.
@@ -209,6 +225,8 @@ private:
     LogPane *m_operatorLog = nullptr;
     LogPane *m_trafficLog = nullptr;
     bool m_closing = false;
+    // The port is being closed because its device has gone.
+    bool m_portLost = false;
 };
 
 } // namespace corvane

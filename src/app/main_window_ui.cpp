@@ -304,13 +304,15 @@ void MainWindowUi::setup(QMainWindow *window) {
     TabSheet1 = b.add(new QWidget, QStringLiteral("TabSheet1"));
     TabSheet2 = b.add(new QWidget, QStringLiteral("TabSheet2"));
     TabSheet3 = b.add(new QWidget, QStringLiteral("TabSheet3"));
+    TabSheet4 = b.add(new QWidget, QStringLiteral("TabSheet4"));
     const struct {
         QWidget *page;
         const char *caption;
     } pages[] = {{TabSheet1, "Read and write parameters"},
                  {TabSheet2, "Read only parameters"},
-                 {TabSheet3, "Service functions"}};
-    for (int i = 0; i < 3; ++i) {
+                 {TabSheet3, "Service functions"},
+                 {TabSheet4, "Monitor"}};
+    for (int i = 0; i < 4; ++i) {
         auto *scroll = b.add(new QScrollArea, QStringLiteral("pageScroll%1").arg(i + 1));
         scroll->setFrameShape(QFrame::NoFrame);
         scroll->setFocusPolicy(Qt::NoFocus);
@@ -389,9 +391,10 @@ void MainWindowUi::setup(QMainWindow *window) {
     BitBtn31 = b.button(GroupBox7, QStringLiteral("BitBtn31"), QRect(right, 22, 85, 25),
                         QStringLiteral("Read"));
 
-    // The monitor: what to watch and how often, then the chart of what came.
-    GroupBox_monitor = b.group(TabSheet2, QStringLiteral("GroupBox_monitor"),
-                               QRect(8, 360, 969, 330), QStringLiteral(" Monitor "));
+    // The monitor: what to watch and how often, the table of every address watched, then the
+    // chart of one. All of it fits the page at the window's designed size.
+    GroupBox_monitor = b.group(TabSheet4, QStringLiteral("GroupBox_monitor"),
+                               QRect(8, 8, 969, 401), QStringLiteral(" Monitor "));
     QGroupBox *gm = GroupBox_monitor;
     auto *labelEvery =
         b.label(gm, QStringLiteral("Label_monitor_interval"), 12, 26, QStringLiteral("Every (s)"));
@@ -422,23 +425,35 @@ void MainWindowUi::setup(QMainWindow *window) {
     const int fileX = BitBtn_monitor_file->x() + 37;
     Label_monitor_file = b.label(gm, QStringLiteral("Label_monitor_file"), fileX, 26, QString());
     Label_monitor_file->resize(957 - fileX, Label_monitor_file->height());
-    auto *labelShow =
-        b.label(gm, QStringLiteral("Label_monitor_quantity"), 12, 58, QStringLiteral("Show"));
+    Grid_monitor = b.grid(gm, QStringLiteral("Grid_monitor"), QRect(12, 52, 945, 130));
+    Grid_monitor->setAccessibleName(QStringLiteral("Monitor table"));
+    Grid_monitor->setSelectionBehavior(QAbstractItemView::SelectRows);
+    Grid_monitor->setSelectionMode(QAbstractItemView::SingleSelection);
+    Grid_monitor->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Grid_monitor->setSortingEnabled(true);
+    Grid_monitor->verticalHeader()->hide();
+    Grid_monitor->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    // Tab leaves the table: moving between its cells would only move the selected address.
+    Grid_monitor->setTabKeyNavigation(false);
+    constexpr int kBelowTable = 190;
+    auto *labelShow = b.label(gm, QStringLiteral("Label_monitor_quantity"), 12, kBelowTable + 4,
+                              QStringLiteral("Show"));
     Combo_monitor_quantity = b.add(new QComboBox(gm), QStringLiteral("Combo_monitor_quantity"));
-    Combo_monitor_quantity->setGeometry(70, 54, 170, 23);
+    Combo_monitor_quantity->setGeometry(70, kBelowTable, 170, 23);
     Combo_monitor_quantity->addItems({QStringLiteral("Flow rate (l/s)"),
                                       QStringLiteral("Total consumption"),
                                       QStringLiteral("Pulses per minute")});
     nameByLabel(labelShow, Combo_monitor_quantity);
-    auto *labelAddress =
-        b.label(gm, QStringLiteral("Label_monitor_address"), 256, 58, QStringLiteral("Address"));
+    auto *labelAddress = b.label(gm, QStringLiteral("Label_monitor_address"), 256,
+                                 kBelowTable + 4, QStringLiteral("Address"));
     Combo_monitor_address = b.add(new QComboBox(gm), QStringLiteral("Combo_monitor_address"));
-    Combo_monitor_address->setGeometry(310, 54, 70, 23);
+    Combo_monitor_address->setGeometry(310, kBelowTable, 70, 23);
     nameByLabel(labelAddress, Combo_monitor_address);
-    Label_monitor_cursor = b.label(gm, QStringLiteral("Label_monitor_cursor"), 400, 58, QString());
+    Label_monitor_cursor =
+        b.label(gm, QStringLiteral("Label_monitor_cursor"), 400, kBelowTable + 4, QString());
     Label_monitor_cursor->resize(557, Label_monitor_cursor->height());
     Frame_monitor_chart = b.add(new QWidget(gm), QStringLiteral("Frame_monitor_chart"));
-    Frame_monitor_chart->setGeometry(12, 84, 945, 238);
+    Frame_monitor_chart->setGeometry(12, kBelowTable + 30, 945, 401 - kBelowTable - 30 - 8);
 
     // Service page: the password area, then the service group behind it.
     Label8 = b.label(TabSheet3, QStringLiteral("Label8"), 32, 48, QStringLiteral("Enter passowrd"));
@@ -534,7 +549,7 @@ void MainWindowUi::setup(QMainWindow *window) {
     BitBtn29 = b.button(g4, QStringLiteral("BitBtn29"), QRect(24, 304, 137, 25),
                         QStringLiteral("Set polarity"));
 
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 4; ++i)
         pages[i].page->setMinimumHeight(heightOfChildren(pages[i].page));
 
     // Logs.
@@ -578,6 +593,7 @@ void MainWindowUi::setup(QMainWindow *window) {
     N4 = b.add(menu->addMenu(QStringLiteral("&System")), QStringLiteral("N4"));
     N5 = N4->addAction(QStringLiteral("&Options"));
     N12 = N4->addAction(QStringLiteral("&Find loggers..."));
+    N16 = N4->addAction(QStringLiteral("Line &statistics..."));
     N9 = b.add(menu->addMenu(QStringLiteral("&Help")), QStringLiteral("N9"));
     N10 = N9->addAction(QStringLiteral("&About..."));
     N11 = N9->addAction(QStringLiteral("&User manual"));
@@ -589,6 +605,7 @@ void MainWindowUi::setup(QMainWindow *window) {
     N13->setObjectName(QStringLiteral("N13"));
     N14->setObjectName(QStringLiteral("N14"));
     N15->setObjectName(QStringLiteral("N15"));
+    N16->setObjectName(QStringLiteral("N16"));
     N10->setObjectName(QStringLiteral("N10"));
     N11->setObjectName(QStringLiteral("N11"));
     readAction = new QAction(window);
@@ -609,14 +626,16 @@ void MainWindowUi::setup(QMainWindow *window) {
         Grid_data, BitBtn1, BitBtn2, Check_unit, Check_constant, Check_user, Check_info,
         Check_tariffs, Check_initial, BitBtn10, BitBtn3, BitBtn5, BitBtn9, BitBtn4,
         // Second page.
-        Grid_data2, BitBtn6, BitBtn8, BitBtn7, BitBtn28, Grid_flow, BitBtn31, Spin_monitor_interval,
-        Edit_monitor_addresses, BitBtn_monitor_start, BitBtn_monitor_stop, Check_monitor_log,
-        BitBtn_monitor_file, Combo_monitor_quantity, Combo_monitor_address,
+        Grid_data2, BitBtn6, BitBtn8, BitBtn7, BitBtn28, Grid_flow, BitBtn31,
         // Service page: the password, then the left column, the two groups, the right column
         // and the information read below them all.
         MaskEdit1, BitBtn18, Edit_id, BitBtn19, Edit_address, BitBtn25, Combo_pulses, BitBtn26,
         Combo_polarity, BitBtn29, ComboBox1, ComboBox2, Button1, Edit1, Button2, BitBtn20,
         Combo_inputs, BitBtn30, BitBtn21, BitBtn22, BitBtn23, BitBtn24,
+        // Monitor page.
+        Spin_monitor_interval, Edit_monitor_addresses, BitBtn_monitor_start, BitBtn_monitor_stop,
+        Check_monitor_log, BitBtn_monitor_file, Grid_monitor, Combo_monitor_quantity,
+        Combo_monitor_address,
         // Logs.
         Memo_log, Memo_log_uart};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)

@@ -67,8 +67,10 @@ struct MainWindowUi {
     QWidget *TabSheet1 = nullptr;
     QWidget *TabSheet2 = nullptr;
     QWidget *TabSheet3 = nullptr;
+    // The monitor's own page, after the three designed ones.
+    QWidget *TabSheet4 = nullptr;
     // Each page's scroll area, the tab's own widget, around its TabSheet.
-    QScrollArea *pageScrolls[3] = {nullptr, nullptr, nullptr};
+    QScrollArea *pageScrolls[4] = {nullptr, nullptr, nullptr, nullptr};
 
     // First page.
     QGroupBox *GroupBox1 = nullptr;
@@ -101,7 +103,7 @@ struct MainWindowUi {
     QGroupBox *GroupBox7 = nullptr;
     QTableView *Grid_flow = nullptr;
     QPushButton *BitBtn31 = nullptr;
-    // The monitor, below the flow.
+    // The monitor, on its page: the controls, the table of every address, the chart of one.
     QGroupBox *GroupBox_monitor = nullptr;
     QSpinBox *Spin_monitor_interval = nullptr;
     QLineEdit *Edit_monitor_addresses = nullptr;
@@ -110,6 +112,8 @@ struct MainWindowUi {
     QCheckBox *Check_monitor_log = nullptr;
     QPushButton *BitBtn_monitor_file = nullptr;
     QLabel *Label_monitor_file = nullptr;
+    // "Monitor table": a row per watched address.
+    QTableView *Grid_monitor = nullptr;
     QComboBox *Combo_monitor_quantity = nullptr;
     QComboBox *Combo_monitor_address = nullptr;
     QLabel *Label_monitor_cursor = nullptr;
@@ -181,6 +185,8 @@ struct MainWindowUi {
     QAction *N14 = nullptr;
     // File > "Save chart...".
     QAction *N15 = nullptr;
+    // System > "Line statistics...".
+    QAction *N16 = nullptr;
     QMenu *N9 = nullptr;
     QAction *N10 = nullptr;
     QAction *N11 = nullptr;

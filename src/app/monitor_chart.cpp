@@ -193,14 +193,23 @@ void MonitorChart::labelTimes() {
 }
 
 void MonitorChart::fitValues(double low, double high) {
+    // Flow, consumption and pulses do not go below zero: an axis from zero shows a change at its
+    // true size. A negative value (a meter set below zero) still gets room below.
+    const bool fromZero = low >= 0;
+    if (fromZero)
+        low = 0;
     if (high - low < 1e-9) {
-        low -= 1;
+        low -= fromZero ? 0 : 1;
         high += 1;
     }
     const double margin = (high - low) * 0.05;
-    m_valueAxis->setRange(low - margin, high + margin);
+    m_valueAxis->setRange(fromZero ? 0 : low - margin, high + margin);
     m_valueAxis->applyNiceNumbers();
     m_valueAxis->setTitleText(unitText());
+}
+
+std::pair<double, double> MonitorChart::valueRange() const {
+    return {m_valueAxis->min(), m_valueAxis->max()};
 }
 
 double MonitorChart::timeAt(const QPointF &viewPos) const {

@@ -39,6 +39,8 @@ public:
     // The time range in view, in ms since the epoch.
     std::pair<qint64, qint64> timeRange() const { return {m_from, m_to}; }
     bool follows() const { return m_follow; }
+    // The value axis's range as drawn.
+    std::pair<double, double> valueRange() const;
     // The lines drawn for an input (1..8), as the chart holds them.
     QList<QList<QPointF>> shownLines(int input) const;
     // "21:05:07  2.5 l/s": the time and value under the mouse, empty when it is elsewhere.

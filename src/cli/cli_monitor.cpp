@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <csignal>
@@ -18,8 +19,6 @@
 namespace corvane {
 namespace {
 
-// Two missed cycles in a row make an address unavailable: one may be a burst of noise.
-constexpr int kMissedForOffline = 2;
 // How long the readings still queued for the broker may take at exit.
 constexpr std::chrono::seconds kFinishWait{5};
 
@@ -42,9 +41,10 @@ CliMonitor::CliMonitor(const CliOptions &options, DeviceSession &session, Prepar
       m_err(err), m_monitor(session) {
     connect(&m_monitor, &Monitor::readingReady, this, &CliMonitor::onReading);
     connect(&m_monitor, &Monitor::cycleEnded, this, &CliMonitor::onCycleEnded);
+    m_monitor.setBetweenCycles([this] { betweenCycles(); });
     connect(&m_monitor, &Monitor::runningChanged, this, [this](bool running) {
-        if (!running)
-            QTimer::singleShot(0, this, &CliMonitor::onStopped);
+        if (!running && m_loop)
+            m_loop->quit();
     });
 }
 
@@ -79,9 +79,9 @@ int CliMonitor::check() {
             return CliExit::Usage;
         }
     }
-    if (!m_options.csvFile.isEmpty() && !m_log.open(m_options.csvFile)) {
+    if (!m_options.csvFile.isEmpty() && !m_recorder.openLog(m_options.csvFile)) {
         line(QStringLiteral("monitor log %1: %2")
-                 .arg(shownText(m_options.csvFile), m_log.errorString()));
+                 .arg(shownText(m_options.csvFile), m_recorder.logError()));
         return CliExit::Usage;
     }
     return CliExit::Ok;
@@ -138,15 +138,20 @@ int CliMonitor::exec() {
             return CliExit::Usage;
         }
     }
-    if (m_log.isOpen())
-        m_log.writeStart({QDateTime::currentDateTime(),
-                          std::chrono::seconds(m_options.intervalSeconds), m_options.port,
-                          m_options.addresses},
-                         QStringLiteral(";"));
+    const bool logOpen = m_recorder.logOpen();
+    if (!m_recorder.start({QDateTime::currentDateTime(),
+                           std::chrono::seconds(m_options.intervalSeconds), m_options.port,
+                           m_options.addresses},
+                          QStringLiteral(";")) &&
+        logOpen) {
+        line(QStringLiteral("monitor log %1: %2")
+                 .arg(shownText(m_options.csvFile), m_recorder.logError()));
+        return CliExit::LoggerFailed;
+    }
 
     prepareAll(m_options.addresses);
     if (!m_quitting) {
-        startMonitor(std::chrono::milliseconds(0));
+        startMonitor();
         QEventLoop loop;
         m_loop = &loop;
         loop.exec();
@@ -164,6 +169,8 @@ int CliMonitor::exec() {
 }
 
 void CliMonitor::prepareAll(const QList<int> &addresses) {
+    m_preparing = true;
+    const auto prepared = qScopeGuard([this] { m_preparing = false; });
     for (int address : addresses) {
         if (m_quitting)
             return;
@@ -192,13 +199,15 @@ void CliMonitor::prepareAll(const QList<int> &addresses) {
     }
 }
 
-void CliMonitor::startMonitor(std::chrono::milliseconds delay) {
-    QTimer::singleShot(delay, this, [this] {
+void CliMonitor::startMonitor() {
+    QTimer::singleShot(0, this, [this] {
         if (m_quitting)
             return;
         MonitorOptions options;
         options.interval = std::chrono::seconds(m_options.intervalSeconds);
         options.addresses = m_options.addresses;
+        m_statistics.reset();
+        m_statistics.follow(m_session.runner);
         if (m_monitor.start(options) != CommandStart::Started) {
             line(QStringLiteral("the monitor could not start"));
             quit(CliExit::PortFailed);
@@ -214,14 +223,15 @@ void CliMonitor::publishAvailability(int address, bool online) {
 }
 
 void CliMonitor::onReading(const DeviceReading &reading) {
-    const QByteArray json = m_log.isOpen() && !m_mqtt ? QByteArray() : monitorReadingLine(reading);
-    if (m_log.isOpen()) {
-        if (!m_log.writeReading(reading, QStringLiteral(";"), QLocale::c())) {
-            line(QStringLiteral("monitor log %1: %2")
-                     .arg(shownText(m_options.csvFile), m_log.errorString()));
-            quit(CliExit::LoggerFailed);
-        }
-    } else {
+    const bool logOpen = m_recorder.logOpen();
+    const LinkCounts link = m_statistics.counts(reading.address);
+    const QByteArray json = logOpen && !m_mqtt ? QByteArray() : monitorReadingLine(reading, &link);
+    const MonitorState before = m_recorder.state(reading.address);
+    if (!m_recorder.record(reading, QStringLiteral(";"), QLocale::c()) && logOpen) {
+        line(QStringLiteral("monitor log %1: %2")
+                 .arg(shownText(m_options.csvFile), m_recorder.logError()));
+        quit(CliExit::LoggerFailed);
+    } else if (!logOpen) {
         std::fwrite(json.constData(), 1, std::size_t(json.size()), m_out);
         std::fputc('\n', m_out);
         std::fflush(m_out);
@@ -230,16 +240,13 @@ void CliMonitor::onReading(const DeviceReading &reading) {
         m_mqtt->publishReading(stateTopic(m_options.mqtt->prefix, reading.address), json);
     if (m_afterReading)
         m_afterReading();
-    if (!reading.failureReason() && !reading.problem) {
-        m_missed.insert(reading.address, 0);
+    const MonitorState now = m_recorder.state(reading.address);
+    if (now == MonitorState::Online) {
         publishAvailability(reading.address, true);
         if (!m_prepared.contains(reading.address))
             m_answeredUnprepared.insert(reading.address);
-    } else {
-        const int missed = m_missed.value(reading.address) + 1;
-        m_missed.insert(reading.address, missed);
-        if (missed >= kMissedForOffline)
-            publishAvailability(reading.address, false);
+    } else if (now == MonitorState::Offline && before != now) {
+        publishAvailability(reading.address, false);
     }
 }
 
@@ -249,26 +256,16 @@ void CliMonitor::onCycleEnded() {
         quit(CliExit::PortFailed);
         return;
     }
-    // An address that was silent at the start has answered: its units and ID are learnt
-    // between two cycles, which needs the line for a moment.
-    if (!m_answeredUnprepared.isEmpty())
-        m_monitor.stop();
 }
 
-void CliMonitor::onStopped() {
-    if (m_quitting) {
-        if (m_loop)
-            m_loop->quit();
-        return;
-    }
-    if (m_answeredUnprepared.isEmpty())
+// An address that was silent at the start has answered: its units and ID are learnt between
+// two cycles, which needs the line for a moment.
+void CliMonitor::betweenCycles() {
+    if (m_quitting || m_answeredUnprepared.isEmpty())
         return;
     const QList<int> addresses = m_answeredUnprepared.values();
     m_answeredUnprepared.clear();
     prepareAll(addresses);
-    const auto interval = std::chrono::milliseconds(std::chrono::seconds(m_options.intervalSeconds));
-    const auto spent = m_monitor.sinceCycleStart();
-    startMonitor(std::max(std::chrono::milliseconds(0), interval - spent));
 }
 
 void CliMonitor::quit(int code) {
@@ -277,15 +274,15 @@ void CliMonitor::quit(int code) {
     if (m_quitting)
         return;
     m_quitting = true;
+    // While an address is prepared: the request in flight is finished, and nothing more of
+    // the preparation is started.
+    if (m_preparing && m_stopPreparing)
+        m_stopPreparing();
     if (m_monitor.isRunning()) {
         // Its end, after the request in flight, ends the loop.
         m_monitor.stop();
         return;
     }
-    // While an address is prepared: the request in flight is finished, and nothing more of
-    // the preparation is started.
-    if (m_stopPreparing)
-        m_stopPreparing();
     if (m_loop)
         m_loop->quit();
 }

@@ -2,7 +2,8 @@
 
 #include "cli_options.h"
 #include "monitor.h"
-#include "monitor_log.h"
+#include "line_statistics.h"
+#include "monitor_recorder.h"
 #include "mqtt_publisher.h"
 
 #include <QEventLoop>
@@ -51,9 +52,9 @@ public:
 private:
     void onReading(const DeviceReading &reading);
     void onCycleEnded();
-    void onStopped();
+    void betweenCycles();
     void prepareAll(const QList<int> &addresses);
-    void startMonitor(std::chrono::milliseconds delay);
+    void startMonitor();
     void quit(int code);
     void publishAvailability(int address, bool online);
     void line(const QString &text);
@@ -67,7 +68,9 @@ private:
     std::FILE *m_out;
     std::FILE *m_err;
     Monitor m_monitor;
-    MonitorLog m_log;
+    // Since the monitor started, for each reading's link object and the log's columns.
+    LineStatistics m_statistics;
+    MonitorRecorder m_recorder{&m_statistics};
     std::optional<MqttCredentials> m_credentials;
     std::unique_ptr<MqttPublisher> m_mqtt;
     std::unique_ptr<QSocketNotifier> m_signals;
@@ -76,9 +79,9 @@ private:
     QHash<QString, int> m_deviceIds; // the address that first reported each
     // Prepared once they answer, between two cycles.
     QSet<int> m_answeredUnprepared;
-    QHash<int, int> m_missed;
     QEventLoop *m_loop = nullptr;
     bool m_quitting = false;
+    bool m_preparing = false;
     int m_code = 0;
 };
 

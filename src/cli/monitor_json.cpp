@@ -42,7 +42,25 @@ QByteArray statusTopic(const QString &prefix) {
     return QStringLiteral("%1/status").arg(prefix).toUtf8();
 }
 
-QJsonObject monitorReadingJson(const DeviceReading &reading) {
+QJsonObject linkJson(const LinkCounts &link) {
+    const auto ms = [](const std::optional<double> &value) {
+        return value ? QJsonValue(*value) : QJsonValue(QJsonValue::Null);
+    };
+    return QJsonObject{{QStringLiteral("requests"), link.requests},
+                       {QStringLiteral("replies"), link.replies},
+                       {QStringLiteral("noReply"), link.noReply},
+                       {QStringLiteral("crcErrors"), link.crcErrors},
+                       {QStringLiteral("mismatches"), link.mismatches},
+                       {QStringLiteral("exceptions"), link.exceptions},
+                       {QStringLiteral("retries"), link.retries},
+                       {QStringLiteral("strayBytes"), link.strayBytes},
+                       {QStringLiteral("replyMs"),
+                        QJsonObject{{QStringLiteral("median"), ms(link.medianMs)},
+                                    {QStringLiteral("p95"), ms(link.p95Ms)},
+                                    {QStringLiteral("max"), ms(link.maxMs)}}}};
+}
+
+QJsonObject monitorReadingJson(const DeviceReading &reading, const LinkCounts *link) {
     QJsonArray inputs;
     const int count = inputCountOf(reading.model);
     for (int i = 0; i < count; ++i) {
@@ -59,17 +77,20 @@ QJsonObject monitorReadingJson(const DeviceReading &reading) {
     }
     const std::optional<double> volts = reading.batteryVolts();
     const std::optional<QString> error = reading.failureReason();
-    return QJsonObject{
+    QJsonObject json{
         {QStringLiteral("time"), MonitorLog::timeText(reading.time)},
         {QStringLiteral("address"), reading.address},
         {QStringLiteral("model"), reading.model},
         {QStringLiteral("inputs"), inputs},
         {QStringLiteral("battery"), volts ? QJsonValue(*volts) : QJsonValue(QJsonValue::Null)},
         {QStringLiteral("error"), error ? QJsonValue(*error) : QJsonValue(QJsonValue::Null)}};
+    if (link)
+        json.insert(QStringLiteral("link"), linkJson(*link));
+    return json;
 }
 
-QByteArray monitorReadingLine(const DeviceReading &reading) {
-    return QJsonDocument(monitorReadingJson(reading)).toJson(QJsonDocument::Compact);
+QByteArray monitorReadingLine(const DeviceReading &reading, const LinkCounts *link) {
+    return QJsonDocument(monitorReadingJson(reading, link)).toJson(QJsonDocument::Compact);
 }
 
 QList<DiscoveryConfig> discoveryConfigs(const QString &prefix, int address,
@@ -126,6 +147,20 @@ QList<DiscoveryConfig> discoveryConfigs(const QString &prefix, int address,
         {{QStringLiteral("state_class"), QStringLiteral("measurement")},
          {QStringLiteral("device_class"), QStringLiteral("voltage")},
          {QStringLiteral("unit_of_measurement"), QStringLiteral("V")},
+         {QStringLiteral("entity_category"), QStringLiteral("diagnostic")}});
+    // How the line serves it, from the reading's link statistics. "None" leaves a sensor
+    // unknown rather than at a made-up zero.
+    add(0, QStringLiteral("replies"), QStringLiteral("Replies"),
+        QStringLiteral("{{ (100 * value_json.link.replies / value_json.link.requests) | round(1) "
+                       "if value_json.link.requests else None }}"),
+        {{QStringLiteral("state_class"), QStringLiteral("measurement")},
+         {QStringLiteral("unit_of_measurement"), QStringLiteral("%")},
+         {QStringLiteral("entity_category"), QStringLiteral("diagnostic")}});
+    add(0, QStringLiteral("reply_ms"), QStringLiteral("Reply time"),
+        QStringLiteral("{{ value_json.link.replyMs.median }}"),
+        {{QStringLiteral("state_class"), QStringLiteral("measurement")},
+         {QStringLiteral("device_class"), QStringLiteral("duration")},
+         {QStringLiteral("unit_of_measurement"), QStringLiteral("ms")},
          {QStringLiteral("entity_category"), QStringLiteral("diagnostic")}});
     return configs;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "line_statistics.h"
 #include "readings.h"
 
 #include <QByteArray>
@@ -12,9 +13,13 @@ namespace corvane {
 // One monitor reading as a script gets it: time (ISO 8601 with offset), address, model, per
 // input the consumption with its unit text, total pulses, tariff pulses and flow in l/s, the
 // battery in volts, and error, null or the first failure's reason. A value the reading lacks is
-// null. inputs: the model's count, or all eight when the model is not known.
-QJsonObject monitorReadingJson(const DeviceReading &reading);
-QByteArray monitorReadingLine(const DeviceReading &reading);
+// null. inputs: the model's count, or all eight when the model is not known. With link, the
+// address's line statistics as "link".
+QJsonObject monitorReadingJson(const DeviceReading &reading, const LinkCounts *link = nullptr);
+QByteArray monitorReadingLine(const DeviceReading &reading, const LinkCounts *link = nullptr);
+// {"requests", "replies", "noReply", "crcErrors", "mismatches", "exceptions", "retries",
+// "strayBytes", "replyMs": {"median", "p95", "max"}}, a time null before the first reply.
+QJsonObject linkJson(const LinkCounts &link);
 
 struct DiscoveryConfig {
     QByteArray topic;
@@ -22,7 +27,8 @@ struct DiscoveryConfig {
 };
 
 // The Home Assistant MQTT discovery configs of one logger: for each input its consumption,
-// total pulses and flow, and the logger's battery, read from PREFIX/ADDRESS/state. units: the
+// total pulses and flow, and the logger's battery, share of replies and median reply time, read
+// from PREFIX/ADDRESS/state. units: the
 // unit text of each input's consumption, as the readings carry it.
 QList<DiscoveryConfig> discoveryConfigs(const QString &prefix, int address,
                                         const QString &deviceId, const QString &model,

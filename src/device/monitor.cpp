@@ -60,6 +60,7 @@ CommandStart Monitor::start(const MonitorOptions &options) {
     m_stopRequested = false;
     m_failure.clear();
     m_cycle = 0;
+    m_failing.clear();
     const auto seconds = std::chrono::duration<double>(m_options.interval).count();
     m_session.env.out.log(QStringLiteral("Monitoring %1 %2 every %3 s...")
                               .arg(m_options.addresses.size() == 1 ? QStringLiteral("device")
@@ -116,6 +117,13 @@ void Monitor::readNext() {
     }
     if (m_index >= m_options.addresses.size()) {
         Q_EMIT cycleEnded(m_cycle);
+        if (m_betweenCycles && !m_stopRequested) {
+            m_session.runner.release(this);
+            runGuarded(m_betweenCycles);
+            // Nothing else runs on this thread meanwhile, so nobody else can have taken it.
+            if (!m_session.runner.reserve(this))
+                m_stopRequested = true;
+        }
         if (m_stopRequested) {
             end();
             return;
@@ -272,12 +280,20 @@ void Monitor::afterAddress() {
         if (findModel(modelOf(m_reading.address)))
             m_reading.model = modelOf(m_reading.address);
         m_reading.stopped = summary.stopped();
-        if (const auto reason = m_reading.failureReason();
-            reason && summary.end != CommandSummary::End::Stopped)
+        const int address = m_reading.address;
+        const auto reason = m_reading.failureReason();
+        if (summary.end == CommandSummary::End::Stopped) {
+            // Cut short by the operator: says nothing about the logger.
+        } else if (reason && !m_failing.contains(address)) {
+            m_failing.insert(address);
             m_session.env.out.log(QStringLiteral("Monitor cycle %1, device %2: %3")
                                       .arg(m_cycle)
-                                      .arg(m_reading.address)
+                                      .arg(address)
                                       .arg(*reason));
+        } else if (!reason && m_failing.remove(address)) {
+            m_session.env.out.log(
+                QStringLiteral("Monitor cycle %1, device %2 answers again").arg(m_cycle).arg(address));
+        }
         Q_EMIT readingReady(m_reading);
         ++m_index;
         readNext();

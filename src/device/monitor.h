@@ -7,10 +7,12 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QTimer>
 
 #include <chrono>
+#include <functional>
 
 namespace corvane {
 
@@ -50,6 +52,11 @@ public:
     // The same, for a fault outside the line (the log file): reason is the one log line, and
     // the address in flight is read to its end.
     void fail(const QString &reason);
+    // Runs after every cycle, before the wait for the next, with the runner free for the hook's
+    // own commands (which it runs to their end before returning): the command line learns an
+    // address that first answered late there, without a new start and new cycle numbers. A stop
+    // meanwhile ends the monitor once the hook returns.
+    void setBetweenCycles(std::function<void()> hook) { m_betweenCycles = std::move(hook); }
     bool isRunning() const { return m_running; }
     const MonitorOptions &options() const { return m_options; }
     int cycle() const { return m_cycle; }
@@ -81,6 +88,10 @@ private:
     QString m_failure;
     int m_cycle = 0;
     int m_index = 0;
+    // The addresses whose last reading failed: the operator log hears when one stops answering
+    // and when it answers again, not every cycle in between.
+    QSet<int> m_failing;
+    std::function<void()> m_betweenCycles;
     DeviceReading m_reading;
     // The rows of Grid_data2 (or, for 0, Grid_flow) of each step of the address in flight.
     std::vector<int> m_stepRows;

@@ -140,12 +140,13 @@ QByteArray MonitorLog::startRows(const MonitorLogStart &start, const QString &se
         titles << in + QStringLiteral("flow (l/s)");
     }
     titles << QStringLiteral("Battery (V)") << QStringLiteral("Error");
+    titles << LineStatistics::columnTitles().mid(1);
     rows += row(titles, separator);
     return rows;
 }
 
 QByteArray MonitorLog::readingRow(const DeviceReading &reading, const QString &separator,
-                                  const QLocale &locale) {
+                                  const QLocale &locale, const LinkCounts *link) {
     QStringList cells{timeText(reading.time), QString::number(reading.address), reading.model};
     for (const InputReading &in : reading.inputs) {
         cells << tenths(in.consumptionTenths, locale) << number(in.totalPulses);
@@ -155,6 +156,15 @@ QByteArray MonitorLog::readingRow(const DeviceReading &reading, const QString &s
     }
     cells << (reading.batteryByte ? formatBatteryLevel(*reading.batteryByte, locale) : QString());
     cells << reading.failureReason().value_or(QString());
+    if (!link)
+        return row(cells, separator);
+    const LinkCounts &c = *link;
+    for (const qint64 count : {c.requests, c.replies, c.noReply, c.crcErrors, c.mismatches,
+                               c.exceptions, c.retries, c.strayBytes})
+        cells << QString::number(count);
+    for (const auto &ms : {c.medianMs, c.p95Ms, c.maxMs})
+        cells << (ms ? QString::number(*ms, 'f', 1).replace(QLatin1Char('.'), locale.decimalPoint())
+                      : QString());
     return row(cells, separator);
 }
 
@@ -163,8 +173,8 @@ bool MonitorLog::writeStart(const MonitorLogStart &start, const QString &separat
 }
 
 bool MonitorLog::writeReading(const DeviceReading &reading, const QString &separator,
-                              const QLocale &locale) {
-    return write(readingRow(reading, separator, locale));
+                              const QLocale &locale, const LinkCounts *link) {
+    return write(readingRow(reading, separator, locale, link));
 }
 
 } // namespace corvane

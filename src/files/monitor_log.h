@@ -1,5 +1,6 @@
 #pragma once
 
+#include "line_statistics.h"
 #include "readings.h"
 
 #include <QByteArray>
@@ -24,7 +25,8 @@ struct MonitorLogStart {
 // the addresses and the column titles), then every reading appends one row: the time with its
 // UTC offset, the address, the model, for inputs 1 to 8 the total consumption, total pulses,
 // tariff 1 to 4 pulses and flow, then the battery and the first failure's reason, empty when
-// every step answered. A cell that holds the separator, a quote or a line end is quoted.
+// every step answered, and last the address's line statistics as they stood after the reading.
+// A cell that holds the separator, a quote or a line end is quoted.
 //
 // Each row goes to the operating system in one write as soon as it is made, so a crash of the
 // program loses at most the row being written, and what was written before a failure stays.
@@ -46,13 +48,13 @@ public:
 
     bool writeStart(const MonitorLogStart &start, const QString &separator);
     bool writeReading(const DeviceReading &reading, const QString &separator,
-                      const QLocale &locale);
+                      const QLocale &locale, const LinkCounts *link = nullptr);
 
     // ISO 8601 local time to the second with its offset: "2026-12-08T21:05:07+01:00".
     static QString timeText(const QDateTime &time);
     static QByteArray startRows(const MonitorLogStart &start, const QString &separator);
     static QByteArray readingRow(const DeviceReading &reading, const QString &separator,
-                                 const QLocale &locale);
+                                 const QLocale &locale, const LinkCounts *link = nullptr);
 
 private:
     bool write(const QByteArray &bytes);

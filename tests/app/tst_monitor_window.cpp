@@ -2,6 +2,7 @@
 // its tables, chart and log file compared with the logger's own counters.
 #include "window_fixture.h"
 
+#include "line_statistics_dialog.h"
 #include "logger_simulator.h"
 #include "monitor_chart.h"
 #include "table_rows.h"
@@ -11,9 +12,15 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTableView>
+#include <QTableWidget>
+#include <QToolButton>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -37,11 +44,17 @@ QByteArray simIni(const QString &port, bool reopen) {
 }
 
 struct MonitorWindow {
-    explicit MonitorWindow(const QString &link = QString()) {
+    // A QTR-4D at address 3 too, with withSecond.
+    explicit MonitorWindow(const QString &link = QString(), bool withSecond = false) {
         sim.addSlave(1, Model::Qtr8d);
+        if (withSecond)
+            sim.addSlave(3, Model::Qtr4d);
         // Frozen counters, so that every cycle reads what the logger holds now.
-        for (int input = 1; input <= 8; ++input)
+        for (int input = 1; input <= 8; ++input) {
             sim.setPulseRate(1, input, 0);
+            if (withSecond && input <= 4)
+                sim.setPulseRate(3, input, 0);
+        }
         started = sim.start(LineOptions{QString(), SerialSettings(), link});
         fixture = std::make_unique<WindowFixture>(
             simIni(link.isEmpty() ? sim.slavePath() : link, !link.isEmpty()));
@@ -49,7 +62,7 @@ struct MonitorWindow {
         w().show();
         w().activateWindow();
         started = started && QTest::qWaitForWindowActive(&w());
-        w().ui.PageControl1->setCurrentIndex(1);
+        w().ui.PageControl1->setCurrentIndex(3);
         QObject::connect(&w().monitor(), &Monitor::readingReady, &w(),
                          [this](const DeviceReading &r) { readings.append(r); });
     }
@@ -64,6 +77,12 @@ struct MonitorWindow {
         QTest::keyClicks(field, text);
     }
     // Readings of an address that answered every step.
+    int readingsOf(int address) const {
+        int n = 0;
+        for (const DeviceReading &r : readings)
+            n += r.address == address;
+        return n;
+    }
     int goodReadings(int address) const {
         int n = 0;
         for (const DeviceReading &r : readings)
@@ -109,6 +128,7 @@ private Q_SLOTS:
     void logFileMustBeARegularFile();
     void vanishedLogFolderStopsMonitoring();
     void monitoringSurvivesTheLoggerGoingAway();
+    void tableShowsEveryAddress();
 };
 
 // Started by keyboard with a log file, three cycles later the tables, the chart and every row
@@ -159,17 +179,28 @@ void TstMonitorWindow::cyclesFillTablesChartAndLog() {
     QCOMPARE(rows.at(2), (QStringList{QStringLiteral("Interval (s)"), QStringLiteral("1")}));
     QCOMPARE(rows.at(3), (QStringList{QStringLiteral("Port"), m.sim.slavePath()}));
     QCOMPARE(rows.at(4), (QStringList{QStringLiteral("Addresses"), QStringLiteral("1")}));
-    QCOMPARE(rows.at(5).size(), 3 + 8 * 7 + 2);
+    // The line statistics close each row: 8 counts, then the reply time's median, 95% and max.
+    const int link = 3 + 8 * 7 + 2;
+    QCOMPARE(rows.at(5).size(), link + 11);
+    QCOMPARE(rows.at(5).at(link), QStringLiteral("Requests"));
     const QRegularExpression iso(
         QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d$"));
     int good = 0;
+    int requests = 0;
     for (qsizetype i = 6; i < rows.size(); ++i) {
         const QStringList &row = rows.at(i);
-        QCOMPARE(row.size(), 3 + 8 * 7 + 2);
+        QCOMPARE(row.size(), link + 11);
         QVERIFY2(iso.match(row.at(0)).hasMatch(), qPrintable(row.at(0)));
         QCOMPARE(row.at(1), QStringLiteral("1"));
         QCOMPARE(row.at(2), QStringLiteral("QTR-8D"));
-        if (!row.last().isEmpty())
+        // Counted since the port opened: each reading adds its requests, all of them answered.
+        QVERIFY(row.at(link).toInt() >= requests);
+        requests = row.at(link).toInt();
+        QCOMPARE(row.at(link + 1), row.at(link));
+        for (int count = link + 2; count < link + 8; ++count)
+            QCOMPARE(row.at(count), QStringLiteral("0"));
+        QVERIFY(!row.at(link + 8 + 2).isEmpty());
+        if (!row.at(link - 1).isEmpty())
             continue; // the cycle Esc cut short
         ++good;
         for (int input = 1; input <= 8; ++input) {
@@ -375,6 +406,126 @@ void TstMonitorWindow::monitoringSurvivesTheLoggerGoingAway() {
     QVERIFY(w.monitor().isRunning());
     w.close();
     QVERIFY(!w.monitor().isRunning());
+}
+
+// Two loggers and a silent address on the Monitor page at the window's designed size: the
+// table, the chart and the line statistics say what the line did, row by row, and the port
+// closed by hand ends the monitor with one line.
+void TstMonitorWindow::tableShowsEveryAddress() {
+    MonitorWindow m(QString(), true);
+    QVERIFY(m.started);
+    TForm1 &w = m.w();
+    QScrollArea *page = w.ui.pageScrolls[3];
+    QCOMPARE(w.ui.PageControl1->tabText(3), QStringLiteral("Monitor"));
+    QVERIFY(page->isAncestorOf(w.ui.GroupBox_monitor));
+    // Table and chart both in view, nothing to scroll.
+    QVERIFY(!page->verticalScrollBar()->isVisible());
+    for (QWidget *shown : {static_cast<QWidget *>(w.ui.Grid_monitor),
+                           static_cast<QWidget *>(w.monitorChart())}) {
+        const QRect area(shown->mapTo(page->viewport(), QPoint()), shown->size());
+        QVERIFY2(page->viewport()->rect().contains(area), shown->objectName().toUtf8());
+    }
+    QCOMPARE(w.ui.Grid_monitor->accessibleName(), QStringLiteral("Monitor table"));
+
+    m.typeInto(w.ui.Spin_monitor_interval, QStringLiteral("1"));
+    m.typeInto(w.ui.Edit_monitor_addresses, QStringLiteral("1-3"));
+    QTest::mouseClick(w.ui.BitBtn_monitor_start, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(m.goodReadings(1) >= 3 && m.goodReadings(3) >= 3 && m.readingsOf(2) >= 3,
+                             30000);
+    const QStringList log = m.fixture->logLines();
+    // One line when address 2 is first found silent, none for the cycles after.
+    QCOMPARE(log.filter(QStringLiteral("device 2: ")).size(), 1);
+    QVERIFY(log.filter(QStringLiteral("device 1")).isEmpty());
+
+    const QAbstractItemModel *table = w.ui.Grid_monitor->model();
+    QStringList titles;
+    for (int c = 0; c < table->columnCount(); ++c)
+        titles << table->headerData(c, Qt::Horizontal).toString();
+    QCOMPARE(titles, (QStringList{"Address", "Model", "State", "Last reading", "Battery (V)",
+                                  "Pulses 1", "Pulses 2", "Pulses 3", "Pulses 4", "Pulses 5",
+                                  "Pulses 6", "Pulses 7", "Pulses 8", "Replies", "Failed",
+                                  "Retries", "Reply (ms)"}));
+    const auto rowOf = [&](int address) {
+        for (int r = 0; r < table->rowCount(); ++r) {
+            if (table->index(r, 0).data().toString() == QString::number(address))
+                return r;
+        }
+        return -1;
+    };
+    const auto text = [&](int address, int column) {
+        return table->index(rowOf(address), column).data().toString();
+    };
+    QCOMPARE(table->rowCount(), 3);
+    const QLocale &locale = m.fixture->services.locale;
+    for (const int address : {1, 3}) {
+        const LoggerModel logger = m.sim.logger(address);
+        const int inputs = address == 1 ? 8 : 4;
+        QCOMPARE(text(address, 1), address == 1 ? QStringLiteral("QTR-8D") : QStringLiteral("QTR-4D"));
+        QCOMPARE(text(address, 2), QStringLiteral("online"));
+        QVERIFY(QDateTime::fromString(text(address, 3), QStringLiteral("yyyy-MM-dd HH:mm:ss")).isValid());
+        QCOMPARE(text(address, 4), formatBatteryLevel(logger.batteryByte(), locale));
+        for (int input = 1; input <= 8; ++input)
+            QCOMPARE(text(address, 4 + input),
+                     input <= inputs ? QString::number(logger.totalPulses(input)) : QString());
+        QVERIFY(text(address, 13).toInt() >= 3 * 8);
+        QCOMPARE(text(address, 14), QStringLiteral("0"));
+        QVERIFY(!text(address, 16).isEmpty());
+    }
+    // Silent: said in words, with no value and no reply time.
+    QCOMPARE(text(2, 2), QStringLiteral("offline"));
+    for (int column = 3; column <= 12; ++column)
+        QCOMPARE(text(2, column), QString());
+    QCOMPARE(text(2, 13), QStringLiteral("0"));
+    QVERIFY(text(2, 14).toInt() >= 3);
+    QCOMPARE(text(2, 16), QString());
+
+    // A click on the address title sorts, a second one the other way round.
+    QHeaderView *header = w.ui.Grid_monitor->horizontalHeader();
+    const QPoint addressTitle(header->sectionViewportPosition(0) + 5, header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, addressTitle);
+    QCOMPARE(table->index(0, 0).data().toString(), QStringLiteral("1"));
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, addressTitle);
+    QCOMPARE(table->index(0, 0).data().toString(), QStringLiteral("3"));
+
+    // Choosing the QTR-4D's row shows it in the chart and in the window, its counters filled in
+    // from its last reading straight away.
+    const QRect cell = w.ui.Grid_monitor->visualRect(table->index(0, 1));
+    QTest::mouseClick(w.ui.Grid_monitor->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+    QCOMPARE(w.monitorChart()->address(), 3);
+    QCOMPARE(w.ui.UD_addr->value(), 3);
+    const LoggerModel four = m.sim.logger(3);
+    QCOMPARE(w.session().tables.Grid_data2.cell(2, kRowTotalPulses),
+             QString::number(four.totalPulses(2)));
+    // Consumption cannot be negative: its axis starts at zero, however high the meter stands.
+    w.ui.Combo_monitor_quantity->setCurrentIndex(1);
+    QCOMPARE(w.monitorChart()->valueRange().first, 0.0);
+
+    // The statistics view: every address since the port opened, copied as tab-separated rows.
+    QString copied;
+    w.lineStatisticsDialog()->setCopy([&](const QString &text) { copied = text; });
+    w.ui.N16->trigger();
+    LineStatisticsDialog *view = w.lineStatisticsDialog();
+    QVERIFY(view->isVisible());
+    QCOMPARE(view->Grid_statistics->rowCount(), 3);
+    QTest::mouseClick(view->Button_copy, Qt::LeftButton);
+    const QStringList rows = copied.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(rows.size(), 4);
+    QCOMPARE(rows.at(0).split(QLatin1Char('\t')).at(1), QStringLiteral("Requests"));
+    QCOMPARE(rows.at(2).split(QLatin1Char('\t')).at(2), QStringLiteral("0")); // address 2's replies
+
+    // Closed by hand, the port ends the monitor with one line; opened again, the statistics
+    // start afresh.
+    QTest::mouseClick(static_cast<QWidget *>(w.ui.BitBtn13), Qt::LeftButton);
+    QVERIFY(m.waitStopped());
+    const QStringList after = m.fixture->logLines().mid(log.size());
+    QCOMPARE(after.filter(QStringLiteral("onitoring stopped")).size(), 1);
+    QVERIFY(after.filter(QStringLiteral("The port was closed, monitoring stopped after ")).size() == 1);
+    QVERIFY(after.filter(QStringLiteral("running command stopped")).isEmpty());
+    QTest::mouseClick(static_cast<QWidget *>(w.ui.BitBtn13), Qt::LeftButton);
+    QVERIFY(w.portOpen());
+    QVERIFY(w.lineStatistics().isEmpty());
+    QTRY_COMPARE(view->Grid_statistics->rowCount(), 0);
+    QCOMPARE(text(1, 13), QStringLiteral("0"));
 }
 
 QTEST_MAIN(TstMonitorWindow)

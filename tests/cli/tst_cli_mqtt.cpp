@@ -181,6 +181,7 @@ private slots:
     void lateCountersNeverShiftAReading();
     void signalEndsTheRunAfterTheRequestInFlight_data();
     void signalEndsTheRunAfterTheRequestInFlight();
+    void linkCountsWhatTheLineDid();
 };
 
 void TstCliMqtt::readingsDiscoveryAndExit() {
@@ -241,7 +242,10 @@ void TstCliMqtt::readingsDiscoveryAndExit() {
             n += m.topic.startsWith(QLatin1String("homeassistant/sensor/"));
         return n;
     };
-    QVERIFY(waitUntil([&] { return late.on("site/status").size() == 1 && sensorConfigs() >= 3 * 12 + 2; }));
+    // 8 and 4 inputs, three quantities each, and a battery, a share of replies and a reply time
+    // each.
+    const int expected = 3 * 12 + 2 * 3;
+    QVERIFY(waitUntil([&] { return late.on("site/status").size() == 1 && sensorConfigs() >= expected; }));
     int configs = 0;
     QSet<QString> uniqueIds;
     for (const Message &m : late.messages()) {
@@ -261,6 +265,10 @@ void TstCliMqtt::readingsDiscoveryAndExit() {
         QVERIFY(config.value("state_topic").toString().startsWith(QLatin1String("site/")));
         QVERIFY(config.value("availability_topic").toString().endsWith(QLatin1String("/availability")));
         QVERIFY(config.value("device").toObject().contains("identifiers"));
+        if (id.endsWith(QLatin1String("_0_replies")) || id.endsWith(QLatin1String("_0_reply_ms"))) {
+            QCOMPARE(config.value("entity_category").toString(), QStringLiteral("diagnostic"));
+            QVERIFY(config.value("value_template").toString().contains(QLatin1String("value_json.link.")));
+        }
         if (id.endsWith(QLatin1String("_1_consumption")) &&
             config.value("state_topic").toString() == QLatin1String("site/1/state")) {
             QCOMPARE(config.value("device_class").toString(), QStringLiteral("water"));
@@ -268,8 +276,7 @@ void TstCliMqtt::readingsDiscoveryAndExit() {
             QCOMPARE(config.value("unit_of_measurement").toString(), QStringLiteral("m³"));
         }
     }
-    // 8 and 4 inputs, three quantities each, and a battery each.
-    QCOMPARE(configs, 3 * 12 + 2);
+    QCOMPARE(configs, expected);
 
     cli.signal(SIGTERM);
     QVERIFY(cli.finished());
@@ -615,6 +622,56 @@ void TstCliMqtt::signalEndsTheRunAfterTheRequestInFlight() {
     QVERIFY2(cli.finished(), qPrintable(cli.err()));
     QCOMPARE(cli.exitCode(), 0);
     QCOMPARE(sim.requestsHeard(), request);
+}
+
+// Each reading's link object counts, since the monitor started, every try the simulator's fault
+// plan spoiled, by kind; in the designed timing, which owes no late answers, exactly.
+void TstCliMqtt::linkCountsWhatTheLineDid() {
+    QTemporaryDir dir;
+    // Of logger 1: total pulses fail their CRC twice, so that block's retry fails too; tariff 1
+    // gets "illegal address" (an answer, never retried); the battery is "busy" once and the flow
+    // once silent, and each retry is answered. Logger 2 is not there.
+    Simulator sim(dir.path(), {"--fault", "bad-crc,slave=1,function=4,register=0x0,times=2", "--fault",
+                               "exception=2,slave=1,function=4,register=0x10,times=1", "--fault",
+                               "exception=6,slave=1,function=4,register=999,times=1", "--fault",
+                               "no-reply,slave=1,function=4,register=0x60,times=1"});
+    QVERIFY(sim.started());
+    Cli cli({"monitor", "--port", sim.port(), "--window", "150", "--retries", "1", "--interval",
+             "1", "--address", "1,2"});
+    QVERIFY2(waitUntil([&] { return cli.outLines().size() >= 6; }, kLongWaitMs), qPrintable(cli.err()));
+    cli.signal(SIGTERM);
+    QVERIFY(cli.finished());
+    QJsonObject first;
+    QJsonObject last;
+    QJsonObject silent;
+    for (const QString &line : cli.outLines()) {
+        const QJsonObject reading = json(line.toUtf8());
+        if (reading.value("address").toInt() == 2) {
+            silent = reading.value("link").toObject();
+            continue;
+        }
+        if (first.isEmpty())
+            first = reading.value("link").toObject();
+        last = reading.value("link").toObject();
+    }
+    const auto count = [](const QJsonObject &link, const char *key) {
+        return link.value(QLatin1String(key)).toInteger(-1);
+    };
+    QCOMPARE(count(last, "noReply"), 1);
+    QCOMPARE(count(last, "crcErrors"), 2);
+    QCOMPARE(count(last, "exceptions"), 2);
+    QCOMPARE(count(last, "mismatches"), 0);
+    QCOMPARE(count(last, "retries"), 3);
+    QCOMPARE(count(last, "requests"),
+             count(last, "replies") + count(last, "noReply") + count(last, "crcErrors") +
+                 count(last, "exceptions"));
+    QVERIFY(count(last, "requests") > count(first, "requests"));
+    QVERIFY(last.value("replyMs").toObject().value("median").isDouble());
+    // An address nobody answers: every try counted as no reply, and no reply time.
+    QCOMPARE(count(silent, "replies"), 0);
+    QVERIFY(count(silent, "noReply") >= 2);
+    QCOMPARE(count(silent, "requests"), count(silent, "noReply"));
+    QVERIFY(silent.value("replyMs").toObject().value("median").isNull());
 }
 
 QTEST_GUILESS_MAIN(TstCliMqtt)
