@@ -3,6 +3,7 @@
 #include "error_display.h"
 #include "fake_serial_line.h"
 #include "frames.h"
+#include "line_statistics.h"
 #include "modbus_master.h"
 #include "recording_output.h"
 #include "request_runner.h"
@@ -153,6 +154,8 @@ private Q_SLOTS:
     void bytesBetweenRequestsAreDropped();
     void quietLineAfterAFailure();
     void replyBeforeTheSendIsDone();
+    void lineStatisticsOfManyReplies_data();
+    void lineStatisticsOfManyReplies();
 };
 
 void TstRequestRunner::receivePath_data() {
@@ -732,6 +735,63 @@ void TstRequestRunner::replyBeforeTheSendIsDone() {
     QCOMPARE(tickets.size(), 1);
     r.engine.sendFinished(tickets.last(), true);
     QCOMPARE(tickets.size(), 2);
+}
+
+// Reply times of one address, in ms, one reply a step: the median and 95th percentile are of the
+// latest replies kept, each a time that was measured; the maximum is of all of them.
+void TstRequestRunner::lineStatisticsOfManyReplies_data() {
+    QTest::addColumn<QList<int>>("times");
+    QTest::addColumn<double>("median");
+    QTest::addColumn<double>("p95");
+    QTest::addColumn<double>("max");
+    QTest::newRow("one") << QList<int>{7} << 7.0 << 7.0 << 7.0;
+    QTest::newRow("even count, lower middle") << QList<int>{4, 1, 3, 2} << 2.0 << 4.0 << 4.0;
+    QList<int> ramp;
+    for (int ms = 1; ms <= 100; ++ms)
+        ramp << ms;
+    QTest::newRow("1 to 100") << ramp << 50.0 << 95.0 << 100.0;
+    // A slow start, then more replies than are kept: the ring goes round, its first times give
+    // way, the maximum stays.
+    QList<int> wrapped{900, 900, 900};
+    for (int i = 0; i < 2 * LineStatistics::kReplyTimesKept; ++i)
+        wrapped << 10;
+    QTest::newRow("ring gone round") << wrapped << 10.0 << 10.0 << 900.0;
+}
+
+void TstRequestRunner::lineStatisticsOfManyReplies() {
+    QFETCH(QList<int>, times);
+    QFETCH(double, median);
+    QFETCH(double, p95);
+    QFETCH(double, max);
+    LineStatistics statistics;
+    const QDateTime left = QDateTime::fromMSecsSinceEpoch(1'700'000'000'000, Qt::UTC);
+    for (const int ms : times) {
+        StepOutcome outcome;
+        outcome.request.address = 9;
+        // A silent try, then its retry answered; a broadcast besides, which has no row.
+        Attempt silent;
+        silent.number = 1;
+        Attempt attempt;
+        attempt.number = 2;
+        attempt.verdict = ReplyVerdict::acceptedAt(5);
+        attempt.leftAt = left;
+        attempt.completedAt = left.addMSecs(ms);
+        outcome.attempts = {silent, attempt};
+        statistics.record(outcome);
+        StepOutcome broadcast = outcome;
+        broadcast.request.address = 0;
+        statistics.record(broadcast);
+    }
+    const LinkCounts counts = statistics.counts(9);
+    QCOMPARE(statistics.addresses(), QList<int>{9});
+    QCOMPARE(counts.requests, 2 * times.size());
+    QCOMPARE(counts.replies, times.size());
+    QCOMPARE(counts.noReply, times.size());
+    QCOMPARE(counts.retries, times.size());
+    QCOMPARE(counts.replyPercent(), std::optional(50.0));
+    QCOMPARE(counts.medianMs, std::optional(median));
+    QCOMPARE(counts.p95Ms, std::optional(p95));
+    QCOMPARE(counts.maxMs, std::optional(max));
 }
 
 QTEST_GUILESS_MAIN(TstRequestRunner)

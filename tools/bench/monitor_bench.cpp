@@ -1,17 +1,19 @@
 // The monitor over many cycles, with its chart, history and CSV log as the window has them.
 //
-// Memory: 100,000 cycles of one QTR-8D, readings a second apart on the monitor's clock (a day
-// and more of monitoring), answered by the simulated logger through a loopback line that hands
-// each request to the simulator's core at once, so that a day passes in minutes. Resident
-// memory after 1,000 cycles and after all of them.
+// Memory: 100,000 cycles of one QTR-8D (or of --addresses N of them), readings a second apart on
+// the monitor's clock (a day and more of monitoring), answered by the simulated loggers through
+// a loopback line that hands each request to the simulator's core at once, so that a day passes
+// in minutes. The line statistics, the recorder's history and log, the chart and the monitor
+// table are kept as the window keeps them. Resident memory after 1,000 cycles and after all.
 //
-// Stall: then 30 cycles at a real 1 s interval with the chart full, while a 2 ms precise timer
-// on the GUI thread measures how late it fires.
+// Stall: then 30 cycles at a real 1 s interval with the chart full and the table renewed at
+// every reading, while a 2 ms precise timer on the GUI thread measures how late it fires.
 //
 // Cycle time: one monitor cycle of a QTR-8D in fast mode on the simulator's pseudo-terminal,
 // beside the same reads started by hand (counters with battery, then flow), alternating.
 //
-//     QT_QPA_PLATFORM=offscreen corvane-monitor-bench [cycles] [--skip-memory]
+//     QT_QPA_PLATFORM=offscreen corvane-monitor-bench [cycles] [--addresses N] [--skip-memory]
+//                                                     [--skip-cycle]
 #include "bench_session.h"
 #include "bench_util.h"
 #include "clock_source.h"
@@ -19,13 +21,17 @@
 #include "monitor.h"
 #include "monitor_chart.h"
 #include "monitor_history.h"
-#include "monitor_log.h"
+#include "line_statistics.h"
+#include "monitor_recorder.h"
+#include "monitor_table_model.h"
 #include "serial_line.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QSortFilterProxyModel>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -90,14 +96,18 @@ public:
     void sleep(std::chrono::microseconds) override {}
 };
 
-int memoryAndStall(int cycles) {
+int memoryAndStall(int cycles, int addresses) {
     const QDateTime start = QDateTime::currentDateTime();
     auto clock = std::make_shared<ManualClockSource>(start);
     LoggerSimulator sim;
     sim.setClockSource(clock);
-    sim.addSlave(1, Model::Qtr8d);
-    for (int input = 1; input <= 8; ++input)
-        sim.setPulseRate(1, input, 0.5 * input);
+    QList<int> watched;
+    for (int address = 1; address <= addresses; ++address) {
+        sim.addSlave(address, Model::Qtr8d);
+        for (int input = 1; input <= 8; ++input)
+            sim.setPulseRate(address, input, 0.5 * input);
+        watched << address;
+    }
     LoopbackLine line(sim);
     bench::CountingOutput out;
     bench::NoControls controls;
@@ -111,37 +121,52 @@ int memoryAndStall(int cycles) {
     line.runner = &session.runner;
     session.setFastReplies(true);
     DeviceOperations ops(session);
-    session.store.setModel(1, QStringLiteral("QTR-8D"));
+    for (int address : watched)
+        session.store.setModel(address, QStringLiteral("QTR-8D"));
     ops.selectAddress(1);
 
-    MonitorHistory history;
-    history.reset(1);
-    MonitorChart chart(history);
-    chart.resize(945, 238);
-    chart.show();
-    chart.setInputs(8);
+    // As the window has them: the statistics of every step, the recorder's history and log,
+    // the chart of one address and the table of all, renewed at every reading.
+    LineStatistics statistics;
+    statistics.follow(session.runner);
+    MonitorRecorder recorder(&statistics);
     QTemporaryDir dir;
-    MonitorLog log;
-    if (!log.open(dir.filePath(QStringLiteral("monitor.csv")))) {
-        std::fprintf(stderr, "log did not open: %s\n", qPrintable(log.errorString()));
+    if (!recorder.openLog(dir.filePath(QStringLiteral("monitor.csv")))) {
+        std::fprintf(stderr, "log did not open: %s\n", qPrintable(recorder.logError()));
         return 1;
     }
+    MonitorChart chart(recorder.history());
+    chart.resize(945, 171);
+    chart.show();
+    chart.setInputs(8);
+    MonitorTableModel table(recorder, statistics,
+                            [&](int address) { return session.store.model(address); });
+    QSortFilterProxyModel sorted;
+    sorted.setSourceModel(&table);
+    sorted.setSortRole(MonitorTableModel::SortRole);
+    QTableView view;
+    view.setModel(&sorted);
+    view.setSortingEnabled(true);
+    view.sortByColumn(MonitorTableModel::Replies, Qt::DescendingOrder);
+    view.resize(945, 130);
+    view.show();
     Monitor monitor(session);
     int readings = 0;
     int failed = 0;
     QObject::connect(&monitor, &Monitor::readingReady, &monitor, [&](const DeviceReading &r) {
-        history.add(r);
-        if (!log.writeReading(r, QStringLiteral(";"), QLocale::c()))
-            std::fprintf(stderr, "log write failed: %s\n", qPrintable(log.errorString()));
-        chart.refresh();
+        if (!recorder.record(r, QStringLiteral(";"), QLocale::c()))
+            std::fprintf(stderr, "log write failed: %s\n", qPrintable(recorder.logError()));
+        table.addressChanged(r.address);
+        if (r.address == chart.address())
+            chart.refresh();
         ++readings;
         failed += r.failureReason().has_value();
-        // The logger's clock and the monitor's move on a second a cycle.
-        ++seconds;
-        clock->advance(1s);
     });
     double at1000 = 0;
     QObject::connect(&monitor, &Monitor::cycleEnded, &monitor, [&](int cycle) {
+        // The logger's clock and the monitor's move on a second a cycle.
+        ++seconds;
+        clock->advance(1s);
         if (cycle == 1000)
             at1000 = residentMiB();
         if (cycle % 10000 == 0)
@@ -151,18 +176,22 @@ int memoryAndStall(int cycles) {
     });
     QElapsedTimer wall;
     wall.start();
-    MonitorOptions options{1ms, {1}};
-    if (monitor.start(options) != CommandStart::Started)
+    MonitorOptions options{1ms, watched};
+    if (!recorder.start({start, options.interval, QStringLiteral("loopback"), watched},
+                        QStringLiteral(";")) ||
+        monitor.start(options) != CommandStart::Started)
         return 1;
     if (!waitFor([&] { return !monitor.isRunning(); }, 24 * 3600 * 1000))
         return 1;
     const double atEnd = residentMiB();
-    std::printf("memory: %d cycles in %.0f s (%d readings, %d failed); resident %.1f MiB after "
-                "1000 cycles, %.1f MiB after %d: %+.1f MiB; history %d of %d readings\n",
-                cycles, wall.elapsed() / 1000.0, readings, failed, at1000, atEnd, cycles,
-                atEnd - at1000, history.count(1), history.capacity());
+    std::printf("memory, %d addresses: %d cycles in %.0f s (%d readings, %d failed); resident "
+                "%.1f MiB after 1000 cycles, %.1f MiB after %d: %+.1f MiB; history %d of %d "
+                "readings an address\n",
+                addresses, cycles, wall.elapsed() / 1000.0, readings, failed, at1000, atEnd,
+                cycles, atEnd - at1000, recorder.history().count(1),
+                recorder.history().capacity());
 
-    // A real second apart now, with the chart holding a full day.
+    // A real second apart now, with the chart full.
     realClock = true;
     bench::StallProbe probe;
     const int stallCycles = 30;
@@ -172,12 +201,13 @@ int memoryAndStall(int cycles) {
     });
     cycles = stallCycles;
     probe.start();
-    if (monitor.start({1s, {1}}) != CommandStart::Started)
+    if (monitor.start({1s, watched}) != CommandStart::Started)
         return 1;
-    waitFor([&] { return !monitor.isRunning(); }, 120 * 1000);
+    waitFor([&] { return !monitor.isRunning(); }, 600 * 1000);
     probe.stop();
-    std::printf("stall at 1 s with a day on the chart: p99 %.2f ms, max %.2f ms\n",
-                probe.percentileMs(0.99), probe.percentileMs(1.0));
+    std::printf("stall at 1 s, %d addresses, table renewed at every reading, chart full: p99 "
+                "%.2f ms, max %.2f ms\n",
+                addresses, probe.percentileMs(0.99), probe.percentileMs(1.0));
     return 0;
 }
 
@@ -231,20 +261,27 @@ int cycleTime() {
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     int cycles = 100000;
+    int addresses = 1;
     bool memory = true;
+    bool cycle = true;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--skip-memory") == 0)
             memory = false;
+        else if (std::strcmp(argv[i], "--skip-cycle") == 0)
+            cycle = false;
+        else if (std::strcmp(argv[i], "--addresses") == 0 && i + 1 < argc)
+            addresses = std::clamp(std::atoi(argv[++i]), 1, 250);
         else if (argv[i][0] != '-')
             cycles = std::max(1001, std::atoi(argv[i]));
         else {
-            std::fprintf(stderr, "usage: corvane-monitor-bench [cycles] [--skip-memory]\n");
+            std::fprintf(stderr, "usage: corvane-monitor-bench [cycles] [--addresses N] "
+                                 "[--skip-memory] [--skip-cycle]\n");
             return 2;
         }
     }
-    if (const int code = cycleTime(); code != 0)
+    if (const int code = cycle ? cycleTime() : 0; code != 0)
         return code;
     if (memory)
-        return memoryAndStall(cycles);
+        return memoryAndStall(cycles, addresses);
     return 0;
 }

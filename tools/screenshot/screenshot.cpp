@@ -1,5 +1,5 @@
 // Renders the main window's three pages, the Options dialog and the About box to PNG files,
-// without a display, then the monitor's group after a minute of watching a simulated QTR-8D
+// without a display, then the monitor's group after a minute of watching two simulated loggers
 // (its clock running 30 times faster): QT_QPA_PLATFORM=offscreen corvane-screenshot OUTPUT_FOLDER
 #include "about_box.h"
 #include "clock_source.h"
@@ -69,10 +69,15 @@ bool save(QWidget *widget, const QString &path) {
 bool saveMonitor(const QString &out) {
     corvane::LoggerSimulator sim;
     sim.setClockSource(std::make_shared<corvane::SystemClockSource>(30.0));
+    // Two loggers and an address where none answers, as the table shows a line of them.
     sim.addSlave(1, corvane::Model::Qtr8d);
+    sim.addSlave(3, corvane::Model::Qtr4d);
     const double rates[] = {2.0, 1.2, 0.6, 3.1, 0.0, 1.8, 2.4, 0.9};
-    for (int input = 1; input <= 8; ++input)
+    for (int input = 1; input <= 8; ++input) {
         sim.setPulseRate(1, input, rates[input - 1]);
+        if (input <= 4)
+            sim.setPulseRate(3, input, rates[8 - input]);
+    }
     if (!sim.start({}))
         return false;
     QTemporaryDir scratch;
@@ -87,12 +92,13 @@ bool saveMonitor(const QString &out) {
     file.close();
     corvane::TForm1 window(desktop.services);
     window.show();
-    window.ui.PageControl1->setCurrentIndex(1);
+    window.ui.PageControl1->setCurrentIndex(3);
     QElapsedTimer clock;
     clock.start();
     while (!window.portOpen() && clock.elapsed() < 5000)
         QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     window.ui.Spin_monitor_interval->setValue(1);
+    window.ui.Edit_monitor_addresses->setText(QStringLiteral("1-3"));
     window.ui.Combo_monitor_quantity->setCurrentIndex(1);
     window.ui.BitBtn_monitor_start->click();
     clock.restart();
