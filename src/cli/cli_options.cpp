@@ -52,6 +52,15 @@ bool keep(CliOptions &options, const QString &value, QString *) {
     return true;
 }
 
+// An empty name, as from a script's unset variable, would quietly mean no file at all: nothing
+// saved or logged, or the broker trusted or logged into otherwise than meant.
+bool fileName(QString &target, const QString &value, const char *flag, QString *error) {
+    if (value.isEmpty())
+        return refuse(error, QStringLiteral("%1 needs a file name").arg(QLatin1String(flag)));
+    target = value;
+    return true;
+}
+
 bool scanAddress(int &bound, const QString &value, const char *flag, QString *error) {
     const auto a = address(value);
     if (!a)
@@ -190,7 +199,10 @@ const QList<CliFlag> &cliFlags() {
         {"--help", nullptr, kCommon, nullptr, turnOn<&CliOptions::help>},
         {"--version", nullptr, kCommon, nullptr, turnOn<&CliOptions::version>},
 
-        {"--save", "FILE.dat", takenBy("read"), nullptr, keep<&CliOptions::saveFile>},
+        {"--save", "FILE.dat", takenBy("read"), nullptr,
+         [](CliOptions &o, const QString &value, QString *error) {
+             return fileName(o.saveFile, value, "--save", error);
+         }},
         {"--from", "FILE.dat", takenBy("write"), nullptr, keep<&CliOptions::fromFile>,
          "%1 needs --from FILE.dat"},
         {"--only", "GROUPS", takenBy("write"), nullptr,
@@ -216,6 +228,12 @@ const QList<CliFlag> &cliFlags() {
              if (!time.isValid())
                  return refuse(error, QStringLiteral("bad time '%1': ISO 8601, such as "
                                                      "2026-03-29T03:00:00")
+                                          .arg(shownText(value)));
+             // The clock counts the years from 2000 in seven bits, and the encoding the window
+             // shares gives 2000 itself as 80: any other year would be written as another.
+             if (const int year = time.date().year(); year < 2001 || year > 2099)
+                 return refuse(error, QStringLiteral("bad time '%1': the logger's clock holds the "
+                                                     "years 2001 to 2099")
                                           .arg(shownText(value)));
              o.time = time;
              return true;
@@ -245,7 +263,9 @@ const QList<CliFlag> &cliFlags() {
              return true;
          }},
         {"--csv", "FILE", takenBy("monitor"), "append the monitor's CSV to FILE instead",
-         keep<&CliOptions::csvFile>},
+         [](CliOptions &o, const QString &value, QString *error) {
+             return fileName(o.csvFile, value, "--csv", error);
+         }},
         {"--mqtt", "URL", takenBy("monitor"),
          "publish to a broker as well: mqtt://HOST[:PORT]/PREFIX,\n"
          "or mqtts:// for TLS. Each reading goes to\n"
@@ -260,9 +280,15 @@ const QList<CliFlag> &cliFlags() {
              return true;
          }},
         {"--mqtt-ca", "FILE", takenBy("monitor"), "the CA certificate of an mqtts:// broker",
-         keep<&CliOptions::mqttCa>, nullptr, "--mqtt"},
+         [](CliOptions &o, const QString &value, QString *error) {
+             return fileName(o.mqttCa, value, "--mqtt-ca", error);
+         },
+         nullptr, "--mqtt"},
         {"--mqtt-credentials", "FILE", takenBy("monitor"), "a file whose one line is user:password",
-         keep<&CliOptions::mqttCredentials>, nullptr, "--mqtt"},
+         [](CliOptions &o, const QString &value, QString *error) {
+             return fileName(o.mqttCredentials, value, "--mqtt-credentials", error);
+         },
+         nullptr, "--mqtt"},
         {"--ha-discovery", nullptr, takenBy("monitor"), "publish Home Assistant discovery configs",
          turnOn<&CliOptions::haDiscovery>, nullptr, "--mqtt"},
         {"--mqtt-buffer", "N", takenBy("monitor"),
