@@ -32,45 +32,443 @@ std::optional<int> address(const QString &text) {
     return value;
 }
 
-// Which flags each command takes besides the common ones.
-QStringList commandFlags(const QString &command) {
-    if (command == QLatin1String("read"))
-        return {QStringLiteral("--save")};
-    if (command == QLatin1String("write"))
-        return {QStringLiteral("--from"), QStringLiteral("--only")};
-    if (command == QLatin1String("set-clock"))
-        return {QStringLiteral("--time")};
-    if (command == QLatin1String("scan"))
-        return {QStringLiteral("--from"), QStringLiteral("--to"), QStringLiteral("--all-settings")};
-    if (command == QLatin1String("export"))
-        return {QStringLiteral("--csv")};
-    if (command == QLatin1String("monitor"))
-        return {QStringLiteral("--interval"),     QStringLiteral("--csv"),
-                QStringLiteral("--mqtt"),         QStringLiteral("--mqtt-ca"),
-                QStringLiteral("--mqtt-credentials"), QStringLiteral("--ha-discovery"),
-                QStringLiteral("--mqtt-buffer")};
-    QStringList flags;
-    if (kServiceCommands.contains(command))
-        flags << QStringLiteral("--service-password");
-    if (command == QLatin1String("set-address"))
-        flags << QStringLiteral("--new-address");
-    if (command == QLatin1String("set-line"))
-        flags << QStringLiteral("--new-speed") << QStringLiteral("--new-parity");
-    if (command == QLatin1String("set-code"))
-        flags << QStringLiteral("--code");
+bool refuse(QString *error, const QString &problem) {
+    *error = problem;
+    return false;
+}
+
+// Stores a flag's value in the options, or says in one line what is wrong with it. A switch
+// is handed an empty value.
+using FlagParser = bool (*)(CliOptions &options, const QString &value, QString *error);
+
+template <bool CliOptions::*kField> bool turnOn(CliOptions &options, const QString &, QString *) {
+    options.*kField = true;
+    return true;
+}
+
+template <QString CliOptions::*kField>
+bool keep(CliOptions &options, const QString &value, QString *) {
+    options.*kField = value;
+    return true;
+}
+
+// An empty name, as from a script's unset variable, would quietly mean no file at all: nothing
+// saved or logged, or the broker trusted or logged into otherwise than meant.
+bool fileName(QString &target, const QString &value, const char *flag, QString *error) {
+    if (value.isEmpty())
+        return refuse(error, QStringLiteral("%1 needs a file name").arg(QLatin1String(flag)));
+    target = value;
+    return true;
+}
+
+bool scanAddress(int &bound, const QString &value, const char *flag, QString *error) {
+    const auto a = address(value);
+    if (!a)
+        return refuse(error, QStringLiteral("bad address '%1' for %2: addresses are 1 to 250")
+                                 .arg(shownText(value), QLatin1String(flag)));
+    bound = *a;
+    return true;
+}
+
+// Every command takes the common flags, even before it is named.
+const QStringList kCommon{QStringLiteral("common")};
+
+// commands: their names, split by spaces.
+QStringList takenBy(const char *commands) {
+    const QStringList names = QString::fromLatin1(commands).split(QLatin1Char(' '));
+    for ([[maybe_unused]] const QString &name : names)
+        Q_ASSERT_X(kCliCommands.contains(name), "takenBy", qPrintable(name));
+    return names;
+}
+
+struct CliFlag {
+    const char *name;
+    const char *argument; // what its value is called; nullptr for a switch
+    QStringList commands; // the commands that take it, or kCommon
+    // Its lines in the option list. A common flag without any is named on the list's last
+    // line; a command's own flag without any is told of by the command's usage line.
+    const char *help;
+    FlagParser parse;
+    // What to say when a command that takes it runs without it, or with it empty (%1: the
+    // command).
+    const char *missing = nullptr;
+    // The flag without which it means nothing.
+    const char *needs = nullptr;
+};
+
+// The order is the order of the help's option lists and of the checks after parsing: of the
+// flags a command lacks, the first is the one the error names.
+const QList<CliFlag> &cliFlags() {
+    static const QList<CliFlag> flags{
+        {"--port", "PATH", kCommon,
+         "serial device (required); COM1..COM8 are /dev/ttyS0..7;\n"
+         "tcp://HOST:PORT is a serial-to-Ethernet gateway",
+         [](CliOptions &o, const QString &value, QString *error) {
+             if (value.isEmpty())
+                 return refuse(error, QStringLiteral("--port needs a device, such as /dev/ttyUSB0, "
+                                                     "COM1 or tcp://HOST:PORT"));
+             o.port = value;
+             return true;
+         }},
+        {"--speed", "N", kCommon,
+         "300, 1200, 2400, 4800, 9600 (default), 14400, 19200, 38400, 115200",
+         [](CliOptions &o, const QString &value, QString *error) {
+             const auto speed = wholeNumber(value);
+             if (!speed || !kSpeeds.contains(*speed))
+                 return refuse(error, QStringLiteral("bad speed '%1': one of 300, 1200, 2400, "
+                                                     "4800, 9600, 14400, 19200, 38400, 115200")
+                                          .arg(shownText(value)));
+             o.speed = *speed;
+             return true;
+         }},
+        {"--parity", "P", kCommon, "none (default), even, odd, mark, space",
+         [](CliOptions &o, const QString &value, QString *error) {
+             for (const QString &name : kParities) {
+                 if (value.compare(name, Qt::CaseInsensitive) == 0) {
+                     o.parity = name;
+                     return true;
+                 }
+             }
+             return refuse(error, QStringLiteral("bad parity '%1': none, even, odd, mark or space")
+                                      .arg(shownText(value)));
+         }},
+        {"--window", "MS", kCommon, "response window, default 500",
+         [](CliOptions &o, const QString &value, QString *error) {
+             const auto window = wholeNumber(value);
+             if (!window || *window < 1 || *window > 60000)
+                 return refuse(
+                     error, QStringLiteral("bad window '%1': 1 to 60000 ms").arg(shownText(value)));
+             o.windowMs = *window;
+             o.windowGiven = true;
+             return true;
+         }},
+        {"--fast", nullptr, kCommon,
+         "finish each request as soon as the reply is complete, and\n"
+         "send each after the line's inter-frame silence",
+         turnOn<&CliOptions::fast>},
+        {"--direction", "D", kCommon,
+         "who turns the RS-485 line round: corvane (RTS, default),\n"
+         "driver (the kernel's RS-485 mode), adapter (automatic)",
+         [](CliOptions &o, const QString &value, QString *error) {
+             const qsizetype index = kLineDirectionNames.indexOf(value.toLower());
+             if (index < 0)
+                 return refuse(error, QStringLiteral("bad direction '%1': %2")
+                                          .arg(shownText(value),
+                                               kLineDirectionNames.join(QStringLiteral(", "))));
+             o.direction = int(index);
+             return true;
+         }},
+        {"--echo", nullptr, kCommon, "drop the echo of each request that the adapter sends back",
+         turnOn<&CliOptions::ignoreEcho>},
+        {"--retries", "N", kCommon,
+         "send a request whose reply is missing, damaged, answers\n"
+         "another request or is busy\n"
+         "again up to N times (0 to 5, default 0)",
+         [](CliOptions &o, const QString &value, QString *error) {
+             const auto retries = wholeNumber(value);
+             if (!retries || *retries < 0 || *retries > 5)
+                 return refuse(error,
+                               QStringLiteral("bad retries '%1': 0 to 5").arg(shownText(value)));
+             o.retries = *retries;
+             return true;
+         }},
+        {"--address", "LIST", kCommon, "1 to 250, e.g. 7 or 1,7,20-25 (default 1)",
+         [](CliOptions &o, const QString &value, QString *error) {
+             const auto addresses = parseAddressList(value, error);
+             if (addresses)
+                 o.addresses = *addresses;
+             return addresses.has_value();
+         }},
+        {"--format", "F", kCommon, "text (default), json or csv",
+         [](CliOptions &o, const QString &value, QString *error) {
+             if (value == QLatin1String("text"))
+                 o.format = CliOptions::Format::Text;
+             else if (value == QLatin1String("json"))
+                 o.format = CliOptions::Format::Json;
+             else if (value == QLatin1String("csv"))
+                 o.format = CliOptions::Format::Csv;
+             else
+                 return refuse(
+                     error,
+                     QStringLiteral("bad format '%1': text, json or csv").arg(shownText(value)));
+             return true;
+         }},
+        {"--verbose", nullptr, kCommon,
+         "the operator log and the program's own log lines on stderr",
+         turnOn<&CliOptions::verbose>},
+        {"--help", nullptr, kCommon, nullptr, turnOn<&CliOptions::help>},
+        {"--version", nullptr, kCommon, nullptr, turnOn<&CliOptions::version>},
+
+        {"--save", "FILE.dat", takenBy("read"), nullptr,
+         [](CliOptions &o, const QString &value, QString *error) {
+             return fileName(o.saveFile, value, "--save", error);
+         }},
+        {"--from", "FILE.dat", takenBy("write"), nullptr, keep<&CliOptions::fromFile>,
+         "%1 needs --from FILE.dat"},
+        {"--only", "GROUPS", takenBy("write"), nullptr,
+         [](CliOptions &o, const QString &value, QString *error) {
+             for (const QString &group : value.split(QLatin1Char(','))) {
+                 if (!kWriteGroups.contains(group))
+                     return refuse(error,
+                                   QStringLiteral("bad group '%1' in --only: %2")
+                                       .arg(shownText(group), kWriteGroups.join(QLatin1Char(','))));
+                 if (!o.only.contains(group))
+                     o.only << group;
+             }
+             return true;
+         }},
+        {"--time", "ISO8601", takenBy("set-clock"), nullptr,
+         [](CliOptions &o, const QString &value, QString *error) {
+             // The logger's clock knows no zone and no daylight saving: a time without an
+             // offset is the wall-clock time it is to show, also one that the PC's zone skips
+             // when its clocks go forward.
+             QDateTime time = QDateTime::fromString(value + QLatin1Char('Z'), Qt::ISODate);
+             if (!time.isValid())
+                 time = QDateTime::fromString(value, Qt::ISODate);
+             if (!time.isValid())
+                 return refuse(error, QStringLiteral("bad time '%1': ISO 8601, such as "
+                                                     "2026-03-29T03:00:00")
+                                          .arg(shownText(value)));
+             // The clock counts the years from 2000 in seven bits, and the encoding the window
+             // shares gives 2000 itself as 80: any other year would be written as another.
+             if (const int year = time.date().year(); year < 2001 || year > 2099)
+                 return refuse(error, QStringLiteral("bad time '%1': the logger's clock holds the "
+                                                     "years 2001 to 2099")
+                                          .arg(shownText(value)));
+             o.time = time;
+             return true;
+         }},
+        {"--from", "A", takenBy("scan"), nullptr,
+         [](CliOptions &o, const QString &value, QString *error) {
+             return scanAddress(o.scanFrom, value, "--from", error);
+         }},
+        {"--to", "B", takenBy("scan"), nullptr,
+         [](CliOptions &o, const QString &value, QString *error) {
+             return scanAddress(o.scanTo, value, "--to", error);
+         }},
+        {"--all-settings", nullptr, takenBy("scan"), nullptr, turnOn<&CliOptions::allSettings>},
+        {"--csv", "OUT.csv", takenBy("export"), nullptr, keep<&CliOptions::csvFile>,
+         "%1 needs --csv OUT.csv"},
+
+        {"--interval", "SECONDS", takenBy("monitor"), "1 to 3600, default 60",
+         [](CliOptions &o, const QString &value, QString *error) {
+             const auto seconds = wholeNumber(value);
+             if (!seconds || *seconds < Monitor::kShortestIntervalSeconds ||
+                 *seconds > Monitor::kLongestIntervalSeconds)
+                 return refuse(error, QStringLiteral("bad interval '%1': %2 to %3 seconds")
+                                          .arg(shownText(value))
+                                          .arg(Monitor::kShortestIntervalSeconds)
+                                          .arg(Monitor::kLongestIntervalSeconds));
+             o.intervalSeconds = *seconds;
+             return true;
+         }},
+        {"--csv", "FILE", takenBy("monitor"), "append the monitor's CSV to FILE instead",
+         [](CliOptions &o, const QString &value, QString *error) {
+             return fileName(o.csvFile, value, "--csv", error);
+         }},
+        {"--mqtt", "URL", takenBy("monitor"),
+         "publish to a broker as well: mqtt://HOST[:PORT]/PREFIX,\n"
+         "or mqtts:// for TLS. Each reading goes to\n"
+         "PREFIX/ADDRESS/state at QoS 1; PREFIX/status and\n"
+         "PREFIX/ADDRESS/availability are retained",
+         [](CliOptions &o, const QString &value, QString *error) {
+             o.mqtt = parseMqttTarget(value);
+             if (!o.mqtt)
+                 return refuse(error, QStringLiteral("bad MQTT URL '%1': mqtt://HOST[:PORT]/PREFIX "
+                                                     "or mqtts://HOST[:PORT]/PREFIX")
+                                          .arg(shownText(value)));
+             return true;
+         }},
+        {"--mqtt-ca", "FILE", takenBy("monitor"), "the CA certificate of an mqtts:// broker",
+         [](CliOptions &o, const QString &value, QString *error) {
+             return fileName(o.mqttCa, value, "--mqtt-ca", error);
+         },
+         nullptr, "--mqtt"},
+        {"--mqtt-credentials", "FILE", takenBy("monitor"), "a file whose one line is user:password",
+         [](CliOptions &o, const QString &value, QString *error) {
+             return fileName(o.mqttCredentials, value, "--mqtt-credentials", error);
+         },
+         nullptr, "--mqtt"},
+        {"--ha-discovery", nullptr, takenBy("monitor"), "publish Home Assistant discovery configs",
+         turnOn<&CliOptions::haDiscovery>, nullptr, "--mqtt"},
+        {"--mqtt-buffer", "N", takenBy("monitor"),
+         "readings kept while the broker is away, default 10000;\n"
+         "the oldest go first",
+         [](CliOptions &o, const QString &value, QString *error) {
+             const auto readings = wholeNumber(value);
+             if (!readings || *readings < 1 || *readings > 1000000)
+                 return refuse(error, QStringLiteral("bad buffer '%1': 1 to 1000000 readings")
+                                          .arg(shownText(value)));
+             o.mqttBuffer = *readings;
+             return true;
+         },
+         nullptr, "--mqtt"},
+
+        // Before the service commands' own flags: without the password nothing else matters.
+        {"--service-password", "PASS", kServiceCommands, nullptr,
+         keep<&CliOptions::servicePassword>, "%1 needs --service-password"},
+        {"--new-address", "M", takenBy("set-address"), nullptr,
+         [](CliOptions &o, const QString &value, QString *error) {
+             const auto a = address(value);
+             if (!a)
+                 return refuse(error, QStringLiteral("bad address '%1' for --new-address: "
+                                                     "addresses are 1 to 250")
+                                          .arg(shownText(value)));
+             o.newAddress = *a;
+             return true;
+         },
+         "%1 needs --new-address N"},
+        {"--new-speed", "N", takenBy("set-line"), nullptr,
+         [](CliOptions &o, const QString &value, QString *error) {
+             const auto speed = wholeNumber(value);
+             if (!speed || !kLoggerSpeeds.contains(*speed))
+                 return refuse(error, QStringLiteral("bad speed '%1' for --new-speed: one of "
+                                                     "300, 1200, 2400, 4800, 9600, 19200, 38400")
+                                          .arg(shownText(value)));
+             o.newSpeed = *speed;
+             return true;
+         },
+         "%1 needs --new-speed N and --new-parity P"},
+        {"--new-parity", "none|even|odd", takenBy("set-line"), nullptr,
+         [](CliOptions &o, const QString &value, QString *error) {
+             for (const QString &name : kParities.first(3)) {
+                 if (value.compare(name, Qt::CaseInsensitive) == 0) {
+                     o.newParity = name;
+                     return true;
+                 }
+             }
+             return refuse(error, QStringLiteral("bad parity '%1' for --new-parity: none, even "
+                                                 "or odd")
+                                      .arg(shownText(value)));
+         },
+         "%1 needs --new-speed N and --new-parity P"},
+        {"--code", "NNNN", takenBy("set-code"), nullptr,
+         [](CliOptions &o, const QString &value, QString *error) {
+             if (value.size() != 4)
+                 return refuse(error, QStringLiteral("bad code '%1': the menu access code has 4 "
+                                                     "characters")
+                                          .arg(shownText(value)));
+             o.code = value;
+             return true;
+         },
+         "%1 needs --code NNNN"},
+    };
     return flags;
 }
 
-const QStringList kCommonFlags{
-    QStringLiteral("--port"),      QStringLiteral("--speed"), QStringLiteral("--parity"),
-    QStringLiteral("--window"),    QStringLiteral("--fast"),  QStringLiteral("--address"),
-    QStringLiteral("--format"),    QStringLiteral("--help"),  QStringLiteral("--version"),
-    QStringLiteral("--direction"), QStringLiteral("--echo"),  QStringLiteral("--retries"),
-    QStringLiteral("--verbose")};
-const QSet<QString> kSwitches{QStringLiteral("--fast"), QStringLiteral("--all-settings"),
-                              QStringLiteral("--help"), QStringLiteral("--version"),
-                              QStringLiteral("--echo"), QStringLiteral("--verbose"),
-                              QStringLiteral("--ha-discovery")};
+bool takes(const CliFlag &flag, const QString &command) {
+    return flag.commands == kCommon || flag.commands.contains(command);
+}
+
+// The flag of that name that the command takes: two commands may each have their own.
+const CliFlag *takenFlag(const QString &name, const QString &command) {
+    for (const CliFlag &flag : cliFlags()) {
+        if (name == QLatin1String(flag.name) && takes(flag, command))
+            return &flag;
+    }
+    return nullptr;
+}
+
+// The lines of the help that list a command's own flags, or with no command the common ones.
+QString optionList(const QString &command = {}) {
+    // The descriptions start in one column; a longer name pushes its own line's along.
+    constexpr qsizetype kNameWidth = 19;
+    const QString indent(2 + kNameWidth + 2, QLatin1Char(' '));
+    QString list;
+    QStringList unexplained;
+    for (const CliFlag &flag : cliFlags()) {
+        const bool common = flag.commands == kCommon;
+        if (command.isEmpty() ? !common : common || !flag.commands.contains(command))
+            continue;
+        const QString name = QLatin1String(flag.name);
+        if (!flag.help) {
+            if (command.isEmpty())
+                unexplained << name;
+            continue;
+        }
+        QString left = name;
+        if (flag.argument)
+            left += QLatin1Char(' ') + QLatin1String(flag.argument);
+        const QStringList lines = QString::fromLatin1(flag.help).split(QLatin1Char('\n'));
+        list += QStringLiteral("  ") + left.leftJustified(kNameWidth) + QStringLiteral("  ") +
+                lines.first() + QLatin1Char('\n');
+        for (qsizetype i = 1; i < lines.size(); ++i)
+            list += indent + lines.at(i) + QLatin1Char('\n');
+    }
+    if (!unexplained.isEmpty())
+        list += QStringLiteral("  ") + unexplained.join(QStringLiteral(", ")) + QLatin1Char('\n');
+    return list;
+}
+
+struct CommandHelp {
+    const char *command;
+    const char *usage;      // its usage line and what it does
+    const char *after = ""; // what follows its own option list
+    bool common = true;     // whether the common options follow
+};
+
+constexpr CommandHelp kCommandHelp[]{
+    {.command = "identify",
+     .usage = "Usage: corvane-cli identify --port PATH [options]\n\n"
+              "Reads the logger's information: model, device ID, line settings, lock state.\n\n"},
+    {.command = "read",
+     .usage = "Usage: corvane-cli read --port PATH [--save FILE.dat] [options]\n\n"
+              "Reads the parameter table. --save adds or replaces each address's record in\n"
+              "the work file, which is created if missing.\n\n"},
+    {.command = "counters",
+     .usage = "Usage: corvane-cli counters --port PATH [options]\n\n"
+              "Reads totals, tariff counters, battery, flow and input status.\n\n"},
+    {.command = "write",
+     .usage = "Usage: corvane-cli write --port PATH --from FILE.dat "
+              "[--only unit,constant,user,text,tariffs,initial] [options]\n\n"
+              "Writes the work file's record of each address given (--address) to its logger,\n"
+              "with the window's checks. One line per row written or refused.\n\n"},
+    {.command = "set-clock",
+     .usage = "Usage: corvane-cli set-clock --port PATH [--time ISO8601] [options]\n\n"
+              "Sets the logger's clock, to the PC's clock unless --time says otherwise.\n\n"},
+    {.command = "scan",
+     .usage = "Usage: corvane-cli scan --port PATH [--from A] [--to B] [--all-settings] "
+              "[options]\n\n"
+              "Finds the loggers on the line, at the port's speed and parity or, with\n"
+              "--all-settings, at all 21. One line per logger found. --window sets the reply\n"
+              "wait per address; by default it follows the speed.\n\n"},
+    {.command = "monitor",
+     .usage = "Usage: corvane-cli monitor --port PATH [--interval SECONDS] [--csv FILE]\n"
+              "       [--mqtt URL [--mqtt-ca FILE] [--mqtt-credentials FILE]\n"
+              "       [--ha-discovery] [--mqtt-buffer N]] [options]\n\n"
+              "Reads the counters, battery and flow of each address every interval until\n"
+              "SIGINT or SIGTERM, then finishes the request in flight and exits 0. Writes\n"
+              "one JSON object per reading to stdout, one a line.\n\n",
+     .after = "Exit code 3 also when the broker refuses the credentials.\n\n"},
+    {.command = "export",
+     .usage = "Usage: corvane-cli export FILE.dat --csv OUT.csv\n\n"
+              "Writes the parameter CSV of the work file, as the window's export does.\n"
+              "Needs no port.\n",
+     .common = false},
+    {.command = "set-address",
+     .usage = "Usage: corvane-cli set-address --port PATH --address N --new-address M "
+              "--service-password PASS [options]\n\n"
+              "Moves the logger at N to bus address M. The logger does not acknowledge it;\n"
+              "identify it at M to check.\n\n"},
+    {.command = "set-line",
+     .usage = "Usage: corvane-cli set-line --port PATH --new-speed N --new-parity none|even|odd "
+              "--service-password PASS [options]\n\n"
+              "Sets the logger's speed and parity. It answers at the old settings, then\n"
+              "switches: talk to it at the new ones afterwards.\n\n"},
+    {.command = "lock",
+     .usage = "Usage: corvane-cli lock --port PATH --service-password PASS [options]\n\n"
+              "Locks the logger's keys.\n\n"},
+    {.command = "unlock",
+     .usage = "Usage: corvane-cli unlock --port PATH --service-password PASS [options]\n\n"
+              "Unlocks the logger's keys.\n\n"},
+    {.command = "read-code",
+     .usage = "Usage: corvane-cli read-code --port PATH --service-password PASS [options]\n\n"
+              "Reads the logger's menu access code.\n\n"},
+    {.command = "set-code",
+     .usage = "Usage: corvane-cli set-code --port PATH --code NNNN --service-password PASS "
+              "[options]\n\n"
+              "Sets the logger's menu access code (4 characters).\n\n"},
+};
 
 } // namespace
 
@@ -93,197 +491,44 @@ CliParse parseCliArguments(const QStringList &arguments) {
     };
     QStringList positional;
     QSet<QString> seen;
+    // Given with a value that is not empty: an empty one counts as missing.
+    QSet<QString> filled;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
-        QString flag = arguments.at(i);
-        if (!flag.startsWith(QLatin1String("--"))) {
-            positional << flag;
+        QString name = arguments.at(i);
+        if (!name.startsWith(QLatin1String("--"))) {
+            positional << name;
             if (options.command.isEmpty())
-                options.command = flag;
+                options.command = name;
             continue;
         }
         QString value;
         bool inlineValue = false;
-        if (const qsizetype eq = flag.indexOf(QLatin1Char('=')); eq > 0) {
-            value = flag.mid(eq + 1);
-            flag = flag.left(eq);
+        if (const qsizetype eq = name.indexOf(QLatin1Char('=')); eq > 0) {
+            value = name.mid(eq + 1);
+            name = name.left(eq);
             inlineValue = true;
         }
-        const bool known =
-            kCommonFlags.contains(flag) ||
-            (!options.command.isEmpty() && commandFlags(options.command).contains(flag));
-        if (!known)
+        const CliFlag *flag = takenFlag(name, options.command);
+        if (!flag)
             return fail(options.command.isEmpty() || !kCliCommands.contains(options.command)
-                            ? QStringLiteral("unknown option %1").arg(shownText(flag))
+                            ? QStringLiteral("unknown option %1").arg(shownText(name))
                             : QStringLiteral("%1 takes no option %2")
-                                  .arg(shownText(options.command), shownText(flag)));
-        if (kSwitches.contains(flag)) {
+                                  .arg(shownText(options.command), shownText(name)));
+        if (!flag->argument) {
             if (inlineValue)
-                return fail(QStringLiteral("%1 takes no value").arg(shownText(flag)));
+                return fail(QStringLiteral("%1 takes no value").arg(shownText(name)));
         } else if (!inlineValue) {
             if (i + 1 >= arguments.size())
-                return fail(QStringLiteral("%1 needs a value").arg(shownText(flag)));
+                return fail(QStringLiteral("%1 needs a value").arg(shownText(name)));
             value = arguments.at(++i);
         }
-        if (seen.contains(flag))
-            return fail(QStringLiteral("%1 given twice").arg(shownText(flag)));
-        seen.insert(flag);
-
-        if (flag == QLatin1String("--help")) {
-            options.help = true;
-        } else if (flag == QLatin1String("--version")) {
-            options.version = true;
-        } else if (flag == QLatin1String("--fast")) {
-            options.fast = true;
-        } else if (flag == QLatin1String("--echo")) {
-            options.ignoreEcho = true;
-        } else if (flag == QLatin1String("--verbose")) {
-            options.verbose = true;
-        } else if (flag == QLatin1String("--retries")) {
-            const auto retries = wholeNumber(value);
-            if (!retries || *retries < 0 || *retries > 5)
-                return fail(QStringLiteral("bad retries '%1': 0 to 5").arg(shownText(value)));
-            options.retries = *retries;
-        } else if (flag == QLatin1String("--direction")) {
-            const qsizetype index = kLineDirectionNames.indexOf(value.toLower());
-            if (index < 0)
-                return fail(
-                    QStringLiteral("bad direction '%1': %2")
-                        .arg(shownText(value), kLineDirectionNames.join(QStringLiteral(", "))));
-            options.direction = int(index);
-        } else if (flag == QLatin1String("--all-settings")) {
-            options.allSettings = true;
-        } else if (flag == QLatin1String("--port")) {
-            if (value.isEmpty())
-                return fail(QStringLiteral("--port needs a device, such as /dev/ttyUSB0, COM1 or "
-                                           "tcp://HOST:PORT"));
-            options.port = value;
-        } else if (flag == QLatin1String("--speed")) {
-            const auto speed = wholeNumber(value);
-            if (!speed || !kSpeeds.contains(*speed))
-                return fail(QStringLiteral("bad speed '%1': one of 300, 1200, 2400, 4800, 9600, "
-                                           "14400, 19200, 38400, 115200")
-                                .arg(shownText(value)));
-            options.speed = *speed;
-        } else if (flag == QLatin1String("--parity")) {
-            QString parity;
-            for (const QString &name : kParities) {
-                if (value.compare(name, Qt::CaseInsensitive) == 0)
-                    parity = name;
-            }
-            if (parity.isEmpty())
-                return fail(QStringLiteral("bad parity '%1': none, even, odd, mark or space")
-                                .arg(shownText(value)));
-            options.parity = parity;
-        } else if (flag == QLatin1String("--window")) {
-            const auto window = wholeNumber(value);
-            if (!window || *window < 1 || *window > 60000)
-                return fail(QStringLiteral("bad window '%1': 1 to 60000 ms").arg(shownText(value)));
-            options.windowMs = *window;
-            options.windowGiven = true;
-        } else if (flag == QLatin1String("--address")) {
-            QString problem;
-            const auto addresses = parseAddressList(value, &problem);
-            if (!addresses)
-                return fail(problem);
-            options.addresses = *addresses;
-        } else if (flag == QLatin1String("--format")) {
-            if (value == QLatin1String("text"))
-                options.format = CliOptions::Format::Text;
-            else if (value == QLatin1String("json"))
-                options.format = CliOptions::Format::Json;
-            else if (value == QLatin1String("csv"))
-                options.format = CliOptions::Format::Csv;
-            else
-                return fail(
-                    QStringLiteral("bad format '%1': text, json or csv").arg(shownText(value)));
-        } else if (flag == QLatin1String("--save")) {
-            options.saveFile = value;
-        } else if (flag == QLatin1String("--only")) {
-            for (const QString &group : value.split(QLatin1Char(','))) {
-                if (!kWriteGroups.contains(group))
-                    return fail(QStringLiteral("bad group '%1' in --only: %2")
-                                    .arg(shownText(group), kWriteGroups.join(QLatin1Char(','))));
-                if (!options.only.contains(group))
-                    options.only << group;
-            }
-        } else if (flag == QLatin1String("--time")) {
-            // The logger's clock knows no zone and no daylight saving: a time without an
-            // offset is the wall-clock time it is to show, also one that the PC's zone skips
-            // when its clocks go forward.
-            QDateTime time = QDateTime::fromString(value + QLatin1Char('Z'), Qt::ISODate);
-            if (!time.isValid())
-                time = QDateTime::fromString(value, Qt::ISODate);
-            if (!time.isValid())
-                return fail(QStringLiteral("bad time '%1': ISO 8601, such as 2026-03-29T03:00:00")
-                                .arg(shownText(value)));
-            options.time = time;
-        } else if (flag == QLatin1String("--from") && options.command == QLatin1String("write")) {
-            options.fromFile = value;
-        } else if (flag == QLatin1String("--from") || flag == QLatin1String("--to")) {
-            const auto a = address(value);
-            if (!a)
-                return fail(QStringLiteral("bad address '%1' for %2: addresses are 1 to 250")
-                                .arg(shownText(value), shownText(flag)));
-            (flag == QLatin1String("--from") ? options.scanFrom : options.scanTo) = *a;
-        } else if (flag == QLatin1String("--csv")) {
-            options.csvFile = value;
-        } else if (flag == QLatin1String("--interval")) {
-            const auto seconds = wholeNumber(value);
-            if (!seconds || *seconds < Monitor::kShortestIntervalSeconds ||
-                *seconds > Monitor::kLongestIntervalSeconds)
-                return fail(QStringLiteral("bad interval '%1': %2 to %3 seconds")
-                                .arg(shownText(value))
-                                .arg(Monitor::kShortestIntervalSeconds)
-                                .arg(Monitor::kLongestIntervalSeconds));
-            options.intervalSeconds = *seconds;
-        } else if (flag == QLatin1String("--mqtt")) {
-            options.mqtt = parseMqttTarget(value);
-            if (!options.mqtt)
-                return fail(QStringLiteral("bad MQTT URL '%1': mqtt://HOST[:PORT]/PREFIX or "
-                                           "mqtts://HOST[:PORT]/PREFIX")
-                                .arg(shownText(value)));
-        } else if (flag == QLatin1String("--mqtt-ca")) {
-            options.mqttCa = value;
-        } else if (flag == QLatin1String("--mqtt-credentials")) {
-            options.mqttCredentials = value;
-        } else if (flag == QLatin1String("--ha-discovery")) {
-            options.haDiscovery = true;
-        } else if (flag == QLatin1String("--mqtt-buffer")) {
-            const auto readings = wholeNumber(value);
-            if (!readings || *readings < 1 || *readings > 1000000)
-                return fail(QStringLiteral("bad buffer '%1': 1 to 1000000 readings")
-                                .arg(shownText(value)));
-            options.mqttBuffer = *readings;
-        } else if (flag == QLatin1String("--service-password")) {
-            options.servicePassword = value;
-        } else if (flag == QLatin1String("--new-address")) {
-            const auto a = address(value);
-            if (!a)
-                return fail(QStringLiteral("bad address '%1' for --new-address: addresses are 1 "
-                                           "to 250")
-                                .arg(shownText(value)));
-            options.newAddress = *a;
-        } else if (flag == QLatin1String("--new-speed")) {
-            const auto speed = wholeNumber(value);
-            if (!speed || !kLoggerSpeeds.contains(*speed))
-                return fail(QStringLiteral("bad speed '%1' for --new-speed: one of 300, 1200, "
-                                           "2400, 4800, 9600, 19200, 38400")
-                                .arg(shownText(value)));
-            options.newSpeed = *speed;
-        } else if (flag == QLatin1String("--new-parity")) {
-            for (const QString &name : kParities.first(3)) {
-                if (value.compare(name, Qt::CaseInsensitive) == 0)
-                    options.newParity = name;
-            }
-            if (options.newParity.isEmpty())
-                return fail(QStringLiteral("bad parity '%1' for --new-parity: none, even or odd")
-                                .arg(shownText(value)));
-        } else if (flag == QLatin1String("--code")) {
-            if (value.size() != 4)
-                return fail(QStringLiteral("bad code '%1': the menu access code has 4 characters")
-                                .arg(shownText(value)));
-            options.code = value;
-        }
+        if (seen.contains(name))
+            return fail(QStringLiteral("%1 given twice").arg(shownText(name)));
+        seen.insert(name);
+        if (!value.isEmpty())
+            filled.insert(name);
+        if (QString problem; !flag->parse(options, value, &problem))
+            return fail(problem);
     }
 
     if (options.version || (options.help && options.command.isEmpty())) {
@@ -305,37 +550,29 @@ CliParse parseCliArguments(const QStringList &arguments) {
     if (exporting) {
         if (positional.size() < 2)
             return fail(QStringLiteral("export needs a work file: export FILE.dat --csv OUT.csv"));
-        if (options.csvFile.isEmpty())
-            return fail(QStringLiteral("export needs --csv OUT.csv"));
         options.exportFile = positional.at(1);
     } else if (options.port.isEmpty()) {
         return fail(QStringLiteral("--port is required"));
     }
-    if (kServiceCommands.contains(options.command) && options.servicePassword.isEmpty())
-        return fail(QStringLiteral("%1 needs --service-password").arg(shownText(options.command)));
-    if (options.command == QLatin1String("set-address")) {
-        if (options.newAddress == 0)
-            return fail(QStringLiteral("set-address needs --new-address N"));
-        if (options.addresses.size() != 1)
-            return fail(QStringLiteral("set-address takes one --address: two loggers cannot "
-                                       "share the new one"));
+    for (const CliFlag &flag : cliFlags()) {
+        if (flag.missing && takes(flag, options.command) &&
+            !filled.contains(QLatin1String(flag.name)))
+            return fail(QLatin1String(flag.missing).arg(shownText(options.command)));
     }
-    if (options.command == QLatin1String("set-line") &&
-        (options.newSpeed == 0 || options.newParity.isEmpty()))
-        return fail(QStringLiteral("set-line needs --new-speed N and --new-parity P"));
-    if (options.command == QLatin1String("set-code") && options.code.isEmpty())
-        return fail(QStringLiteral("set-code needs --code NNNN"));
-    if (options.command == QLatin1String("write") && options.fromFile.isEmpty())
-        return fail(QStringLiteral("write needs --from FILE.dat"));
-    if (!options.mqtt) {
-        for (const char *needsBroker :
-             {"--mqtt-ca", "--mqtt-credentials", "--ha-discovery", "--mqtt-buffer"}) {
-            if (seen.contains(QLatin1String(needsBroker)))
-                return fail(QStringLiteral("%1 needs --mqtt URL").arg(QLatin1String(needsBroker)));
-        }
-    } else if (!options.mqttCa.isEmpty() && !options.mqtt->tls) {
+    if (options.command == QLatin1String("set-address") && options.addresses.size() != 1)
+        return fail(QStringLiteral("set-address takes one --address: two loggers cannot "
+                                   "share the new one"));
+    for (const CliFlag &flag : cliFlags()) {
+        if (!flag.needs || !takes(flag, options.command) ||
+            !seen.contains(QLatin1String(flag.name)) || seen.contains(QLatin1String(flag.needs)))
+            continue;
+        QString needed = QLatin1String(flag.needs);
+        if (const CliFlag *other = takenFlag(needed, options.command); other && other->argument)
+            needed += QLatin1Char(' ') + QLatin1String(other->argument);
+        return fail(QStringLiteral("%1 needs %2").arg(QLatin1String(flag.name), needed));
+    }
+    if (options.mqtt && !options.mqttCa.isEmpty() && !options.mqtt->tls)
         return fail(QStringLiteral("--mqtt-ca needs an mqtts:// URL"));
-    }
     if (options.command == QLatin1String("scan") && options.scanFrom > options.scanTo)
         return fail(
             QStringLiteral("--from %1 is above --to %2").arg(options.scanFrom).arg(options.scanTo));
@@ -344,123 +581,26 @@ CliParse parseCliArguments(const QStringList &arguments) {
 }
 
 QString cliUsage(const QString &command) {
-    const QString common = QStringLiteral(
-        "Common options:\n"
-        "  --port PATH          serial device (required); COM1..COM8 are /dev/ttyS0..7;\n"
-        "                       tcp://HOST:PORT is a serial-to-Ethernet gateway\n"
-        "  --speed N            300, 1200, 2400, 4800, 9600 (default), 14400, 19200, 38400, "
-        "115200\n"
-        "  --parity P           none (default), even, odd, mark, space\n"
-        "  --window MS          response window, default 500\n"
-        "  --fast               finish each request as soon as the reply is complete, and\n"
-        "                       send each after the line's inter-frame silence\n"
-        "  --direction D        who turns the RS-485 line round: corvane (RTS, default),\n"
-        "                       driver (the kernel's RS-485 mode), adapter (automatic)\n"
-        "  --echo               drop the echo of each request that the adapter sends back\n"
-        "  --retries N          send a request whose reply is missing, damaged, answers\n"
-        "                       another request or is busy\n"
-        "                       again up to N times (0 to 5, default 0)\n"
-        "  --address LIST       1 to 250, e.g. 7 or 1,7,20-25 (default 1)\n"
-        "  --format F           text (default), json or csv\n"
-        "  --verbose            the operator log and the program's own log lines on stderr\n"
-        "  --help, --version\n"
-        "\n"
-        "Exit codes: 0 all went well, 1 a logger did not answer or refused, 2 usage error,\n"
-        "3 the port cannot be opened.\n");
-    if (command == QLatin1String("identify"))
-        return QStringLiteral("Usage: corvane-cli identify --port PATH [options]\n\n"
-                              "Reads the logger's information: model, device ID, line settings, "
-                              "lock state.\n\n") +
-               common;
-    if (command == QLatin1String("read"))
-        return QStringLiteral("Usage: corvane-cli read --port PATH [--save FILE.dat] [options]\n\n"
-                              "Reads the parameter table. --save adds or replaces each "
-                              "address's record in\nthe work file, which is created if "
-                              "missing.\n\n") +
-               common;
-    if (command == QLatin1String("counters"))
-        return QStringLiteral("Usage: corvane-cli counters --port PATH [options]\n\n"
-                              "Reads totals, tariff counters, battery, flow and input "
-                              "status.\n\n") +
-               common;
-    if (command == QLatin1String("write"))
-        return QStringLiteral(
-                   "Usage: corvane-cli write --port PATH --from FILE.dat "
-                   "[--only unit,constant,user,text,tariffs,initial] [options]\n\n"
-                   "Writes the work file's record of each address given (--address) to its "
-                   "logger,\nwith the window's checks. One line per row written or "
-                   "refused.\n\n") +
-               common;
-    if (command == QLatin1String("set-clock"))
-        return QStringLiteral("Usage: corvane-cli set-clock --port PATH [--time ISO8601] "
-                              "[options]\n\n"
-                              "Sets the logger's clock, to the PC's clock unless --time "
-                              "says otherwise.\n\n") +
-               common;
-    if (command == QLatin1String("scan"))
-        return QStringLiteral("Usage: corvane-cli scan --port PATH [--from A] [--to B] "
-                              "[--all-settings] [options]\n\n"
-                              "Finds the loggers on the line, at the port's speed and parity or, "
-                              "with\n--all-settings, at all 21. One line per logger found. "
-                              "--window sets the reply\nwait per address; by default it follows "
-                              "the speed.\n\n") +
-               common;
-    if (command == QLatin1String("monitor"))
-        return QStringLiteral(
-                   "Usage: corvane-cli monitor --port PATH [--interval SECONDS] [--csv FILE]\n"
-                   "       [--mqtt URL [--mqtt-ca FILE] [--mqtt-credentials FILE]\n"
-                   "       [--ha-discovery] [--mqtt-buffer N]] [options]\n\n"
-                   "Reads the counters, battery and flow of each address every interval until\n"
-                   "SIGINT or SIGTERM, then finishes the request in flight and exits 0. Writes\n"
-                   "one JSON object per reading to stdout, one a line.\n\n"
-                   "  --interval SECONDS   1 to 3600, default 60\n"
-                   "  --csv FILE           append the monitor's CSV to FILE instead\n"
-                   "  --mqtt URL           publish to a broker as well: mqtt://HOST[:PORT]/PREFIX,\n"
-                   "                       or mqtts:// for TLS. Each reading goes to\n"
-                   "                       PREFIX/ADDRESS/state at QoS 1; PREFIX/status and\n"
-                   "                       PREFIX/ADDRESS/availability are retained\n"
-                   "  --mqtt-ca FILE       the CA certificate of an mqtts:// broker\n"
-                   "  --mqtt-credentials FILE  a file whose one line is user:password\n"
-                   "  --ha-discovery       publish Home Assistant discovery configs\n"
-                   "  --mqtt-buffer N      readings kept while the broker is away, default 10000;\n"
-                   "                       the oldest go first\n\n"
-                   "Exit code 3 also when the broker refuses the credentials.\n\n") +
-               common;
-    if (command == QLatin1String("export"))
-        return QStringLiteral("Usage: corvane-cli export FILE.dat --csv OUT.csv\n\n"
-                              "Writes the parameter CSV of the work file, as the window's "
-                              "export does.\nNeeds no port.\n");
-    const QString service = QStringLiteral(
-        "Service commands need --service-password, the service page's password, and change\n"
-        "nothing without the right one.\n\n");
-    if (command == QLatin1String("set-address"))
-        return QStringLiteral("Usage: corvane-cli set-address --port PATH --address N "
-                              "--new-address M --service-password PASS [options]\n\n"
-                              "Moves the logger at N to bus address M. The logger does not "
-                              "acknowledge it;\nidentify it at M to check.\n\n") +
-               service + common;
-    if (command == QLatin1String("set-line"))
-        return QStringLiteral("Usage: corvane-cli set-line --port PATH --new-speed N "
-                              "--new-parity none|even|odd --service-password PASS [options]\n\n"
-                              "Sets the logger's speed and parity. It answers at the old "
-                              "settings, then\nswitches: talk to it at the new ones "
-                              "afterwards.\n\n") +
-               service + common;
-    if (command == QLatin1String("lock") || command == QLatin1String("unlock"))
-        return QStringLiteral("Usage: corvane-cli %1 --port PATH --service-password PASS "
-                              "[options]\n\n%2 the logger's keys.\n\n")
-                   .arg(command, command == QLatin1String("lock") ? QStringLiteral("Locks")
-                                                                  : QStringLiteral("Unlocks")) +
-               service + common;
-    if (command == QLatin1String("read-code"))
-        return QStringLiteral("Usage: corvane-cli read-code --port PATH --service-password PASS "
-                              "[options]\n\nReads the logger's menu access code.\n\n") +
-               service + common;
-    if (command == QLatin1String("set-code"))
-        return QStringLiteral("Usage: corvane-cli set-code --port PATH --code NNNN "
-                              "--service-password PASS [options]\n\n"
-                              "Sets the logger's menu access code (4 characters).\n\n") +
-               service + common;
+    const QString common = QStringLiteral("Common options:\n") + optionList() +
+                           QStringLiteral("\n"
+                                          "Exit codes: 0 all went well, 1 a logger did not answer "
+                                          "or refused, 2 usage error,\n"
+                                          "3 the port cannot be opened.\n");
+    for (const CommandHelp &help : kCommandHelp) {
+        if (command != QLatin1String(help.command))
+            continue;
+        QString text = QLatin1String(help.usage);
+        if (const QString own = optionList(command); !own.isEmpty())
+            text += own + QLatin1Char('\n');
+        text += QLatin1String(help.after);
+        if (kServiceCommands.contains(command))
+            text += QStringLiteral("Service commands need --service-password, the service page's "
+                                   "password, and change\n"
+                                   "nothing without the right one.\n\n");
+        if (help.common)
+            text += common;
+        return text;
+    }
     return QStringLiteral(
                "Usage: corvane-cli COMMAND [options]\n\n"
                "Commands:\n"

@@ -521,6 +521,16 @@ void TstCli::usageErrors_data() {
     QTest::newRow("impossible --time")
         << QStringList{"set-clock", "--time", "2026-02-30T03:00:00"} + port
         << QStringLiteral("bad time '2026-02-30T03:00:00'");
+    // The logger would be set to another year than the one reported as written.
+    for (const char *time : {"2000-06-01T12:00:00", "1999-12-31T23:59:00", "2100-01-01T00:00:00"})
+        QTest::addRow("--time %s, a year the clock cannot hold", time)
+            << QStringList{"set-clock", "--time", time} + port
+            << QStringLiteral("bad time '%1': the logger's clock holds the years 2001 to 2099")
+                   .arg(QLatin1String(time));
+    // An empty file name must not pass for no file: the read would go unsaved, the log
+    // unwritten, the broker trusted or logged into otherwise, and each would exit 0.
+    QTest::newRow("empty --save") << QStringList{"read", "--save", ""} + port
+                                  << QStringLiteral("--save needs a file name");
     QTest::newRow("bad format") << QStringList{"identify", "--format", "xml"} + port
                                 << QStringLiteral("bad format 'xml'");
     QTest::newRow("switch with a value")
@@ -597,6 +607,14 @@ void TstCli::usageErrors_data() {
     QTest::newRow("monitor: CA for a plain URL")
         << monitor + QStringList{"--mqtt", "mqtt://broker/site", "--mqtt-ca", "/etc/hostname"}
         << QStringLiteral("--mqtt-ca needs an mqtts:// URL");
+    QTest::newRow("monitor: empty --csv")
+        << monitor + QStringList{"--csv="} << QStringLiteral("--csv needs a file name");
+    QTest::newRow("monitor: empty --mqtt-ca")
+        << monitor + QStringList{"--mqtt", "mqtts://broker/site", "--mqtt-ca", ""}
+        << QStringLiteral("--mqtt-ca needs a file name");
+    QTest::newRow("monitor: empty --mqtt-credentials")
+        << monitor + QStringList{"--mqtt", "mqtt://broker/site", "--mqtt-credentials", ""}
+        << QStringLiteral("--mqtt-credentials needs a file name");
     QTest::newRow("monitor: interval 0") << monitor + QStringList{"--interval", "0"}
                                          << QStringLiteral("bad interval '0': 1 to 3600 seconds");
     QTest::newRow("monitor: empty buffer")
@@ -786,6 +804,12 @@ void TstCli::setClock_data() {
     QTest::newRow("in the skipped hour")
         << "text"
         << "Europe/Berlin" << QStringLiteral("2026-03-29T02:30:00") << QTime(2, 30);
+    QTest::newRow("the clock's first year")
+        << "text"
+        << "UTC" << QStringLiteral("2001-01-01T00:00:00") << QTime(0, 0);
+    QTest::newRow("the clock's last year")
+        << "json"
+        << "UTC" << QStringLiteral("2099-12-31T23:59:00") << QTime(23, 59);
 }
 
 void TstCli::setClock() {
@@ -800,10 +824,12 @@ void TstCli::setClock() {
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.err, QByteArray());
     const QDateTime clock = bus.sim.logger(1).clock();
-    QCOMPARE(clock.date(), QDate(2026, 3, 29));
+    const QDate date = QDate::fromString(time.left(10), Qt::ISODate);
+    QCOMPARE(clock.date(), date);
     QCOMPARE(clock.time(), shown);
     QCOMPARE(tableRows(format, run.out, {"address", "time"}),
-             QStringList{QStringLiteral("1 2026-03-29T") + shown.toString(u"HH:mm:ss")});
+             QStringList{QStringLiteral("1 ") + date.toString(Qt::ISODate) + QLatin1Char('T') +
+                         shown.toString(u"HH:mm:ss")});
     // The acknowledgement was taken off the line: the next program's first reply is clean.
     RUN_CLI(next, bus.command(QStringLiteral("identify")));
     QCOMPARE(next.exitCode, 0);
