@@ -252,10 +252,15 @@ TForm1::TForm1(AppServices services, QWidget *parent)
     sorted->setSortRole(MonitorTableModel::SortRole);
     ui.Grid_monitor->setModel(sorted);
     ui.Grid_monitor->sortByColumn(-1, Qt::AscendingOrder);
-    ui.Grid_monitor->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     {
+        // Titles of two words take two lines, so that all 17 columns fit the page's width
+        // beside a vertical scroll bar.
+        QHeaderView *header = ui.Grid_monitor->horizontalHeader();
+        header->setSectionResizeMode(QHeaderView::Interactive);
+        header->setDefaultAlignment(Qt::AlignCenter | Qt::Alignment(Qt::TextWordWrap));
+        header->setFixedHeight(2 * header->fontMetrics().height() + 6);
         const int widths[MonitorTableModel::ColumnCount] = {
-            52, 64, 64, 128, 70, 62, 62, 62, 62, 62, 62, 62, 62, 56, 50, 50, 64};
+            50, 62, 56, 134, 52, 48, 48, 48, 48, 48, 48, 48, 48, 52, 46, 48, 50};
         for (int c = 0; c < MonitorTableModel::ColumnCount; ++c)
             ui.Grid_monitor->setColumnWidth(c, widths[c]);
     }

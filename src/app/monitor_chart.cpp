@@ -31,7 +31,9 @@ MonitorChart::MonitorChart(const MonitorHistory &history, QWidget *parent)
     : QChartView(parent), m_history(history) {
     m_chart = new QChart;
     m_chart->setMargins(QMargins(4, 4, 4, 4));
-    m_chart->legend()->setAlignment(Qt::AlignRight);
+    // Above the plot, in one row: on the right the eight inputs would need more height than the
+    // chart has beside the monitor table.
+    m_chart->legend()->setAlignment(Qt::AlignTop);
     m_timeAxis = new QCategoryAxis;
     m_timeAxis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
     m_valueAxis = new QValueAxis;
