@@ -12,7 +12,12 @@
 #include <QIcon>
 #include <QMessageBox>
 
+#include <csignal>
+
 int main(int argc, char *argv[]) {
+    // A file grown to its size limit fails its write, which the window reports; the signal
+    // would end the program without a word and lose the unsaved tables.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvane"));
     QApplication::setApplicationVersion(QLatin1String(corvane::kVersion));

@@ -273,6 +273,11 @@ const QList<CliFlag> &cliFlags() {
          "PREFIX/ADDRESS/availability are retained",
          [](CliOptions &o, const QString &value, QString *error) {
              o.mqtt = parseMqttTarget(value);
+             // The $ topics are the broker's own: it takes every publish there and keeps none.
+             if (o.mqtt && o.mqtt->prefix.startsWith(QLatin1Char('$')))
+                 return refuse(error, QStringLiteral("bad MQTT URL '%1': a prefix that starts "
+                                                     "with $ is the broker's own")
+                                          .arg(shownText(value)));
              if (!o.mqtt)
                  return refuse(error, QStringLiteral("bad MQTT URL '%1': mqtt://HOST[:PORT]/PREFIX "
                                                      "or mqtts://HOST[:PORT]/PREFIX")

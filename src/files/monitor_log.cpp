@@ -56,15 +56,23 @@ bool MonitorLog::open(const QString &path) {
     close();
     m_path = path;
     m_error.clear();
+    const QByteArray name = QFile::encodeName(path);
+    // Rows written through a link would land in whatever it names, a dangling one creating it.
+    struct stat entry {};
+    if (::lstat(name.constData(), &entry) == 0 && S_ISLNK(entry.st_mode)) {
+        m_error = QStringLiteral("it is a symbolic link");
+        return false;
+    }
     if (isNonRegularFile(path)) {
         m_error = QStringLiteral("it is not a regular file");
         return false;
     }
-    // Without O_NONBLOCK opening a FIFO would wait for its reader.
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+    // Without O_NONBLOCK opening a FIFO would wait for its reader. O_NOFOLLOW holds should a
+    // link take the file's place after the look above.
+    const int fd = ::open(name.constData(),
+                          O_RDWR | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd < 0) {
-        m_error = osError(errno);
+        m_error = errno == ELOOP ? QStringLiteral("it is a symbolic link") : osError(errno);
         return false;
     }
     struct stat info {};
@@ -74,6 +82,14 @@ bool MonitorLog::open(const QString &path) {
         return false;
     }
     m_fd = fd;
+    // A row cut off by a crash or a full disk gets its line end, so that the next row never
+    // joins it.
+    char last = '\n';
+    if (info.st_size > 0 && (::pread(fd, &last, 1, info.st_size - 1) != 1 || last != '\n') &&
+        !write(QByteArrayLiteral("\r\n"))) {
+        close();
+        return false;
+    }
     return true;
 }
 
@@ -104,6 +120,9 @@ bool MonitorLog::write(const QByteArray &bytes) {
             continue;
         if (n <= 0) {
             m_error = n < 0 ? osError(errno) : QStringLiteral("nothing could be written");
+            // Part of a row is no row: the file goes back to where the whole rows end.
+            if (done > 0 && ::ftruncate(m_fd, byDescriptor.st_size) != 0)
+                m_error += QStringLiteral(", and the part written could not be taken back");
             return false;
         }
         done += n;

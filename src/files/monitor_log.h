@@ -29,7 +29,8 @@ struct MonitorLogStart {
 // A cell that holds the separator, a quote or a line end is quoted.
 //
 // Each row goes to the operating system in one write as soon as it is made, so a crash of the
-// program loses at most the row being written, and what was written before a failure stays.
+// program loses at most the row being written, and what was written before a failure stays. A
+// row that cannot be written whole (a full disk) is taken back, so the file ends in whole rows.
 class MonitorLog {
 public:
     MonitorLog() = default;
@@ -38,7 +39,8 @@ public:
     MonitorLog &operator=(const MonitorLog &) = delete;
 
     // Opens path for appending, creating it when missing. Anything that is not a regular file
-    // (a FIFO, a device, a folder) is refused and left untouched.
+    // (a FIFO, a device, a folder) is refused and left untouched, and so is a symbolic link,
+    // dangling or not. A file whose last row was cut off gets its line end first.
     bool open(const QString &path);
     void close();
     bool isOpen() const { return m_fd >= 0; }

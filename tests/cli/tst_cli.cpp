@@ -593,6 +593,10 @@ void TstCli::usageErrors_data() {
     QTest::newRow("monitor: URL without a prefix")
         << monitor + QStringList{"--mqtt", "mqtt://broker:1883"}
         << QStringLiteral("bad MQTT URL 'mqtt://broker:1883'");
+    QTest::newRow("monitor: the broker's $ tree")
+        << monitor + QStringList{"--mqtt", "mqtt://127.0.0.1:1883/$SYS/x"}
+        << QStringLiteral("bad MQTT URL 'mqtt://127.0.0.1:1883/$SYS/x': a prefix that starts with $ "
+                          "is the broker's own");
     QTest::newRow("monitor: wildcard in the prefix")
         << monitor + QStringList{"--mqtt", "mqtt://broker/site/#"}
         << QStringLiteral("bad MQTT URL 'mqtt://broker/site/#'");

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -17,6 +18,8 @@
 
 #include <cmath>
 #include <csignal>
+#include <functional>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <mutex>
 #include <vector>
@@ -129,7 +132,12 @@ private:
 
 class Cli {
 public:
-    explicit Cli(const QStringList &arguments) { m_process.start(kCli, arguments); }
+    // inChild: run in the child before the program starts (a resource limit, say).
+    explicit Cli(const QStringList &arguments, std::function<void()> inChild = {}) {
+        if (inChild)
+            m_process.setChildProcessModifier(inChild);
+        m_process.start(kCli, arguments);
+    }
     ~Cli() {
         if (m_process.state() != QProcess::NotRunning) {
             m_process.kill();
@@ -176,6 +184,8 @@ private slots:
     void tlsNeedsTheBrokersCa_data();
     void tlsNeedsTheBrokersCa();
     void csvInsteadOfJson();
+    void csvLogKeepsToItsPathAndWholeRows_data();
+    void csvLogKeepsToItsPathAndWholeRows();
     void closedGatewayEndsTheRun();
     void lateCountersNeverShiftAReading_data();
     void lateCountersNeverShiftAReading();
@@ -527,6 +537,71 @@ void TstCliMqtt::csvInsteadOfJson() {
     QVERIFY(cli.outLines().isEmpty());
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(file.readAll().startsWith("kept\r\n"));
+}
+
+void TstCliMqtt::csvLogKeepsToItsPathAndWholeRows_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("link to a regular file") << QStringLiteral("link");
+    QTest::newRow("dangling link") << QStringLiteral("dangling");
+    QTest::newRow("a cut last row") << QStringLiteral("cut");
+    QTest::newRow("the file size limit reached") << QStringLiteral("limit");
+}
+
+// The log is written where it was named and nowhere else, and always ends in whole rows.
+void TstCliMqtt::csvLogKeepsToItsPathAndWholeRows() {
+    QFETCH(QString, kind);
+    QTemporaryDir dir;
+    Simulator sim(dir.path(), {"--slave", "3:QTR-4D"});
+    QVERIFY(sim.started());
+    const QString csv = dir.filePath("monitor.csv");
+    const QString other = dir.filePath("other.txt");
+    const QByteArray kept = kind == QLatin1String("cut") ? QByteArray("kept\r\n2026-12-08T21:05:07+01:00;3;QTR")
+                                                       : QByteArray("kept\r\n");
+    if (kind != QLatin1String("dangling")) {
+        QFile file(kind == QLatin1String("link") ? other : csv);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(kept);
+    }
+    if (kind == QLatin1String("link") || kind == QLatin1String("dangling"))
+        QVERIFY(QFile::link(other, csv));
+    // Room for the header and one row and a bit.
+    const auto limit = rlim_t(kept.size() + 4000);
+    Cli cli({"monitor", "--port", sim.port(), "--fast", "--address", "3", "--interval", "1", "--csv",
+             csv},
+            [limit] {
+                const rlimit size{limit, limit};
+                ::setrlimit(RLIMIT_FSIZE, &size);
+            });
+    const auto contents = [](const QString &path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    if (kind == QLatin1String("link") || kind == QLatin1String("dangling")) {
+        QVERIFY(cli.finished());
+        QCOMPARE(cli.exitCode(), 2);
+        QCOMPARE(cli.err().trimmed(),
+                 QStringLiteral("corvane-cli: monitor log %1: it is a symbolic link").arg(csv));
+        QCOMPARE(contents(other), kind == QLatin1String("link") ? kept : QByteArray());
+        QCOMPARE(QFileInfo::exists(other), kind == QLatin1String("link"));
+        return;
+    }
+    if (kind == QLatin1String("cut")) {
+        QVERIFY2(waitUntil([&] { return contents(csv).count(";3;QTR-4D;") >= 1; }), qPrintable(cli.err()));
+        cli.signal(SIGTERM);
+        QVERIFY(cli.finished());
+        QCOMPARE(cli.exitCode(), 0);
+        QVERIFY(contents(csv).startsWith(kept + "\r\nCorvane monitor log\r\n"));
+        return;
+    }
+    // The row that does not fit is taken back; the run ends with one line.
+    QVERIFY(cli.finished());
+    QCOMPARE(cli.exitCode(), 1);
+    QVERIFY2(cli.err().contains(QStringLiteral("monitor log %1: ").arg(csv)), qPrintable(cli.err()));
+    const QByteArray written = contents(csv);
+    QVERIFY(written.startsWith(kept + "Corvane monitor log\r\n"));
+    QVERIFY(written.endsWith("\r\n"));
+    QVERIFY(written.size() <= qsizetype(limit));
+    QVERIFY(written.count(";3;QTR-4D;") >= 1);
 }
 
 // The gateway goes away: the run ends with one line naming it and status 3, so that a service
