@@ -126,6 +126,21 @@ int CliMonitor::exec() {
                              .arg(host, reason));
                     quit(CliExit::PortFailed);
                 });
+        connect(m_mqtt.get(), &MqttPublisher::tlsFailed, this, [this, host](const QString &reason) {
+            line(QStringLiteral("the TLS connection to the MQTT broker at %1 failed: %2")
+                     .arg(host, reason));
+            quit(CliExit::PortFailed);
+        });
+        connect(m_mqtt.get(), &MqttPublisher::publishesRefused, this,
+                [this, host](qint64 total, const QString &reason) {
+                    line(QStringLiteral("the MQTT broker at %1 refused %2 %3 so far (%4): they "
+                                        "are lost")
+                             .arg(host)
+                             .arg(total)
+                             .arg(total == 1 ? QStringLiteral("publish")
+                                             : QStringLiteral("publishes"))
+                             .arg(reason));
+                });
         connect(m_mqtt.get(), &MqttPublisher::readingsDropped, this, [this](qint64 total) {
             line(QStringLiteral("the MQTT buffer of %1 readings is full: the oldest are "
                                 "dropped, %2 so far")

@@ -1,12 +1,14 @@
 #include "mqtt_publisher.h"
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 
 #include <QLoggingCategory>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 Q_LOGGING_CATEGORY(lcMqtt, "corvane.mqtt")
 
@@ -19,6 +21,10 @@ constexpr int kKeepAliveSeconds = 30;
 // never holds one back in a queue of its own.
 constexpr int kMaxInFlight = 20;
 constexpr std::chrono::seconds kLongestBackoff{60};
+// A broker that took the connection but has not answered it by then is named, once.
+constexpr std::chrono::seconds kSlowConnect{10};
+// How often refused publishes are told again while they go on.
+constexpr std::chrono::seconds kRefusalNotice{60};
 constexpr int kLoopTimeoutMs = 100;
 
 // The library is set up once a process; its counterpart runs at exit.
@@ -72,7 +78,11 @@ bool MqttPublisher::start(QString *problem) {
         return failed(QString::fromLocal8Bit(std::strerror(errno)));
     mosquitto_connect_callback_set(m_mosq, &MqttPublisher::onConnect);
     mosquitto_disconnect_callback_set(m_mosq, &MqttPublisher::onDisconnect);
-    mosquitto_publish_callback_set(m_mosq, &MqttPublisher::onPublish);
+    mosquitto_publish_v5_callback_set(m_mosq, [](mosquitto *m, void *self, int mid, int reason,
+                                                 const mosquitto_property *properties) {
+        onPublish(m, self, mid, reason, properties);
+    });
+    mosquitto_log_callback_set(m_mosq, &MqttPublisher::onLog);
     mosquitto_max_inflight_messages_set(m_mosq, kMaxInFlight);
     const QByteArray offline = QByteArrayLiteral("offline");
     int rc = mosquitto_will_set(m_mosq, m_settings.statusTopic.constData(), int(offline.size()),
@@ -138,7 +148,8 @@ void MqttPublisher::finish(std::chrono::milliseconds wait) {
     setRetained(m_settings.statusTopic, QByteArrayLiteral("offline"));
     std::unique_lock lock(m_mutex);
     m_finishing = true;
-    m_wake.wait_for(lock, wait, [this] { return idle() || !m_connected || m_refused; });
+    m_wake.wait_for(lock, wait,
+                    [this] { return idle() || !m_connected || m_refused || m_tlsFailed; });
     m_undelivered += qint64(m_readings.size());
     m_stop = true;
     lock.unlock();
@@ -202,10 +213,21 @@ void MqttPublisher::pump() {
 void MqttPublisher::onConnect(mosquitto *, void *self, int rc) {
     auto *p = static_cast<MqttPublisher *>(self);
     std::lock_guard lock(p->m_mutex);
+    p->m_connackSeen = true;
     if (rc != 0) {
-        const QString reason = QString::fromUtf8(mosquitto_connack_string(rc));
-        // 4: bad user name or password, 5: not authorised.
-        if (rc == 4 || rc == 5) {
+        // A broker that speaks only 3.1.1 answers 1 ("unacceptable protocol version").
+        if (p->m_protocol == MQTT_PROTOCOL_V5 &&
+            (rc == 1 || rc == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION)) {
+            p->m_protocol = MQTT_PROTOCOL_V311;
+            p->m_protocolChanged = true;
+            return;
+        }
+        const QString reason = QString::fromUtf8(p->m_protocol == MQTT_PROTOCOL_V5
+                                                     ? mosquitto_reason_string(rc)
+                                                     : mosquitto_connack_string(rc));
+        // 4 and 134: bad user name or password, 5 and 135: not authorised.
+        if (rc == 4 || rc == 5 || rc == MQTT_RC_BAD_USERNAME_OR_PASSWORD ||
+            rc == MQTT_RC_NOT_AUTHORIZED) {
             p->m_refused = true;
             p->m_wake.notify_all();
             Q_EMIT p->credentialsRefused(reason);
@@ -215,6 +237,7 @@ void MqttPublisher::onConnect(mosquitto *, void *self, int rc) {
         return;
     }
     p->m_connected = true;
+    p->m_everConnected = true;
     p->m_backoff = std::chrono::seconds(1);
     p->m_lastProblem.clear();
     for (Retained &r : p->m_retained)
@@ -233,15 +256,41 @@ void MqttPublisher::onDisconnect(mosquitto *, void *self, int) {
     p->m_wake.notify_all();
 }
 
-void MqttPublisher::onPublish(mosquitto *, void *self, int mid) {
+void MqttPublisher::onPublish(mosquitto *, void *self, int mid, int reason, const void *) {
     auto *p = static_cast<MqttPublisher *>(self);
     std::lock_guard lock(p->m_mutex);
     p->m_inFlight.erase(mid);
     const auto reading = std::find_if(p->m_readings.begin(), p->m_readings.end(),
                                       [mid](const Message &m) { return m.mid == mid; });
-    if (reading != p->m_readings.end())
+    // An MQTT 5 acknowledgement of 128 and above is a refusal: the broker has dropped it, and
+    // sending it again would be refused again.
+    const bool refused = reason >= 128;
+    if (reading != p->m_readings.end()) {
         p->m_readings.erase(reading);
+        if (refused)
+            ++p->m_undelivered;
+    }
+    if (refused) {
+        ++p->m_publishesRefused;
+        const auto now = std::chrono::steady_clock::now();
+        if (p->m_publishesRefused == 1 || now - p->m_refusalNoticed >= kRefusalNotice) {
+            p->m_refusalNoticed = now;
+            Q_EMIT p->publishesRefused(p->m_publishesRefused,
+                                       QString::fromUtf8(mosquitto_reason_string(reason)));
+        }
+    }
     p->pump();
+}
+
+void MqttPublisher::onLog(mosquitto *, void *self, int level, const char *text) {
+    auto *p = static_cast<MqttPublisher *>(self);
+    const QString line = QString::fromUtf8(text);
+    if (level != MOSQ_LOG_ERR || !line.contains(QLatin1String("OpenSSL")))
+        return;
+    // "OpenSSL Error[0]: error:0A000086:SSL routines::certificate verify failed": the last part
+    // says it.
+    std::lock_guard lock(p->m_mutex);
+    p->m_tlsError = line.section(QLatin1Char(':'), -1).trimmed();
 }
 
 void MqttPublisher::waitBackoff(std::unique_lock<std::mutex> &lock) {
@@ -262,33 +311,67 @@ void MqttPublisher::run() {
         wasConnected = false;
         waitBackoff(lock);
     };
-    while (!m_stop && !m_refused) {
+    // A TLS failure before the broker ever took a connection is a setting to mend (the wrong
+    // CA, a broker without TLS), not an outage to wait out.
+    const auto tlsFailure = [&](int rc) {
+        if (m_everConnected || (rc != MOSQ_ERR_TLS && rc != MOSQ_ERR_TLS_HANDSHAKE))
+            return false;
+        m_tlsFailed = true;
+        m_wake.notify_all();
+        Q_EMIT tlsFailed(m_tlsError.isEmpty() ? errorText(rc) : m_tlsError);
+        return true;
+    };
+    while (!m_stop && !m_refused && !m_tlsFailed) {
         if (!socketUp) {
+            const int protocol = m_protocol;
             lock.unlock();
+            mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, protocol);
             // Without blocking on a host that drops the handshake: the loop completes it, or
             // gives up after the keep-alive.
             const int rc = mosquitto_connect_async(m_mosq, host.constData(),
                                                    m_settings.target.port, kKeepAliveSeconds);
             lock.lock();
+            if (tlsFailure(rc))
+                break;
             if (rc != MOSQ_ERR_SUCCESS) {
                 down(errorText(rc));
                 continue;
             }
             socketUp = true;
+            m_connackSeen = false;
+            m_slowNoticed = false;
+            m_attemptStarted = std::chrono::steady_clock::now();
         }
         lock.unlock();
         const int rc = mosquitto_loop(m_mosq, kLoopTimeoutMs, 1);
         lock.lock();
         wasConnected = wasConnected || m_connected;
         if (rc == MOSQ_ERR_SUCCESS) {
+            if (!m_connected && !m_connackSeen && !m_slowNoticed &&
+                std::chrono::steady_clock::now() - m_attemptStarted >= kSlowConnect) {
+                m_slowNoticed = true;
+                m_lastProblem = QStringLiteral("it has not answered the connection in %1 s")
+                                    .arg(kSlowConnect.count());
+                Q_EMIT connectionChanged(false, m_lastProblem);
+            }
             pump();
             continue;
         }
         socketUp = false;
         m_connected = false;
         // Messages handed over stay with the library, which sends them again on reconnecting.
-        if (m_refused || m_stop)
+        if (m_refused || m_stop || tlsFailure(rc))
             break;
+        // A broker that does not speak MQTT 5 may close the connection, or send an answer the
+        // library cannot read, instead of saying so.
+        if (m_protocol == MQTT_PROTOCOL_V5 && !m_connackSeen && !m_everConnected &&
+            (rc == MOSQ_ERR_PROTOCOL || rc == MOSQ_ERR_MALFORMED_PACKET)) {
+            m_protocol = MQTT_PROTOCOL_V311;
+            m_protocolChanged = true;
+        }
+        // Tried again at once in the other protocol.
+        if (std::exchange(m_protocolChanged, false))
+            continue;
         // A refusal the broker gave in its answer says more than the closed socket.
         down(m_lastProblem.isEmpty() ? errorText(rc) : m_lastProblem);
     }

@@ -67,6 +67,12 @@ Q_SIGNALS:
     void credentialsRefused(const QString &reason);
     // The first reading dropped since the broker went away; the total so far.
     void readingsDropped(qint64 total);
+    // The broker refused publishes (a topic it does not allow): the first at once, then at most
+    // once a minute, with the total so far and the broker's reason.
+    void publishesRefused(qint64 total, const QString &reason);
+    // The TLS handshake or the broker's certificate failed before any connection was made: the
+    // settings are wrong, and retrying would not help.
+    void tlsFailed(const QString &reason);
 
 private:
     struct Message {
@@ -82,7 +88,8 @@ private:
 
     static void onConnect(mosquitto *, void *self, int rc);
     static void onDisconnect(mosquitto *, void *self, int rc);
-    static void onPublish(mosquitto *, void *self, int mid);
+    static void onPublish(mosquitto *, void *self, int mid, int reason, const void *properties);
+    static void onLog(mosquitto *, void *self, int level, const char *text);
 
     void run();
     // Hands what may go out to the library; the lock is held.
@@ -104,6 +111,18 @@ private:
     bool m_stop = false;
     bool m_finishing = false;
     bool m_refused = false;
+    bool m_tlsFailed = false;
+    bool m_everConnected = false;
+    // MQTT 5 first, which tells a refused publish; 3.1.1 for a broker that does not speak it.
+    int m_protocol = 5;
+    bool m_protocolChanged = false;
+    bool m_connackSeen = false;
+    // The TLS layer's last error, as the library logged it.
+    QString m_tlsError;
+    qint64 m_publishesRefused = 0;
+    std::chrono::steady_clock::time_point m_refusalNoticed{};
+    std::chrono::steady_clock::time_point m_attemptStarted{};
+    bool m_slowNoticed = false;
     bool m_dropNoticed = false;
     qint64 m_dropped = 0;
     qint64 m_undelivered = 0;

@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -183,6 +184,7 @@ private slots:
     void fullBufferDropsTheOldest();
     void tlsNeedsTheBrokersCa_data();
     void tlsNeedsTheBrokersCa();
+    void refusedPublishesAreTold();
     void csvInsteadOfJson();
     void csvLogKeepsToItsPathAndWholeRows_data();
     void csvLogKeepsToItsPathAndWholeRows();
@@ -474,36 +476,85 @@ QString makeCertificates(const QString &folder, const QString &name, bool server
 } // namespace
 
 void TstCliMqtt::tlsNeedsTheBrokersCa_data() {
-    QTest::addColumn<bool>("rightCa");
-    QTest::newRow("the broker's CA") << true;
-    QTest::newRow("another CA") << false;
+    QTest::addColumn<QString>("ca");
+    QTest::newRow("the broker's CA") << QStringLiteral("broker");
+    QTest::newRow("another CA") << QStringLiteral("other");
+    QTest::newRow("a CA file that is not PEM") << QStringLiteral("text");
+    QTest::newRow("TLS to a plain broker") << QStringLiteral("plain");
 }
 
-// mqtts:// with --mqtt-ca: the broker's certificate is checked against the CA given; one that
-// another CA signed is not trusted, and the monitor keeps reading meanwhile.
+// mqtts:// with --mqtt-ca: the broker's certificate is checked against the CA given. One that
+// another CA signed is not trusted, and a handshake that cannot succeed is a setting to mend:
+// one line, and status 3, not an outage waited out without end.
 void TstCliMqtt::tlsNeedsTheBrokersCa() {
-    QFETCH(bool, rightCa);
+    QFETCH(QString, ca);
     QTemporaryDir dir;
     const QString brokerCa = makeCertificates(dir.path(), "broker-ca", true);
     const QString otherCa = makeCertificates(dir.path(), "other-ca", false);
     QVERIFY(!brokerCa.isEmpty() && !otherCa.isEmpty());
+    const bool plain = ca == QLatin1String("plain");
     Broker broker(dir.path(), {},
-                  QStringLiteral("cafile %1\ncertfile %2/server.crt\nkeyfile %2/server.key\n")
-                      .arg(brokerCa, dir.path()));
+                  plain ? QString()
+                        : QStringLiteral("cafile %1\ncertfile %2/server.crt\nkeyfile %2/server.key\n")
+                              .arg(brokerCa, dir.path()));
+    QVERIFY(broker.start());
+    Simulator sim(dir.path(), {});
+    QVERIFY(sim.started());
+    const QString text = dir.filePath("not-a-certificate.txt");
+    QFile notPem(text);
+    QVERIFY(notPem.open(QIODevice::WriteOnly));
+    notPem.write("not a certificate\n");
+    notPem.close();
+    Cli cli({"monitor", "--port", sim.port(), "--fast", "--interval", "1", "--mqtt",
+             QStringLiteral("mqtts://127.0.0.1:%1/site").arg(broker.port()), "--mqtt-ca",
+             ca == QLatin1String("other") ? otherCa : ca == QLatin1String("text") ? text : brokerCa});
+    if (ca == QLatin1String("broker")) {
+        QVERIFY2(waitUntil([&] { return cli.err().contains(QLatin1String("connected to the MQTT broker")); }),
+                 qPrintable(cli.err()));
+        QVERIFY(waitUntil([&] { return cli.outLines().size() >= 2; }));
+        cli.signal(SIGTERM);
+        QVERIFY(cli.finished());
+        QCOMPARE(cli.exitCode(), 0);
+        return;
+    }
+    QVERIFY(cli.finished());
+    QCOMPARE(cli.exitCode(), 3);
+    const QStringList lines = cli.err().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QVERIFY2(!lines.filter(QStringLiteral("corvane-cli: the TLS connection to the MQTT broker at "
+                                          "127.0.0.1:%1 failed: ")
+                               .arg(broker.port()))
+                  .isEmpty(),
+             qPrintable(cli.err()));
+    QVERIFY(lines.filter(QLatin1String("cannot be reached")).isEmpty());
+}
+
+// A prefix the broker does not allow: every reading is refused, and the run says so at once,
+// then at most once a minute, and counts them as undelivered at its end.
+void TstCliMqtt::refusedPublishesAreTold() {
+    QTemporaryDir dir;
+    const QString acl = dir.filePath("acl");
+    QFile rules(acl);
+    QVERIFY(rules.open(QIODevice::WriteOnly));
+    rules.write("topic readwrite allowed/#\n");
+    rules.close();
+    Broker broker(dir.path(), {}, QStringLiteral("acl_file %1\n").arg(acl));
     QVERIFY(broker.start());
     Simulator sim(dir.path(), {});
     QVERIFY(sim.started());
     Cli cli({"monitor", "--port", sim.port(), "--fast", "--interval", "1", "--mqtt",
-             QStringLiteral("mqtts://127.0.0.1:%1/site").arg(broker.port()), "--mqtt-ca",
-             rightCa ? brokerCa : otherCa});
-    const QString told = rightCa ? QStringLiteral("connected to the MQTT broker")
-                                 : QStringLiteral("cannot be reached");
-    QVERIFY2(waitUntil([&] { return cli.err().contains(told); }), qPrintable(cli.err()));
-    QVERIFY(waitUntil([&] { return cli.outLines().size() >= 2; }));
-    QCOMPARE(cli.err().contains(QLatin1String("connected to")), rightCa);
+             broker.url(QStringLiteral("site"))});
+    QVERIFY(waitUntil([&] { return cli.outLines().size() >= 3; }));
     cli.signal(SIGTERM);
     QVERIFY(cli.finished());
     QCOMPARE(cli.exitCode(), 0);
+    const QStringList lines = cli.err().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.filter(QLatin1String("refused")).size(), 1);
+    QVERIFY2(lines.filter(QLatin1String("refused")).first().contains(QLatin1String("Not authorized")),
+             qPrintable(cli.err()));
+    QVERIFY2(!lines.filter(QRegularExpression(QStringLiteral("^corvane-cli: [1-9][0-9]* readings could not "
+                                                             "be delivered")))
+                  .isEmpty(),
+             qPrintable(cli.err()));
 }
 
 // --csv FILE: the monitor's CSV is appended to the file, and stdout stays empty.
