@@ -7,6 +7,7 @@
 #include "csv_export.h"
 #include "device_model.h"
 #include "device_tables.h"
+#include "mqtt_commands.h"
 #include "payload.h"
 #include "register_map.h"
 #include "service_commands.h"
@@ -15,6 +16,7 @@
 
 #include <QEventLoop>
 #include <QJsonArray>
+#include <QScopeGuard>
 
 namespace corvane {
 namespace {
@@ -288,9 +290,12 @@ CommandStart CliRun::sendAcknowledged(const char *name,
 // next program that opens the port in front of its first reply; so here the write waits for
 // the acknowledgement and checks it like any other reply.
 AddressResult CliRun::setClock(int address) {
+    return setClockTo(address, m_options.time.value_or(QDateTime::currentDateTime()));
+}
+
+AddressResult CliRun::setClockTo(int address, const QDateTime &time) {
     AddressResult result;
     result.address = address;
-    const QDateTime time = m_options.time.value_or(QDateTime::currentDateTime());
     const QByteArray payload = clockPayload(time);
     runAndWait([&] {
         return sendAcknowledged("clock write", [this, payload](int slave) {
@@ -428,6 +433,21 @@ int CliRun::exportCsv() {
         return CliExit::Usage;
     }
     return CliExit::Ok;
+}
+
+// A command from the broker, between the monitor's requests.
+AddressResult CliRun::mqttCommand(const MqttCommand &command) {
+    select(command.address);
+    forgetOutcomes();
+    const auto forget = qScopeGuard([this] { forgetOutcomes(); });
+    AddressResult result =
+        command.kind == MqttCommand::Kind::SetClock
+            ? setClockTo(command.address, command.time.value_or(QDateTime::currentDateTime()))
+            : identify(command.address);
+    // Told to stop, the command may not have gone out at all: that is no success.
+    if (m_stopping && !result.error)
+        result.error = QStringLiteral("the monitor stopped before it was made");
+    return result;
 }
 
 } // namespace corvane

@@ -9,6 +9,8 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QScopeGuard>
 #include <QTimer>
 
@@ -19,6 +21,8 @@
 namespace corvane {
 namespace {
 
+// Commands of one address waiting for the line; more are refused.
+constexpr int kCommandsWaiting = 4;
 // How long the readings still queued for the broker may take at exit.
 constexpr std::chrono::seconds kFinishWait{5};
 
@@ -42,6 +46,7 @@ CliMonitor::CliMonitor(const CliOptions &options, DeviceSession &session, Prepar
     connect(&m_monitor, &Monitor::readingReady, this, &CliMonitor::onReading);
     connect(&m_monitor, &Monitor::cycleEnded, this, &CliMonitor::onCycleEnded);
     m_monitor.setBetweenCycles([this] { betweenCycles(); });
+    m_monitor.setInterlude([this] { runCommands(); });
     connect(&m_monitor, &Monitor::runningChanged, this, [this](bool running) {
         if (!running && m_loop)
             m_loop->quit();
@@ -147,6 +152,10 @@ int CliMonitor::exec() {
                      .arg(m_options.mqttBuffer)
                      .arg(total));
         });
+        if (m_options.mqttCommands) {
+            m_mqtt->subscribe(commandTopics(m_options.mqtt->prefix));
+            connect(m_mqtt.get(), &MqttPublisher::messageReceived, this, &CliMonitor::onCommand);
+        }
         QString problem;
         if (!m_mqtt->start(&problem)) {
             line(QStringLiteral("MQTT: %1").arg(problem));
@@ -173,6 +182,13 @@ int CliMonitor::exec() {
         m_loop = nullptr;
     }
     if (m_mqtt) {
+        // Every command gets its one result, also one the monitor did not come to.
+        for (const QList<PendingCommand> *waiting : {&m_commands, &m_readsNow}) {
+            for (const PendingCommand &command : *waiting)
+                answer(command, QStringLiteral("the monitor stopped before it was made"));
+        }
+        m_commands.clear();
+        m_readsNow.clear();
         for (int address : m_options.addresses)
             publishAvailability(address, false);
         m_mqtt->finish(kFinishWait);
@@ -211,6 +227,12 @@ void CliMonitor::prepareAll(const QList<int> &addresses) {
         for (const DiscoveryConfig &config : discoveryConfigs(m_options.mqtt->prefix, address, id,
                                                               logger->model, logger->units))
             m_mqtt->setRetained(config.topic, config.payload);
+        // Buttons only where pressing them does something.
+        if (m_options.mqttCommands) {
+            for (const DiscoveryConfig &config :
+                 discoveryButtons(m_options.mqtt->prefix, address, id, logger->model))
+                m_mqtt->setRetained(config.topic, config.payload);
+        }
     }
 }
 
@@ -255,6 +277,16 @@ void CliMonitor::onReading(const DeviceReading &reading) {
         m_mqtt->publishReading(stateTopic(m_options.mqtt->prefix, reading.address), json);
     if (m_afterReading)
         m_afterReading();
+    // A read-now is answered by the first reading of its address that began after it came.
+    for (auto it = m_readsNow.begin(); it != m_readsNow.end();) {
+        if (it->command.address != reading.address || reading.time < it->received) {
+            ++it;
+            continue;
+        }
+        answer(*it, reading.stopped ? std::optional(QStringLiteral("stopped"))
+                                    : reading.failureReason());
+        it = m_readsNow.erase(it);
+    }
     const MonitorState now = m_recorder.state(reading.address);
     if (now == MonitorState::Online) {
         publishAvailability(reading.address, true);
@@ -271,6 +303,92 @@ void CliMonitor::onCycleEnded() {
         quit(CliExit::PortFailed);
         return;
     }
+}
+
+int CliMonitor::waitingFor(int address) const {
+    int count = 0;
+    for (const QList<PendingCommand> *waiting : {&m_commands, &m_readsNow}) {
+        for (const PendingCommand &command : *waiting)
+            count += command.command.address == address;
+    }
+    return count;
+}
+
+void CliMonitor::onCommand(const QByteArray &topic, const QByteArray &payload, bool retained) {
+    const MqttCommandParse parse =
+        parseMqttCommand(m_options.mqtt->prefix, topic, payload, m_options.addresses);
+    PendingCommand pending;
+    pending.id = parse.id;
+    pending.name = parse.name;
+    pending.resultTopic = parse.resultTopic;
+    pending.received = QDateTime::currentDateTime();
+    pending.clock.start();
+    if (parse.command)
+        pending.command = *parse.command;
+    // Kept by the broker from before, it would be made again at every start.
+    if (retained) {
+        answer(pending, QStringLiteral("a retained command is not taken: send it without "
+                                       "the retain flag"));
+        return;
+    }
+    if (!parse.command) {
+        answer(pending, parse.error);
+        return;
+    }
+    if (waitingFor(pending.command.address) >= kCommandsWaiting) {
+        answer(pending, QStringLiteral("address %1 has %2 commands waiting already")
+                            .arg(pending.command.address)
+                            .arg(kCommandsWaiting));
+        return;
+    }
+    if (m_quitting) {
+        answer(pending, QStringLiteral("the monitor is stopping"));
+        return;
+    }
+    if (pending.command.kind == MqttCommand::Kind::ReadNow) {
+        m_readsNow.append(pending);
+        m_monitor.readSoon(pending.command.address);
+    } else {
+        m_commands.append(pending);
+        m_monitor.requestInterlude();
+    }
+}
+
+void CliMonitor::runCommands() {
+    m_preparing = true;
+    const auto done = qScopeGuard([this] { m_preparing = false; });
+    while (!m_commands.isEmpty() && !m_quitting && m_runCommand) {
+        const PendingCommand command = m_commands.takeFirst();
+        const AddressResult result = m_runCommand(command.command);
+        QJsonObject extra;
+        if (!result.error && command.command.kind == MqttCommand::Kind::SetClock)
+            extra.insert(QStringLiteral("written"), result.json.value(QLatin1String("time")));
+        if (!result.error && command.command.kind == MqttCommand::Kind::Identify)
+            extra.insert(QStringLiteral("identify"), result.json);
+        answer(command, result.error, extra);
+    }
+}
+
+void CliMonitor::answer(const PendingCommand &command, const std::optional<QString> &error,
+                        const QJsonObject &extra) {
+    const qint64 ms = command.clock.isValid() ? command.clock.elapsed() : 0;
+    const QString name = command.name.isEmpty() ? QStringLiteral("?") : command.name.left(64);
+    const QString id = command.id.isString()
+                           ? command.id.toString().left(64)
+                           : QString::fromUtf8(QJsonDocument(QJsonArray{command.id})
+                                                   .toJson(QJsonDocument::Compact))
+                                 .mid(1)
+                                 .chopped(1)
+                                 .left(64);
+    line(QStringLiteral("MQTT command %1 on %2 (id %3): %4")
+             .arg(shownText(name), QString::fromUtf8(command.resultTopic).section(QLatin1Char('/'), -2, -2),
+                  shownText(id),
+                  error ? QStringLiteral("error: ") + *error
+                        : QStringLiteral("ok in %1 ms").arg(ms)));
+    if (m_mqtt)
+        m_mqtt->publishReading(command.resultTopic,
+                               mqttCommandResult(command.id, command.name, error,
+                                                 QDateTime::currentDateTime(), ms, extra));
 }
 
 // An address that was silent at the start has answered: its units and ID are learnt between

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "cli_options.h"
+#include "cli_report.h"
 #include "monitor.h"
 #include "line_statistics.h"
 #include "monitor_recorder.h"
+#include "mqtt_commands.h"
 #include "mqtt_publisher.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QHash>
 #include <QSet>
@@ -45,6 +48,10 @@ public:
                std::function<void()> afterReading, std::FILE *out, std::FILE *err);
     ~CliMonitor() override;
 
+    // Runs a broker's set-clock or identify on the line, between the monitor's requests.
+    using CommandRunner = std::function<AddressResult(const MqttCommand &command)>;
+    void setCommandRunner(CommandRunner run) { m_runCommand = std::move(run); }
+
     // The checks that need no port: the credentials and CA files, the CSV file. An exit code.
     int check();
     int exec();
@@ -57,6 +64,22 @@ private:
     void startMonitor();
     void quit(int code);
     void publishAvailability(int address, bool online);
+
+    // A command from the broker, queued until the line is free.
+    struct PendingCommand {
+        MqttCommand command;
+        QJsonValue id;
+        QString name;
+        QByteArray resultTopic;
+        QDateTime received;
+        QElapsedTimer clock;
+    };
+    void onCommand(const QByteArray &topic, const QByteArray &payload, bool retained);
+    void runCommands();
+    // Its one result on the broker, and its one line on stderr.
+    void answer(const PendingCommand &command, const std::optional<QString> &error,
+                const QJsonObject &extra = {});
+    int waitingFor(int address) const;
     void line(const QString &text);
 
     const CliOptions &m_options;
@@ -79,6 +102,11 @@ private:
     QHash<QString, int> m_deviceIds; // the address that first reported each
     // Prepared once they answer, between two cycles.
     QSet<int> m_answeredUnprepared;
+    CommandRunner m_runCommand;
+    // set-clock and identify, in the order they came.
+    QList<PendingCommand> m_commands;
+    // read-now, until a reading of their address that began after them.
+    QList<PendingCommand> m_readsNow;
     QEventLoop *m_loop = nullptr;
     bool m_quitting = false;
     bool m_preparing = false;

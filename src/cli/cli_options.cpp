@@ -219,23 +219,11 @@ const QList<CliFlag> &cliFlags() {
          }},
         {"--time", "ISO8601", takenBy("set-clock"), nullptr,
          [](CliOptions &o, const QString &value, QString *error) {
-             // The logger's clock knows no zone and no daylight saving: a time without an
-             // offset is the wall-clock time it is to show, also one that the PC's zone skips
-             // when its clocks go forward.
-             QDateTime time = QDateTime::fromString(value + QLatin1Char('Z'), Qt::ISODate);
-             if (!time.isValid())
-                 time = QDateTime::fromString(value, Qt::ISODate);
-             if (!time.isValid())
-                 return refuse(error, QStringLiteral("bad time '%1': ISO 8601, such as "
-                                                     "2026-03-29T03:00:00")
-                                          .arg(shownText(value)));
-             // The clock counts the years from 2000 in seven bits, and the encoding the window
-             // shares gives 2000 itself as 80: any other year would be written as another.
-             if (const int year = time.date().year(); year < 2001 || year > 2099)
-                 return refuse(error, QStringLiteral("bad time '%1': the logger's clock holds the "
-                                                     "years 2001 to 2099")
-                                          .arg(shownText(value)));
-             o.time = time;
+             QString why;
+             const std::optional<QDateTime> time = parseLoggerTime(value, &why);
+             if (!time)
+                 return refuse(error, QStringLiteral("bad time '%1': %2").arg(shownText(value), why));
+             o.time = *time;
              return true;
          }},
         {"--from", "A", takenBy("scan"), nullptr,
@@ -296,6 +284,10 @@ const QList<CliFlag> &cliFlags() {
          nullptr, "--mqtt"},
         {"--ha-discovery", nullptr, takenBy("monitor"), "publish Home Assistant discovery configs",
          turnOn<&CliOptions::haDiscovery>, nullptr, "--mqtt"},
+        {"--mqtt-commands", nullptr, takenBy("monitor"),
+         "take set-clock, read-now and identify from PREFIX/ADDRESS/command;\n"
+         "needs --mqtt-credentials or an mqtts:// URL",
+         turnOn<&CliOptions::mqttCommands>, nullptr, "--mqtt"},
         {"--mqtt-buffer", "N", takenBy("monitor"),
          "readings kept while the broker is away, default 10000;\n"
          "the oldest go first",
@@ -440,7 +432,7 @@ constexpr CommandHelp kCommandHelp[]{
     {.command = "monitor",
      .usage = "Usage: corvane-cli monitor --port PATH [--interval SECONDS] [--csv FILE]\n"
               "       [--mqtt URL [--mqtt-ca FILE] [--mqtt-credentials FILE]\n"
-              "       [--ha-discovery] [--mqtt-buffer N]] [options]\n\n"
+              "       [--ha-discovery] [--mqtt-buffer N] [--mqtt-commands]] [options]\n\n"
               "Reads the counters, battery and flow of each address every interval until\n"
               "SIGINT or SIGTERM, then finishes the request in flight and exits 0. Writes\n"
               "one JSON object per reading to stdout, one a line.\n\n",
@@ -476,6 +468,27 @@ constexpr CommandHelp kCommandHelp[]{
 };
 
 } // namespace
+
+std::optional<QDateTime> parseLoggerTime(const QString &text, QString *problem) {
+    const auto failed = [problem](const QString &why) {
+        if (problem)
+            *problem = why;
+        return std::nullopt;
+    };
+    // The logger's clock knows no zone and no daylight saving: a time without an offset is the
+    // wall-clock time it is to show, also one that the PC's zone skips when its clocks go
+    // forward.
+    QDateTime time = QDateTime::fromString(text + QLatin1Char('Z'), Qt::ISODate);
+    if (!time.isValid())
+        time = QDateTime::fromString(text, Qt::ISODate);
+    if (!time.isValid())
+        return failed(QStringLiteral("ISO 8601, such as 2026-03-29T03:00:00"));
+    // The clock counts the years from 2000 in seven bits, and the encoding the window shares
+    // gives 2000 itself as 80: any other year would be written as another.
+    if (const int year = time.date().year(); year < 2001 || year > 2099)
+        return failed(QStringLiteral("the logger's clock holds the years 2001 to 2099"));
+    return time;
+}
 
 LinkOptions linkOptions(const CliOptions &options) {
     LinkOptions line;
@@ -578,6 +591,11 @@ CliParse parseCliArguments(const QStringList &arguments) {
     }
     if (options.mqtt && !options.mqttCa.isEmpty() && !options.mqtt->tls)
         return fail(QStringLiteral("--mqtt-ca needs an mqtts:// URL"));
+    // Anyone who reaches an anonymous broker could otherwise set the loggers' clocks.
+    if (options.mqttCommands && options.mqtt && !options.mqtt->tls &&
+        options.mqttCredentials.isEmpty())
+        return fail(QStringLiteral("--mqtt-commands needs --mqtt-credentials FILE or an mqtts:// "
+                                   "URL: an anonymous broker would let anyone set the clocks"));
     if (options.command == QLatin1String("scan") && options.scanFrom > options.scanTo)
         return fail(
             QStringLiteral("--from %1 is above --to %2").arg(options.scanFrom).arg(options.scanTo));

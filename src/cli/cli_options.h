@@ -49,6 +49,7 @@ struct CliOptions {
     QString mqttCredentials;    // --mqtt-credentials FILE, one user:password line
     bool haDiscovery = false;   // --ha-discovery
     int mqttBuffer = 10000;     // --mqtt-buffer, readings kept while the broker is away
+    bool mqttCommands = false;  // --mqtt-commands
 
     // The service commands'.
     QString servicePassword;
@@ -86,6 +87,10 @@ inline const QStringList kServiceCommands{
 inline const QStringList kWriteGroups{QStringLiteral("unit"),    QStringLiteral("constant"),
                                       QStringLiteral("user"),    QStringLiteral("text"),
                                       QStringLiteral("tariffs"), QStringLiteral("initial")};
+
+// A time for the logger's clock, as --time takes it: ISO 8601, its wall-clock fields as they
+// stand, in the years the clock holds. Nothing, with the reason, otherwise.
+std::optional<QDateTime> parseLoggerTime(const QString &text, QString *problem);
 
 // The options that say how the program talks on its line.
 LinkOptions linkOptions(const CliOptions &options);

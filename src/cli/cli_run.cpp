@@ -310,6 +310,7 @@ int CliRun::monitor() {
         m_options, m_session, [this](int address) { return prepareMonitored(address); },
         [this] { stopPreparing(); }, [this] { return lostLine(); }, [this] { forgetOutcomes(); },
         m_out, m_err);
+    monitor.setCommandRunner([this](const MqttCommand &command) { return mqttCommand(command); });
     if (const int code = monitor.check(); code != CliExit::Ok)
         return code;
     if (const int code = openPort(); code != CliExit::Ok)

@@ -64,6 +64,8 @@ private:
     AddressResult counters(int address);
     AddressResult write(int address);
     AddressResult setClock(int address);
+    AddressResult setClockTo(int address, const QDateTime &time);
+    AddressResult mqttCommand(const MqttCommand &command);
     AddressResult service(int address);
     // A command of one request whose acknowledgement is waited for and checked.
     CommandStart sendAcknowledged(const char *name,

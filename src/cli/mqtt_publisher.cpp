@@ -83,6 +83,10 @@ bool MqttPublisher::start(QString *problem) {
         onPublish(m, self, mid, reason, properties);
     });
     mosquitto_log_callback_set(m_mosq, &MqttPublisher::onLog);
+    mosquitto_message_callback_set(m_mosq, [](mosquitto *m, void *self,
+                                              const mosquitto_message *message) {
+        onMessage(m, self, message);
+    });
     mosquitto_max_inflight_messages_set(m_mosq, kMaxInFlight);
     const QByteArray offline = QByteArrayLiteral("offline");
     int rc = mosquitto_will_set(m_mosq, m_settings.statusTopic.constData(), int(offline.size()),
@@ -140,6 +144,20 @@ void MqttPublisher::setRetained(const QByteArray &topic, const QByteArray &paylo
         return;
     it->payload = payload;
     it->pending = true;
+}
+
+void MqttPublisher::subscribe(const QByteArray &pattern) {
+    std::lock_guard lock(m_mutex);
+    m_subscriptions.push_back(pattern);
+}
+
+void MqttPublisher::onMessage(mosquitto *, void *self, const void *data) {
+    auto *p = static_cast<MqttPublisher *>(self);
+    const auto *message = static_cast<const mosquitto_message *>(data);
+    Q_EMIT p->messageReceived(
+        QByteArray(message->topic),
+        QByteArray(static_cast<const char *>(message->payload), message->payloadlen),
+        message->retain);
 }
 
 void MqttPublisher::finish(std::chrono::milliseconds wait) {
@@ -242,6 +260,12 @@ void MqttPublisher::onConnect(mosquitto *, void *self, int rc) {
     p->m_lastProblem.clear();
     for (Retained &r : p->m_retained)
         r.pending = true;
+    // A clean session forgets its subscriptions with every connection.
+    for (const QByteArray &pattern : p->m_subscriptions) {
+        const int subscribed = mosquitto_subscribe(p->m_mosq, nullptr, pattern.constData(), kQos);
+        if (subscribed != MOSQ_ERR_SUCCESS)
+            qCWarning(lcMqtt) << "cannot subscribe to" << pattern << ":" << errorText(subscribed);
+    }
     Q_EMIT p->connectionChanged(true, {});
     if (p->m_dropped > 0)
         Q_EMIT p->readingsDropped(p->m_dropped);

@@ -50,6 +50,9 @@ public:
     void publishReading(const QByteArray &topic, const QByteArray &payload);
     // Kept and sent (again) whenever connected; the same payload again sends nothing new.
     void setRetained(const QByteArray &topic, const QByteArray &payload);
+    // Subscribed at QoS 1 on every connection, before start. What arrives comes as
+    // messageReceived.
+    void subscribe(const QByteArray &pattern);
     // Sends "offline" on the status topic and what is still queued, waiting at most `wait`
     // while connected, then disconnects. What could not be delivered is counted in undelivered().
     void finish(std::chrono::milliseconds wait);
@@ -73,6 +76,8 @@ Q_SIGNALS:
     // The TLS handshake or the broker's certificate failed before any connection was made: the
     // settings are wrong, and retrying would not help.
     void tlsFailed(const QString &reason);
+    // A message on a subscribed topic; retained: the broker kept it from before.
+    void messageReceived(const QByteArray &topic, const QByteArray &payload, bool retained);
 
 private:
     struct Message {
@@ -90,6 +95,7 @@ private:
     static void onDisconnect(mosquitto *, void *self, int rc);
     static void onPublish(mosquitto *, void *self, int mid, int reason, const void *properties);
     static void onLog(mosquitto *, void *self, int level, const char *text);
+    static void onMessage(mosquitto *, void *self, const void *message);
 
     void run();
     // Hands what may go out to the library; the lock is held.
@@ -104,6 +110,7 @@ private:
     std::condition_variable m_wake;
     std::deque<Message> m_readings;
     std::vector<Retained> m_retained;
+    std::vector<QByteArray> m_subscriptions;
     // The ids of what the library holds unacknowledged. A retained value sent again before
     // its last send was acknowledged, or sent again on a new connection, has two.
     std::set<int> m_inFlight;

@@ -11,6 +11,7 @@
 #include <QPointer>
 
 #include <array>
+#include <utility>
 
 namespace corvane {
 namespace {
@@ -80,6 +81,9 @@ void Monitor::stop() {
         m_session.runner.stopByUser();
         return;
     }
+    // The interlude's own commands end as their owner tells them; the monitor ends after it.
+    if (m_inInterlude || m_outOfTurn)
+        return;
     // Waiting for the next cycle; otherwise an address has just ended and the step after it
     // sees the request.
     if (m_next.isActive())
@@ -91,7 +95,7 @@ void Monitor::fail(const QString &reason) {
         return;
     m_failure = reason;
     m_stopRequested = true;
-    if (m_next.isActive())
+    if (m_next.isActive() && !m_inInterlude && !m_outOfTurn)
         end();
 }
 
@@ -99,6 +103,13 @@ void Monitor::startCycle() {
     runGuarded([this] {
         if (!m_running)
             return;
+        // A wait that ran out under an interlude or a reading out of turn: the cycle follows it.
+        if (m_inInterlude || m_outOfTurn) {
+            m_cycleDue = true;
+            return;
+        }
+        m_waiting = false;
+        m_cycleDue = false;
         if (m_stopRequested) {
             end();
             return;
@@ -111,8 +122,14 @@ void Monitor::startCycle() {
 }
 
 void Monitor::readNext() {
+    if (m_interludeWanted && !m_stopRequested)
+        runInterlude();
     if (m_stopRequested) {
         end();
+        return;
+    }
+    if (!m_soon.isEmpty()) {
+        readAddress(m_soon.takeFirst(), true);
         return;
     }
     if (m_index >= m_options.addresses.size()) {
@@ -129,10 +146,18 @@ void Monitor::readNext() {
             return;
         }
         const auto spent = std::chrono::milliseconds(m_cycleClock.elapsed());
+        m_waiting = true;
         m_next.start(std::max(std::chrono::milliseconds(0), m_options.interval - spent));
+        // What was asked for while the cycle ran is done now, not after the wait.
+        if (m_interludeWanted || !m_soon.isEmpty())
+            QTimer::singleShot(0, this, &Monitor::gap);
         return;
     }
-    const int address = m_options.addresses.at(m_index);
+    readAddress(m_options.addresses.at(m_index), false);
+}
+
+void Monitor::readAddress(int address, bool outOfTurn) {
+    m_outOfTurn = outOfTurn;
     m_reading = DeviceReading();
     m_reading.kind = DeviceReading::Kind::Monitor;
     m_reading.address = address;
@@ -151,6 +176,56 @@ void Monitor::readNext() {
         m_reading.problem = QStringLiteral("the request could not be sent");
         QTimer::singleShot(0, this, &Monitor::afterAddress);
     }
+}
+
+void Monitor::requestInterlude() {
+    if (!m_running || !m_interlude)
+        return;
+    m_interludeWanted = true;
+    if (m_waiting)
+        QTimer::singleShot(0, this, &Monitor::gap);
+}
+
+void Monitor::readSoon(int address) {
+    if (!m_running)
+        return;
+    if (!m_soon.contains(address))
+        m_soon.append(address);
+    if (m_waiting)
+        QTimer::singleShot(0, this, &Monitor::gap);
+}
+
+void Monitor::runInterlude() {
+    m_interludeWanted = false;
+    m_inInterlude = true;
+    m_session.runner.release(this);
+    runGuarded(m_interlude);
+    m_inInterlude = false;
+    // Nothing else runs on this thread meanwhile, so nobody else can have taken it.
+    if (!m_session.runner.reserve(this))
+        m_stopRequested = true;
+}
+
+// While the monitor waits for its next cycle: an interlude or a reading out of turn at once.
+void Monitor::gap() {
+    runGuarded([this] {
+        if (!m_running || !m_waiting || m_inInterlude || m_outOfTurn)
+            return;
+        if (m_interludeWanted && !m_stopRequested)
+            runInterlude();
+        if (m_stopRequested) {
+            m_next.stop();
+            end();
+            return;
+        }
+        // The wait ran out meanwhile.
+        if (std::exchange(m_cycleDue, false)) {
+            startCycle();
+            return;
+        }
+        if (!m_soon.isEmpty())
+            readAddress(m_soon.takeFirst(), true);
+    });
 }
 
 QString Monitor::modelOf(int address) const {
@@ -295,7 +370,20 @@ void Monitor::afterAddress() {
                 QStringLiteral("Monitor cycle %1, device %2 answers again").arg(m_cycle).arg(address));
         }
         Q_EMIT readingReady(m_reading);
-        ++m_index;
+        if (!std::exchange(m_outOfTurn, false)) {
+            ++m_index;
+        } else if (m_waiting) {
+            // Read while waiting: the wait goes on, unless it ran out or more is asked for.
+            if (m_stopRequested) {
+                m_next.stop();
+                end();
+            } else if (std::exchange(m_cycleDue, false)) {
+                startCycle();
+            } else if (m_interludeWanted || !m_soon.isEmpty()) {
+                gap();
+            }
+            return;
+        }
         readNext();
     });
 }
@@ -305,6 +393,10 @@ void Monitor::end() {
         return;
     m_running = false;
     m_next.stop();
+    m_waiting = false;
+    m_soon.clear();
+    m_interludeWanted = false;
+    m_cycleDue = false;
     m_session.runner.release(this);
     m_session.env.out.log(!m_failure.isEmpty() ? m_failure
                                                : QStringLiteral("Monitoring stopped after %1 %2")

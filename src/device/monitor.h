@@ -57,6 +57,15 @@ public:
     // address that first answered late there, without a new start and new cycle numbers. A stop
     // meanwhile ends the monitor once the hook returns.
     void setBetweenCycles(std::function<void()> hook) { m_betweenCycles = std::move(hook); }
+    // Commands of others (the command line's MQTT commands) between two addresses, or at once
+    // while the monitor waits for its next cycle, never in the middle of an address: once asked
+    // for, the hook runs with the runner free and runs its commands to their end before it
+    // returns. A stop meanwhile ends the monitor once it returns.
+    void setInterlude(std::function<void()> hook) { m_interlude = std::move(hook); }
+    void requestInterlude();
+    // The address read out of turn at the next gap (at once while waiting), its reading given
+    // as any other; the cycle and its numbering go on as they were.
+    void readSoon(int address);
     bool isRunning() const { return m_running; }
     const MonitorOptions &options() const { return m_options; }
     int cycle() const { return m_cycle; }
@@ -74,6 +83,9 @@ Q_SIGNALS:
 private:
     void startCycle();
     void readNext();
+    void readAddress(int address, bool outOfTurn);
+    void runInterlude();
+    void gap();
     void afterAddress();
     void end();
     RequestRunner::Command addressCommand(int address);
@@ -92,6 +104,16 @@ private:
     // and when it answers again, not every cycle in between.
     QSet<int> m_failing;
     std::function<void()> m_betweenCycles;
+    std::function<void()> m_interlude;
+    bool m_interludeWanted = false;
+    bool m_inInterlude = false;
+    // Between a cycle's end and the next one.
+    bool m_waiting = false;
+    // The wait ran out while the line was someone else's.
+    bool m_cycleDue = false;
+    // The address in flight is read out of turn.
+    bool m_outOfTurn = false;
+    QList<int> m_soon;
     DeviceReading m_reading;
     // The rows of Grid_data2 (or, for 0, Grid_flow) of each step of the address in flight.
     std::vector<int> m_stepRows;

@@ -597,6 +597,11 @@ void TstCli::usageErrors_data() {
         << monitor + QStringList{"--mqtt", "mqtt://127.0.0.1:1883/$SYS/x"}
         << QStringLiteral("bad MQTT URL 'mqtt://127.0.0.1:1883/$SYS/x': a prefix that starts with $ "
                           "is the broker's own");
+    QTest::newRow("monitor: commands from an anonymous broker")
+        << monitor + QStringList{"--mqtt", "mqtt://127.0.0.1:1883/site", "--mqtt-commands"}
+        << QStringLiteral("--mqtt-commands needs --mqtt-credentials FILE or an mqtts:// URL");
+    QTest::newRow("monitor: commands without a broker")
+        << monitor + QStringList{"--mqtt-commands"} << QStringLiteral("--mqtt-commands needs --mqtt URL");
     QTest::newRow("monitor: wildcard in the prefix")
         << monitor + QStringList{"--mqtt", "mqtt://broker/site/#"}
         << QStringLiteral("bad MQTT URL 'mqtt://broker/site/#'");

@@ -45,8 +45,11 @@ struct Message {
 // restart loses nothing meant for it.
 class Listener {
 public:
-    Listener(int port, const char *id = nullptr) {
+    Listener(int port, const char *id = nullptr, const char *user = nullptr,
+             const char *password = nullptr) {
         m_mosq = mosquitto_new(id, id == nullptr, this);
+        if (user)
+            mosquitto_username_pw_set(m_mosq, user, password);
         mosquitto_connect_callback_set(m_mosq, [](mosquitto *m, void *, int rc) {
             if (rc == 0) {
                 mosquitto_subscribe(m, nullptr, "#", 1);
@@ -69,6 +72,10 @@ public:
         mosquitto_disconnect(m_mosq);
         mosquitto_loop_stop(m_mosq, true);
         mosquitto_destroy(m_mosq);
+    }
+    void publish(const QByteArray &topic, const QByteArray &payload, bool retain = false) {
+        mosquitto_publish(m_mosq, nullptr, topic.constData(), int(payload.size()),
+                          payload.constData(), 1, retain);
     }
     std::vector<Message> messages() const {
         std::lock_guard lock(m_mutex);
@@ -194,6 +201,8 @@ private slots:
     void signalEndsTheRunAfterTheRequestInFlight_data();
     void signalEndsTheRunAfterTheRequestInFlight();
     void linkCountsWhatTheLineDid();
+    void commandsThroughTheMonitor();
+    void commandsNeedTheFlag();
 };
 
 void TstCliMqtt::readingsDiscoveryAndExit() {
@@ -798,6 +807,172 @@ void TstCliMqtt::linkCountsWhatTheLineDid() {
     QVERIFY(count(silent, "noReply") >= 2);
     QCOMPARE(count(silent, "requests"), count(silent, "noReply"));
     QVERIFY(silent.value("replyMs").toObject().value("median").isNull());
+}
+
+namespace {
+
+// A monitor that takes commands, on a broker that wants a password.
+struct CommandRig {
+    CommandRig() {
+        passwords = dir.filePath("passwords");
+        QProcess::execute(kPasswd, {"-c", "-b", passwords, "meter", "s3cret"});
+        credentials = dir.filePath("credentials");
+        QFile file(credentials);
+        if (file.open(QIODevice::WriteOnly))
+            file.write("meter:s3cret\n");
+    }
+    QTemporaryDir dir;
+    QString passwords;
+    QString credentials;
+};
+
+// The results with this id so far.
+QList<QJsonObject> results(const Listener &listener, const QString &topic, const QString &id) {
+    QList<QJsonObject> found;
+    for (const Message &m : listener.on(topic)) {
+        const QJsonObject result = json(m.payload);
+        if (result.value("id").toString() == id)
+            found << result;
+    }
+    return found;
+}
+
+} // namespace
+
+// Commands through the running monitor: each gets exactly one result, between the monitor's
+// requests, and the monitor goes on whatever a message says.
+void TstCliMqtt::commandsThroughTheMonitor() {
+    CommandRig rig;
+    Broker broker(rig.dir.path(), rig.passwords);
+    QVERIFY(broker.start());
+    // The logger takes its time, so that commands sent together wait for the line together.
+    Simulator sim(rig.dir.path(), {"--slave", "1:QTR-8D", "--slave", "2:QTR-4D", "--turnaround", "150"});
+    QVERIFY(sim.started());
+    Listener listener(broker.port(), nullptr, "meter", "s3cret");
+    Cli cli({"monitor", "--port", sim.port(), "--fast", "--address", "1,2", "--interval", "2",
+             "--mqtt", broker.url(), "--mqtt-credentials", rig.credentials, "--mqtt-commands",
+             "--ha-discovery"});
+    QVERIFY2(waitUntil([&] { return listener.on("site/2/state").size() >= 1; }), qPrintable(cli.err()));
+    // Home Assistant's buttons press the commands.
+    const auto buttons = [&] {
+        QStringList pressed;
+        for (const Message &m : listener.messages()) {
+            if (!m.topic.startsWith(QLatin1String("homeassistant/button/")))
+                continue;
+            const QJsonObject config = json(m.payload);
+            if (config.value("command_topic").toString().endsWith(QLatin1String("/command")))
+                pressed << json(config.value("payload_press").toString().toUtf8())
+                               .value("command")
+                               .toString();
+        }
+        pressed.sort();
+        return pressed;
+    };
+    QVERIFY(waitUntil([&] { return buttons().size() >= 4; }));
+    QCOMPARE(buttons(), (QStringList{"read-now", "read-now", "set-clock", "set-clock"}));
+
+    const auto send = [&](const char *topic, const QByteArray &payload) { listener.publish(topic, payload); };
+    const auto resultOf = [&](const char *topic, const char *id) {
+        QList<QJsonObject> found;
+        waitUntil([&] { return !(found = results(listener, topic, id)).isEmpty(); });
+        return found.isEmpty() ? QJsonObject() : found.first();
+    };
+    send("site/1/command", R"({"command": "set-clock", "time": "2026-12-09T10:30:00", "id": "with time"})");
+    const QJsonObject set = resultOf("site/1/result", "with time");
+    QCOMPARE(set.value("result").toString(), QStringLiteral("ok"));
+    QVERIFY(set.value("error").isNull());
+    QCOMPARE(set.value("command").toString(), QStringLiteral("set-clock"));
+    QCOMPARE(set.value("written").toString(), QStringLiteral("2026-12-09T10:30:00"));
+    QVERIFY(QDateTime::fromString(set.value("time").toString(), Qt::ISODate).isValid());
+    QVERIFY(set.value("ms").toInteger(-1) >= 0);
+    // The logger's clock was set: identify reads it back, with the model and its line.
+    send("site/1/command", R"({"command": "identify", "id": "who"})");
+    const QJsonObject who = resultOf("site/1/result", "who");
+    QCOMPARE(who.value("result").toString(), QStringLiteral("ok"));
+    const QJsonObject identify = who.value("identify").toObject();
+    QCOMPARE(identify.value("model").toString(), QStringLiteral("QTR-8D"));
+    QVERIFY2(identify.value("clock").toString().startsWith(QLatin1String("09.12.26 10:3")),
+             qPrintable(identify.value("clock").toString()));
+    QVERIFY(identify.contains("deviceId") && identify.contains("speed") && identify.contains("parity"));
+    send("site/1/command", R"({"command": "set-clock", "id": "pc"})");
+    const QJsonObject pc = resultOf("site/1/result", "pc");
+    QCOMPARE(pc.value("result").toString(), QStringLiteral("ok"));
+    QCOMPARE(QDateTime::fromString(pc.value("written").toString(), Qt::ISODate).date(), QDate::currentDate());
+    // read-now: a reading of address 2 made after it came, published as any reading.
+    const auto states = listener.on("site/2/state").size();
+    send("site/2/command", R"({"command": "read-now", "id": "now"})");
+    const QJsonObject now = resultOf("site/2/result", "now");
+    QCOMPARE(now.value("result").toString(), QStringLiteral("ok"));
+    QVERIFY(listener.on("site/2/state").size() > states);
+
+    // What is not a command, or not one for this monitor, is answered and changes nothing.
+    const struct {
+        const char *topic;
+        QByteArray payload;
+        const char *id;
+        const char *error;
+    } refused[] = {
+        {"site/1/command", "not json", nullptr, "not a JSON object"},
+        {"site/1/command", R"({"command": "set-address", "id": "unknown"})", "unknown", "unknown command"},
+        {"site/9/command", R"({"command": "read-now", "id": "unwatched"})", "unwatched", "address 9 is not watched"},
+        {"site/1/command", R"({"command": "set-clock", "time": "tomorrow", "id": "bad time"})", "bad time", "bad time"},
+    };
+    for (const auto &message : refused) {
+        const std::size_t before = listener.on(QString::fromLatin1(message.topic).replace("command", "result")).size();
+        send(message.topic, message.payload);
+        const QString resultTopic = QString::fromLatin1(message.topic).replace("command", "result");
+        QVERIFY(waitUntil([&] { return listener.on(resultTopic).size() > before; }));
+        const QJsonObject result = json(listener.on(resultTopic).back().payload);
+        QCOMPARE(result.value("result").toString(), QStringLiteral("error"));
+        QVERIFY2(result.value("error").toString().contains(QLatin1String(message.error)),
+                 qPrintable(result.value("error").toString()));
+        if (message.id)
+            QCOMPARE(result.value("id").toString(), QLatin1String(message.id));
+    }
+    // Eight at once for one address: four wait (and one may be under way), the rest are refused.
+    for (int i = 0; i < 8; ++i)
+        send("site/1/command", QStringLiteral(R"({"command": "identify", "id": "burst %1"})").arg(i).toUtf8());
+    int ok = 0;
+    int full = 0;
+    QVERIFY(waitUntil([&] {
+        ok = full = 0;
+        for (int i = 0; i < 8; ++i) {
+            for (const QJsonObject &r : results(listener, "site/1/result", QStringLiteral("burst %1").arg(i))) {
+                ok += r.value("result").toString() == QLatin1String("ok");
+                full += r.value("error").toString().contains(QLatin1String("commands waiting"));
+            }
+        }
+        return ok + full == 8;
+    }));
+    QVERIFY2(full >= 3 && ok >= 4, qPrintable(QStringLiteral("%1 ok, %2 refused").arg(ok).arg(full)));
+    // The monitor went on reading all the while.
+    const auto readings = listener.on("site/1/state").size();
+    QVERIFY(waitUntil([&] { return listener.on("site/1/state").size() > readings; }));
+    cli.signal(SIGTERM);
+    QVERIFY(cli.finished());
+    QCOMPARE(cli.exitCode(), 0);
+    // One line for every command.
+    QCOMPARE(cli.err().count(QLatin1String("MQTT command ")), 4 + 4 + 8);
+}
+
+// Without --mqtt-commands the command topic is nobody's: no result, and the clock stays.
+void TstCliMqtt::commandsNeedTheFlag() {
+    CommandRig rig;
+    Broker broker(rig.dir.path(), rig.passwords);
+    QVERIFY(broker.start());
+    Simulator sim(rig.dir.path(), {});
+    QVERIFY(sim.started());
+    Listener listener(broker.port(), nullptr, "meter", "s3cret");
+    Cli cli({"monitor", "--port", sim.port(), "--fast", "--interval", "1", "--mqtt", broker.url(),
+             "--mqtt-credentials", rig.credentials});
+    QVERIFY2(waitUntil([&] { return listener.on("site/1/state").size() >= 1; }), qPrintable(cli.err()));
+    listener.publish("site/1/command", R"({"command": "set-clock", "time": "2030-01-01T00:00:00", "id": "x"})");
+    const auto readings = listener.on("site/1/state").size();
+    QVERIFY(waitUntil([&] { return listener.on("site/1/state").size() >= readings + 2; }));
+    QVERIFY(listener.on("site/1/result").empty());
+    cli.signal(SIGTERM);
+    QVERIFY(cli.finished());
+    QVERIFY(!cli.err().contains(QLatin1String("MQTT command")));
 }
 
 QTEST_GUILESS_MAIN(TstCliMqtt)
