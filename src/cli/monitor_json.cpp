@@ -93,16 +93,20 @@ QByteArray monitorReadingLine(const DeviceReading &reading, const LinkCounts *li
     return QJsonDocument(monitorReadingJson(reading, link)).toJson(QJsonDocument::Compact);
 }
 
+QJsonObject discoveryDevice(int address, const QString &deviceId, const QString &model) {
+    return QJsonObject{
+        {QStringLiteral("identifiers"), QJsonArray{QStringLiteral("corvane_") + deviceId}},
+        {QStringLiteral("name"), QStringLiteral("%1 %2 (address %3)").arg(model, deviceId).arg(address)},
+        {QStringLiteral("model"), model},
+        {QStringLiteral("serial_number"), deviceId}};
+}
+
 QList<DiscoveryConfig> discoveryConfigs(const QString &prefix, int address,
                                         const QString &deviceId, const QString &model,
                                         const QStringList &units) {
     QList<DiscoveryConfig> configs;
     const QString node = QStringLiteral("corvane_") + deviceId;
-    const QJsonObject device{
-        {QStringLiteral("identifiers"), QJsonArray{node}},
-        {QStringLiteral("name"), QStringLiteral("%1 %2 (address %3)").arg(model, deviceId).arg(address)},
-        {QStringLiteral("model"), model},
-        {QStringLiteral("serial_number"), deviceId}};
+    const QJsonObject device = discoveryDevice(address, deviceId, model);
     const QString state = QString::fromUtf8(stateTopic(prefix, address));
     const QString availability = QString::fromUtf8(availabilityTopic(prefix, address));
     const auto add = [&](int input, const QString &quantity, const QString &name,

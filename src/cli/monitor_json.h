@@ -26,6 +26,9 @@ struct DiscoveryConfig {
     QByteArray payload;
 };
 
+// The device the discovery configs of one logger name, by its device ID.
+QJsonObject discoveryDevice(int address, const QString &deviceId, const QString &model);
+
 // The Home Assistant MQTT discovery configs of one logger: for each input its consumption,
 // total pulses and flow, and the logger's battery, share of replies and median reply time, read
 // from PREFIX/ADDRESS/state. units: the

@@ -4,7 +4,6 @@
 #include "cli_options.h"
 #include "monitor_log.h"
 
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
 
@@ -102,11 +101,7 @@ QByteArray mqttCommandResult(const QJsonValue &id, const QString &command,
 QList<DiscoveryConfig> discoveryButtons(const QString &prefix, int address,
                                         const QString &deviceId, const QString &model) {
     const QString node = QStringLiteral("corvane_") + deviceId;
-    const QJsonObject device{
-        {QStringLiteral("identifiers"), QJsonArray{node}},
-        {QStringLiteral("name"), QStringLiteral("%1 %2 (address %3)").arg(model, deviceId).arg(address)},
-        {QStringLiteral("model"), model},
-        {QStringLiteral("serial_number"), deviceId}};
+    const QJsonObject device = discoveryDevice(address, deviceId, model);
     QList<DiscoveryConfig> configs;
     const struct {
         const char *key;
