@@ -16,7 +16,7 @@ struct LineOptions {
     QString linkPath;
     // A copy of the line on a second pseudo-terminal (BusCopy), with its own link when given.
     bool busCopy = false;
-    QString busCopyLink;
+    QString busCopyLink = {};
 };
 
 // The loggers on a pseudo-terminal or a real serial device. On a pseudo-terminal a logger
