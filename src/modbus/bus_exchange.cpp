@@ -93,20 +93,24 @@ void ExchangePairer::take(const HeardFrame &frame) {
     settle(std::move(noise));
 }
 
-bool ExchangePairer::answersPending(const HeardFrame &frame) const {
+bool ExchangePairer::expects(const QByteArray &bytes, bool whole) const {
     if (!m_pending)
         return false;
     const QByteArray &asked = m_pending->request.bytes;
-    if (byteAt(frame.bytes, 0) != byteAt(asked, 0))
+    if (byteAt(bytes, 0) != byteAt(asked, 0))
         return false;
-    if (!replyShaped(frame.bytes) && !unstructured(frame.bytes))
+    if (!whole) {
+        const int function = byteAt(bytes, 1);
+        return function == byteAt(asked, 1) || function == (byteAt(asked, 1) | kExceptionFlag);
+    }
+    if (!replyShaped(bytes) && !unstructured(bytes))
         return false;
-    return answersRequest(frame.bytes, SentRequest{byteAt(asked, 0), byteAt(asked, 1), asked});
+    return answersRequest(bytes, SentRequest{byteAt(asked, 0), byteAt(asked, 1), asked});
 }
 
 void ExchangePairer::takeFrame(const HeardFrame &frame) {
     using Verdict = HeardExchange::Verdict;
-    if (answersPending(frame)) {
+    if (expects(frame.bytes)) {
         if (m_sinks.frame)
             m_sinks.frame(frame, FrameRole::Reply);
         HeardExchange exchange;

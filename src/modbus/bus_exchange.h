@@ -80,6 +80,9 @@ public:
     // The listening ends: a request still waiting is unanswered.
     void finish();
     std::optional<BusTime> deadline() const;
+    // Whether this frame would be taken as the reply to the request waiting now; with whole
+    // false, whether a frame that begins with these bytes might be.
+    bool expects(const QByteArray &bytes, bool whole = true) const;
 
     // Longer than any master's response window.
     static constexpr std::chrono::milliseconds kDefaultSettle{1000};
@@ -90,7 +93,6 @@ private:
         QList<HeardFrame> noise;
     };
 
-    bool answersPending(const HeardFrame &frame) const;
     void takeFrame(const HeardFrame &frame);
     void settleUnanswered();
     void settle(HeardExchange exchange);

@@ -155,15 +155,20 @@ void BusFramer::parse(Settle settle) {
         if (!m_noise.bytes.isEmpty() && burstStartsAt(p))
             flushNoise();
         bool incomplete = false;
-        if (const int length = frameAt(p, settle, &incomplete); length > 0) {
+        int fallback = 0;
+        int length = frameAt(p, settle, &incomplete, &fallback);
+        if (length == 0 && incomplete && settle != Settle::All &&
+            !frameBeginsAfterSilence(p, settle))
+            break;
+        if (length == 0)
+            length = fallback;
+        if (length > 0) {
             flushNoise();
             m_sink(HeardFrame{HeardFrame::Kind::Frame, m_bytes.mid(p, length), timeOf(p),
                               timeOf(p + length - 1)});
             p += length;
             continue;
         }
-        if (incomplete && settle != Settle::All && !frameBeginsAfterSilence(p, settle))
-            break;
         addNoise(p);
         ++p;
     }
@@ -172,11 +177,14 @@ void BusFramer::parse(Settle settle) {
         flushNoise();
 }
 
-int BusFramer::frameAt(qsizetype p, Settle settle, bool *incomplete) const {
+int BusFramer::frameAt(qsizetype p, Settle settle, bool *incomplete, int *fallback) const {
     const QByteArrayView rest = QByteArrayView(m_bytes).sliced(p);
     const bool structured = rest.size() < 2 || hasStructure(byteAt(rest, 1));
     int best = 0;
+    bool bestExpected = false;
     bool waiting = false;
+    // A longer reading the listener expects has begun but not come whole.
+    bool expectedToCome = false;
     for (const int length : {expectedRequestLength(rest), expectedBusReplyLength(rest)}) {
         if (length == 0) {
             // Too few bytes to tell yet; a frame's worth that still tells nothing is none.
@@ -187,11 +195,17 @@ int BusFramer::frameAt(qsizetype p, Settle settle, bool *incomplete) const {
             continue;
         if (length > rest.size()) {
             waiting = true;
+            expectedToCome = expectedToCome || (m_expected && m_expected(m_bytes.mid(p), false));
             continue;
         }
-        // The shorter wins: a reply followed by a filler 0x00 also checks as one byte longer.
-        if (crcChecks(rest, length) && (best == 0 || length < best))
+        if (!crcChecks(rest, length) || length == best)
+            continue;
+        const bool expected = m_expected && m_expected(m_bytes.mid(p, length), true);
+        if (best == 0 || (expected && !bestExpected) ||
+            (expected == bestExpected && length < best)) {
             best = length;
+            bestExpected = expected;
+        }
     }
     if (best == 0 && burstStartsAt(p)) {
         qsizetype end = nextSilence(p);
@@ -204,6 +218,13 @@ int BusFramer::frameAt(qsizetype p, Settle settle, bool *incomplete) const {
         else if (length >= kShortestFrame && length <= kMaxBusFrameLength &&
                  crcChecks(rest, int(length)))
             best = int(length);
+    }
+    if (fallback)
+        *fallback = 0;
+    if (best > 0 && !bestExpected && expectedToCome && settle != Settle::All) {
+        if (fallback)
+            *fallback = best;
+        best = 0;
     }
     if (incomplete)
         *incomplete = best == 0 && waiting;
@@ -226,7 +247,9 @@ qsizetype BusFramer::nextSilence(qsizetype p) const {
 
 bool BusFramer::frameBeginsAfterSilence(qsizetype p, Settle settle) const {
     for (const Chunk &chunk : m_chunks) {
-        if (chunk.begin > p && chunk.afterSilence && frameAt(chunk.begin, settle, nullptr) > 0)
+        int fallback = 0;
+        if (chunk.begin > p && chunk.afterSilence &&
+            (frameAt(chunk.begin, settle, nullptr, &fallback) > 0 || fallback > 0))
             return true;
     }
     return false;

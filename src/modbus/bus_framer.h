@@ -50,9 +50,17 @@ int expectedBusReplyLength(QByteArrayView raw);
 //    behind them.
 // Bytes that might begin a frame wait for the rest until the line has been quiet for holdLimit;
 // then they are noise. Every byte fed comes out once, in a frame or in noise, in the order heard.
+//
+// Where two readings of the same bytes both check, the one the listener expects wins, and
+// otherwise the shorter: a reply whose CRC ends in 0x00 also checks one byte short, where it may
+// read as a request, and a reply followed by a filler 0x00 checks one byte long. So a shorter
+// reading that checks waits while a longer one the listener expects has not come whole.
 class BusFramer {
 public:
     using Sink = std::function<void(HeardFrame &&)>;
+    // Whether the listener waits for this very frame now, the reply to its request; with whole
+    // false, for a frame that begins with these bytes.
+    using Expected = std::function<bool(const QByteArray &bytes, bool whole)>;
 
     // silence: the line's 3.5 characters (interFrameSilence).
     BusFramer(std::chrono::nanoseconds silence, Sink sink,
@@ -68,6 +76,7 @@ public:
     std::optional<BusTime> deadline() const;
     // When the oldest byte not yet given out was read: nothing after it has been decided.
     std::optional<BusTime> oldestPending() const;
+    void setExpected(Expected expected) { m_expected = std::move(expected); }
 
     // A USB adapter holds received bytes for up to 16 ms by default before it hands them on.
     static constexpr std::chrono::milliseconds kDefaultHoldLimit{50};
@@ -83,8 +92,9 @@ private:
     void parse(Settle settle);
     // The frame that begins at position p and is complete, by its structure or as the whole of a
     // burst between two silences; 0 for none. incomplete tells whether p might still begin a
-    // frame once more bytes come.
-    int frameAt(qsizetype p, Settle settle, bool *incomplete) const;
+    // frame once more bytes come; fallback is then the length of a shorter reading that checks,
+    // for when the rest never comes.
+    int frameAt(qsizetype p, Settle settle, bool *incomplete, int *fallback) const;
     bool burstStartsAt(qsizetype p) const;
     // The next silence after p, or -1.
     qsizetype nextSilence(qsizetype p) const;
@@ -98,6 +108,7 @@ private:
     std::chrono::nanoseconds m_silence;
     std::chrono::nanoseconds m_holdLimit;
     Sink m_sink;
+    Expected m_expected;
     QByteArray m_bytes;
     std::deque<Chunk> m_chunks;
     std::optional<BusTime> m_last;

@@ -72,6 +72,9 @@ bool BusListener::start(const ListenPort &port, QString *failure) {
             [this](const HeardExchange &exchange) { Q_EMIT exchangeHeard(exchange); }});
     m_framer = std::make_unique<BusFramer>(
         silence, [pairer = m_pairer.get()](HeardFrame &&frame) { pairer->take(frame); });
+    m_framer->setExpected([pairer = m_pairer.get()](const QByteArray &bytes, bool whole) {
+        return pairer->expects(bytes, whole);
+    });
     return true;
 }
 

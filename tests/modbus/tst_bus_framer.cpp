@@ -34,6 +34,23 @@ const QByteArray kBroadcast = withCrc("00108012000204"
 // A single write, answered by its own copy.
 const QByteArray kWriteSingle = withCrc("010680110007");
 
+// The battery of address 1, and an answer whose CRC ends in 0x00: without its last byte it
+// checks too, as a request of its own length. Searched once, then kept as a fixed example.
+const QByteArray kBattery = withCrc("010403E70002");
+QByteArray batteryReplyWithZeroCrcHigh() {
+    for (int value = 0; value < 0x10000; ++value) {
+        QByteArray frame = QByteArray::fromHex("010404");
+        frame.append(char(value >> 8));
+        frame.append(char(value & 0xFF));
+        frame.append(QByteArray(2, '\0'));
+        appendCrc(frame);
+        if (frame.back() == 0)
+            return frame;
+    }
+    return {};
+}
+const QByteArray kZeroEndedReply = batteryReplyWithZeroCrcHigh();
+
 QByteArray damaged(QByteArray frame) {
     frame[frame.size() - 1] = char(frame.back() ^ 0x5A);
     return frame;
@@ -71,6 +88,8 @@ Heard listen(const QStringList &script) {
                             QString::fromLatin1(hex(frame.bytes));
         pairer.take(frame);
     });
+    framer.setExpected(
+        [&pairer](const QByteArray &bytes, bool whole) { return pairer.expects(bytes, whole); });
     const auto idle = [&](BusTime now) {
         framer.idle(now);
         const auto undecided = framer.oldestPending();
@@ -219,6 +238,16 @@ void TstBusFramer::pairing_data() {
     QTest::newRow("noise before the reply")
         << QStringList{at(0, kRequest), at(5, QByteArray(1, '\x7F') + kReply)}
         << QStringList{"ok 5 ms", "noise"} << QStringList{"request", "noise", "reply"};
+    QTest::newRow("a reply whose CRC ends in 0x00")
+        << QStringList{at(0, kBattery), at(6, kZeroEndedReply)} << QStringList{"ok 6 ms"}
+        << QStringList{"request", "reply"};
+    QTest::newRow("a reply whose CRC ends in 0x00, in one read with its request")
+        << QStringList{at(0, kBattery + kZeroEndedReply)} << QStringList{"ok 0 ms"}
+        << QStringList{"request", "reply"};
+    QTest::newRow("a reply whose CRC ends in 0x00, its last byte read apart")
+        << QStringList{at(0, kBattery), at(6, kZeroEndedReply.chopped(1)),
+                       at(8, kZeroEndedReply.right(1))}
+        << QStringList{"ok 8 ms"} << QStringList{"request", "reply"};
     QTest::newRow("noise on a quiet line") << QStringList{at(0, QByteArray::fromHex("FFFFFF"))}
                                            << QStringList{"noise"} << QStringList{"noise"};
 }
