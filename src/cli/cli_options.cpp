@@ -465,7 +465,8 @@ constexpr CommandHelp kCommandHelp[]{
               "broadcast, no request), the reply time, what it reads or writes and, for a\n"
               "known block, each input's value. Bytes that form no frame are noise, with\n"
               "their length. Nothing is ever sent and RTS stays down. Runs until SIGINT or\n"
-              "SIGTERM, then exits 0.\n\n"},
+              "SIGTERM, then exits 0.\n\n",
+     .after = "Exit code 3 also when the port's device goes away.\n\n"},
     {.command = "export",
      .usage = "Usage: corvane-cli export FILE.dat --csv OUT.csv\n\n"
               "Writes the parameter CSV of the work file, as the window's export does.\n"

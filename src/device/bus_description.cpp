@@ -11,6 +11,8 @@
 
 #include <QLocale>
 
+#include <algorithm>
+
 namespace corvane {
 namespace {
 
@@ -349,7 +351,7 @@ void describeRegisters(const HeardExchange &exchange, ExchangeDescription &d) {
     // Function 0x10: start, count, byte count at 6, the data; 0x06: the one value at 4.
     const QByteArray data = function == code(FunctionCode::WriteSingleRegister)
                                 ? q.mid(4, kWordBytes)
-                                : q.mid(7, std::min<qsizetype>(byteAt(q, 6), q.size() - 9));
+                                : q.mid(7, std::clamp<qsizetype>(q.size() - 9, 0, byteAt(q, 6)));
     const ModbusReply written = writtenAsRead(byteAt(q, 0), data);
     d.registers = wordsOf(written, 3, int(data.size()));
     if (place.block)
@@ -376,8 +378,8 @@ void describeFileRecord(const HeardExchange &exchange, ExchangeDescription &d) {
         }
         return;
     }
-    const QByteArray data =
-        q.mid(kRecordData, std::min<qsizetype>(2 * length, q.size() - kRecordData - kCrcLength));
+    const QByteArray data = q.mid(
+        kRecordData, std::clamp<qsizetype>(q.size() - kRecordData - kCrcLength, 0, 2 * length));
     // Laid out as the read of the record answers with it: the record's length in registers
     // where the read has its reference type.
     ModbusReply written;
