@@ -132,8 +132,6 @@ private Q_SLOTS:
     void framing();
     void pairing_data();
     void pairing();
-    void lengthsOfRequests_data();
-    void lengthsOfRequests();
     void unfinishedFrameWaitsForTheRest();
     void hostileBytesComeOutWhole();
 };
@@ -259,31 +257,6 @@ void TstBusFramer::pairing() {
     const Heard heard = listen(script);
     QCOMPARE(heard.exchanges, exchanges);
     QCOMPARE(heard.roles, roles);
-}
-
-void TstBusFramer::lengthsOfRequests_data() {
-    QTest::addColumn<QByteArray>("frame");
-    QTest::addColumn<int>("request");
-    QTest::addColumn<int>("reply");
-    QTest::newRow("read holding") << kRequest << 8 << 0;
-    QTest::newRow("its reply") << kReply << 0 << int(kReply.size());
-    QTest::newRow("write multiple") << kBroadcast << int(kBroadcast.size()) << 0;
-    QTest::newRow("file record read") << withCrc("01140706000A00020006") << 12 << 12;
-    QTest::newRow("device identification") << withCrc("012B0E0200") << 7 << 0;
-    QTest::newRow("service query") << withCrc("01470400") << 6 << 6;
-    QTest::newRow("coils of another device") << withCrc("070100000010") << 8 << 0;
-    QTest::newRow("exception") << kException << 0 << 5;
-    QTest::newRow("unknown function") << withCrc("0741AABB") << 0 << 0;
-}
-
-// Each length as the framer sees it; a length that does not match the frame is not what it is.
-void TstBusFramer::lengthsOfRequests() {
-    QFETCH(QByteArray, frame);
-    QFETCH(int, request);
-    QFETCH(int, reply);
-    const auto matches = [&frame](int length) { return length == frame.size() ? length : 0; };
-    QCOMPARE(matches(expectedRequestLength(frame)), request);
-    QCOMPARE(matches(expectedBusReplyLength(frame)), reply);
 }
 
 // Bytes that may begin a frame wait for the rest while the line is quiet for less than the hold
