@@ -7,7 +7,7 @@
 source "$(dirname "$0")/common.sh"
 SECONDS_EACH="${1:-60}"
 BUILD_DIR="${CORVANE_FUZZ_BUILD_DIR:-$CORVANE_ROOT/build-fuzz}"
-TARGETS=(check_response decoders work_file settings_file value_encoding request_handler)
+TARGETS=(check_response decoders work_file settings_file value_encoding request_handler bus_listener)
 
 CORVANE_PACKAGES+=(clang)
 corvane_install_deps

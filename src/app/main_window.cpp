@@ -186,7 +186,13 @@ TForm1::TForm1(AppServices services, QWidget *parent)
       m_session(SessionEnvironment{
           Comm1, *m_services.sleeper, *this, *this, [this] { return ui.UD_addr->value(); },
           [this] { return PortOpen; }, [this] { return m_settings.DecSeparator; },
-          m_services.locale, m_services.now}),
+          m_services.locale, m_services.now,
+          [this] {
+              return FormListen && FormListen->isListening()
+                         ? QStringLiteral("Listening to the line: Corvane sends nothing until "
+                                          "the listening ends")
+                         : QString();
+          }}),
       m_ops(m_session, m_services.now), m_service(m_session),
       m_files(
           m_session, *m_services.dialogs, *m_services.boxes,
@@ -235,6 +241,16 @@ TForm1::TForm1(AppServices services, QWidget *parent)
                             : LineSetting{m_settings.ComSpeed.toInt(), m_settings.ComParity};
         },
         [this](const FoundLogger &logger) { useScanResult(logger); }, this);
+    FormListen =
+        new ListenDialog([this](const QString &line) { log(line); },
+                         [this](const QByteArray &csv) {
+                             const QString path = m_services.dialogs->saveFileName(
+                                 QStringLiteral("CSV files (*.csv)"), QStringLiteral("csv"));
+                             if (!path.isEmpty())
+                                 saveMenuFile(path, csv, QStringLiteral("The exchanges"),
+                                              QStringLiteral("Exchanges"));
+                         },
+                         this);
 
     m_chart = new MonitorChart(m_recorder.history(), ui.Frame_monitor_chart);
     m_chart->setObjectName(QStringLiteral("Chart_monitor"));
@@ -318,6 +334,7 @@ void TForm1::connectHandlers() {
     menu(ui.N3, [this] { N3Click(); });
     menu(ui.N5, [this] { BitBtn14Click(); });
     menu(ui.N12, [this] { N12Click(); });
+    menu(ui.N17, [this] { N17Click(); });
     menu(ui.N16, [this] { N16Click(); });
     // Each step's outcome renews its address's row and the statistics view.
     connect(&m_session.runner, &RequestRunner::stepEnded, this,
@@ -475,6 +492,13 @@ void TForm1::applyLogSettings() {
 
 void TForm1::BitBtn13Click() {
     runGuarded([this] {
+        // The listener holds the port, and the window would be a second master on its line.
+        if (!PortOpen && FormListen->isListening()) {
+            log(QStringLiteral("Listening to the line on %1: close \"Listen to the line\" before "
+                               "opening the port")
+                    .arg(FormListen->port().name));
+            return;
+        }
         const bool wasOpen = PortOpen;
         // Closed by hand, the port takes the monitor with it: its cycles would only fail. A
         // lost device is another matter, handled where it is noticed.
@@ -838,6 +862,28 @@ void TForm1::N12Click() {
     FormFind->activateWindow();
 }
 
+void TForm1::N17Click() {
+    if (FormListen->isListening()) {
+        FormListen->show();
+        FormListen->raise();
+        FormListen->activateWindow();
+        return;
+    }
+    if (PortOpen) {
+        log(QStringLiteral("Corvane is the master on %1: close the port before listening to the "
+                           "line")
+                .arg(m_port.displayName));
+        return;
+    }
+    ListenPort port;
+    port.name = m_settings.ComName;
+    port.speed = m_settings.ComSpeed.toInt();
+    port.parity = m_settings.ComParity;
+    port.stopBits = m_settings.ComStopBits == QLatin1String("2") ? 2 : 1;
+    port.dataBits = m_settings.ComDataBits == QLatin1String("7") ? 7 : 8;
+    FormListen->listen(port);
+}
+
 void TForm1::useScanResult(const FoundLogger &logger) {
     if (m_session.runner.refuseIfBusy())
         return;
@@ -953,6 +999,8 @@ void TForm1::FormClose() {
     Form3->hide();
     FormFind->hide();
     FormStatistics->hide();
+    if (FormListen->isListening())
+        FormListen->reject();
 }
 
 void TForm1::Comm1Error(int errors) {
@@ -984,7 +1032,7 @@ void TForm1::reopenLostPort() {
         m_reopen.stop();
         return;
     }
-    if (!QFileInfo::exists(resolvePortName(m_lostPort)))
+    if (!QFileInfo::exists(resolvePortName(m_lostPort)) || FormListen->isListening())
         return;
     runGuarded([this] {
         m_port.reportFailures = false;

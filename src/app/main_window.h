@@ -6,6 +6,7 @@
 #include "file_commands.h"
 #include "find_loggers_dialog.h"
 #include "grid_key_filter.h"
+#include "listen_dialog.h"
 #include "log_pane.h"
 #include "main_window_ui.h"
 #include "monitor.h"
@@ -99,6 +100,7 @@ public:
     TForm2 *Form2 = nullptr;
     TForm3 *Form3 = nullptr;
     FindLoggersDialog *FormFind = nullptr;
+    ListenDialog *FormListen = nullptr;
 
 public Q_SLOTS:
     // Parameters page: Read, Write, Set clock, Save, Load, Export.
@@ -136,6 +138,8 @@ public Q_SLOTS:
     void N3Click();
     // System > "Find loggers...".
     void N12Click();
+    // System > "Listen to the line...": refused while the window's own port is open.
+    void N17Click();
     // File > "Save logs...".
     void N13Click();
     // File > "Save chart...": the monitor chart as a PNG picture.

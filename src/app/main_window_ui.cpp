@@ -593,6 +593,7 @@ void MainWindowUi::setup(QMainWindow *window) {
     N4 = b.add(menu->addMenu(QStringLiteral("&System")), QStringLiteral("N4"));
     N5 = N4->addAction(QStringLiteral("&Options"));
     N12 = N4->addAction(QStringLiteral("&Find loggers..."));
+    N17 = N4->addAction(QStringLiteral("&Listen to the line..."));
     N16 = N4->addAction(QStringLiteral("Line &statistics..."));
     N9 = b.add(menu->addMenu(QStringLiteral("&Help")), QStringLiteral("N9"));
     N10 = N9->addAction(QStringLiteral("&About..."));
@@ -606,6 +607,7 @@ void MainWindowUi::setup(QMainWindow *window) {
     N14->setObjectName(QStringLiteral("N14"));
     N15->setObjectName(QStringLiteral("N15"));
     N16->setObjectName(QStringLiteral("N16"));
+    N17->setObjectName(QStringLiteral("N17"));
     N10->setObjectName(QStringLiteral("N10"));
     N11->setObjectName(QStringLiteral("N11"));
     readAction = new QAction(window);

@@ -187,6 +187,7 @@ struct MainWindowUi {
     QAction *N15 = nullptr;
     // System > "Line statistics...".
     QAction *N16 = nullptr;
+    QAction *N17 = nullptr;
     QMenu *N9 = nullptr;
     QAction *N10 = nullptr;
     QAction *N11 = nullptr;

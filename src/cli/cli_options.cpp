@@ -301,6 +301,22 @@ const QList<CliFlag> &cliFlags() {
          },
          nullptr, "--mqtt"},
 
+        {"--stop-bits", "N", takenBy("listen"), "1 (default) or 2",
+         [](CliOptions &o, const QString &value, QString *error) {
+             const auto bits = wholeNumber(value);
+             if (!bits || (*bits != 1 && *bits != 2))
+                 return refuse(error,
+                               QStringLiteral("bad stop bits '%1': 1 or 2").arg(shownText(value)));
+             o.stopBits = *bits;
+             return true;
+         }},
+        {"--capture", "FILE", takenBy("listen"),
+         "every frame heard, with its time, direction and hex, to a\n"
+         "CSV file",
+         [](CliOptions &o, const QString &value, QString *error) {
+             return fileName(o.captureFile, value, "--capture", error);
+         }},
+
         // Before the service commands' own flags: without the password nothing else matters.
         {"--service-password", "PASS", kServiceCommands, nullptr,
          keep<&CliOptions::servicePassword>, "%1 needs --service-password"},
@@ -437,6 +453,17 @@ constexpr CommandHelp kCommandHelp[]{
               "SIGINT or SIGTERM, then finishes the request in flight and exits 0. Writes\n"
               "one JSON object per reading to stdout, one a line.\n\n",
      .after = "Exit code 3 also when the broker refuses the credentials.\n\n"},
+    {.command = "listen",
+     .usage = "Usage: corvane-cli listen --port PATH [--speed N] [--parity P] [--stop-bits N]\n"
+              "       [--format text|json|csv] [--capture FILE]\n\n"
+              "Listens to a line that another master drives and prints each exchange as it\n"
+              "is settled: its time, address, function, register and count, the registers\n"
+              "read or written, the verdict (ok, exception N, crc error, no reply,\n"
+              "broadcast, no request), the reply time, what it reads or writes and, for a\n"
+              "known block, each input's value. Bytes that form no frame are noise, with\n"
+              "their length. Nothing is ever sent and RTS stays down. Runs until SIGINT or\n"
+              "SIGTERM, then exits 0.\n\n",
+     .after = "Exit code 3 also when the port's device goes away.\n\n"},
     {.command = "export",
      .usage = "Usage: corvane-cli export FILE.dat --csv OUT.csv\n\n"
               "Writes the parameter CSV of the work file, as the window's export does.\n"
@@ -634,7 +661,8 @@ QString cliUsage(const QString &command) {
                "  set-clock   the logger's clock (--time ISO8601, default the PC's clock)\n"
                "  scan        find the loggers on the line\n"
                "  export      a work file's parameter CSV (offline)\n"
-               "  monitor     read the counters every interval, as JSON lines or over MQTT\n\n"
+               "  monitor     read the counters every interval, as JSON lines or over MQTT\n"
+               "  listen      decode what another master and the loggers say; sends nothing\n\n"
                "Service commands (--service-password):\n"
                "  set-address the logger's bus address (--new-address M)\n"
                "  set-line    the logger's speed and parity (--new-speed, --new-parity)\n"

@@ -17,7 +17,7 @@ namespace corvane {
 struct CliOptions {
     enum class Format { Text, Json, Csv };
 
-    QString command; // identify, read, counters, write, set-clock, scan, export
+    QString command; // identify, read, counters, write, set-clock, scan, export, ...
     QString port;
     int speed = 9600;
     QString parity = QStringLiteral("None");
@@ -41,6 +41,8 @@ struct CliOptions {
     bool allSettings = false;      // scan --all-settings
     QString exportFile;            // export FILE.dat
     QString csvFile;               // export --csv, monitor --csv
+    int stopBits = 1;              // listen --stop-bits
+    QString captureFile;           // listen --capture
 
     // The monitor's.
     int intervalSeconds = 60;   // --interval
@@ -79,7 +81,7 @@ inline const QStringList kCliCommands{
     QStringLiteral("write"),    QStringLiteral("set-clock"),   QStringLiteral("scan"),
     QStringLiteral("export"),   QStringLiteral("set-address"), QStringLiteral("set-line"),
     QStringLiteral("lock"),     QStringLiteral("unlock"),      QStringLiteral("read-code"),
-    QStringLiteral("set-code"), QStringLiteral("monitor")};
+    QStringLiteral("set-code"), QStringLiteral("monitor"),     QStringLiteral("listen")};
 // The commands behind the service page's password.
 inline const QStringList kServiceCommands{
     QStringLiteral("set-address"), QStringLiteral("set-line"),  QStringLiteral("lock"),

@@ -1,6 +1,7 @@
 #include "cli_run.h"
 
 #include "atomic_file.h"
+#include "cli_listen.h"
 #include "cli_monitor.h"
 #include "cli_options.h"
 #include "cli_session.h"
@@ -223,6 +224,8 @@ int CliRun::exec() {
         return exportCsv();
     if (command == QLatin1String("monitor"))
         return monitor();
+    if (command == QLatin1String("listen"))
+        return CliListen(m_options, m_out, m_err).exec();
     if (command == QLatin1String("write")) {
         if (const int code = loadInto(m_options.fromFile, false); code != CliExit::Ok)
             return code;

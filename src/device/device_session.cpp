@@ -51,7 +51,8 @@ void DeviceSession::announceAndGrey(RequestRunner::Command &command, const QStri
 bool DeviceSession::checkPort() {
     if (portOpen())
         return true;
-    env.out.log(QStringLiteral("Serial COM port is not opened"));
+    const QString refusal = env.portRefusal ? env.portRefusal() : QString();
+    env.out.log(refusal.isEmpty() ? QStringLiteral("Serial COM port is not opened") : refusal);
     return false;
 }
 

@@ -38,6 +38,10 @@ struct SessionEnvironment {
     QLocale locale = QLocale::system();
     // The PC's local date and time; its own clock when left empty.
     std::function<QDateTime()> now = {};
+    // Why the port is closed to the commands while something else holds it (listening to the
+    // line), or an empty text; the line the log shows instead of "Serial COM port is not
+    // opened".
+    std::function<QString()> portRefusal = {};
 };
 
 // Why a command did not start, or that it did.

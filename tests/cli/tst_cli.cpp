@@ -654,7 +654,8 @@ void TstCli::usageErrors() {
     QCOMPARE(lines.size(), 1);
     QVERIFY2(lines.first().startsWith(QLatin1String("corvane-cli: ")), run.err.constData());
     QVERIFY2(lines.first().contains(problem), run.err.constData());
-    QVERIFY(lines.first().size() < 200);
+    // The longest line names every command; an argument never makes it longer than that.
+    QVERIFY(lines.first().size() < 240);
 }
 
 void TstCli::portCannotBeOpened_data() {

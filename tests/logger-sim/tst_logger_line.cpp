@@ -182,6 +182,8 @@ private Q_SLOTS:
     void onlyTheAddressedLoggerAnswersOnTheLine();
     void garbageOnTheLineIsSkipped();
     void splitReplyArrivesWhole();
+    void busCopyCarriesTheLine_data();
+    void busCopyCarriesTheLine();
     void onlyTheLoggerAtTheMastersSettingsAnswers();
     void lineSettingsFromTermios_data();
     void lineSettingsFromTermios();
@@ -259,6 +261,41 @@ void TstLoggerLine::splitReplyArrivesWhole() {
     QVERIFY(port.sendSlowly(kReadUnits));
     const QByteArray expected = QByteArray(1, '\0') + kUnitsReply;
     QCOMPARE(port.receive(expected.size()).toHex(' '), expected.toHex(' '));
+}
+
+void TstLoggerLine::busCopyCarriesTheLine_data() {
+    QTest::addColumn<bool>("echo");
+    QTest::newRow("plain line") << false;
+    QTest::newRow("the master's adapter echoes") << true;
+}
+
+// The copy hears the request and the reply in the order they passed, never the echo a 2-wire
+// adapter gives its own master, and nothing that passed before a listener opened it.
+void TstLoggerLine::busCopyCarriesTheLine() {
+    QFETCH(bool, echo);
+    sim().stop();
+    sim().setEcho(echo);
+    LineOptions line;
+    line.busCopy = true;
+    QString error;
+    QVERIFY2(sim().start(line, &error), qPrintable(error));
+    QVERIFY(sim().busCopyPath().startsWith(QLatin1String("/dev/")));
+    PortClient master(sim().slavePath());
+    QVERIFY(master.isOpen());
+    const QByteArray unheard = frame("020380150001");
+    QVERIFY(master.sendSlowly(unheard));
+    QCOMPARE(master.receive((echo ? unheard.size() : 0) + 7).size(),
+             (echo ? unheard.size() : 0) + 7);
+
+    PortClient copy(sim().busCopyPath());
+    QVERIFY(copy.isOpen());
+    QVERIFY(master.sendSlowly(kReadUnits));
+    const QByteArray heard = kReadUnits + kUnitsReply;
+    QCOMPARE(copy.receive(heard.size()).toHex(' '), heard.toHex(' '));
+    QCOMPARE(master.receive((echo ? kReadUnits.size() : 0) + kUnitsReply.size())
+                 .right(kUnitsReply.size()),
+             kUnitsReply);
+    QCOMPARE(sim().busCopyWrittenBack(), 0);
 }
 
 // Our own master as the operator runs it. The requests go out back to back and are handled in
@@ -661,6 +698,8 @@ void TstLoggerLine::commandLineErrors_data() {
     QTest::newRow("line without a slave") << QStringList{"--line", "9600,none"};
     QTest::newRow("line before its slave")
         << QStringList{"--line", "19200,even", "--slave", "1:QTR-8D"};
+    QTest::newRow("bus copy over TCP") << QStringList{"--tcp-listen", "0", "--bus-copy", "/tmp/x"};
+    QTest::newRow("bus copy without a link") << QStringList{"--bus-copy", ""};
     QTest::newRow("line speed 57600") << QStringList{"--slave", "1:QTR-8D", "--line", "57600,none"};
     QTest::newRow("line speed in hex")
         << QStringList{"--slave", "1:QTR-8D", "--line", "0x2580,none"};

@@ -115,6 +115,11 @@ public:
     bool isRunning() const { return m_serialLine.isRunning(); }
     // What a master opens: the pseudo-terminal's slave path or the device.
     QString slavePath() const { return m_serialLine.path(); }
+    // With LineOptions::busCopy: what a listener opens to hear the line as another master
+    // drives it; empty otherwise.
+    QString busCopyPath() const { return m_serialLine.busCopyPath(); }
+    // The bytes written into the copy from the listener's side since the last call.
+    qint64 busCopyWrittenBack() { return m_serialLine.busCopy().takeWrittenBack(); }
 
     // Serves the loggers over TCP on 127.0.0.1, from a thread of its own, as a serial-to-Ethernet
     // gateway in transparent mode does: the bytes of the connection are the bus, and every

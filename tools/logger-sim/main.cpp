@@ -53,6 +53,8 @@ int main(int argc, char *argv[]) {
         std::printf("%u\n", unsigned(sim.tcpPort()));
     else
         std::printf("%s\n", qPrintable(sim.slavePath()));
+    if (!sim.busCopyPath().isEmpty())
+        std::printf("%s\n", qPrintable(sim.busCopyPath()));
     std::fflush(stdout);
 
     int signal = 0;

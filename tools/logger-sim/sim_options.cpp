@@ -14,6 +14,11 @@ Each logger answers at its bus address only; without --slave one QTR-8D answers 
 Without --device the simulator creates a pseudo-terminal, prints its path on standard output
 and answers there until SIGINT or SIGTERM.
 
+With --bus-copy PATH every byte on the line, the master's requests and the loggers' replies in
+the order they passed, goes to a second pseudo-terminal as well, linked at PATH, as a listener
+tapped onto the cable would hear it; the echo of --echo is not on the cable and is not copied.
+Bytes pass while a listener holds the copy open, and are dropped while nobody does.
+
 With --tcp-listen it acts as a serial-to-Ethernet gateway in transparent mode instead: it
 listens on 127.0.0.1 at PORT (0: a free port), prints the port on standard output, and the
 bytes of the connection are the bus (Corvane's port name tcp://127.0.0.1:PORT). Every logger
@@ -149,6 +154,11 @@ ParseOutcome parseSimOptions(const QStringList &arguments, SimOptions &options, 
         QStringLiteral("link"),
         QStringLiteral("Place a symbolic link to the port at PATH; removed at exit."),
         QStringLiteral("PATH"));
+    const QCommandLineOption busCopy(
+        QStringLiteral("bus-copy"),
+        QStringLiteral("Put a copy of the line, both ways, on a second pseudo-terminal linked "
+                       "at PATH, for a listener; its path is printed after the port's."),
+        QStringLiteral("PATH"));
     const QCommandLineOption device(
         QStringLiteral("device"),
         QStringLiteral("Answer on this serial device instead of a pseudo-terminal."),
@@ -216,6 +226,7 @@ ParseOutcome parseSimOptions(const QStringList &arguments, SimOptions &options, 
     parser.addOptions({help,      slave,      line,  link,      device,     tcpListen, speed,
                        parity,    stopBits,   quiet, lineTime,  turnaround, echo,      fault,
                        faultRate, faultKinds, seed,  pulseRate, timeScale,  clock,     battery});
+    parser.addOption(busCopy);
 
     auto error = [&message](const QString &text) {
         message = text;
@@ -272,15 +283,21 @@ ParseOutcome parseSimOptions(const QStringList &arguments, SimOptions &options, 
 
     options.line.linkPath = parser.value(link);
     options.line.devicePath = parser.value(device);
+    if (parser.isSet(busCopy)) {
+        if (parser.value(busCopy).isEmpty())
+            return error(QStringLiteral("--bus-copy needs a path for the copy's link"));
+        options.line.busCopy = true;
+        options.line.busCopyLink = parser.value(busCopy);
+    }
     if (parser.isSet(tcpListen)) {
         const QString text = parser.value(tcpListen);
         bool ok = false;
         const uint port = text.toUInt(&ok, 10);
         if (!ok || port > 65535)
             return error(QStringLiteral("bad --tcp-listen \"%1\": a port 0 to 65535").arg(text));
-        if (parser.isSet(device) || parser.isSet(link))
-            return error(QStringLiteral("--tcp-listen serves over TCP; it takes no --device "
-                                        "or --link"));
+        if (parser.isSet(device) || parser.isSet(link) || parser.isSet(busCopy))
+            return error(QStringLiteral("--tcp-listen serves over TCP; it takes no --device, "
+                                        "--link or --bus-copy"));
         options.tcpListen = std::uint16_t(port);
     }
     const auto baud = parseInt(parser.value(speed));

@@ -35,8 +35,14 @@ bool SimSerialTransport::start(const LineOptions &options, QString *error) {
         m_line.close();
         return false;
     }
+    if (options.busCopy && !m_copy.open(options.busCopyLink, error)) {
+        m_line.close();
+        return false;
+    }
+    setBusCopy(m_copy.isOpen() ? &m_copy : nullptr);
     m_serial = options.serial;
     if (!startThread(error)) {
+        m_copy.close();
         m_line.close();
         return false;
     }
@@ -45,6 +51,7 @@ bool SimSerialTransport::start(const LineOptions &options, QString *error) {
 
 void SimSerialTransport::stop() {
     stopThread();
+    m_copy.close();
     m_line.close();
 }
 

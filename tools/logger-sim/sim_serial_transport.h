@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sim_bus_copy.h"
 #include "sim_line.h"
 #include "sim_transport.h"
 
@@ -13,6 +14,9 @@ struct LineOptions {
     QString devicePath;
     SerialSettings serial;
     QString linkPath;
+    // A copy of the line on a second pseudo-terminal (BusCopy), with its own link when given.
+    bool busCopy = false;
+    QString busCopyLink = {};
 };
 
 // The loggers on a pseudo-terminal or a real serial device. On a pseudo-terminal a logger
@@ -29,6 +33,9 @@ public:
     void stop();
     // What a master opens: the pseudo-terminal's slave path or the device.
     QString path() const { return m_line.path(); }
+    // The copy's pseudo-terminal, or an empty text without one.
+    QString busCopyPath() const { return m_copy.path(); }
+    BusCopy &busCopy() { return m_copy; }
 
 private:
     void run() override;
@@ -38,6 +45,7 @@ private:
     ssize_t writeSome(int fd, const char *bytes, std::size_t size) override;
 
     SimLine m_line;
+    BusCopy m_copy;
     SerialSettings m_serial;
 };
 

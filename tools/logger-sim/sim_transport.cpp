@@ -1,6 +1,7 @@
 #include "sim_transport.h"
 
 #include "logger_simulator.h"
+#include "sim_bus_copy.h"
 
 #include <algorithm>
 #include <array>
@@ -157,6 +158,8 @@ bool SimTransport::readInput(int fd, short events) {
         std::array<char, 4096> buffer;
         const ssize_t got = ::read(fd, buffer.data(), buffer.size());
         if (got > 0) {
+            if (m_busCopy)
+                m_busCopy->carry(buffer.data(), std::size_t(got));
             m_framer.feed(QByteArray(buffer.data(), got));
             m_lastByte = Clock::now();
             m_wire.arrived(m_lastByte, got);
@@ -183,7 +186,7 @@ bool SimTransport::answerFrames(int fd) {
         const Clock::time_point received = passed.isEmpty() ? Clock::now() : passed.last();
         if (m_options.echo) {
             // The adapter hears the request as its bytes pass, whoever it is for.
-            if (writePaced(fd, *frame, passed) == Sent::Ended)
+            if (writePaced(fd, *frame, passed, false) == Sent::Ended)
                 return false;
         } else if (m_options.lineTime && !waitUntil(received)) {
             return false;
@@ -246,9 +249,9 @@ SimTransport::Sent SimTransport::sendReply(int fd, const SimResponse &response,
 // A byte reaches the master once it has passed on the line, never sooner; the bytes that are
 // due by the time the thread wakes go out together.
 SimTransport::Sent SimTransport::writePaced(int fd, const QByteArray &bytes,
-                                            const QList<Clock::time_point> &due) {
+                                            const QList<Clock::time_point> &due, bool onLine) {
     if (due.size() != bytes.size())
-        return writeChunk(fd, bytes) ? Sent::Done : Sent::Lost;
+        return writeChunk(fd, bytes, onLine) ? Sent::Done : Sent::Lost;
     qsizetype next = 0;
     while (next < bytes.size()) {
         if (const Clock::time_point now = Clock::now(); due[next] > now) {
@@ -263,19 +266,21 @@ SimTransport::Sent SimTransport::writePaced(int fd, const QByteArray &bytes,
         qsizetype end = next + 1;
         while (end < bytes.size() && due[end] <= now)
             ++end;
-        if (!writeChunk(fd, bytes.mid(next, end - next)))
+        if (!writeChunk(fd, bytes.mid(next, end - next), onLine))
             return Sent::Lost;
         next = end;
     }
     return Sent::Done;
 }
 
-bool SimTransport::writeChunk(int fd, const QByteArray &bytes) {
+bool SimTransport::writeChunk(int fd, const QByteArray &bytes, bool onLine) {
     qsizetype done = 0;
     while (done < bytes.size() && !stopping()) {
         const ssize_t written =
             writeSome(fd, bytes.constData() + done, static_cast<std::size_t>(bytes.size() - done));
         if (written > 0) {
+            if (onLine && m_busCopy)
+                m_busCopy->carry(bytes.constData() + done, std::size_t(written));
             done += written;
             continue;
         }

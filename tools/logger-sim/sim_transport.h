@@ -16,6 +16,7 @@
 
 namespace corvane {
 
+class BusCopy;
 class LoggerSimulator;
 
 // One way for a master to reach the loggers, served from a thread of its own: the master's
@@ -70,6 +71,8 @@ protected:
     bool waitUntil(Clock::time_point deadline);
     // A master that has gone will not finish its frame; the next one starts afresh.
     void discardPartialFrame();
+    // Where every byte the line carries is copied as well; set before the thread starts.
+    void setBusCopy(BusCopy *copy) { m_busCopy = copy; }
     // A line in the simulator's traffic log.
     void log(const QString &line) const;
 
@@ -102,10 +105,12 @@ private:
                                              const std::optional<LineSettings> &heard) const;
     Sent sendReply(int fd, const SimResponse &response, Clock::time_point received,
                    std::chrono::nanoseconds character);
-    // Each byte once its time in due has come.
-    Sent writePaced(int fd, const QByteArray &bytes, const QList<Clock::time_point> &due);
+    // Each byte once its time in due has come. onLine: the bytes pass on the line, as a reply
+    // does; an adapter's echo stays between it and its master.
+    Sent writePaced(int fd, const QByteArray &bytes, const QList<Clock::time_point> &due,
+                    bool onLine = true);
     // Every piece of every reply goes out here.
-    bool writeChunk(int fd, const QByteArray &bytes);
+    bool writeChunk(int fd, const QByteArray &bytes, bool onLine = true);
     void logDiscarded();
 
     LoggerSimulator &m_loggers;
@@ -117,6 +122,7 @@ private:
     std::atomic<bool> m_stopping{false};
     int m_wakeRead = -1;
     int m_wakeWrite = -1;
+    BusCopy *m_busCopy = nullptr;
 };
 
 } // namespace corvane
