@@ -1,5 +1,6 @@
 #include "exchange_format.h"
 
+#include "monitor_log.h"
 #include "regular_file.h"
 #include "value_encoding.h"
 
@@ -51,13 +52,7 @@ QString optionalHex(const std::optional<int> &value, int digits) {
 } // namespace
 
 QString heardTimeText(const QDateTime &time) {
-    const int offset = time.offsetFromUtc();
-    const int minutes = std::abs(offset) / 60;
-    return time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) +
-           (offset < 0 ? QLatin1Char('-') : QLatin1Char('+')) +
-           QStringLiteral("%1:%2")
-               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
-               .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+    return MonitorLog::timeText(time, true);
 }
 
 QString valuesText(const QList<ExchangeValue> &values) {

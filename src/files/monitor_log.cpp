@@ -130,10 +130,11 @@ bool MonitorLog::write(const QByteArray &bytes) {
     return true;
 }
 
-QString MonitorLog::timeText(const QDateTime &time) {
+QString MonitorLog::timeText(const QDateTime &time, bool milliseconds) {
     const int offset = time.offsetFromUtc();
     const int minutes = std::abs(offset) / 60;
-    return time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) +
+    return time.toString(milliseconds ? QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")
+                                      : QStringLiteral("yyyy-MM-ddTHH:mm:ss")) +
            (offset < 0 ? QLatin1Char('-') : QLatin1Char('+')) +
            QStringLiteral("%1:%2")
                .arg(minutes / 60, 2, 10, QLatin1Char('0'))

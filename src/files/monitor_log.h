@@ -52,8 +52,9 @@ public:
     bool writeReading(const DeviceReading &reading, const QString &separator,
                       const QLocale &locale, const LinkCounts *link = nullptr);
 
-    // ISO 8601 local time to the second with its offset: "2026-12-08T21:05:07+01:00".
-    static QString timeText(const QDateTime &time);
+    // ISO 8601 local time to the second (or the millisecond) with its offset:
+    // "2026-12-08T21:05:07+01:00".
+    static QString timeText(const QDateTime &time, bool milliseconds = false);
     static QByteArray startRows(const MonitorLogStart &start, const QString &separator);
     static QByteArray readingRow(const DeviceReading &reading, const QString &separator,
                                  const QLocale &locale, const LinkCounts *link = nullptr);
