@@ -2,6 +2,7 @@
 
 #include "cli_report.h"
 #include "cli_run.h"
+#include "cli_signals.h"
 #include "device_session.h"
 #include "monitor_json.h"
 #include "value_encoding.h"
@@ -14,9 +15,6 @@
 #include <QScopeGuard>
 #include <QTimer>
 
-#include <csignal>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace corvane {
 namespace {
@@ -25,14 +23,6 @@ namespace {
 constexpr int kCommandsWaiting = 4;
 // How long the readings still queued for the broker may take at exit.
 constexpr std::chrono::seconds kFinishWait{5};
-
-int g_signalPipe[2] = {-1, -1};
-
-extern "C" void onTerminate(int) {
-    const char byte = 1;
-    // Nothing else is safe in a handler; a full pipe already holds the news.
-    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
-}
 
 } // namespace
 
@@ -53,15 +43,7 @@ CliMonitor::CliMonitor(const CliOptions &options, DeviceSession &session, Prepar
     });
 }
 
-CliMonitor::~CliMonitor() {
-    if (g_signalPipe[0] >= 0) {
-        std::signal(SIGINT, SIG_DFL);
-        std::signal(SIGTERM, SIG_DFL);
-        ::close(g_signalPipe[0]);
-        ::close(g_signalPipe[1]);
-        g_signalPipe[0] = g_signalPipe[1] = -1;
-    }
-}
+CliMonitor::~CliMonitor() = default;
 
 void CliMonitor::line(const QString &text) {
     printLine(m_err, QStringLiteral("%1: %2").arg(QLatin1String(kProgram), text));
@@ -93,20 +75,7 @@ int CliMonitor::check() {
 }
 
 int CliMonitor::exec() {
-    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-        m_signals = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
-        connect(m_signals.get(), &QSocketNotifier::activated, this, [this] {
-            char bytes[16];
-            while (::read(g_signalPipe[0], bytes, sizeof bytes) > 0) {
-            }
-            quit(CliExit::Ok);
-        });
-        struct sigaction action {};
-        action.sa_handler = onTerminate;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, nullptr);
-        sigaction(SIGTERM, &action, nullptr);
-    }
+    m_signals = std::make_unique<StopSignals>([this] { quit(CliExit::Ok); });
     if (m_options.mqtt) {
         MqttPublisher::Settings settings;
         settings.target = *m_options.mqtt;

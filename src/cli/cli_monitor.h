@@ -12,7 +12,6 @@
 #include <QEventLoop>
 #include <QHash>
 #include <QSet>
-#include <QSocketNotifier>
 
 #include <cstdio>
 #include <functional>
@@ -21,6 +20,7 @@
 namespace corvane {
 
 class DeviceSession;
+class StopSignals;
 
 // What the command line learns of an address before monitoring it.
 struct MonitoredLogger {
@@ -96,7 +96,7 @@ private:
     MonitorRecorder m_recorder{&m_statistics};
     std::optional<MqttCredentials> m_credentials;
     std::unique_ptr<MqttPublisher> m_mqtt;
-    std::unique_ptr<QSocketNotifier> m_signals;
+    std::unique_ptr<StopSignals> m_signals;
 
     QSet<int> m_prepared;
     QHash<QString, int> m_deviceIds; // the address that first reported each

@@ -8,11 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <cerrno>
-#include <cstring>
-
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace corvane {
@@ -25,20 +21,8 @@ QString hex(int value, int digits) {
     return QString::number(value, 16).rightJustified(digits, u'0').toUpper();
 }
 
-QString cell(const QString &text) {
-    if (!text.contains(kSeparator) && !text.contains(QLatin1Char('"')) &&
-        !text.contains(QLatin1Char('\r')) && !text.contains(QLatin1Char('\n')))
-        return text;
-    QString quoted = text;
-    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
-
 QByteArray csvRow(const QStringList &cells) {
-    QStringList quoted;
-    for (const QString &text : cells)
-        quoted << cell(text);
-    return (quoted.join(kSeparator) + QStringLiteral("\r\n")).toUtf8();
+    return MonitorLog::csvRow(cells, kSeparator);
 }
 
 bool isNoise(const HeardExchange &exchange) {
@@ -150,23 +134,9 @@ QByteArray exchangeCsvRow(const HeardExchange &exchange, const ExchangeDescripti
 bool BusCapture::open(const QString &path) {
     close();
     m_error.clear();
-    if (isNonRegularFile(path)) {
-        m_error = QStringLiteral("it is not a regular file");
+    const int fd = openRegularFileForWriting(path, O_WRONLY | O_TRUNC, &m_error);
+    if (fd < 0)
         return false;
-    }
-    // Without O_NONBLOCK opening a FIFO would wait for its reader.
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        m_error = QString::fromLocal8Bit(std::strerror(errno));
-        return false;
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        m_error = QStringLiteral("it is not a regular file");
-        return false;
-    }
     if (!m_file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered,
                      QFileDevice::AutoCloseHandle)) {
         ::close(fd);

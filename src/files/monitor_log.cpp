@@ -27,13 +27,6 @@ QString cell(const QString &text, const QString &separator) {
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
-QByteArray row(const QStringList &cells, const QString &separator) {
-    QStringList quoted;
-    for (const QString &text : cells)
-        quoted << cell(text, separator);
-    return (quoted.join(separator) + QStringLiteral("\r\n")).toUtf8();
-}
-
 QString number(const std::optional<std::int32_t> &value) {
     return value ? QString::number(*value) : QString();
 }
@@ -56,36 +49,16 @@ bool MonitorLog::open(const QString &path) {
     close();
     m_path = path;
     m_error.clear();
-    const QByteArray name = QFile::encodeName(path);
     // Rows written through a link would land in whatever it names, a dangling one creating it.
-    struct stat entry {};
-    if (::lstat(name.constData(), &entry) == 0 && S_ISLNK(entry.st_mode)) {
-        m_error = QStringLiteral("it is a symbolic link");
+    const int fd = openRegularFileForWriting(path, O_RDWR | O_APPEND, &m_error);
+    if (fd < 0)
         return false;
-    }
-    if (isNonRegularFile(path)) {
-        m_error = QStringLiteral("it is not a regular file");
-        return false;
-    }
-    // Without O_NONBLOCK opening a FIFO would wait for its reader. O_NOFOLLOW holds should a
-    // link take the file's place after the look above.
-    const int fd = ::open(name.constData(),
-                          O_RDWR | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW, 0666);
-    if (fd < 0) {
-        m_error = errno == ELOOP ? QStringLiteral("it is a symbolic link") : osError(errno);
-        return false;
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        m_error = QStringLiteral("it is not a regular file");
-        return false;
-    }
     m_fd = fd;
+    const off_t size = ::lseek(fd, 0, SEEK_END);
     // A row cut off by a crash or a full disk gets its line end, so that the next row never
     // joins it.
     char last = '\n';
-    if (info.st_size > 0 && (::pread(fd, &last, 1, info.st_size - 1) != 1 || last != '\n') &&
+    if (size > 0 && (::pread(fd, &last, 1, size - 1) != 1 || last != '\n') &&
         !write(QByteArrayLiteral("\r\n"))) {
         close();
         return false;
@@ -130,6 +103,13 @@ bool MonitorLog::write(const QByteArray &bytes) {
     return true;
 }
 
+QByteArray MonitorLog::csvRow(const QStringList &cells, const QString &separator) {
+    QStringList quoted;
+    for (const QString &text : cells)
+        quoted << cell(text, separator);
+    return (quoted.join(separator) + QStringLiteral("\r\n")).toUtf8();
+}
+
 QString MonitorLog::timeText(const QDateTime &time, bool milliseconds) {
     const int offset = time.offsetFromUtc();
     const int minutes = std::abs(offset) / 60;
@@ -146,11 +126,11 @@ QByteArray MonitorLog::startRows(const MonitorLogStart &start, const QString &se
     for (int address : start.addresses)
         addresses << QString::number(address);
     const double seconds = std::chrono::duration<double>(start.interval).count();
-    QByteArray rows = row({QStringLiteral("Corvane monitor log")}, separator);
-    rows += row({QStringLiteral("Started"), timeText(start.start)}, separator);
-    rows += row({QStringLiteral("Interval (s)"), QString::number(seconds, 'g', 6)}, separator);
-    rows += row({QStringLiteral("Port"), start.port}, separator);
-    rows += row({QStringLiteral("Addresses"), addresses.join(QLatin1Char(','))}, separator);
+    QByteArray rows = csvRow({QStringLiteral("Corvane monitor log")}, separator);
+    rows += csvRow({QStringLiteral("Started"), timeText(start.start)}, separator);
+    rows += csvRow({QStringLiteral("Interval (s)"), QString::number(seconds, 'g', 6)}, separator);
+    rows += csvRow({QStringLiteral("Port"), start.port}, separator);
+    rows += csvRow({QStringLiteral("Addresses"), addresses.join(QLatin1Char(','))}, separator);
     QStringList titles{QStringLiteral("Time"), QStringLiteral("Address"), QStringLiteral("Model")};
     for (int input = 1; input <= kMaxInputs; ++input) {
         const QString in = QStringLiteral("Input %1 ").arg(input);
@@ -161,7 +141,7 @@ QByteArray MonitorLog::startRows(const MonitorLogStart &start, const QString &se
     }
     titles << QStringLiteral("Battery (V)") << QStringLiteral("Error");
     titles << LineStatistics::columnTitles().mid(1);
-    rows += row(titles, separator);
+    rows += csvRow(titles, separator);
     return rows;
 }
 
@@ -177,7 +157,7 @@ QByteArray MonitorLog::readingRow(const DeviceReading &reading, const QString &s
     cells << (reading.batteryByte ? formatBatteryLevel(*reading.batteryByte, locale) : QString());
     cells << reading.failureReason().value_or(QString());
     if (!link)
-        return row(cells, separator);
+        return csvRow(cells, separator);
     const LinkCounts &c = *link;
     for (const qint64 count : {c.requests, c.replies, c.noReply, c.crcErrors, c.mismatches,
                                c.exceptions, c.retries, c.strayBytes})
@@ -185,7 +165,7 @@ QByteArray MonitorLog::readingRow(const DeviceReading &reading, const QString &s
     for (const auto &ms : {c.medianMs, c.p95Ms, c.maxMs})
         cells << (ms ? QString::number(*ms, 'f', 1).replace(QLatin1Char('.'), locale.decimalPoint())
                       : QString());
-    return row(cells, separator);
+    return csvRow(cells, separator);
 }
 
 bool MonitorLog::writeStart(const MonitorLogStart &start, const QString &separator) {

@@ -55,6 +55,9 @@ public:
     // ISO 8601 local time to the second (or the millisecond) with its offset:
     // "2026-12-08T21:05:07+01:00".
     static QString timeText(const QDateTime &time, bool milliseconds = false);
+    // One row: the cells joined by the separator, one that holds the separator, a quote or a
+    // line end quoted, and CR LF; in UTF-8.
+    static QByteArray csvRow(const QStringList &cells, const QString &separator);
     static QByteArray startRows(const MonitorLogStart &start, const QString &separator);
     static QByteArray readingRow(const DeviceReading &reading, const QString &separator,
                                  const QLocale &locale, const LinkCounts *link = nullptr);

@@ -2,6 +2,9 @@
 
 #include <QFile>
 
+#include <cerrno>
+#include <cstring>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,6 +37,33 @@ RegularFileOpen openRegularFile(QFile &file, const QString &path) {
         return RegularFileOpen::Failed;
     }
     return RegularFileOpen::Opened;
+}
+
+int openRegularFileForWriting(const QString &path, int flags, QString *problem) {
+    const auto failed = [problem](const QString &why) {
+        if (problem)
+            *problem = why;
+        return -1;
+    };
+    const QByteArray name = QFile::encodeName(path);
+    struct stat entry {};
+    if (::lstat(name.constData(), &entry) == 0 && S_ISLNK(entry.st_mode))
+        return failed(QStringLiteral("it is a symbolic link"));
+    if (isNonRegularFile(path))
+        return failed(QStringLiteral("it is not a regular file"));
+    // Without O_NONBLOCK opening a FIFO would wait for its reader.
+    const int fd = ::open(name.constData(), flags | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW,
+                          0666);
+    if (fd < 0) {
+        return failed(errno == ELOOP ? QStringLiteral("it is a symbolic link")
+                                     : QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return failed(QStringLiteral("it is not a regular file"));
+    }
+    return fd;
 }
 
 } // namespace corvane

@@ -18,4 +18,12 @@ enum class RegularFileOpen { Opened, NotRegular, Failed };
 // The check is made on the opened descriptor, so the path cannot change in between.
 RegularFileOpen openRegularFile(QFile &file, const QString &path);
 
+// Opens path for writing (flags: O_WRONLY or O_RDWR, with O_APPEND or O_TRUNC), creating it
+// when missing, but only a regular file reached without a symbolic link: a link may point
+// anywhere, or nowhere yet, and a FIFO or a device is never written to. The last component is
+// opened with O_NOFOLLOW and checked on the descriptor, so nothing can take its place in
+// between. Returns the descriptor, or -1 with the reason ("it is a symbolic link", "it is not a
+// regular file", or the system's).
+int openRegularFileForWriting(const QString &path, int flags, QString *problem);
+
 } // namespace corvane
