@@ -35,8 +35,10 @@ CliMonitor::CliMonitor(const CliOptions &options, DeviceSession &session, Prepar
       m_err(err), m_monitor(session) {
     connect(&m_monitor, &Monitor::readingReady, this, &CliMonitor::onReading);
     connect(&m_monitor, &Monitor::cycleEnded, this, &CliMonitor::onCycleEnded);
-    m_monitor.setBetweenCycles([this] { betweenCycles(); });
-    m_monitor.setInterlude([this] { runCommands(); });
+    m_monitor.setInterlude([this] {
+        prepareLate();
+        runCommands();
+    });
     connect(&m_monitor, &Monitor::runningChanged, this, [this](bool running) {
         if (!running && m_loop)
             m_loop->quit();
@@ -259,8 +261,10 @@ void CliMonitor::onReading(const DeviceReading &reading) {
     const MonitorState now = m_recorder.state(reading.address);
     if (now == MonitorState::Online) {
         publishAvailability(reading.address, true);
-        if (!m_prepared.contains(reading.address))
+        if (!m_prepared.contains(reading.address)) {
             m_answeredUnprepared.insert(reading.address);
+            m_monitor.requestInterlude();
+        }
     } else if (now == MonitorState::Offline && before != now) {
         publishAvailability(reading.address, false);
     }
@@ -360,9 +364,9 @@ void CliMonitor::answer(const PendingCommand &command, const std::optional<QStri
                                                  QDateTime::currentDateTime(), ms, extra));
 }
 
-// An address that was silent at the start has answered: its units and ID are learnt between
-// two cycles, which needs the line for a moment.
-void CliMonitor::betweenCycles() {
+// An address that was silent at the start has answered: its units and ID are learnt before
+// the next address, which needs the line for a moment.
+void CliMonitor::prepareLate() {
     if (m_quitting || m_answeredUnprepared.isEmpty())
         return;
     const QList<int> addresses = m_answeredUnprepared.values();

@@ -59,7 +59,7 @@ public:
 private:
     void onReading(const DeviceReading &reading);
     void onCycleEnded();
-    void betweenCycles();
+    void prepareLate();
     void prepareAll(const QList<int> &addresses);
     void startMonitor();
     void quit(int code);
@@ -100,7 +100,7 @@ private:
 
     QSet<int> m_prepared;
     QHash<QString, int> m_deviceIds; // the address that first reported each
-    // Prepared once they answer, between two cycles.
+    // Prepared once they answer, in the monitor's next interlude.
     QSet<int> m_answeredUnprepared;
     CommandRunner m_runCommand;
     // set-clock and identify, in the order they came.

@@ -134,13 +134,6 @@ void Monitor::readNext() {
     }
     if (m_index >= m_options.addresses.size()) {
         Q_EMIT cycleEnded(m_cycle);
-        if (m_betweenCycles && !m_stopRequested) {
-            m_session.runner.release(this);
-            runGuarded(m_betweenCycles);
-            // Nothing else runs on this thread meanwhile, so nobody else can have taken it.
-            if (!m_session.runner.reserve(this))
-                m_stopRequested = true;
-        }
         if (m_stopRequested) {
             end();
             return;

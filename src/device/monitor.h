@@ -52,15 +52,11 @@ public:
     // The same, for a fault outside the line (the log file): reason is the one log line, and
     // the address in flight is read to its end.
     void fail(const QString &reason);
-    // Runs after every cycle, before the wait for the next, with the runner free for the hook's
-    // own commands (which it runs to their end before returning): the command line learns an
-    // address that first answered late there, without a new start and new cycle numbers. A stop
-    // meanwhile ends the monitor once the hook returns.
-    void setBetweenCycles(std::function<void()> hook) { m_betweenCycles = std::move(hook); }
-    // Commands of others (the command line's MQTT commands) between two addresses, or at once
-    // while the monitor waits for its next cycle, never in the middle of an address: once asked
-    // for, the hook runs with the runner free and runs its commands to their end before it
-    // returns. A stop meanwhile ends the monitor once it returns.
+    // Commands of others between two addresses, or at once while the monitor waits for its
+    // next cycle, never in the middle of an address: once asked for, the hook runs with the
+    // runner free and runs its commands to their end before it returns. The command line makes
+    // its MQTT commands there, and learns an address that first answered late, without a new
+    // start and new cycle numbers. A stop meanwhile ends the monitor once it returns.
     void setInterlude(std::function<void()> hook) { m_interlude = std::move(hook); }
     void requestInterlude();
     // The address read out of turn at the next gap (at once while waiting), its reading given
@@ -103,7 +99,6 @@ private:
     // The addresses whose last reading failed: the operator log hears when one stops answering
     // and when it answers again, not every cycle in between.
     QSet<int> m_failing;
-    std::function<void()> m_betweenCycles;
     std::function<void()> m_interlude;
     bool m_interludeWanted = false;
     bool m_inInterlude = false;

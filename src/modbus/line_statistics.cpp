@@ -52,6 +52,7 @@ void LineStatistics::record(const StepOutcome &outcome) {
             link.times[std::size_t(link.nextTime)] = float(ms);
             link.nextTime = (link.nextTime + 1) % kReplyTimesKept;
             link.timesKept = std::min(link.timesKept + 1, kReplyTimesKept);
+            link.percentiles.reset();
             break;
         }
         case Kind::NoReply:
@@ -84,7 +85,7 @@ LinkCounts LineStatistics::counts(int address) const {
         return {};
     const Link &link = it->second;
     LinkCounts c = link.counts;
-    if (link.timesKept > 0) {
+    if (link.timesKept > 0 && !link.percentiles) {
         std::vector<float> times(link.times.begin(), link.times.begin() + link.timesKept);
         // The nearest rank: a percentile is always one of the times measured.
         const auto rank = [&](double share) {
@@ -92,8 +93,11 @@ LinkCounts LineStatistics::counts(int address) const {
             std::nth_element(times.begin(), times.begin() + std::ptrdiff_t(index), times.end());
             return double(times[index]);
         };
-        c.medianMs = rank(0.5);
-        c.p95Ms = rank(0.95);
+        link.percentiles = std::pair(rank(0.5), rank(0.95));
+    }
+    if (link.percentiles) {
+        c.medianMs = link.percentiles->first;
+        c.p95Ms = link.percentiles->second;
     }
     return c;
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <utility>
 
 namespace corvane {
 
@@ -73,6 +74,9 @@ private:
         std::array<float, kReplyTimesKept> times{};
         int timesKept = 0;
         int nextTime = 0;
+        // The median and 95th percentile of the times kept, until the next reply: a table
+        // asks for them at every paint.
+        mutable std::optional<std::pair<double, double>> percentiles;
     };
     std::map<int, Link> m_links;
     QMetaObject::Connection m_following;
