@@ -3,6 +3,7 @@
 #include "window_fixture.h"
 
 #include "crc16.h"
+#include "hex_frame.h"
 #include "pty_pair.h"
 
 #include <QLabel>
@@ -15,12 +16,6 @@ using namespace corvane;
 using namespace corvane::test;
 
 namespace {
-
-QByteArray withCrc(const char *hex) {
-    QByteArray frame = QByteArray::fromHex(hex);
-    appendCrc(frame);
-    return frame;
-}
 
 // Pulse constants of a QTR-4D, and its answer: 10, 20, 30, 40.
 const QByteArray kRequest = withCrc("010380080004");

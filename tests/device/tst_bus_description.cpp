@@ -2,18 +2,14 @@
 // of a known block as the window's decoders take them apart.
 #include "bus_description.h"
 #include "crc16.h"
+#include "hex_frame.h"
 
 #include <QTest>
 
 using namespace corvane;
+using namespace corvane::test;
 
 namespace {
-
-QByteArray withCrc(const QByteArray &hex) {
-    QByteArray frame = QByteArray::fromHex(hex);
-    appendCrc(frame);
-    return frame;
-}
 
 using Verdict = HeardExchange::Verdict;
 

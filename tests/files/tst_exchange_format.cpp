@@ -1,6 +1,7 @@
 // Heard exchanges as the command line prints them and the window saves them: one line of text,
 // one JSON object, one CSV row; and the capture's rows.
 #include "crc16.h"
+#include "hex_frame.h"
 #include "exchange_format.h"
 
 #include <QJsonDocument>
@@ -9,15 +10,10 @@
 #include <QTimeZone>
 
 using namespace corvane;
+using namespace corvane::test;
 using namespace std::chrono_literals;
 
 namespace {
-
-QByteArray withCrc(const QByteArray &hex) {
-    QByteArray frame = QByteArray::fromHex(hex);
-    appendCrc(frame);
-    return frame;
-}
 
 using Verdict = HeardExchange::Verdict;
 

@@ -3,19 +3,15 @@
 #include "bus_exchange.h"
 #include "bus_framer.h"
 #include "crc16.h"
+#include "hex_frame.h"
 
 #include <QTest>
 
 using namespace corvane;
+using namespace corvane::test;
 using namespace std::chrono_literals;
 
 namespace {
-
-QByteArray withCrc(const char *hex) {
-    QByteArray frame = QByteArray::fromHex(hex);
-    appendCrc(frame);
-    return frame;
-}
 
 QByteArray hex(const QByteArray &bytes) {
     return bytes.toHex().toUpper();

@@ -2,6 +2,7 @@
 // the far end, and the serial layer records every write and every RTS change the listener makes.
 #include "bus_listener.h"
 #include "crc16.h"
+#include "hex_frame.h"
 #include "pty_pair.h"
 #include "recording_serial_os.h"
 
@@ -12,12 +13,6 @@ using namespace corvane;
 using namespace corvane::test;
 
 namespace {
-
-QByteArray withCrc(const char *hex) {
-    QByteArray frame = QByteArray::fromHex(hex);
-    appendCrc(frame);
-    return frame;
-}
 
 const QByteArray kRequest = withCrc("010380080004");
 const QByteArray kReply = withCrc("010308000A0014001E0028");

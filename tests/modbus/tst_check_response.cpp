@@ -1,5 +1,6 @@
 #include "check_response.h"
 #include "crc16.h"
+#include "hex_frame.h"
 #include "frames.h"
 #include "modbus_reply.h"
 #include "recording_output.h"
@@ -8,14 +9,9 @@
 #include <QTest>
 
 using namespace corvane;
+using namespace corvane::test;
 
 namespace {
-
-QByteArray withCrc(const QByteArray &hex) {
-    QByteArray frame = QByteArray::fromHex(hex);
-    appendCrc(frame);
-    return frame;
-}
 
 // A reply whose CRC high byte is 0x00: searched once, then kept as a fixed example.
 QByteArray replyWithZeroCrcHigh() {

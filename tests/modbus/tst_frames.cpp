@@ -1,4 +1,5 @@
 #include "crc16.h"
+#include "hex_frame.h"
 #include "fake_serial_line.h"
 #include "frames.h"
 #include "modbus_master.h"
@@ -8,15 +9,10 @@
 #include <stdexcept>
 
 using namespace corvane;
+using namespace corvane::test;
 using test::FakeSerialLine;
 
 namespace {
-
-QByteArray withCrc(const char *hex) {
-    QByteArray frame = QByteArray::fromHex(hex);
-    appendCrc(frame);
-    return frame;
-}
 
 struct Bench {
     FakeSerialLine line;

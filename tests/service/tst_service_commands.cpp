@@ -2,6 +2,7 @@
 // and the refusal while another request is in flight; and what each service command sends.
 
 #include "crc16.h"
+#include "hex_frame.h"
 #include "device_session.h"
 #include "error_display.h"
 #include "fake_serial_line.h"
@@ -52,12 +53,6 @@ struct Fixture {
         return session.runner.run(sequence);
     }
 };
-
-QByteArray withCrc(const char *hex) {
-    QByteArray frame = QByteArray::fromHex(hex);
-    appendCrc(frame);
-    return frame;
-}
 
 } // namespace
 
